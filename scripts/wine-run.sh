@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine with the project's own prefix and a quiet Wine.
+# Used as the CMake cross-compiling emulator, so ctest runs every test program through it.
+set -u
+here=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX="${WINEPREFIX:-$here/build/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree=d;mshtml=d}"
+export WINEARCH=win64
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  # Serialise the first boot of a prefix shared by parallel test programs.
+  ( flock 9; [ -f "$WINEPREFIX/system.reg" ] || { wineboot --init >/dev/null 2>&1; wineserver -w; } ) 9>"$WINEPREFIX.lock"
+fi
+exec wine "$@" </dev/null
