@@ -27,7 +27,7 @@ constexpr Spec kSpecs[] = {
     {"click", "ii", false},           {"screenshot", "s", false},   {"probe", "r|g", false},
     {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
     {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
-    {"print", "s", true},             {"speed", "i", false},
+    {"print", "s", true},             {"speed", "i", false},        {"expect-window", "sw", false},
 };
 
 const Spec* findSpec(std::string_view name) {
@@ -63,6 +63,9 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
       for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close"})
         if (a == v) return true;
       return why = "unknown media action '" + a + "' (open, title, hide, show, minimize, restore, close)", false;
+    case 'w':
+      if (a == "visible" || a == "hidden" || a == "minimized" || a == "absent") return true;
+      return why = "expected visible, hidden, minimized or absent, got '" + a + "'", false;
     case 'k':
       if (a.empty()) return why = "empty key", false;
       return true;
@@ -209,6 +212,8 @@ const char* scenarioHelp() {
   screenshot FILE.png             the next frame, read back before Present
   probe REGION [SIG]              print what a region shows; with SIG it must show that
   wait-probe REGION SIG MS        render until the region shows SIG
+  expect-window "TITLE" visible|hidden|minimized|absent
+                                  a top-level window with exactly that title, as window searches see it
   expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT
   scene-check                     check the scene against what the plugin looks for
   print TEXT...

@@ -1,0 +1,72 @@
+// The real plugin in the simulated game: it registers what the game must feed it, logs
+// through the game's console and its own file, survives repeated starts, stops and reloads
+// while frames render, and unloads cleanly.
+#include <gtest/gtest.h>
+
+#include "SimProcess.h"
+
+namespace zor::test {
+namespace {
+
+TEST(SimPlugin, RegistersLogsAndUnloadsCleanly) {
+  SimRun run = runSim(
+      "load\n"
+      "run 300\n"
+      "truck vehicle.kenworth.w900\n"
+      "channel electric 1\n"
+      "channel engine 1\n"
+      "cab\n"
+      "event started\n"
+      "frames 10\n"
+      "registrations\n"
+      "unload\n"
+      "frames 5\n",
+      privatePluginCopy());
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  ASSERT_TRUE(run.printed("sdk: plugin unloaded (module released)"));
+  if (run.lines("registration #").empty())
+    GTEST_SKIP() << "the plugin DLL registers nothing yet (its core has not landed)";
+  EXPECT_EQ(run.lines("registration #"),
+            (std::vector<std::string>{
+                "registration #1 channel:truck.engine.enabled index=nil type=bool flags=0 result=0",
+                "registration #2 channel:truck.electric.enabled index=nil type=bool flags=0 result=0",
+                "registration #3 event:paused id=3 result=0",
+                "registration #4 event:started id=4 result=0",
+                "registration #5 event:configuration id=5 result=0",
+            }));
+  const std::string started = "[ZorTabcast] ZorTabcastPlugin V4.8.5.2 - Log & Test Cleanup iniciado.";
+  EXPECT_TRUE(run.printed("plugin.message: " + started)) << run.output;
+  EXPECT_FALSE(run.printed("[logged while not initialised]"));
+  std::string pluginLog = readFile(run.outDir + L"\\ZorTabcast.log");
+  EXPECT_NE(pluginLog.find("ZorTabcastPlugin V4.8.5.2 - Log & Test Cleanup - nueva sesion"), std::string::npos) << pluginLog;
+  EXPECT_NE(pluginLog.find("[INFO] " + started), std::string::npos) << pluginLog;
+}
+
+TEST(SimPlugin, SurvivesTwentyRestartsAndFiveReloadsWhileFramesRender) {
+  SimRun run = runSim(
+      "timeout 150000\n"
+      "load\n"
+      "truck vehicle.kenworth.w900\n"
+      "channel electric 1\n"
+      "channel engine 1\n"
+      "cab\n"
+      "event started\n"
+      "run 300\n"
+      "cycle-init 20 3\n"
+      "cycle-reload 5 5\n"
+      "frames 10\n"
+      "scene-check\n"
+      "unload\n"
+      "frames 10\n",
+      privatePluginCopy(), {}, 170000);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_FALSE(run.printed("CRASH"));
+  EXPECT_EQ(run.count("sdk: scs_telemetry_init returned 0"), 26u);
+  EXPECT_EQ(run.count("sdk: scs_telemetry_shutdown returned"), 26u);
+  EXPECT_EQ(run.count("sdk: plugin unloaded (module released)"), 6u);
+  EXPECT_TRUE(run.printed("cycle-init: 20 cycles done"));
+  EXPECT_TRUE(run.printed("cycle-reload: 5 cycles done"));
+}
+
+}  // namespace
+}  // namespace zor::test
