@@ -46,6 +46,7 @@ TEST_F(PluginDllTest, InitRejectsBadCallsWithTheirResultCodesAndOpensNoLog) {
   EXPECT_EQ(dll.init(SCS_TELEMETRY_VERSION_1_01, nullptr), SCS_RESULT_generic_error);
   EXPECT_EQ(dll.init(0x00010002, host.params()), SCS_RESULT_unsupported);
   EXPECT_EQ(dll.init(0x0000FFFF, host.params()), SCS_RESULT_unsupported);
+  EXPECT_EQ(dll.init(0xFFFFFFFF, host.params()), SCS_RESULT_unsupported);
   host.editableParams().common.log = nullptr;
   EXPECT_EQ(dll.init(SCS_TELEMETRY_VERSION_1_00, host.params()), SCS_RESULT_generic_error);
   EXPECT_FALSE(exists(documents / L"ZorTabcast"));

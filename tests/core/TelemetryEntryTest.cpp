@@ -66,20 +66,6 @@ class TelemetryEntryTest : public ::testing::Test {
   FakeSdkHost host;
 };
 
-TEST_F(TelemetryEntryTest, RejectedCallsTouchNothing) {
-  EXPECT_EQ(zor::telemetryInit(SCS_TELEMETRY_VERSION_1_00, nullptr, kRecordingOps), SCS_RESULT_generic_error);
-  EXPECT_EQ(init(0x00010002), SCS_RESULT_unsupported);
-  EXPECT_EQ(init(0x0000FFFF), SCS_RESULT_unsupported);
-  EXPECT_EQ(init(0xFFFFFFFF), SCS_RESULT_unsupported);
-  host.editableParams().common.log = nullptr;
-  EXPECT_EQ(init(), SCS_RESULT_generic_error);
-  EXPECT_TRUE(g_recorder.calls.empty());
-  EXPECT_TRUE(host.registrations().empty());
-  EXPECT_FALSE(zor::telemetryRunning());
-  EXPECT_FALSE(zor::Logger::instance().hasSink());
-  EXPECT_FALSE(exists(documents / L"ZorTabcast"));  // no log file was opened
-}
-
 TEST_F(TelemetryEntryTest, StartUpRegistersTwoChannelsThenThreeEventsThenStartsRedirectorAndGraphics) {
   zor::test::ManualClock clock(777'000);
   zor::gameState().paused = false;
