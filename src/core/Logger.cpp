@@ -92,20 +92,27 @@ bool acceptCameraReturn() {
   return true;
 }
 
-}  // namespace
-
-std::string friendlyMessage(std::string_view text) {
+// Appends the user-facing form of an INFO text (the text itself when no row applies).
+void appendFriendly(std::string& out, std::string_view text) {
   for (const Rewrite& rule : kRewrites) {
     if (!contains(text, rule.first)) continue;
     if (!rule.second.empty() && !contains(text, rule.second)) continue;
-    std::string out(rule.replacement);
+    out.append(rule.replacement);
     if (rule.withTail) {
       const size_t bar = text.find(" | ");
       if (bar != std::string_view::npos) out.append(text.substr(bar + 3));
     }
-    return out;
+    return;
   }
-  return std::string(text);
+  out.append(text);
+}
+
+}  // namespace
+
+std::string friendlyMessage(std::string_view text) {
+  std::string out;
+  appendFriendly(out, text);
+  return out;
 }
 
 Logger& Logger::instance() {
@@ -117,17 +124,18 @@ void Logger::log(LogLevel level, std::string_view text) noexcept {
   try {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!sink_) return;
-    std::string line;
     if (level == LogLevel::INFO) {
       if (isNoise(text)) return;
       if (contains(text, kCameraReturn) && !acceptCameraReturn()) return;
-      const std::string friendly = friendlyMessage(text);
-      line.reserve(kPrefix.size() + friendly.size());
-      line.append(kPrefix).append(friendly);
-    } else {
-      line.reserve(kPrefix.size() + text.size());
-      line.append(kPrefix).append(text);
     }
+    // One allocation: the prefix and the (rewritten) text never need more than this.
+    std::string line;
+    line.reserve(kPrefix.size() + text.size() + 64);
+    line.append(kPrefix);
+    if (level == LogLevel::INFO)
+      appendFriendly(line, text);
+    else
+      line.append(text);
     sink_(level, line.c_str());
   } catch (...) {
     // The message is dropped; logging never fails its caller.
