@@ -1,7 +1,6 @@
 #include "gps/PrismTextureQueueRedirector.h"
 
 #include <windows.h>
-#undef ERROR  // wingdi.h's region code; LogLevel::ERROR is meant here
 
 #include <cstdio>
 #include <cstring>

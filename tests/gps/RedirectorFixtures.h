@@ -2,12 +2,7 @@
 // and memory that faults when read, for the texture-queue redirector tests.
 #pragma once
 
-// Logger.h first: windows.h defines an ERROR macro that would break LogLevel::ERROR.
-#include "core/Logger.h"
-#include "gps/PrismTextureQueueRedirector.h"
-
 #include <windows.h>
-#undef ERROR
 
 #include <cstdint>
 #include <cstring>
@@ -16,6 +11,9 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "core/Logger.h"
+#include "gps/PrismTextureQueueRedirector.h"
 
 namespace zor::test {
 

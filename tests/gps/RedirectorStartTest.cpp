@@ -281,6 +281,11 @@ TEST(RedirectorHook, HooksMatchingEngineCodeScansEveryCallAndUnhooksAtShutdown) 
   EXPECT_EQ(r.onTextureQueue(q.queue()), reinterpret_cast<uint64_t>(q.queue()));
   EXPECT_EQ(r.counters().tobj, 2u);
 
+  // A queue the walk faults on: one ERROR, and the game's function still runs.
+  const uintptr_t bad = releasedAddress();
+  EXPECT_EQ(img.function()(reinterpret_cast<void*>(bad), 1), bad + 1);
+  EXPECT_EQ(log.exact(std::string(kWalkError)), 1u);
+
   // Started already: nothing new.
   const size_t lines = log.lines.size();
   EXPECT_TRUE(r.start(img.base()));
@@ -293,6 +298,8 @@ TEST(RedirectorHook, HooksMatchingEngineCodeScansEveryCallAndUnhooksAtShutdown) 
                                                        "tablet_gps.dds=2 | rutas interesantes=2")));
   EXPECT_EQ(img.function()(q.queue(), 3), reinterpret_cast<uint64_t>(q.queue()) + 3);
   EXPECT_EQ(r.counters().tobj, 2u);  // unhooked: no more scans
+  img.poke(0x1E5366, 0xA1);
+  EXPECT_TRUE(img.codeIntact());
   r.shutdown();
   EXPECT_EQ(log.count("cerrado."), 1u);
 }
