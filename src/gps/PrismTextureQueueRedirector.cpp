@@ -220,12 +220,15 @@ void PrismTextureQueueRedirector::scanQueue(const void* queue) noexcept {
     faulted = true;
   } else {
     for (unsigned visits = 0; visits < kMaxNodes && node != 0 && node != sentinel; ++visits) {
-      uintptr_t entry = 0;
-      if (!fault::safeRead(node + kNodeEntry, entry) || (entry != 0 && readEntry(entry) == EntryResult::Fault) ||
-          !fault::safeRead(node + kNodeNext, node)) {
+      // next (+0x00) and entry (+0x10) in one guarded copy of the node's first 0x18 bytes.
+      uintptr_t fields[3];
+      static_assert(kNodeNext == 0 && kNodeEntry == 2 * sizeof(uintptr_t));
+      if (!fault::safeCopy(fields, reinterpret_cast<const void*>(node), sizeof(fields)) ||
+          (fields[2] != 0 && readEntry(fields[2]) == EntryResult::Fault)) {
         faulted = true;
         break;
       }
+      node = fields[0];
     }
   }
   if (faulted) log(LogLevel::ERROR, "V1.15.0: excepcion protegida al recorrer memserver_texture_queue.");
@@ -237,11 +240,16 @@ bool PrismTextureQueueRedirector::inspectEntry(const void* entry) noexcept {
 }
 
 PrismTextureQueueRedirector::EntryResult PrismTextureQueueRedirector::readEntry(uintptr_t entry) noexcept {
-  uint64_t chars = 0;
-  uint32_t length = 0;
-  if (!fault::safeRead(entry + kEntryPath, chars) || !fault::safeRead(entry + kEntryPathLength, length)) {
+  // The path pointer (+0x40) and its length (+0x48) in one guarded copy.
+  static_assert(kEntryPathLength == kEntryPath + sizeof(uint64_t));
+  uint8_t fields[sizeof(uint64_t) + sizeof(uint32_t)];
+  if (!fault::safeCopy(fields, reinterpret_cast<const void*>(entry + kEntryPath), sizeof(fields))) {
     return EntryResult::Fault;
   }
+  uint64_t chars = 0;
+  uint32_t length = 0;
+  std::memcpy(&chars, fields, sizeof(chars));
+  std::memcpy(&length, fields + sizeof(chars), sizeof(length));
   if (chars == 0 || length == 0) return EntryResult::Other;
 
   // The path is its first min(length, 2048) bytes, cut at the first zero. No recognised path is
