@@ -1,12 +1,12 @@
-// Provisional graphics core and redirector: the graphics core reads and reports the plugin
-// configuration without installing any hook, and the redirector never activates, so start-up
-// takes the shader-based path.
+// What the entry points start and stop. The graphics core is still provisional: it reads and
+// reports the plugin configuration without installing any hook.
 #include <atomic>
 
 #include "core/GameState.h"
 #include "core/Lifecycle.h"
 #include "core/Logger.h"
 #include "core/PluginConfig.h"
+#include "gps/PrismTextureQueueRedirector.h"
 
 namespace zor::lifecycle {
 namespace {
@@ -30,8 +30,8 @@ void stopGraphics() {
   logInfo("Motor grafico detenido correctamente; recursos GPU liberados.");
 }
 
-bool startRedirector() { return false; }
+bool startRedirector() { return PrismTextureQueueRedirector::instance().start(); }
 
-void stopRedirector() {}
+void stopRedirector() { PrismTextureQueueRedirector::instance().shutdown(); }
 
 }  // namespace zor::lifecycle
