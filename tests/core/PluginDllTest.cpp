@@ -69,7 +69,14 @@ TEST_F(PluginDllTest, NormalRunRegistersInOrderAndLogsToConsoleAndFileAlike) {
   EXPECT_TRUE(exists(pluginFolder / L"ZOR"));
   dll.shutdown();
 
-  EXPECT_EQ(host.texts(), (std::vector<std::string>{
+  // The test program is no game executable: the redirector's code check fails with a warning
+  // that names this process's addresses, so only its beginning is compared.
+  auto texts = host.texts();
+  const std::string rvaWarning = "[ZorTabcast] V1.15.0: validacion del RVA fallo";
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts[1].rfind(rvaWarning, 0), 0u) << texts[1];
+  texts.erase(texts.begin() + 1);
+  EXPECT_EQ(texts, (std::vector<std::string>{
                               kStarted,
                               "[ZorTabcast] PrismTextureQueueRedirector no se pudo inicializar; se usara el sistema de "
                               "respaldo por shader.",
