@@ -58,7 +58,8 @@ void MediaWindow::threadMain() {
   HWND owner = CreateWindowExW(0, kOwnerClass, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, inst, nullptr);
   RECT rc{0, 0, 640, 360};
   AdjustWindowRectEx(&rc, WS_OVERLAPPEDWINDOW, FALSE, 0);
-  int x = 40 + index_ * 60, y = 40 + index_ * 60;
+  // Beside the game's window (at 0,0), so a screen capture shows both.
+  int x = 1300 + index_ * 40, y = 40 + index_ * 60;
   HWND h = CreateWindowExW(0, kClass, title_.c_str(), WS_OVERLAPPEDWINDOW, x, y, rc.right - rc.left,
                            rc.bottom - rc.top, owner, nullptr, inst, this);
   if (!h) {

@@ -24,7 +24,7 @@ constexpr Spec kSpecs[] = {
     {"expect-registrations", "s", true}, {"channel", "cb", false},  {"event", "e", false},
     {"truck", "s|ss", false},         {"media", "ms|s", false},     {"frames", "i", false},
     {"run", "i", false},              {"cab", "|s", false},         {"key", "k", false},
-    {"click", "ii", false},           {"screenshot", "s", false},   {"probe", "r|g", false},
+    {"click", "ii", false},           {"screenshot", "s|s", false},   {"probe", "r|g", false},
     {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
     {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
     {"print", "s", true},             {"speed", "i", false},        {"expect-window", "sw", false},
@@ -176,6 +176,8 @@ bool parseScenario(std::string_view text, Scenario& out, std::string& error) {
         return error = std::to_string(lineNo) + ": 'media " + words[1] + "' takes " + (titled ? "an id and a title" : "an id"),
                false;
     }
+    if (words[0] == "screenshot" && n == 2 && words[2] != "screen")
+      return error = std::to_string(lineNo) + ": 'screenshot' takes a file and optionally 'screen'", false;
     if (words[0] == "cab" && n == 1 && words[1] != "reload")
       return error = std::to_string(lineNo) + ": 'cab' takes nothing or 'reload'", false;
     Command cmd;
@@ -209,7 +211,8 @@ const char* scenarioHelp() {
   speed KMH                       driving speed of the scenery (0 = parked)
   key COMBO                       real X key press through xdotool, e.g. ctrl+F8
   click X Y                       real X click at client coordinates
-  screenshot FILE.png             the next frame, read back before Present
+  screenshot FILE.png [screen]    the next frame, read back before Present; with 'screen', the
+                                  window as it is on the screen after Present (overlays included)
   probe REGION [SIG]              print what a region shows; with SIG it must show that
   wait-probe REGION SIG MS        render until the region shows SIG
   expect-window "TITLE" visible|hidden|minimized|absent

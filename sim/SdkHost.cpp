@@ -74,7 +74,7 @@ SdkHost& SdkHost::instance() {
 void SdkHost::setGameLog(const std::wstring& path) {
   std::lock_guard lock(mutex_);
   if (gameLog_) fclose(gameLog_);
-  gameLog_ = _wfopen(path.c_str(), L"ab");
+  gameLog_ = _wfopen(path.c_str(), L"wb");
 }
 
 bool SdkHost::load(const std::wstring& path, std::string& error) {

@@ -70,6 +70,63 @@ std::string describe(const D3D11_TEXTURE2D_DESC& d) {
   return b;
 }
 
+// How window searches see the top-level window with exactly this title.
+std::string windowState(const std::wstring& title) {
+  struct Search {
+    const std::wstring* title;
+    HWND found = nullptr;
+  } search{&title};
+  EnumWindows(
+      [](HWND h, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        wchar_t t[512] = {};
+        GetWindowTextW(h, t, 512);
+        if (*s->title != t) return TRUE;
+        s->found = h;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  if (!search.found) return "absent";
+  if (!IsWindowVisible(search.found)) return "hidden";
+  return IsIconic(search.found) ? "minimized" : "visible";
+}
+
+// The window's client area as the screen shows it (whatever was drawn into the back buffer
+// up to the real Present, overlays included).
+bool captureScreen(HWND window, FrameCapture& out) {
+  RECT rc;
+  if (!GetClientRect(window, &rc)) return false;
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  int w = rc.right, h = rc.bottom;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = dib ? SelectObject(mem, dib) : nullptr;
+  bool ok = dib && BitBlt(mem, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
+  if (ok) {
+    GdiFlush();
+    out.width = w;
+    out.height = h;
+    out.rgba.resize(static_cast<size_t>(w) * h * 4);
+    auto* px = static_cast<const uint8_t*>(bits);
+    for (size_t i = 0; i < out.rgba.size(); i += 4) {
+      out.rgba[i] = px[i + 2];
+      out.rgba[i + 1] = px[i + 1];
+      out.rgba[i + 2] = px[i];
+      out.rgba[i + 3] = 255;
+    }
+  }
+  if (old) SelectObject(mem, old);
+  if (dib) DeleteObject(dib);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
 }  // namespace
 
 void armWatchdog(unsigned long long ms) {
@@ -555,12 +612,14 @@ bool Simulator::execute(const Command& c, Failure& f) {
     return click(static_cast<int>(number(0)), static_cast<int>(number(1)), f);
   } else if (n == "screenshot") {
     FrameCapture frame;
-    if (!renderOne(&frame, nullptr, f)) return false;
+    bool screen = a.size() > 1;
+    if (!renderOne(screen ? nullptr : &frame, nullptr, f)) return false;
+    if (screen && !captureScreen(cab_.window(), frame)) return f = {kExitEnvironment, "reading the screen failed"}, false;
     std::string error;
     std::wstring path = outPath(a[0]);
     if (!writePng(path, frame, error)) return f = {kExitEnvironment, error + ": " + narrow(path)}, false;
     say("screenshot: " + narrow(path) + " (" + std::to_string(frame.width) + "x" + std::to_string(frame.height) +
-        ", read back before Present)");
+        (screen ? ", the window on the screen after Present)" : ", read back before Present)"));
   } else if (n == "probe") {
     FrameCapture frame;
     Rect rect;
@@ -607,26 +666,14 @@ bool Simulator::execute(const Command& c, Failure& f) {
   } else if (n == "scene-check") {
     return sceneCheck(f);
   } else if (n == "expect-window") {
-    // Let the windows' threads act on what they were told first.
-    if (!renderFrames(2, f)) return false;
-    struct Search {
-      std::wstring title;
-      HWND found = nullptr;
-    } search{widen(a[0])};
-    EnumWindows(
-        [](HWND h, LPARAM p) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(p);
-          wchar_t t[512] = {};
-          GetWindowTextW(h, t, 512);
-          if (s->title != t) return TRUE;
-          s->found = h;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    std::string state = !search.found                    ? "absent"
-                        : !IsWindowVisible(search.found) ? "hidden"
-                        : IsIconic(search.found)         ? "minimized"
-                                                         : "visible";
+    // The windows' threads act on their own time: look again for up to two seconds.
+    std::wstring title = widen(a[0]);
+    std::string state;
+    for (unsigned long long end = uptimeMs() + 2000;;) {
+      state = windowState(title);
+      if (state == a[1] || uptimeMs() > end) break;
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    }
     if (!expect(state == a[1], "window \"" + a[0] + "\" is " + state + ", expected " + a[1])) return false;
     say("expect-window: \"" + a[0] + "\" is " + state);
   } else if (n == "print") {

@@ -9,7 +9,9 @@ namespace zor::test {
 namespace {
 
 TEST(SimPlugin, RegistersLogsAndUnloadsCleanly) {
+  std::wstring plugin = privatePluginCopy();
   SimRun run = runSim(
+      "ini ZorTabcastPlugin.ini capture window_title \"Lofi radio\"\n"
       "load\n"
       "run 300\n"
       "truck vehicle.kenworth.w900\n"
@@ -18,11 +20,16 @@ TEST(SimPlugin, RegistersLogsAndUnloadsCleanly) {
       "cab\n"
       "event started\n"
       "frames 10\n"
+      "wait-log \"Motor grafico iniciado.\" 5000\n"
+      "expect-log-file \"ZorTabcastPlugin V4.8.5.2 - Log & Test Cleanup - nueva sesion\"\n"
       "registrations\n"
       "unload\n"
+      "expect-log-file \"[INFO] [ZorTabcast] Motor grafico detenido correctamente; recursos GPU liberados.\"\n"
       "frames 5\n",
-      privatePluginCopy());
+      plugin);
   ASSERT_EQ(run.exitCode, 0) << run.output;
+  std::string ini = readFile(plugin.substr(0, plugin.find_last_of(L'\\')) + L"\\ZOR\\ZorTabcastPlugin.ini");
+  EXPECT_NE(ini.find("window_title=Lofi radio"), std::string::npos) << ini;
   ASSERT_TRUE(run.printed("sdk: plugin unloaded (module released)"));
   if (run.lines("registration #").empty())
     GTEST_SKIP() << "the plugin DLL registers nothing yet (its core has not landed)";
