@@ -42,6 +42,15 @@ bool isShortOnlyBranch(ZydisMnemonic m) {
          m == ZYDIS_MNEMONIC_LOOP || m == ZYDIS_MNEMONIC_LOOPE || m == ZYDIS_MNEMONIC_LOOPNE;
 }
 
+// jcc rel8 (70-7F) or jcc rel32 (0F 80-8F); other conditional branches (xbegin, loop...)
+// share the category but not the encoding.
+bool isJcc(const ZydisDecodedInstruction& ins) {
+  if (ins.meta.category != ZYDIS_CATEGORY_COND_BR) return false;
+  if (ins.opcode_map == ZYDIS_OPCODE_MAP_DEFAULT) return ins.opcode >= 0x70 && ins.opcode <= 0x7F;
+  if (ins.opcode_map == ZYDIS_OPCODE_MAP_0F) return ins.opcode >= 0x80 && ins.opcode <= 0x8F;
+  return false;
+}
+
 const ZydisDecodedOperand* relativeImmediate(const Decoded& d) {
   for (uint8_t i = 0; i < d.ins.operand_count; ++i) {
     if (d.ops[i].type == ZYDIS_OPERAND_TYPE_IMMEDIATE && d.ops[i].imm.is_relative) return &d.ops[i];
@@ -76,7 +85,7 @@ PlanError classify(const Decoded& d, uint64_t address, MovedInstruction& m) {
       m.rewrite = Rewrite::Jmp;
     } else if (ins.mnemonic == ZYDIS_MNEMONIC_CALL) {
       m.rewrite = Rewrite::Call;
-    } else if (ins.meta.category == ZYDIS_CATEGORY_COND_BR) {
+    } else if (isJcc(ins)) {
       m.rewrite = Rewrite::Jcc;
       m.condition = static_cast<uint8_t>(ins.opcode & 0x0F);
     } else {
@@ -164,7 +173,7 @@ PlanError planTrampoline(uint64_t target, const uint8_t* code, size_t available,
     m.oldOffset = static_cast<uint8_t>(off);
     m.oldLength = d.ins.length;
     if (PlanError e = classify(d, target + off, m); e != PlanError::None) return e;
-    if (m.rewrite == Rewrite::Call) {
+    if (d.ins.mnemonic == ZYDIS_MNEMONIC_CALL) {
       plan.containsCall = true;
       // A thread inside the callee would come back into the middle of the patch.
       if (off + m.oldLength < kPatchSize) return PlanError::CallReturnsIntoPatch;
@@ -210,7 +219,8 @@ PlanError planTrampoline(uint64_t target, const uint8_t* code, size_t available,
   }
 
   // 3. The rest of the function, as far as a linear sweep can follow it: nothing may jump
-  //    into the bytes under the patch (a call to the entry itself is an ordinary call).
+  //    into the bytes under the patch. The entry itself is allowed: the sweep may run into
+  //    the next functions, whose calls and tail jumps to this one are ordinary entries.
   {
     const size_t limit = std::min(available, plan.movedLength + kScanBytes);
     size_t pos = plan.movedLength;
@@ -222,9 +232,8 @@ PlanError planTrampoline(uint64_t target, const uint8_t* code, size_t available,
         break;  // padding after the last instruction: the next function starts here
       }
       uint64_t dest = 0;
-      if (branchTarget(d, target + pos, dest) && dest < target + guarded) {
-        const bool isCall = d.ins.mnemonic == ZYDIS_MNEMONIC_CALL;
-        if (dest > target || (dest == target && !isCall)) return PlanError::BranchIntoPatch;
+      if (branchTarget(d, target + pos, dest) && dest > target && dest < target + guarded) {
+        return PlanError::BranchIntoPatch;
       }
       afterEnd = endsFlow(d.ins);
       pos += d.ins.length;
