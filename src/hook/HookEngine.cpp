@@ -56,8 +56,10 @@ class Engine {
 };
 
 // Never destroyed: plugin singletons may still call the API from their destructors at exit.
+// Built in static storage, so that first use cannot fail (the constructor allocates nothing).
 Engine& engine() {
-  static Engine* const instance = new Engine();
+  alignas(Engine) static unsigned char storage[sizeof(Engine)];
+  static Engine* const instance = new (storage) Engine();
   return *instance;
 }
 
@@ -314,14 +316,14 @@ MH_STATUS WINAPI MH_Uninitialize(VOID) {
   if (!e.initialized) return MH_ERROR_NOT_INITIALIZED;
   try {
     if (MH_STATUS s = e.setAll(false); s != MH_OK) return s;
+    for (auto& h : e.hooks) e.releaseSlot(h);
+    e.hooks.clear();
+    e.memory.releaseUnused();
+    e.initialized = false;
+    return MH_OK;
   } catch (...) {
     return MH_ERROR_MEMORY_ALLOC;
   }
-  for (auto& h : e.hooks) e.releaseSlot(h);
-  e.hooks.clear();
-  e.memory.releaseUnused();
-  e.initialized = false;
-  return MH_OK;
 }
 
 MH_STATUS WINAPI MH_CreateHook(LPVOID pTarget, LPVOID pDetour, LPVOID* ppOriginal) {
@@ -345,9 +347,10 @@ MH_STATUS WINAPI MH_RemoveHook(LPVOID pTarget) {
     if (h->enabled) {
       if (MH_STATUS s = e.setEnabled({h}, false); s != MH_OK) return s;
     }
+    // The slot's block stays reserved until MH_Uninitialize, and the slot itself is reused
+    // last: a detour still running on another thread can call the old trampoline safely.
     e.releaseSlot(*h);
     e.hooks.erase(e.hooks.begin() + (h - e.hooks.data()));
-    e.memory.releaseUnused();
     return MH_OK;
   } catch (...) {
     return MH_ERROR_MEMORY_ALLOC;

@@ -107,11 +107,15 @@ void NearAllocator::release(uint8_t* slot, bool pinned) {
   for (Block& b : blocks_) {
     if (slot < b.base || slot >= b.base + kBlockSize) continue;
     --b.live;
-    if (pinned) {
-      ++b.pinned;
-    } else {
-      b.returned.push_back(static_cast<uint16_t>((slot - b.base) / kSlotSize));
+    if (!pinned) {
+      try {
+        b.returned.push_back(static_cast<uint16_t>((slot - b.base) / kSlotSize));
+        return;
+      } catch (...) {
+        // Out of memory: the slot is simply never reused.
+      }
     }
+    ++b.pinned;
     return;
   }
 }

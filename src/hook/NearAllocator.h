@@ -26,7 +26,7 @@ class NearAllocator {
   // working as long as possible.
   void release(uint8_t* slot, bool pinned);
 
-  // Frees the blocks that hold no live and no pinned slot.
+  // Frees the blocks that hold no live and no pinned slot (MH_Uninitialize).
   void releaseUnused();
 
   size_t blockCount() const { return blocks_.size(); }

@@ -75,6 +75,26 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Prologue>& info) { return std::string(info.param.name); });
 
 #ifndef ZOR_TEST_SYSTEM_MINHOOK
+// A detour still running on another thread when its hook is removed calls the trampoline
+// afterwards; that must keep working while the engine lives, and for a trampoline that calls
+// out (a thread may be inside the callee) even after MH_Uninitialize.
+TEST(HookEngineMemory, RemovedTrampolinesStayCallable) {
+  ASSERT_EQ(MH_Initialize(), MH_OK);
+  void* pushes = nullptr;
+  void* calls = nullptr;
+  ASSERT_EQ(MH_CreateHook(addr(zt_pushes), addr(&PlusThousand::detour), &pushes), MH_OK);
+  ASSERT_EQ(MH_CreateHook(addr(zt_call_rel), addr(&PlusThousand::detour), &calls), MH_OK);
+  ASSERT_EQ(MH_EnableHook(MH_ALL_HOOKS), MH_OK);
+  ASSERT_EQ(MH_RemoveHook(addr(zt_pushes)), MH_OK);
+  void* other = nullptr;
+  ASSERT_EQ(MH_CreateHook(addr(zt_rip_lea), addr(&PlusThousand::detour), &other), MH_OK);
+  EXPECT_NE(other, pushes) << "a fresh slot is preferred over a given-back one";
+  EXPECT_EQ(callThrough(reinterpret_cast<BinaryFn>(pushes), 3, 4), 11);
+
+  ASSERT_EQ(MH_Uninitialize(), MH_OK);
+  EXPECT_EQ(callThrough(reinterpret_cast<BinaryFn>(calls), 3, 4), 13);
+}
+
 using hook::PlanError;
 
 struct Refusal {
