@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "TrampolineBuilder.h"
 
@@ -130,16 +129,6 @@ void NearAllocator::releaseUnused() {
       ++i;
     }
   }
-}
-
-bool writeExecutable(void* at, const void* bytes, size_t size) {
-  DWORD old = 0;
-  if (!VirtualProtect(at, size, PAGE_EXECUTE_READWRITE, &old)) return false;
-  std::memcpy(at, bytes, size);
-  DWORD ignored = 0;
-  VirtualProtect(at, size, old, &ignored);
-  FlushInstructionCache(GetCurrentProcess(), at, size);
-  return true;
 }
 
 }  // namespace zor::hook

@@ -45,8 +45,4 @@ class NearAllocator {
   std::vector<Block> blocks_;
 };
 
-// Copies code into executable memory (the page stays executable throughout) and flushes the
-// instruction cache. False when the protection cannot be changed.
-bool writeExecutable(void* at, const void* bytes, size_t size);
-
 }  // namespace zor::hook
