@@ -118,6 +118,57 @@ TEST_F(HookTest, AllHooksSwitchesEveryHookAndSucceedsWithNone) {
   EXPECT_EQ(MH_DisableHook(addr(zt_padded)), MH_ERROR_DISABLED);
 }
 
+// Code in a view of a section mapped read+execute only: it can be hooked (creating writes
+// nothing there) but never patched.
+class UnwritableCode {
+ public:
+  UnwritableCode() {
+    section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_EXECUTE_READWRITE, 0, 0x1000, nullptr);
+    if (!section_) return;
+    auto* writable = static_cast<uint8_t*>(MapViewOfFile(section_, FILE_MAP_WRITE, 0, 0, 0x1000));
+    if (!writable) return;
+    std::memset(writable, 0xCC, 0x1000);
+    std::memcpy(writable, addr(zt_pushes), static_cast<size_t>(zt_pushes_end - reinterpret_cast<const uint8_t*>(&zt_pushes)));
+    UnmapViewOfFile(writable);
+    code_ = MapViewOfFile(section_, FILE_MAP_READ | FILE_MAP_EXECUTE, 0, 0, 0x1000);
+  }
+  ~UnwritableCode() {
+    if (code_) UnmapViewOfFile(code_);
+    if (section_) CloseHandle(section_);
+  }
+  void* code() const { return code_; }
+
+ private:
+  HANDLE section_ = nullptr;
+  void* code_ = nullptr;
+};
+
+TEST_F(HookTest, PatchThatCannotBeWrittenFailsAndAllHooksStopsThere) {
+  UnwritableCode locked;
+  ASSERT_NE(locked.code(), nullptr);
+  void* o = nullptr;
+  ASSERT_EQ(MH_CreateHook(addr(zt_pushes), addr(&PlusThousand::detour), &o), MH_OK);
+  ASSERT_EQ(MH_CreateHook(locked.code(), addr(&PlusThousand::detour), &o), MH_OK);
+  ASSERT_EQ(MH_CreateHook(addr(zt_padded), addr(&PlusThousand::detour), &o), MH_OK);
+  PlusThousand::original = reinterpret_cast<BinaryFn>(o);
+  const auto pristine = codeBytes(locked.code(), 16);
+
+  EXPECT_EQ(MH_EnableHook(locked.code()), MH_ERROR_MEMORY_PROTECT);
+  EXPECT_EQ(codeBytes(locked.code(), 16), pristine);
+  EXPECT_EQ(MH_DisableHook(locked.code()), MH_ERROR_DISABLED) << "a failed enable leaves it disabled";
+
+  // Hooks are switched in creation order; the first failure ends the batch.
+  EXPECT_EQ(MH_EnableHook(MH_ALL_HOOKS), MH_ERROR_MEMORY_PROTECT);
+  EXPECT_EQ(MH_EnableHook(addr(zt_pushes)), MH_ERROR_ENABLED);
+  EXPECT_EQ(MH_DisableHook(addr(zt_padded)), MH_ERROR_DISABLED);
+  EXPECT_EQ(callThrough(zt_padded, 3, 4), 7);
+  EXPECT_EQ(callThrough(reinterpret_cast<BinaryFn>(locked.code()), 3, 4), 11);
+
+  EXPECT_EQ(MH_RemoveHook(locked.code()), MH_OK);
+  EXPECT_EQ(MH_EnableHook(MH_ALL_HOOKS), MH_OK);
+  EXPECT_EQ(callThrough(zt_padded, 3, 4), 1007);
+}
+
 TEST(HookApi, UninitializeDisablesAndForgetsEveryHook) {
   ASSERT_EQ(MH_Initialize(), MH_OK);
   const BinaryFn targets[] = {zt_pushes, zt_call_rel, zt_jcc_short};
