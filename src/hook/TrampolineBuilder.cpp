@@ -228,9 +228,9 @@ PlanError planTrampoline(uint64_t target, const uint8_t* code, size_t available,
     while (pos < limit) {
       Decoded d;
       if (!decode(decoder, code + pos, limit - pos, d)) break;
-      if (afterEnd && (d.ins.mnemonic == ZYDIS_MNEMONIC_INT3 || d.ins.mnemonic == ZYDIS_MNEMONIC_NOP)) {
-        break;  // padding after the last instruction: the next function starts here
-      }
+      // int3 after a ret/jmp is padding: the function ended. Nops are not a reliable end
+      // (loop heads after a jmp are aligned with them), so the sweep goes on through them.
+      if (afterEnd && d.ins.mnemonic == ZYDIS_MNEMONIC_INT3) break;
       uint64_t dest = 0;
       if (branchTarget(d, target + pos, dest) && dest > target && dest < target + guarded) {
         return PlanError::BranchIntoPatch;
