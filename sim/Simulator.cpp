@@ -430,6 +430,9 @@ bool Simulator::sceneCheck(Failure& f) {
   std::snprintf(line, sizeof line, "queue-code: engine function at RVA 0x%llX, bytes at RVA 0x%X: %s", rva,
                 kTextureQueueCheckRva, hex.c_str());
   report(codeOk && rva == kTextureQueueRva, line);
+  std::string entry;
+  bool patched = textureQueueEntryPatched(&entry);
+  say("scene-check queue-entry: " + entry + (patched ? " (patched: the function is hooked)" : " (as built: not hooked)"));
   if (!cab_.cabLoaded()) {
     report(false, "cab: not loaded (use 'cab' first)");
     f = {kExitExpectation, "scene-check failed"};

@@ -56,6 +56,32 @@ size_t TextureQueueBatch::loadedCount() const {
 
 uint8_t* textureQueueFunction() { return reinterpret_cast<uint8_t*>(&zor_sim_texture_queue); }
 
+namespace {
+constexpr size_t kEntryBytes = 16;
+struct OriginalEntry {
+  uint8_t bytes[kEntryBytes];
+  OriginalEntry() { std::memcpy(bytes, textureQueueFunction(), kEntryBytes); }
+};
+// Copied during static initialisation, before any plugin is loaded.
+const OriginalEntry gOriginalEntry;
+}  // namespace
+
+const uint8_t* textureQueueOriginalEntry() { return gOriginalEntry.bytes; }
+
+bool textureQueueEntryPatched(std::string* hexOut) {
+  const uint8_t* now = textureQueueFunction();
+  if (hexOut) {
+    hexOut->clear();
+    for (size_t i = 0; i < 8; ++i) {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, "%02X", now[i]);
+      if (i) *hexOut += ' ';
+      *hexOut += buf;
+    }
+  }
+  return std::memcmp(now, gOriginalEntry.bytes, kEntryBytes) != 0;
+}
+
 bool textureQueueCodeMatches(const uint8_t* base, std::string* hexOut) {
   bool ok = true;
   std::string hex;

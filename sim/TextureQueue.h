@@ -68,6 +68,10 @@ class TextureQueueBatch {
 
 // The engine function's own address and its code as it is in this process right now.
 uint8_t* textureQueueFunction();
+// The function's first bytes as built (kept before anything can patch them), and whether
+// its entry differs from them now (an inline hook jumps away from there).
+const uint8_t* textureQueueOriginalEntry();
+bool textureQueueEntryPatched(std::string* hexOut);
 // True when the bytes at base + kTextureQueueCheckRva match kTextureQueueCheckBytes.
 bool textureQueueCodeMatches(const uint8_t* moduleBase, std::string* hexOut);
 

@@ -7,7 +7,7 @@
     .def zor_sim_texture_queue; .scl 2; .type 32; .endef
     .seh_proc zor_sim_texture_queue
 zor_sim_texture_queue:
-    movq %rsp, %rax
+    .byte 0x48, 0x8B, 0xC4  // mov rax, rsp (the engine's encoding)
     movq %rbx, 8(%rax)
     movq %rsi, 16(%rax)
     pushq %rbp

@@ -49,6 +49,31 @@ TEST(SimPlugin, RegistersLogsAndUnloadsCleanly) {
   EXPECT_NE(pluginLog.find("[INFO] " + started), std::string::npos) << pluginLog;
 }
 
+// The plugin's texture-queue hook takes the simulator's engine function for the game's: it
+// passes the code check, hooks it (the queue still reaches the engine) and restores it on unload.
+TEST(SimPlugin, HooksTheEngineQueueFunctionAndRestoresItOnUnload) {
+  SimRun run = runSim(
+      "cab\n"
+      "scene-check\n"
+      "load\n"
+      "cab reload\n"
+      "frames 5\n"
+      "scene-check\n"
+      "unload\n"
+      "scene-check\n",
+      privatePluginCopy());
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  if (run.printed("PrismTextureQueueRedirector no se pudo inicializar"))
+    GTEST_SKIP() << "the plugin could not hook (no hook engine yet)";
+  EXPECT_FALSE(run.printed("validacion del RVA fallo")) << run.output;
+  auto entries = run.lines("scene-check queue-entry: ");
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_NE(entries[0].find("(as built: not hooked)"), std::string::npos) << entries[0];
+  EXPECT_NE(entries[1].find("(patched: the function is hooked)"), std::string::npos) << entries[1];
+  EXPECT_NE(entries[2].find("(as built: not hooked)"), std::string::npos) << entries[2];
+  EXPECT_EQ(run.count("9 textures queued through the engine queue (RVA 0x1E5350), 9 processed"), 2u) << run.output;
+}
+
 TEST(SimPlugin, SurvivesTwentyRestartsAndFiveReloadsWhileFramesRender) {
   SimRun run = runSim(
       "timeout 150000\n"
