@@ -228,6 +228,7 @@ int Simulator::finish(int code, const std::string& message) {
       if (code == kExitOk) code = kExitPlugin;
     }
   }
+  cab_.destroy();
   std::string log = readPluginLog();
   if (!log.empty()) {
     std::ofstream out(std::filesystem::path(options_.outDir + L"\\ZorTabcast.log"), std::ios::binary);
@@ -433,6 +434,29 @@ bool Simulator::sceneCheck(Failure& f) {
   std::string entry;
   bool patched = textureQueueEntryPatched(&entry);
   say("scene-check queue-entry: " + entry + (patched ? " (patched: the function is hooked)" : " (as built: not hooked)"));
+  // The window the plugin takes for the game's: the first visible, unowned top-level window of
+  // this process with a client area of at least 320 x 200. Media windows are owned, so never.
+  struct Finder {
+    DWORD pid;
+    HWND found = nullptr;
+  } finder{GetCurrentProcessId()};
+  EnumWindows(
+      [](HWND h, LPARAM p) -> BOOL {
+        auto* fd = reinterpret_cast<Finder*>(p);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        RECT rc;
+        if (pid != fd->pid || !IsWindowVisible(h) || GetWindow(h, GW_OWNER) || !GetClientRect(h, &rc) ||
+            rc.right - rc.left < 320 || rc.bottom - rc.top < 200)
+          return TRUE;
+        fd->found = h;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&finder));
+  report(finder.found == cab_.window(),
+         std::string("game-window: the first visible, unowned window of at least 320x200 of this process is ") +
+             (finder.found == cab_.window() ? "the cab's" : finder.found ? "ANOTHER window" : "missing") + " (" +
+             std::to_string(media_.size()) + " media window(s) open)");
   if (!cab_.cabLoaded()) {
     report(false, "cab: not loaded (use 'cab' first)");
     f = {kExitExpectation, "scene-check failed"};

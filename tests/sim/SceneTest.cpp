@@ -142,6 +142,9 @@ TEST(SimScene, MediaWindowsAndRealInputDoWhatTheScenarioSays) {
       "cab\n"
       "media open lofi \"Lofi radio - YouTube\"\n"
       "expect-window \"Lofi radio - YouTube\" visible\n"
+      "media open spotify \"(2) Spotify Premium - Daily Mix\"\n"
+      "scene-check\n"
+      "media close spotify\n"
       "media title lofi \"(2) Spotify Premium\"\n"
       "expect-window \"(2) Spotify Premium\" visible\n"
       "expect-window \"Lofi radio - YouTube\" absent\n"
@@ -160,6 +163,9 @@ TEST(SimScene, MediaWindowsAndRealInputDoWhatTheScenarioSays) {
       defaultPlugin());
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(run.count("expect-window: "), 8u);
+  EXPECT_TRUE(run.printed("scene-check game-window: the first visible, unowned window of at least 320x200 of this "
+                          "process is the cab's (2 media window(s) open) -> ok"))
+      << run.output;
   EXPECT_TRUE(run.printed("key: ctrl+F8 pressed and released"));
   EXPECT_TRUE(run.printed("click: 640,360"));
 }
