@@ -228,6 +228,7 @@ int Simulator::finish(int code, const std::string& message) {
       if (code == kExitOk) code = kExitPlugin;
     }
   }
+  unsigned long long frames = cab_.frameCount();
   cab_.destroy();
   std::string log = readPluginLog();
   if (!log.empty()) {
@@ -235,7 +236,7 @@ int Simulator::finish(int code, const std::string& message) {
     out << log;
   }
   char line[200];
-  std::snprintf(line, sizeof line, "zor_sim: %llu frames, %.1f ms per frame on average; exit %d (%s)", cab_.frameCount(),
+  std::snprintf(line, sizeof line, "zor_sim: %llu frames, %.1f ms per frame on average; exit %d (%s)", frames,
                 framesTimed_ ? frameMsTotal_ / framesTimed_ : 0.0, code, kFailureNames[code]);
   say(line);
   consoleCloseFile();
