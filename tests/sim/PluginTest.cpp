@@ -9,7 +9,7 @@ namespace zor::test {
 namespace {
 
 TEST(SimPlugin, RegistersLogsAndUnloadsCleanly) {
-  std::wstring plugin = privatePluginCopy();
+  auto plugin = privatePluginCopy();
   SimRun run = runSim(
       "ini ZorTabcastPlugin.ini capture window_title \"Lofi radio\"\n"
       "load\n"
@@ -26,9 +26,9 @@ TEST(SimPlugin, RegistersLogsAndUnloadsCleanly) {
       "unload\n"
       "expect-log-file \"[INFO] [ZorTabcast] Motor grafico detenido correctamente; recursos GPU liberados.\"\n"
       "frames 5\n",
-      plugin);
+      plugin->path);
   ASSERT_EQ(run.exitCode, 0) << run.output;
-  std::string ini = readFile(plugin.substr(0, plugin.find_last_of(L'\\')) + L"\\ZOR\\ZorTabcastPlugin.ini");
+  std::string ini = readFile(plugin->folder / L"ZOR\\ZorTabcastPlugin.ini");
   EXPECT_NE(ini.find("window_title=Lofi radio"), std::string::npos) << ini;
   ASSERT_TRUE(run.printed("sdk: plugin unloaded (module released)"));
   if (run.lines("registration #").empty())
@@ -61,7 +61,7 @@ TEST(SimPlugin, HooksTheEngineQueueFunctionAndRestoresItOnUnload) {
       "scene-check\n"
       "unload\n"
       "scene-check\n",
-      privatePluginCopy());
+      privatePluginCopy()->path);
   ASSERT_EQ(run.exitCode, 0) << run.output;
   if (run.printed("PrismTextureQueueRedirector no se pudo inicializar"))
     GTEST_SKIP() << "the plugin could not hook (no hook engine yet)";
@@ -90,7 +90,7 @@ TEST(SimPlugin, SurvivesTwentyRestartsAndFiveReloadsWhileFramesRender) {
       "scene-check\n"
       "unload\n"
       "frames 10\n",
-      privatePluginCopy(), {}, 170000);
+      privatePluginCopy()->path, {}, 170000);
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_FALSE(run.printed("CRASH"));
   EXPECT_EQ(run.count("sdk: scs_telemetry_init returned 0"), 26u);

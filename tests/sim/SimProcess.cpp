@@ -1,9 +1,6 @@
 #include "SimProcess.h"
 
-#include <atomic>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -25,39 +22,11 @@ std::vector<std::string> SimRun::lines(const std::string& text) const {
   return out;
 }
 
-std::wstring binDir() {
-  wchar_t path[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring p(path, n);
-  return p.substr(0, p.find_last_of(L"\\/"));
-}
-
-std::wstring freshTempDir(const std::wstring& prefix) {
-  static std::atomic<int> counter{0};
-  wchar_t tmp[MAX_PATH];
-  GetTempPathW(MAX_PATH, tmp);
-  std::wstring dir = std::wstring(tmp) + prefix + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                     std::to_wstring(GetTickCount64()) + L"_" + std::to_wstring(counter++);
-  CreateDirectoryW(dir.c_str(), nullptr);
-  return dir;
-}
-
-std::wstring privatePluginCopy(const std::wstring& dllName) {
-  std::wstring dir = freshTempDir(L"zor_sim_plugin");
-  std::wstring to = dir + L"\\" + dllName;
-  CopyFileW((binDir() + L"\\" + dllName).c_str(), to.c_str(), FALSE);
-  return to;
-}
-
-std::string readFile(const std::wstring& path) {
-  FILE* f = _wfopen(path.c_str(), L"rb");
-  if (!f) return {};
-  std::string s;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  std::fclose(f);
-  return s;
+std::unique_ptr<PluginCopy> privatePluginCopy() {
+  auto copy = std::make_unique<PluginCopy>();
+  copy->path = copy->folder / L"ZorTabcastPlugin.dll";
+  CopyFileW((binDir() + L"\\ZorTabcastPlugin.dll").c_str(), copy->path.c_str(), FALSE);
+  return copy;
 }
 
 SimRun runSimArgs(const std::vector<std::wstring>& args, DWORD timeoutMs) {
@@ -103,20 +72,18 @@ SimRun runSimArgs(const std::vector<std::wstring>& args, DWORD timeoutMs) {
 
 SimRun runSim(const std::string& scenario, const std::wstring& pluginPath, std::vector<std::wstring> extraArgs,
               DWORD timeoutMs) {
-  std::wstring dir = freshTempDir(L"zor_sim_run");
-  std::wstring file = dir + L"\\scenario.txt";
-  {
-    std::ofstream out(std::filesystem::path(file), std::ios::binary);
-    out << scenario;
-  }
-  std::vector<std::wstring> args = {L"--scenario", file, L"--out", dir + L"\\out"};
+  auto folder = std::make_shared<TempFolder>(L"zor_sim_run");
+  std::wstring file = *folder / L"scenario.txt";
+  writeFile(file, scenario);
+  std::vector<std::wstring> args = {L"--scenario", file, L"--out", *folder / L"out"};
   if (!pluginPath.empty()) {
     args.push_back(L"--plugin");
     args.push_back(pluginPath);
   }
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   SimRun run = runSimArgs(args, timeoutMs);
-  run.outDir = dir + L"\\out";
+  run.folder = folder;
+  run.outDir = *folder / L"out";
   return run;
 }
 

@@ -3,8 +3,11 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "support/TempFolder.h"
 
 namespace zor::test {
 
@@ -12,6 +15,7 @@ struct SimRun {
   int exitCode = -1;
   bool timedOut = false;
   std::string output;
+  std::shared_ptr<TempFolder> folder;  // the scenario and the run's output, removed with the last copy
   std::wstring outDir;
   bool printed(const std::string& text) const { return output.find(text) != std::string::npos; }
   size_t count(const std::string& text) const;
@@ -19,11 +23,14 @@ struct SimRun {
   std::vector<std::string> lines(const std::string& text) const;
 };
 
-std::wstring binDir();
-// A fresh, empty folder under the temporary directory.
-std::wstring freshTempDir(const std::wstring& prefix);
-// Copies the plugin DLL into a private folder (its ZOR folder then is private too).
-std::wstring privatePluginCopy(const std::wstring& dllName = L"ZorTabcastPlugin.dll");
+inline std::wstring binDir() { return programFolder(); }
+
+// The plugin DLL copied into a private folder (so its ZOR folder is private too).
+struct PluginCopy {
+  TempFolder folder{L"zor_sim_plugin"};
+  std::wstring path;
+};
+std::unique_ptr<PluginCopy> privatePluginCopy();
 
 // Writes the scenario into a temporary file and runs the simulator on it.
 SimRun runSim(const std::string& scenario, const std::wstring& pluginPath, std::vector<std::wstring> extraArgs = {},
@@ -31,6 +38,5 @@ SimRun runSim(const std::string& scenario, const std::wstring& pluginPath, std::
 // Runs the simulator with exactly these arguments.
 SimRun runSimArgs(const std::vector<std::wstring>& args, DWORD timeoutMs = 90000);
 
-std::string readFile(const std::wstring& path);
 
 }  // namespace zor::test
