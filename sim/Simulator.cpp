@@ -351,17 +351,16 @@ bool Simulator::pressKeys(const std::string& combo, Failure& f) {
     f = {kExitEnvironment, error};
     return false;
   }
+  // Whatever happens, the keys go up again: a key left down would stay down for every program
+  // on this display.
   int vk = virtualKeyFor(keys.back());
-  if (vk) {
-    if (!waitKeyState(vk, true, 3000, f)) return false;
-  } else if (!renderFor(200, f)) {
-    return false;
-  }
-  if (!renderFrames(3, f)) return false;  // the plugin samples the keys once per frame
+  bool held = vk ? waitKeyState(vk, true, 3000, f) : renderFor(200, f);
+  held = held && renderFrames(3, f);  // the plugin samples the keys once per frame
   if (!runXdotool(up, error)) {
     f = {kExitEnvironment, error};
     return false;
   }
+  if (!held) return false;
   if (vk) {
     if (!waitKeyState(vk, false, 3000, f)) return false;
   } else if (!renderFor(200, f)) {
@@ -384,11 +383,12 @@ bool Simulator::click(int x, int y, Failure& f) {
     f = {kExitEnvironment, error};
     return false;
   }
-  if (!waitKeyState(VK_LBUTTON, true, 3000, f) || !renderFrames(2, f)) return false;
+  bool held = waitKeyState(VK_LBUTTON, true, 3000, f) && renderFrames(2, f);
   if (!runXdotool("mouseup 1", error)) {
     f = {kExitEnvironment, error};
     return false;
   }
+  if (!held) return false;
   if (!waitKeyState(VK_LBUTTON, false, 3000, f)) return false;
   say("click: " + std::to_string(x) + "," + std::to_string(y));
   return renderFrames(2, f);
