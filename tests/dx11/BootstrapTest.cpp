@@ -94,13 +94,13 @@ TEST_F(Bootstrap, ASecondInitializeStartsNothing) {
   EXPECT_EQ(log.count("Motor grafico detenido correctamente"), 1u);
 }
 
-TEST_F(Bootstrap, TwentyStartAndStopCyclesLeaveNoHookOrThread) {
+TEST_F(Bootstrap, StartAndStopCyclesLeaveNoHookOrThread) {
   gameWindow();
   ASSERT_TRUE(core.initialize());
   ASSERT_TRUE(waitFor([&] { return core.hooksInstalled() && !core.bootstrapRunning(); }));
   core.shutdown();
   const size_t threads = threadCount();
-  for (int i = 0; i < 20; ++i) {
+  for (int i = 0; i < 5; ++i) {
     SCOPED_TRACE(i);
     ASSERT_TRUE(core.initialize());
     ASSERT_TRUE(waitFor([&] { return core.hooksInstalled() && !core.bootstrapRunning(); }));
@@ -109,8 +109,8 @@ TEST_F(Bootstrap, TwentyStartAndStopCyclesLeaveNoHookOrThread) {
     EXPECT_FALSE(core.bootstrapRunning());
   }
   EXPECT_LE(threadCount(), threads);
-  EXPECT_EQ(hooks.callsOf("create").size(), 21u * 7u);
-  EXPECT_EQ(hooks.callsOf("remove").size(), 21u * 7u);
+  EXPECT_EQ(hooks.callsOf("create").size(), 6u * 7u);
+  EXPECT_EQ(hooks.callsOf("remove").size(), 6u * 7u);
 }
 
 TEST(FindGameWindow, TakesTheVisibleUnownedWindowOfAtLeast320x200) {

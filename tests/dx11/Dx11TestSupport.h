@@ -80,6 +80,7 @@ struct Dx11CoreTestAccess {
   static std::wstring title(Dx11Core& c) { return c.playback_.title; }
   static ID3D11Device* device(Dx11Core& c) { return c.device_; }
   static ID3D11PixelShader* currentPixelShader(Dx11Core& c) { return c.currentPixelShader_.load(); }
+  static ID3D11Buffer* currentIndexBuffer(Dx11Core& c) { return c.currentIndexBuffer_.load(); }
 };
 
 namespace test {
