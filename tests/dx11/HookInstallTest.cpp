@@ -227,7 +227,7 @@ TEST_F(HookInstall, OurOwnCallsPassStraightThroughTheDetours) {
   EXPECT_EQ(Access::currentPixelShader(core), shaderA);  // but not recorded
   EXPECT_EQ(core.frameCounter(), 0u);               // no pipeline for a nested Present
   EXPECT_EQ(g_presentCalls.load(), 1);
-  EXPECT_EQ(detour::inFlight(), 0);
+  EXPECT_EQ(detour::threadDepth(), 0u);
 
   detours::present(nullptr, 0, 0);
   EXPECT_EQ(core.frameCounter(), 1u);
@@ -281,7 +281,7 @@ TEST_F(HookInstall, ShutdownWaitIsBoundedAndReported) {
   EXPECT_TRUE(hooks.createdHooks().empty());
   SetEvent(g_release);
   game.join();
-  EXPECT_EQ(detour::inFlight(), 0);
+  EXPECT_EQ(detour::threadsInside(), 0u);
   CloseHandle(g_release);
 }
 

@@ -103,7 +103,7 @@ TEST_F(RealHooks, ShutdownWhileTheRenderThreadPresentsAndTwentyCycles) {
     ASSERT_TRUE(waitFor([&] { return presents.load() > seen + 2 && core.frameCounter() > 0; }));
     core.shutdown();
     EXPECT_EQ(hook::engineStats().hookCount, 0u);
-    EXPECT_EQ(detour::inFlight(), 0);
+    EXPECT_EQ(detour::threadsInside(), 0u);
     EXPECT_FALSE(core.bootstrapRunning());
   }
   const uint64_t after = presents.load();
