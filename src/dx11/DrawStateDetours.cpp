@@ -1,0 +1,134 @@
+// Detours that observe draw state: the bound pixel shader and index buffer, and resource
+// creation. For now they record and forward; the overlay-texture rule at creation time is
+// added with GPS identification.
+#include "core/Logger.h"
+#include "dx11/DetourGuard.h"
+#include "dx11/Detours.h"
+#include "dx11/Dx11Core.h"
+#include "dx11/HookApi.h"
+
+namespace zor {
+
+namespace {
+// Logs line the first time flag is raised (one relaxed load on the common path).
+inline void firstCall(std::atomic<bool>& flag, const char* line) {
+  if (!flag.load(std::memory_order_relaxed) && !flag.exchange(true)) logInfo(line);
+}
+}  // namespace
+
+// ---- entries
+
+void STDMETHODCALLTYPE detours::psSetShader(ID3D11DeviceContext* context, ID3D11PixelShader* shader,
+                                            ID3D11ClassInstance* const* instances, UINT numInstances) {
+  detour::Scope scope;
+  Dx11Core& core = Dx11Core::instance();
+  if (scope.nested()) {
+    if (auto fn = reinterpret_cast<PSSetShaderFn>(core.trampoline(Hook::PSSetShader))) {
+      fn(context, shader, instances, numInstances);
+    }
+    return;
+  }
+  core.onPSSetShader(context, shader, instances, numInstances);
+}
+
+void STDMETHODCALLTYPE detours::iaSetIndexBuffer(ID3D11DeviceContext* context, ID3D11Buffer* buffer,
+                                                 DXGI_FORMAT format, UINT offset) {
+  detour::Scope scope;
+  Dx11Core& core = Dx11Core::instance();
+  if (scope.nested()) {
+    if (auto fn = reinterpret_cast<IASetIndexBufferFn>(core.trampoline(Hook::IASetIndexBuffer))) {
+      fn(context, buffer, format, offset);
+    }
+    return;
+  }
+  core.onIASetIndexBuffer(context, buffer, format, offset);
+}
+
+HRESULT STDMETHODCALLTYPE detours::createTexture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC* desc,
+                                                   const D3D11_SUBRESOURCE_DATA* initialData,
+                                                   ID3D11Texture2D** texture) {
+  detour::Scope scope;
+  Dx11Core& core = Dx11Core::instance();
+  if (scope.nested()) {
+    auto fn = reinterpret_cast<CreateTexture2DHookFn>(core.trampoline(Hook::CreateTexture2D));
+    return fn ? fn(device, desc, initialData, texture) : E_FAIL;
+  }
+  return core.onCreateTexture2D(device, desc, initialData, texture);
+}
+
+HRESULT STDMETHODCALLTYPE detours::createShaderResourceView(ID3D11Device* device, ID3D11Resource* resource,
+                                                            const D3D11_SHADER_RESOURCE_VIEW_DESC* desc,
+                                                            ID3D11ShaderResourceView** view) {
+  detour::Scope scope;
+  Dx11Core& core = Dx11Core::instance();
+  if (scope.nested()) {
+    auto fn = reinterpret_cast<CreateShaderResourceViewFn>(core.trampoline(Hook::CreateShaderResourceView));
+    return fn ? fn(device, resource, desc, view) : E_FAIL;
+  }
+  return core.onCreateShaderResourceView(device, resource, desc, view);
+}
+
+// ---- bodies
+
+void Dx11Core::onPSSetShader(ID3D11DeviceContext* context, ID3D11PixelShader* shader,
+                             ID3D11ClassInstance* const* instances, UINT numInstances) {
+  firstCall(firstPixelShaderSeen_, "V1.13.0: primera llamada real de PSSetShader interceptada correctamente.");
+  currentPixelShader_.store(shader, std::memory_order_relaxed);
+  if (auto fn = reinterpret_cast<PSSetShaderFn>(trampoline(Hook::PSSetShader))) fn(context, shader, instances, numInstances);
+}
+
+void Dx11Core::onIASetIndexBuffer(ID3D11DeviceContext* context, ID3D11Buffer* buffer, DXGI_FORMAT format,
+                                  UINT offset) {
+  firstCall(firstIASetIndexBufferSeen_, "V0.9.2: primera llamada real de IASetIndexBuffer interceptada correctamente.");
+  currentIndexBuffer_.store(buffer, std::memory_order_relaxed);
+  if (auto fn = reinterpret_cast<IASetIndexBufferFn>(trampoline(Hook::IASetIndexBuffer))) {
+    fn(context, buffer, format, offset);
+  }
+}
+
+HRESULT Dx11Core::onCreateTexture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC* desc,
+                                    const D3D11_SUBRESOURCE_DATA* initialData, ID3D11Texture2D** texture) {
+  firstCall(firstCreateTexture2DSeen_, "V1.15.0: primera llamada real de CreateTexture2D interceptada correctamente.");
+  auto fn = reinterpret_cast<CreateTexture2DHookFn>(trampoline(Hook::CreateTexture2D));
+  if (!fn) return E_FAIL;
+  return fn(device, desc, initialData, texture);
+}
+
+HRESULT Dx11Core::onCreateShaderResourceView(ID3D11Device* device, ID3D11Resource* resource,
+                                             const D3D11_SHADER_RESOURCE_VIEW_DESC* desc,
+                                             ID3D11ShaderResourceView** view) {
+  firstCall(firstCreateShaderResourceViewSeen_,
+            "V0.6.2: primera llamada real de CreateShaderResourceView interceptada correctamente.");
+  auto fn = reinterpret_cast<CreateShaderResourceViewFn>(trampoline(Hook::CreateShaderResourceView));
+  if (!fn) return E_FAIL;
+  return fn(device, resource, desc, view);
+}
+
+void Dx11Core::updateDrawIndexedHook() {
+  if (!drawIndexedCreated_.load() || hooksClosing_.load()) return;
+  const GameState& s = *state_;
+  const uint32_t profile = s.truckProfileId.load();
+  const bool wanted = playbackTarget_.load() == 1 && profile != 0 && s.preparedProfileId.load() == profile &&
+                      (playback_.active.load() || config_.calibrationMode || config_.debugForceRed);
+  if (wanted == drawIndexedEnabled_.load()) return;
+  void* target = hookTarget(Hook::DrawIndexed);
+  if (!target) return;
+  const HookApi& api = hookApi();
+  if (wanted) {
+    MH_STATUS st = api.enableHook(target);
+    if (st == MH_OK || st == MH_ERROR_ENABLED) {
+      drawIndexedEnabled_.store(true);
+    } else {
+      logWarning(std::string("GPS original: no se pudo habilitar DrawIndexed: ") + hookStatusText(st));
+    }
+  } else {
+    MH_STATUS st = api.disableHook(target);
+    if (st == MH_OK || st == MH_ERROR_NOT_CREATED || st == MH_ERROR_DISABLED) {
+      drawIndexedEnabled_.store(false);
+    } else {
+      logWarning(std::string("GPS original: no se pudo deshabilitar DrawIndexed: ") + hookStatusText(st));
+    }
+  }
+}
+
+}  // namespace zor

@@ -1,0 +1,177 @@
+#include "dx11/Dx11Core.h"
+
+#include <string>
+
+#include "capture/WindowCapture.h"
+#include "core/Clock.h"
+#include "core/Logger.h"
+#include "dx11/ComRef.h"
+#include "dx11/DetourGuard.h"
+#include "dx11/HookApi.h"
+#include "gps/GpsTextureReplacer.h"
+#include "media/PlaybackRequests.h"
+#include "overlay/ConfigOverlay.h"
+
+namespace zor {
+
+Dx11Core& Dx11Core::instance() noexcept {
+  static Dx11Core core;
+  return core;
+}
+
+Dx11Core::Dx11Core() : state_(&zor::gameState()) {
+  // Singletons that shut-down uses are created first, so they are destroyed after this one.
+  Logger::instance();
+  GpsTextureReplacer::instance();
+  ConfigOverlay::instance();
+  PlaybackRequests::instance();
+}
+
+Dx11Core::~Dx11Core() { shutdown(); }
+
+void Dx11Core::resetForStart() {
+  stopRequested_.store(false);
+  runtimeReady_.store(false);
+  hooksInstalled_.store(false);
+  minHookReady_.store(false);
+  firstPresentSeen_.store(false);
+  contextAcquired_.store(false);
+  contextAcquisitionStarted_.store(false);
+  hooksClosing_.store(false);
+
+  frameCounter_.store(0);
+  for (auto& c : detourCounters_) c.store(0);
+  for (auto& f : installed_) f.store(false);
+  firstPixelShaderSeen_.store(false);
+  firstPSSetShaderResourcesSeen_.store(false);
+  firstCreateTexture2DSeen_.store(false);
+  firstCreateShaderResourceViewSeen_.store(false);
+  firstIASetIndexBufferSeen_.store(false);
+  for (auto& t : trampolines_) t.store(nullptr);
+  drawIndexedCreated_.store(false);
+  drawIndexedEnabled_.store(false);
+  {
+    std::lock_guard<std::mutex> lock(playbackMutex_);
+    device_ = nullptr;  // empty at this point: shut-down released them
+    context_ = nullptr;
+    contextPeek_.store(nullptr);
+  }
+  resetIdentificationAndFlags();
+}
+
+void Dx11Core::resetIdentificationAndFlags() {
+  currentPixelShader_.store(nullptr);
+  currentIndexBuffer_.store(nullptr);
+  tabletMeshIndexBuffer_.store(nullptr);
+  ident_.resetAll();
+  cameraReturnInProgress_.store(false);
+  lastCameraReturnTick_.store(0);
+  gpsOffscreen_.store(false);
+  playback_.active.store(false);
+  state_->stateTick.store(0);
+}
+
+bool Dx11Core::initialize() {
+  if (initialized_.exchange(true)) return true;
+  try {
+    if (bootstrapThread_.joinable()) bootstrapThread_.join();
+    resetForStart();
+    ensureConfigFolder();
+    config_ = loadPluginConfig(configFilePath(L"ZorTabcastPlugin.ini"));
+    logInfo(configurationLine(config_));
+    bootstrapRunning_.store(true);
+    bootstrapThread_ = std::thread([this] {
+      bootstrap();
+      bootstrapRunning_.store(false);
+    });
+  } catch (...) {
+    bootstrapRunning_.store(false);
+    initialized_.store(false);
+    logError("DX11 Core V1.4.0 no pudo crear el hilo de inicializacion del hook Present.");
+    return false;
+  }
+  logInfo("DX11 Core V4.5.4 Fixed SRV iniciado. Diagnóstico intensivo desactivado en producción.");
+  return true;
+}
+
+void Dx11Core::releaseDeviceAndContext() {
+  contextPeek_.store(nullptr);
+  releaseAndClear(context_);
+  releaseAndClear(device_);
+}
+
+void Dx11Core::waitForDetours() {
+  if (!detour::waitUntilIdle(drainPolls_)) {
+    logWarning(
+        "[Dx11Core] Apagado: un hilo del juego seguia dentro de un hook del plugin al agotarse la espera; se continua "
+        "el apagado.");
+  }
+}
+
+void Dx11Core::shutdown() {
+  if (!initialized_.exchange(false)) return;
+  try {
+    {
+      std::lock_guard<std::mutex> lock(bootstrapMutex_);
+      stopRequested_.store(true);
+    }
+    bootstrapWake_.notify_all();
+    if (bootstrapThread_.joinable()) bootstrapThread_.join();
+    runtimeReady_.store(false);
+
+    removeHooks();
+
+    {
+      std::lock_guard<std::mutex> lock(playbackMutex_);
+      GpsTextureReplacer::instance().releaseRedTestTexture();
+      releaseDeviceAndContext();
+      contextAcquired_.store(false);
+      contextAcquisitionStarted_.store(false);
+      // Nothing may resume a capture of the old run after a restart.
+      playback_.active.store(false);
+      playback_.resumePending.store(false);
+      playback_.resumeScheduled = false;
+      playback_.title.clear();
+    }
+
+    ConfigOverlay::instance().shutdown();
+    WindowCapture::instance().shutdown();
+    GpsTextureReplacer::instance().close();
+
+    resetIdentificationAndFlags();
+
+    if (minHookReady_.exchange(false)) {
+      MH_STATUS st = hookApi().uninitialize();
+      if (st != MH_OK && st != MH_ERROR_NOT_INITIALIZED) {
+        logWarning(std::string("V1.1.0: MH_Uninitialize devolvio ") + hookStatusText(st));
+      }
+    }
+
+    d3d11CreateDevice_.store(nullptr);
+    d3d11CreateDeviceAndSwapChain_.store(nullptr);
+    createDxgiFactory1_.store(nullptr);
+    for (auto& t : targets_) t.store(nullptr);
+  } catch (...) {
+    // Nothing leaves shut-down; what could not be done is left as it is.
+  }
+  logInfo("Motor grafico detenido correctamente; recursos GPU liberados.");
+}
+
+void Dx11Core::restartGpsIdentification() {
+  try {
+    ident_.gpsLocked.store(false);
+    ident_.gpsInUse.store(false);
+    ident_.lastGpsUseTick.store(0);
+    ident_.gpsShaderFixed.store(false);
+    ident_.gpsPixelShader.store(nullptr);
+    ident_.srvUsedLogged.store(false);
+    ident_.lockTick.store(0);
+    tabletMeshIndexBuffer_.store(nullptr);
+    GpsTextureReplacer::instance().releaseTracked();
+    ident_.rearmSearch(clock::steadyNs());
+    logInfo("Reidentificacion manual del GPS iniciada.");
+  } catch (...) {
+  }
+}
+
+}  // namespace zor

@@ -1,0 +1,238 @@
+// The graphics core: finds the game's Direct3D 11 / DXGI methods without touching the game's
+// objects, installs and removes the detours, adopts the game's device and immediate context at
+// the first Present, and runs the per-frame pipeline (pause, ignition and engine gating,
+// playback start and stop, frame upload, visibility, camera return).
+//
+// Threads: initialize/shutdown and the telemetry handlers on the game's telemetry thread; the
+// bootstrap on its own short-lived thread; onPresent and the context detours on the game's
+// render thread; the device detours on whatever thread creates resources.
+// Locks, outermost first: playbackMutex_, then the GpsTextureReplacer lock, then the Logger.
+#pragma once
+
+#include <d3d11.h>
+#include <dxgi.h>
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "core/GameState.h"
+#include "core/PluginConfig.h"
+#include "dx11/GpsIdentification.h"
+#include "sdk/telemetry_sdk.h"
+
+namespace zor {
+
+using D3D11CreateDeviceFn = decltype(&D3D11CreateDevice);
+using D3D11CreateDeviceAndSwapChainFn = decltype(&D3D11CreateDeviceAndSwapChain);
+using CreateDXGIFactory1Fn = HRESULT(WINAPI*)(REFIID, void**);
+
+// The hooked (and discovered) methods, in the order of the hook table.
+enum class Hook : uint32_t {
+  Present,                   // IDXGISwapChain slot 8
+  ResizeBuffers,             // IDXGISwapChain slot 13, discovered only
+  PSSetShaderResources,      // ID3D11DeviceContext slot 8
+  PSSetShader,               // ID3D11DeviceContext slot 9
+  CreateTexture2D,           // ID3D11Device slot 5
+  CreateShaderResourceView,  // ID3D11Device slot 7
+  IASetIndexBuffer,          // ID3D11DeviceContext slot 19
+  DrawIndexed,               // ID3D11DeviceContext slot 12
+  Count
+};
+constexpr size_t kHookCount = static_cast<size_t>(Hook::Count);
+
+// Finds the game's main window: the first top-level window of the process that is visible,
+// has no owner and a client area of at least 320 x 200.
+HWND findGameWindow(DWORD processId);
+
+// The eight method addresses read from the virtual tables of a device, its immediate context
+// and a swap chain (all non-null on success).
+struct VtableTargets {
+  std::array<void*, kHookCount> address{};
+};
+bool readVtableTargets(IDXGISwapChain* swapChain, ID3D11Device* device, ID3D11DeviceContext* context,
+                       VtableTargets& out);
+// Creates an auxiliary device and swap chain on a hidden window of its own with create (the
+// runtime's D3D11CreateDeviceAndSwapChain), reads the targets and destroys everything again.
+bool discoverVtables(D3D11CreateDeviceAndSwapChainFn create, VtableTargets& out);
+
+class Dx11Core {
+ public:
+  static Dx11Core& instance() noexcept;
+  ~Dx11Core();
+  Dx11Core(const Dx11Core&) = delete;
+  Dx11Core& operator=(const Dx11Core&) = delete;
+
+  // ---- life cycle (telemetry thread)
+  bool initialize();
+  void shutdown();
+  void bootstrap();
+  bool installHooks();
+  void removeHooks();
+  void restartGpsIdentification();
+
+  // ---- telemetry (game's telemetry thread)
+  void onEngineChannel(const scs_value_t* value) noexcept;
+  void onElectricChannel(const scs_value_t* value) noexcept;
+  void onPausedEvent() noexcept;
+  void onStartedEvent() noexcept;
+  void onConfigurationEvent(const void* eventInfo) noexcept;
+  // Profile matching of the truck reported by the game.
+  void applyTruckProfile(const std::string& vehicleId);
+  // Render thread: the GPS screen texture was seen in use.
+  void noteGpsSighting() noexcept;
+
+  // ---- Present (render thread)
+  HRESULT onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT flags);
+  bool acquireContext(IDXGISwapChain* swapChain);
+
+  // ---- draw-state and GPS detours (see the detour files)
+  void onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSlot, UINT numViews,
+                              ID3D11ShaderResourceView* const* views);
+  void onPSSetShader(ID3D11DeviceContext* context, ID3D11PixelShader* shader, ID3D11ClassInstance* const* instances,
+                     UINT numInstances);
+  void onIASetIndexBuffer(ID3D11DeviceContext* context, ID3D11Buffer* buffer, DXGI_FORMAT format, UINT offset);
+  HRESULT onCreateTexture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC* desc,
+                            const D3D11_SUBRESOURCE_DATA* initialData, ID3D11Texture2D** texture);
+  HRESULT onCreateShaderResourceView(ID3D11Device* device, ID3D11Resource* resource,
+                                     const D3D11_SHADER_RESOURCE_VIEW_DESC* desc, ID3D11ShaderResourceView** view);
+  void onDrawIndexed(ID3D11DeviceContext* context, UINT indexCount, UINT startIndex, INT baseVertex);
+  void updateDrawIndexedHook();
+  void prepareDashboardResource();
+  void runShaderGroupAnalysis();
+
+  // ---- state read by other parts
+  GameState& gameState() noexcept { return *state_; }
+  const PluginConfig& config() const noexcept { return config_; }
+  GpsIdentification& identification() noexcept { return ident_; }
+  uint64_t frameCounter() const noexcept { return frameCounter_.load(std::memory_order_relaxed); }
+  bool isInitialized() const noexcept { return initialized_.load(); }
+  bool hooksInstalled() const noexcept { return hooksInstalled_.load(); }
+  bool contextAcquired() const noexcept { return contextAcquired_.load(std::memory_order_acquire); }
+  bool playbackActive() const noexcept { return playback_.active.load(std::memory_order_acquire); }
+  uint32_t playbackTarget() const noexcept { return playbackTarget_.load(std::memory_order_acquire); }
+  ID3D11DeviceContext* immediateContext() const noexcept { return contextPeek_.load(std::memory_order_acquire); }
+  void* hookTarget(Hook h) const noexcept { return targets_[static_cast<size_t>(h)].load(std::memory_order_acquire); }
+  void* trampoline(Hook h) const noexcept {
+    return trampolines_[static_cast<size_t>(h)].load(std::memory_order_acquire);
+  }
+  bool hookInstalled(Hook h) const noexcept { return installed_[static_cast<size_t>(h)].load(); }
+  bool bootstrapRunning() const noexcept { return bootstrapRunning_.load(); }
+  // How long shut-down waits for detours still executing (polls of about 1 ms).
+  void setDrainPolls(uint32_t polls) noexcept { drainPolls_ = polls; }
+
+  static constexpr uint32_t kDefaultDrainPolls = 2000;
+
+ private:
+  friend struct Dx11CoreTestAccess;
+  Dx11Core();
+
+  struct PlaybackState {
+    std::atomic<bool> active{false};
+    std::atomic<bool> resumePending{false};
+    bool resumeScheduled = false;  // render thread only
+    uint64_t resumeDue = 0;        // steady ns, render thread only
+    std::wstring title;            // written under playbackMutex_ on the render thread
+    uint32_t fps = 30;
+  };
+
+  // initialize() step 2, without starting anything.
+  void resetForStart();
+  // Shared by initialize() and shutdown().
+  void resetIdentificationAndFlags();
+  bool bootstrapAttempt();
+  bool installRequiredHook(Hook hook, void* detour, const char* createText, const char* enableText);
+  void installOptionalHook(Hook hook, void* detour, const char* createText, const char* enableText);
+  void waitForDetours();
+  bool sleepBetweenAttempts(uint64_t attemptEndNs);
+  void releaseDeviceAndContext();
+
+  // Present pipeline steps.
+  void handlePauseEdge();
+  void handleCameraReturn(bool driving);
+  void handleLegacyAutoLock();
+  void handleIgnitionEdge();
+  void handleEngineAndResume();
+  void handleStartRequest();
+  void handleStopRequest();
+  void handleUploadAndVisibility();
+  bool startCaptureLocked(const std::wstring& title, uint32_t fps);
+
+  // ---- lifecycle
+  std::atomic<bool> initialized_{false};
+  std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> runtimeReady_{false};
+  std::atomic<bool> hooksInstalled_{false};
+  std::atomic<bool> minHookReady_{false};
+  std::atomic<bool> firstPresentSeen_{false};
+  std::atomic<bool> contextAcquired_{false};
+  std::atomic<bool> contextAcquisitionStarted_{false};
+  std::atomic<bool> hooksClosing_{false};
+
+  // ---- hook state
+  std::array<std::atomic<bool>, kHookCount> installed_{};
+  std::atomic<bool> firstPixelShaderSeen_{false};
+  std::atomic<bool> firstPSSetShaderResourcesSeen_{false};
+  std::atomic<bool> firstCreateTexture2DSeen_{false};
+  std::atomic<bool> firstCreateShaderResourceViewSeen_{false};
+  std::atomic<bool> firstIASetIndexBufferSeen_{false};
+
+  // ---- counters: frames, then the identification counters
+  std::atomic<uint64_t> frameCounter_{0};
+  std::array<std::atomic<uint64_t>, 10> detourCounters_{};
+
+  // ---- runtime entry points, hook targets, trampolines
+  std::atomic<D3D11CreateDeviceFn> d3d11CreateDevice_{nullptr};
+  std::atomic<D3D11CreateDeviceAndSwapChainFn> d3d11CreateDeviceAndSwapChain_{nullptr};
+  std::atomic<CreateDXGIFactory1Fn> createDxgiFactory1_{nullptr};
+  std::array<std::atomic<void*>, kHookCount> targets_{};
+  std::array<std::atomic<void*>, kHookCount> trampolines_{};
+
+  // ---- draw state
+  std::atomic<ID3D11PixelShader*> currentPixelShader_{nullptr};
+  std::atomic<ID3D11Buffer*> currentIndexBuffer_{nullptr};
+  std::atomic<ID3D11Buffer*> tabletMeshIndexBuffer_{nullptr};
+
+  // ---- DrawIndexed hook
+  std::atomic<bool> drawIndexedCreated_{false};
+  std::atomic<bool> drawIndexedEnabled_{false};
+
+  // ---- truck profile and target (the rest lives in GameState)
+  std::atomic<uint32_t> resourceProfileId_{0};
+  std::atomic<uint32_t> playbackTarget_{0};
+
+  // ---- the game's device and immediate context, written under playbackMutex_
+  std::mutex playbackMutex_;
+  ID3D11Device* device_ = nullptr;
+  ID3D11DeviceContext* context_ = nullptr;
+  std::atomic<ID3D11DeviceContext*> contextPeek_{nullptr};  // for comparisons in detours
+
+  // ---- GPS identification
+  GpsIdentification ident_;
+
+  // ---- bootstrap thread
+  std::thread bootstrapThread_;
+  std::atomic<bool> bootstrapRunning_{false};
+  std::mutex bootstrapMutex_;
+  std::condition_variable bootstrapWake_;
+
+  // ---- configuration copy
+  PluginConfig config_;
+
+  // ---- Present pipeline
+  GameState* state_;
+  std::atomic<uint64_t> contextReadyTime_{0};   // steady ns
+  std::atomic<uint64_t> lastShaderAnalysis_{0};  // steady ns
+  std::atomic<uint64_t> stateCheckTick_{0};     // ms
+  std::atomic<uint64_t> lastCameraReturnTick_{0};
+  std::atomic<bool> cameraReturnInProgress_{false};
+  std::atomic<bool> gpsOffscreen_{false};
+  PlaybackState playback_;
+  uint32_t drainPolls_ = kDefaultDrainPolls;
+};
+
+}  // namespace zor

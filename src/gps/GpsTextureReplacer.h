@@ -1,0 +1,153 @@
+// Owner of every GPU object the plugin shows in the game: the replacement texture and view put
+// in place of the tablet GPS screen, the private dashboard resource, the red diagnostic
+// resource and the red start-up test texture. It also keeps the GPS textures and views that
+// identification registered and answers, per binding, which view to bind instead.
+#pragma once
+
+#include <d3d11.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace zor {
+
+class WindowCapture;
+
+// The unhooked ID3D11Device::CreateTexture2D entry.
+using CreateTexture2DFn = HRESULT(STDMETHODCALLTYPE*)(ID3D11Device*, const D3D11_TEXTURE2D_DESC*,
+                                                     const D3D11_SUBRESOURCE_DATA*, ID3D11Texture2D**);
+
+struct GpsMatchCounters {
+  std::atomic<uint64_t> matchesByView{0};
+  std::atomic<uint64_t> matchesByTexture{0};  // reported only; nothing raises it
+};
+GpsMatchCounters& gpsMatchCounters() noexcept;
+
+// The test patterns, one 32-bit texel per pixel in memory byte order.
+namespace gpspattern {
+// B8G8R8A8: blue 6-texel border, orange and brown 32-texel cells.
+std::vector<uint32_t> checker(uint32_t width, uint32_t height);
+// R8G8B8A8 256 x 256: red 8-texel border, white cross, blue and dark blue cells.
+std::vector<uint32_t> visual();
+// At a GPS texture's size in its channel order (formats 28, 29, 87, 88, 91, 93 only);
+// false for other formats or sizes outside 1..4096.
+bool direct(uint32_t width, uint32_t height, uint32_t format, std::vector<uint32_t>& out);
+// Opaque red in B8G8R8A8.
+constexpr uint32_t kRedTexel = 0xFFFF0000u;
+}  // namespace gpspattern
+
+class GpsTextureReplacer {
+ public:
+  static constexpr size_t kMaxTracked = 24;
+
+  static GpsTextureReplacer& instance() noexcept;
+  ~GpsTextureReplacer();
+
+  // At context acquisition; effective once until close().
+  void initialize();
+  // Keeps its own references to the device and its immediate context and makes sure a
+  // replacement exists (the visual pattern when none does).
+  bool attachDevice(ID3D11Device* device);
+  // Unhooked CreateTexture2D used for the textures created here (nullptr: the device's own).
+  void setCreateTexture2D(CreateTexture2DFn fn);
+
+  void registerGpsTexture(ID3D11Texture2D* texture);
+  void registerGpsView(ID3D11ShaderResourceView* view);
+  // The replacement view with a reference added for the caller, or nullptr.
+  ID3D11ShaderResourceView* findReplacement(ID3D11ShaderResourceView* view);
+
+  bool prepareForGpsSize();
+  bool createForConfiguredSize(uint32_t width, uint32_t height);
+  bool createDashboardResource(uint32_t width, uint32_t height);
+  void releaseDashboardResource();
+  // No reference added.
+  ID3D11ShaderResourceView* getRedDiagnosticView();
+
+  // The 1024 x 512 red test texture made right after the context is acquired; held until the
+  // graphics core shuts down and releases it.
+  bool createRedTestTexture(ID3D11Device* device);
+  void releaseRedTestTexture();
+
+  void releaseTracked();
+  void releaseAll();
+  void close();
+
+  // Present hook upload: under the lock, when a context, the target's texture and an active
+  // capture exist, lets the capture engine write its newest frame and regenerates the mips.
+  // Returns whether a frame was uploaded.
+  bool uploadCapturedFrame(bool dashboard, WindowCapture& capture);
+
+  // Stamps a substitution made elsewhere (dashboard draw).
+  void noteReplacement() noexcept;
+  bool replacedWithin(uint64_t milliseconds) const noexcept;
+  uint64_t msSinceLastReplacement() const noexcept;
+  uint64_t lastReplacementTick() const noexcept { return lastReplacementTick_.load(std::memory_order_acquire); }
+  uint64_t replacementCount() const noexcept { return replacementCount_.load(std::memory_order_acquire); }
+  bool isInitialized() const noexcept { return initialized_.load(std::memory_order_acquire); }
+  size_t trackedTextureCount();
+  // Tracked textures, tracked views, replacement texture and view all exist.
+  bool trackingComplete();
+
+  // Current replacement view, read under the lock; no reference added.
+  ID3D11ShaderResourceView* currentReplacementView();
+  // Dashboard view without the lock (render-thread readers only); no reference added.
+  ID3D11ShaderResourceView* dashboardViewUnlocked() const noexcept { return dashboardViewPeek_.load(std::memory_order_acquire); }
+
+  // References added for the caller (diagnostics and tests).
+  ID3D11Texture2D* replacementTextureRef();
+  ID3D11ShaderResourceView* replacementViewRef();
+  ID3D11Texture2D* dashboardTextureRef();
+  ID3D11Texture2D* redTestTextureRef();
+  ID3D11ShaderResourceView* redTestViewRef();
+  ID3D11Texture2D* currentGpsTexture();  // no reference added
+  // The direct pattern prepared for the current GPS texture (copy).
+  std::vector<uint32_t> directPattern(uint32_t* width, uint32_t* height, uint32_t* format);
+
+ private:
+  GpsTextureReplacer() = default;
+
+  enum class Slot { Replacement, Dashboard };
+  struct RecreateTexts {
+    const char* textureFailed;
+    const char* viewFailed;
+  };
+
+  void releaseAllLocked();
+  void writeReadyLineIfDue();
+  bool createVisualPatternLocked();
+  bool recreateCheckerLocked(Slot slot, uint32_t width, uint32_t height, const RecreateTexts& texts);
+  HRESULT createTexture(const D3D11_TEXTURE2D_DESC& desc, const D3D11_SUBRESOURCE_DATA* init, ID3D11Texture2D** out);
+  bool hasSize(ID3D11Texture2D* texture, uint32_t width, uint32_t height, DXGI_FORMAT format);
+
+  std::mutex mutex_;
+  std::atomic<bool> initialized_{false};
+  std::atomic<uint64_t> replacementCount_{0};
+  std::atomic<uint64_t> lastReplacementTick_{0};
+  ID3D11Device* device_ = nullptr;
+  CreateTexture2DFn createTexture2D_ = nullptr;
+  ID3D11DeviceContext* context_ = nullptr;
+  ID3D11Texture2D* currentGpsTexture_ = nullptr;       // no own reference
+  ID3D11ShaderResourceView* currentGpsView_ = nullptr;  // no own reference
+  std::vector<ID3D11Texture2D*> trackedTextures_;
+  std::vector<ID3D11ShaderResourceView*> trackedViews_;
+  ID3D11Texture2D* replacementTexture_ = nullptr;
+  ID3D11ShaderResourceView* replacementView_ = nullptr;
+  ID3D11Texture2D* dashboardTexture_ = nullptr;
+  ID3D11ShaderResourceView* dashboardView_ = nullptr;
+  std::atomic<ID3D11ShaderResourceView*> dashboardViewPeek_{nullptr};
+  ID3D11Texture2D* redTexture_ = nullptr;
+  ID3D11ShaderResourceView* redView_ = nullptr;
+  std::vector<uint32_t> directPattern_;
+  uint32_t directPitch_ = 0;
+  uint32_t directWidth_ = 0;
+  uint32_t directHeight_ = 0;
+  uint32_t directFormat_ = 0;
+  uint64_t directWriteCount_ = 0;
+  bool readyLogged_ = false;
+  ID3D11Texture2D* redTestTexture_ = nullptr;
+  ID3D11ShaderResourceView* redTestView_ = nullptr;
+};
+
+}  // namespace zor
