@@ -9,6 +9,7 @@
 #include "MinHook.h"
 #include "core/Clock.h"
 #include "core/FaultGuard.h"
+#include "dx11/DetourGuard.h"
 #include "gps/GameBuild.h"
 
 namespace zor {
@@ -185,6 +186,11 @@ void PrismTextureQueueRedirector::shutdown() noexcept {
       MH_DisableHook(target);
       MH_RemoveHook(target);
     }
+    // No new call can enter now; one already inside (scanning, or in the engine's own function
+    // with our frame below it) must leave before the module may go away.
+    if (!detour::waitUntilIdle(kDrainPolls))
+      log(LogLevel::WARNING,
+          "PrismTextureQueueRedirector: un hilo del motor seguia dentro del hook al agotarse la espera de cierre.");
   }
   try {
     log(LogLevel::INFO, "PrismTextureQueueRedirector V1.19.0 cerrado. tablet_gps.tobj=" +
@@ -197,6 +203,8 @@ void PrismTextureQueueRedirector::shutdown() noexcept {
 // ---- the detour -----------------------------------------------------------------------------
 
 uint64_t PrismTextureQueueRedirector::detour(void* queue, void* a2, void* a3, void* a4) noexcept {
+  // Counted like every detour of ours, so shut-down can wait for a loader thread still in here.
+  detour::Scope scope;
   PrismTextureQueueRedirector* self = g_hooked.load(std::memory_order_acquire);
   self->scanQueue(queue);
   const EngineFn game = self->trampoline_.load(std::memory_order_acquire);

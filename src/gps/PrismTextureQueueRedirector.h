@@ -73,6 +73,8 @@ class PrismTextureQueueRedirector {
   static constexpr uintptr_t kEntryPathLength = 0x48;
   static constexpr unsigned kMaxNodes = 4096;
   static constexpr size_t kMaxPathBytes = 2048;
+  // About two seconds of 1 ms polls for a thread to leave the detour at shut-down.
+  static constexpr uint32_t kDrainPolls = 2000;
 
  private:
   enum class EntryResult { Other, TabletGpsTobj, Fault };

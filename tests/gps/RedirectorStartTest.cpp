@@ -2,11 +2,14 @@
 // like the engine's.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 
 #include "gps/GameBuild.h"
 #include "gps/RedirectorFixtures.h"
 #include "MinHook.h"
+#include "dx11/DetourGuard.h"
 
 namespace zor::test {
 namespace {
@@ -295,6 +298,38 @@ TEST(RedirectorHook, HooksMatchingEngineCodeScansEveryCallAndUnhooksAtShutdown) 
   EXPECT_TRUE(img.codeIntact());
   r.shutdown();
   EXPECT_EQ(log.count("cerrado."), 1u);
+}
+
+TEST(RedirectorHook, ShutdownWaitsForAThreadStillInsideOurCode) {
+  FakeGameImage img;
+  Redirector r;
+  LogCapture log;
+  log.attach(r);
+  ASSERT_TRUE(r.start(img.base()));
+
+  // An engine thread that is inside the detour (here: inside the game's function below it).
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> inside{false};
+  std::thread engine([&] {
+    detour::Scope scope;
+    inside = true;
+    WaitForSingleObject(release, 10000);
+  });
+  while (!inside) Sleep(1);
+
+  std::atomic<bool> closed{false};
+  std::thread closer([&] {
+    r.shutdown();
+    closed = true;
+  });
+  Sleep(150);
+  EXPECT_FALSE(closed) << "shut-down returned while a thread was still inside the hook";
+  SetEvent(release);
+  engine.join();
+  closer.join();
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(log.count("seguia dentro del hook"), 0u);
+  CloseHandle(release);
 }
 
 }  // namespace
