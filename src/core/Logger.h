@@ -2,6 +2,14 @@
 // the "[ZorTabcast] " prefix and one sink (console, then file).
 #pragma once
 
+// wingdi.h defines ERROR as a macro, which would turn LogLevel::ERROR into "LogLevel::0".
+// Windows headers are pulled in here first and the macro dropped; region code can use
+// RGN_ERROR, which has the same value.
+#include <windows.h>
+#ifdef ERROR
+#undef ERROR
+#endif
+
 #include <cstdint>
 #include <functional>
 #include <mutex>

@@ -162,21 +162,33 @@ typedef void (*scs_telemetry_shutdown_t)(void);
 
 }  // extern "C"
 
+static_assert(sizeof(void*) == 8, "the declarations describe the 64-bit game");
 static_assert(sizeof(scs_value_bool_t) == 1);
+static_assert(sizeof(scs_value_fvector_t) == 12 && sizeof(scs_value_dvector_t) == 24);
+static_assert(sizeof(scs_value_euler_t) == 12 && sizeof(scs_value_fplacement_t) == 24);
 static_assert(sizeof(scs_value_dplacement_t) == 40);
+static_assert(offsetof(scs_value_dplacement_t, orientation) == 24);
 static_assert(sizeof(scs_value_t) == 48);
+static_assert(offsetof(scs_value_t, _padding) == 4);
 static_assert(offsetof(scs_value_t, value_bool) == 8);
+static_assert(offsetof(scs_value_t, value_string) == 8);
+static_assert(offsetof(scs_value_t, value_dplacement) == 8);
 static_assert(sizeof(scs_named_value_t) == 64);
 static_assert(offsetof(scs_named_value_t, index) == 8);
+static_assert(offsetof(scs_named_value_t, _padding) == 12);
 static_assert(offsetof(scs_named_value_t, value) == 16);
 static_assert(sizeof(scs_telemetry_configuration_t) == 16);
 static_assert(offsetof(scs_telemetry_configuration_t, attributes) == 8);
 static_assert(sizeof(scs_sdk_init_params_v100_t) == 32);
 static_assert(offsetof(scs_sdk_init_params_v100_t, game_id) == 8);
 static_assert(offsetof(scs_sdk_init_params_v100_t, game_version) == 16);
+static_assert(offsetof(scs_sdk_init_params_v100_t, _padding) == 20);
 static_assert(offsetof(scs_sdk_init_params_v100_t, log) == 24);
 static_assert(offsetof(scs_telemetry_init_params_v100_t, register_for_event) == 32);
 static_assert(offsetof(scs_telemetry_init_params_v100_t, unregister_from_event) == 40);
 static_assert(offsetof(scs_telemetry_init_params_v100_t, register_for_channel) == 48);
 static_assert(offsetof(scs_telemetry_init_params_v100_t, unregister_from_channel) == 56);
 static_assert(sizeof(scs_telemetry_init_params_v100_t) == 64);
+static_assert(sizeof(scs_result_t) == 4 && sizeof(scs_log_type_t) == 4 && sizeof(scs_event_t) == 4 &&
+              sizeof(scs_value_type_t) == 4 && sizeof(scs_timestamp_t) == 8);
+static_assert(SCS_TELEMETRY_VERSION_1_00 == 0x00010000u && SCS_TELEMETRY_VERSION_1_01 == 0x00010001u);

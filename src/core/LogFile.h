@@ -1,0 +1,46 @@
+// The log file "Documents\ZorTabcast\logs\ZorTabcast.log": opened at every plugin start with a
+// banner, appended to one flushed line per message, shared with readers and other writers.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace zor {
+
+class LogFile {
+ public:
+  static LogFile& instance();
+
+  // Closes any open file, resolves the user's Documents folder and opens the log there.
+  // False when there is no Documents folder or the file cannot be opened; nothing is
+  // written until the next successful open.
+  bool open() noexcept;
+  // The same below a given Documents folder ("<documents>\ZorTabcast\logs\ZorTabcast.log").
+  bool openIn(const std::wstring& documentsFolder) noexcept;
+  void close() noexcept;
+  // "[YYYY-MM-DD HH:MM:SS] [<levelText>] <text>\n", flushed; nothing when no file is open.
+  void writeLine(std::string_view levelText, std::string_view text) noexcept;
+
+  bool isOpen() noexcept;
+  // Path of the file last opened (kept after close).
+  std::wstring path();
+
+ private:
+  LogFile() = default;
+  ~LogFile();
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+
+  void closeLocked() noexcept;
+  void writeLineLocked(std::string_view levelText, std::string_view text) noexcept;
+
+  std::mutex mutex_;
+  std::wstring path_;
+  void* handle_ = nullptr;  // HANDLE of the open file, or null
+};
+
+// The user's Documents folder (FOLDERID_Documents); empty when the shell has none.
+std::wstring documentsFolder();
+
+}  // namespace zor

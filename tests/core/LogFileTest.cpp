@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "LogLines.h"
+#include "core/LogFile.h"
+#include "support/DocumentsRedirect.h"
+#include "support/TempFolder.h"
+
+using zor::LogFile;
+using namespace zor::test;
+
+namespace {
+
+std::string localStamp() {
+  SYSTEMTIME t{};
+  GetLocalTime(&t);
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                t.wSecond);
+  return buffer;
+}
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  void TearDown() override { LogFile::instance().close(); }
+  std::wstring logPath() const { return documents / L"ZorTabcast\\logs\\ZorTabcast.log"; }
+  TempFolder documents{L"zor-docs"};
+};
+
+TEST_F(LogFileTest, OpenCreatesTheFoldersAndWritesTheBannerThenOneLinePerMessage) {
+  const std::string before = localStamp();
+  ASSERT_TRUE(LogFile::instance().openIn(documents.path()));
+  EXPECT_EQ(LogFile::instance().path(), logPath());
+  LogFile::instance().writeLine("WARNING", "[ZorTabcast] Diagnóstico: ñandú | 100%");
+  LogFile::instance().writeLine("INFO", "");
+  const std::string after = localStamp();
+
+  const std::string content = readFile(logPath());
+  ASSERT_FALSE(content.empty());
+  EXPECT_EQ(content.back(), '\n');
+  EXPECT_EQ(content.find('\r'), std::string::npos);
+  const auto lines = parseLogLines(content);
+  ASSERT_EQ(lines.size(), 4u) << content;
+  for (const auto& line : lines) {
+    EXPECT_TRUE(line.wellFormed) << line.raw;
+    EXPECT_GE(line.stamp, before);  // local wall-clock time, whole seconds
+    EXPECT_LE(line.stamp, after);
+  }
+  EXPECT_EQ(lines[0].level, "INFO");
+  EXPECT_EQ(lines[0].text, kBannerRule);
+  EXPECT_EQ(lines[1].level, "INFO");
+  EXPECT_EQ(lines[1].text, kBannerTitle);
+  EXPECT_EQ(lines[2].raw, "[" + lines[2].stamp + "] [WARNING] [ZorTabcast] Diagnóstico: ñandú | 100%");
+  EXPECT_EQ(lines[3].raw, "[" + lines[3].stamp + "] [INFO] ");
+}
+
+TEST_F(LogFileTest, EveryOpenAppendsANewBannerAndKeepsWhatWasThere) {
+  ASSERT_TRUE(LogFile::instance().openIn(documents.path()));
+  LogFile::instance().writeLine("INFO", "primera sesion");
+  ASSERT_TRUE(LogFile::instance().openIn(documents.path()));
+  LogFile::instance().writeLine("INFO", "segunda sesion");
+  LogFile::instance().close();
+  ASSERT_TRUE(LogFile::instance().openIn(documents.path()));
+  const auto lines = readLogLines(logPath());
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(countBanners(lines), 3);
+  EXPECT_EQ(lines[2].text, "primera sesion");
+  EXPECT_EQ(lines[5].text, "segunda sesion");
+}
+
+TEST_F(LogFileTest, OpenFileIsSharedWithReadersAndOtherWriters) {
+  ASSERT_TRUE(LogFile::instance().openIn(documents.path()));
+  HANDLE other = CreateFileW(logPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE) << "the log file must be open for other writers";
+  DWORD written = 0;
+  const std::string foreign = "linea de otro proceso\n";
+  WriteFile(other, foreign.data(), static_cast<DWORD>(foreign.size()), &written, nullptr);
+  LogFile::instance().writeLine("INFO", "linea del plugin");
+  CloseHandle(other);
+  const auto lines = readLogLines(logPath());
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[2].raw, "linea de otro proceso");  // our line went to the end, not over it
+  EXPECT_EQ(lines[3].text, "linea del plugin");
+}
+
+TEST_F(LogFileTest, NothingIsWrittenWhenTheFolderCannotBeCreatedOrTheFileIsClosed) {
+  // A file where the "ZorTabcast" folder should be.
+  ASSERT_TRUE(writeFile(documents / L"ZorTabcast", "no soy una carpeta"));
+  EXPECT_FALSE(LogFile::instance().openIn(documents.path()));
+  EXPECT_FALSE(LogFile::instance().isOpen());
+  LogFile::instance().writeLine("INFO", "perdido");
+  EXPECT_EQ(readFile(documents / L"ZorTabcast"), "no soy una carpeta");
+
+  // The file name taken by a folder.
+  TempFolder other(L"zor-docs");
+  CreateDirectoryW((other / L"ZorTabcast").c_str(), nullptr);
+  CreateDirectoryW((other / L"ZorTabcast\\logs").c_str(), nullptr);
+  CreateDirectoryW((other / L"ZorTabcast\\logs\\ZorTabcast.log").c_str(), nullptr);
+  EXPECT_FALSE(LogFile::instance().openIn(other.path()));
+
+  // Closed after a successful open: later lines are dropped, the path is remembered.
+  TempFolder third(L"zor-docs");
+  ASSERT_TRUE(LogFile::instance().openIn(third.path()));
+  LogFile::instance().close();
+  LogFile::instance().writeLine("ERROR", "despues de cerrar");
+  EXPECT_EQ(LogFile::instance().path(), third / L"ZorTabcast\\logs\\ZorTabcast.log");
+  EXPECT_EQ(readLogLines(LogFile::instance().path()).size(), 2u);
+}
+
+TEST_F(LogFileTest, OpenPlacesTheFileUnderTheUsersDocumentsFolder) {
+  DocumentsRedirect redirect(documents.path());
+  ASSERT_TRUE(redirect.active());
+  EXPECT_EQ(zor::documentsFolder(), documents.path());
+  ASSERT_TRUE(LogFile::instance().open());
+  EXPECT_EQ(LogFile::instance().path(), logPath());
+  EXPECT_EQ(countBanners(readLogLines(logPath())), 1);
+}
+
+TEST_F(LogFileTest, OpenFailsAndClosesTheOldFileWhenThereIsNoDocumentsFolder) {
+  ASSERT_TRUE(LogFile::instance().openIn(documents.path()));
+  DocumentsRedirect redirect(documents / L"no-existe");
+  ASSERT_TRUE(redirect.active());
+  EXPECT_FALSE(LogFile::instance().open());
+  EXPECT_FALSE(LogFile::instance().isOpen());
+  EXPECT_FALSE(exists(documents / L"no-existe"));
+}
+
+}  // namespace
