@@ -1,0 +1,485 @@
+// The Present pipeline on a real swap chain of this process, with time moved by hand.
+#include <gtest/gtest.h>
+
+#include "dx11/Dx11TestSupport.h"
+#include "support/ManualClock.h"
+
+using namespace zor;
+using namespace zor::test;
+using Access = Dx11CoreTestAccess;
+
+namespace {
+
+int g_presents = 0;
+UINT g_lastFlags = 0;
+IDXGISwapChain* g_lastSwapChain = nullptr;
+HRESULT STDMETHODCALLTYPE fakePresent(IDXGISwapChain* sc, UINT, UINT flags) {
+  ++g_presents;
+  g_lastFlags = flags;
+  g_lastSwapChain = sc;
+  return DXGI_STATUS_OCCLUDED;
+}
+
+HRESULT STDMETHODCALLTYPE refuseRenderTargetView(ID3D11Device*, ID3D11Resource*, const D3D11_RENDER_TARGET_VIEW_DESC*,
+                                                 ID3D11RenderTargetView** out) {
+  if (out) *out = nullptr;
+  return E_INVALIDARG;
+}
+
+// Gives one COM object of ours a private copy of its method table with one slot replaced.
+class VtableSlotSwap {
+ public:
+  VtableSlotSwap(void* object, size_t slots, size_t slot, void* fn) : object_(static_cast<void***>(object)) {
+    saved_ = *object_;
+    copy_.assign(saved_, saved_ + slots);
+    copy_[slot] = fn;
+    *object_ = copy_.data();
+  }
+  ~VtableSlotSwap() { *object_ = saved_; }
+
+ private:
+  void*** object_;
+  void** saved_;
+  std::vector<void*> copy_;
+};
+
+class PresentPipeline : public ::testing::Test {
+ protected:
+  void SetUp() override { start(PluginConfig{}); }
+  void TearDown() override {
+    Access::fresh(core);
+    WindowCapture::install(nullptr);
+  }
+  void start(const PluginConfig& config) {
+    Access::fresh(core, config);
+    WindowCapture::install(&capture);
+    Access::setTrampoline(core, Hook::Present, reinterpret_cast<void*>(&fakePresent));
+    g_presents = 0;
+  }
+  HRESULT frame(UINT flags = 0) { return core.onPresent(window.swapChain.get(), 0, flags); }
+  // Frames 16 ms apart for the given time.
+  void run(uint64_t ms) {
+    for (uint64_t t = 0; t < ms; t += 16) {
+      clock.advanceMs(16);
+      frame();
+    }
+  }
+  void electric(bool on) {
+    scs_value_t v = boolValue(on);
+    core.onElectricChannel(&v);
+  }
+  void engine(bool on) {
+    scs_value_t v = boolValue(on);
+    core.onEngineChannel(&v);
+  }
+  // Acquires the context, drives, and starts playing keyword at fps.
+  void play(const char* keyword = "YouTube", int fps = 24) {
+    frame();
+    ASSERT_TRUE(core.contextAcquired());
+    core.onStartedEvent();
+    PlaybackRequests::instance().requestStart(keyword, 1280, 720, fps);
+    frame();
+    ASSERT_TRUE(core.playbackActive());
+  }
+
+  static void SetUpTestSuite() { sharedWindow = new TestWindow(); }
+  static void TearDownTestSuite() {
+    delete sharedWindow;
+    sharedWindow = nullptr;
+  }
+
+  static inline TestWindow* sharedWindow = nullptr;
+  ManualClock clock{1'000'000};
+  LogCapture log;
+  RecordingCapture capture;
+  TestWindow& window = *sharedWindow;
+  Dx11Core& core = Dx11Core::instance();
+};
+
+TEST_F(PresentPipeline, FirstFrameAdoptsTheContextAndEveryFrameEndsInTheGamesPresent) {
+  ASSERT_TRUE(window.swapChain);
+  EXPECT_EQ(frame(), DXGI_STATUS_OCCLUDED);
+  EXPECT_TRUE(core.contextAcquired());
+  EXPECT_EQ(Access::device(core), window.device.get());
+  EXPECT_EQ(core.frameCounter(), 1u);
+  EXPECT_EQ(g_presents, 1);
+  EXPECT_EQ(g_lastSwapChain, window.swapChain.get());
+  EXPECT_TRUE(GpsTextureReplacer::instance().isInitialized());
+  EXPECT_TRUE(ComRef<ID3D11Texture2D>(GpsTextureReplacer::instance().redTestTextureRef()));
+  EXPECT_TRUE(ComRef<ID3D11Texture2D>(GpsTextureReplacer::instance().replacementTextureRef()));
+
+  // A test presentation is forwarded untouched and counts no frame.
+  frame(DXGI_PRESENT_TEST);
+  EXPECT_EQ(g_presents, 2);
+  EXPECT_EQ(g_lastFlags, static_cast<UINT>(DXGI_PRESENT_TEST));
+  EXPECT_EQ(core.frameCounter(), 1u);
+}
+
+TEST_F(PresentPipeline, ConfiguredGpsSizeGivesTheReplacementThatSize) {
+  PluginConfig config;
+  config.gpsWidth = 512;
+  config.gpsHeight = 256;
+  start(config);
+  frame();
+  ComRef<ID3D11Texture2D> tex(GpsTextureReplacer::instance().replacementTextureRef());
+  ASSERT_TRUE(tex);
+  EXPECT_EQ(descOf(tex.get()).Width, 512u);
+  EXPECT_EQ(descOf(tex.get()).Format, DXGI_FORMAT_B8G8R8A8_TYPELESS);
+}
+
+TEST_F(PresentPipeline, ContextAcquisitionFailuresLogAndRetryNextFrame) {
+  core.onPresent(nullptr, 0, 0);
+  core.onPresent(nullptr, 0, 0);
+  EXPECT_EQ(log.count("V1.1.0: Present entrego un IDXGISwapChain nulo"), 2u);
+  EXPECT_EQ(g_presents, 2);
+
+  // The output window belongs to another process: never adopted, silently.
+  FakeSwapChain foreign;
+  foreign.window = GetDesktopWindow();
+  DWORD pid = 0;
+  GetWindowThreadProcessId(foreign.window, &pid);
+  ASSERT_NE(pid, GetCurrentProcessId());
+  foreign.device = window.device.get();
+  core.onPresent(&foreign, 0, 0);
+  core.onPresent(&foreign, 0, 0);
+  EXPECT_EQ(foreign.getDescCalls, 2);
+  EXPECT_EQ(foreign.getDeviceCalls, 0);
+  EXPECT_FALSE(core.contextAcquired());
+
+  FakeSwapChain broken;
+  broken.window = window.hwnd;
+  broken.deviceResult = E_FAIL;
+  core.onPresent(&broken, 0, 0);
+  EXPECT_TRUE(log.has(LogLevel::ERROR, "V1.1.0: IDXGISwapChain::GetDevice fallo"));
+
+  broken.deviceResult = S_OK;
+  broken.device = window.device.get();
+  broken.bufferResult = DXGI_ERROR_INVALID_CALL;
+  core.onPresent(&broken, 0, 0);
+  EXPECT_TRUE(log.has(LogLevel::ERROR, "V1.1.0: IDXGISwapChain::GetBuffer(0) fallo; no se creo RenderTargetView."));
+
+  // The device refuses the render target view.
+  ComRef<ID3D11Texture2D> backBuffer;
+  ASSERT_TRUE(SUCCEEDED(window.swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D),
+                                                    reinterpret_cast<void**>(backBuffer.put()))));
+  ComRef<ID3D11Device> refusing = makeDevice();
+  VtableSlotSwap swap(refusing.get(), 43, 9, reinterpret_cast<void*>(&refuseRenderTargetView));
+  const ULONG refsBefore = refCount(refusing.get());
+  broken.device = refusing.get();
+  broken.bufferResult = S_OK;
+  broken.buffer = backBuffer.get();
+  core.onPresent(&broken, 0, 0);
+  EXPECT_TRUE(log.has(LogLevel::ERROR, "V1.1.0: CreateRenderTargetView fallo; no se modifico el backbuffer."));
+  EXPECT_FALSE(core.contextAcquired());
+  EXPECT_EQ(refCount(refusing.get()), refsBefore);  // every reference taken was given back
+  EXPECT_EQ(g_presents, 7);
+
+  frame();  // the real swap chain still works afterwards
+  EXPECT_TRUE(core.contextAcquired());
+}
+
+TEST_F(PresentPipeline, PauseEdgesPauseTheWorkerAndLogInOrder) {
+  frame();
+  EXPECT_EQ(capture.countPrefix("setPaused"), 0u);  // paused preset equals the edge copy
+  core.onStartedEvent();
+  frame();
+  core.onPausedEvent();
+  frame();
+  core.onStartedEvent();
+  PlaybackRequests::instance().requestStart("YouTube", 1280, 720, 30);
+  frame();
+  core.onPausedEvent();
+  frame();
+  frame();
+  core.onStartedEvent();
+  frame();
+  const int a = log.indexOf("Conduccion reanudada: GPS listo.");
+  const int b = log.indexOf("ATS en pausa/carga: GPS en espera.");
+  const int c = log.indexOf("ATS en pausa/carga: captura multimedia conservada en espera.");
+  const int d = log.indexOf("Conduccion reanudada: captura multimedia activa nuevamente.");
+  ASSERT_GE(a, 0) << log.dump();
+  EXPECT_LT(a, b);
+  EXPECT_LT(b, c);
+  EXPECT_LT(c, d);
+  EXPECT_EQ(capture.countPrefix("setPaused(1)"), 2u);
+  EXPECT_EQ(capture.countPrefix("setPaused(0)"), 3u);
+  EXPECT_TRUE(core.playbackActive());  // pausing does not stop playback
+}
+
+TEST_F(PresentPipeline, EdgeCopiesStartAtTrue) {
+  electric(false);
+  frame();
+  frame();
+  EXPECT_EQ(log.count("Contacto apagado: GPS sin captura y alimentacion multimedia suspendida."), 1u);
+
+  start(PluginConfig{});
+  log.clear();
+  electric(true);
+  engine(true);
+  frame();
+  EXPECT_FALSE(log.has("Contacto encendido"));
+  EXPECT_FALSE(log.has("Motor encendido"));
+}
+
+TEST_F(PresentPipeline, IgnitionAndEngineOffSuspendAndEngineOnResumesAfter100ms) {
+  electric(true);
+  engine(true);
+  play("YouTube", 24);
+  EXPECT_TRUE(log.has("Transmision al GPS iniciada."));
+  EXPECT_EQ(capture.countPrefix("start(YouTube,24,"), 1u);
+
+  electric(false);
+  engine(false);
+  frame();
+  EXPECT_FALSE(core.playbackActive());
+  EXPECT_TRUE(log.has("Contacto apagado: GPS sin captura y alimentacion multimedia suspendida."));
+  EXPECT_EQ(capture.countPrefix("deactivate"), 2u);  // the start request's, then the suspension
+
+  electric(true);
+  frame();
+  EXPECT_TRUE(log.has("Contacto encendido: GPS disponible; esperando motor para reanudar multimedia."));
+  EXPECT_FALSE(Access::resumeScheduled(core));  // the engine is still off
+  clock.advanceMs(500);
+  frame();
+
+  engine(true);
+  frame();
+  EXPECT_TRUE(log.has("Motor encendido: preparando reanudacion automatica del GPS."));
+  clock.advanceMs(99);
+  frame();
+  EXPECT_EQ(capture.countPrefix("start("), 1u);
+  clock.advanceMs(1);
+  frame();
+  EXPECT_EQ(capture.countPrefix("start(YouTube,24,"), 2u);
+  EXPECT_TRUE(core.playbackActive());
+  EXPECT_TRUE(log.has("Motor encendido: captura del GPS reanudada automaticamente."));
+}
+
+TEST_F(PresentPipeline, IgnitionCycleWithTheEngineRunningResumesFromTheIgnitionEdge) {
+  electric(true);
+  engine(true);
+  play();
+  electric(false);
+  frame();
+  electric(true);
+  frame();
+  EXPECT_TRUE(Access::resumeScheduled(core));
+  clock.advanceMs(100);
+  frame();
+  EXPECT_EQ(capture.countPrefix("start("), 2u);
+  EXPECT_TRUE(core.playbackActive());
+}
+
+TEST_F(PresentPipeline, ResumeWithAnUnknownEngineStillHappens) {
+  electric(true);
+  play();
+  electric(false);
+  frame();
+  electric(true);
+  frame();
+  clock.advanceMs(100);
+  frame();
+  EXPECT_EQ(capture.countPrefix("start("), 2u);
+  EXPECT_TRUE(core.playbackActive());
+}
+
+TEST_F(PresentPipeline, FailedResumeIsRetriedEveryTwoSeconds) {
+  electric(true);
+  engine(true);
+  play();
+  engine(false);
+  frame();
+  EXPECT_TRUE(log.has("Motor apagado: GPS original y captura suspendida."));
+  capture.startResult = false;  // the window has gone
+  engine(true);
+  frame();
+  clock.advanceMs(100);
+  frame();
+  EXPECT_EQ(capture.countPrefix("start("), 2u);
+  EXPECT_TRUE(log.has(LogLevel::WARNING, "Motor encendido: la captura aun no pudo reanudarse; se reintentara."));
+  clock.advanceMs(1999);
+  frame();
+  EXPECT_EQ(capture.countPrefix("start("), 2u);
+  clock.advanceMs(1);
+  frame();
+  EXPECT_EQ(capture.countPrefix("start("), 3u);
+  capture.startResult = true;
+  clock.advanceMs(2000);
+  frame();
+  EXPECT_EQ(capture.countPrefix("start("), 4u);
+  EXPECT_TRUE(core.playbackActive());
+  EXPECT_FALSE(Access::resumePending(core));
+}
+
+TEST_F(PresentPipeline, PreparedPlaybackStartsAfterTheLastOfIgnitionAndEngine) {
+  electric(false);
+  engine(false);
+  frame();
+  core.onStartedEvent();
+  PlaybackRequests::instance().requestStart("Spotify", 1280, 720, 60);
+  frame();
+  EXPECT_TRUE(log.has("Reproduccion preparada; se iniciara automaticamente al encender contacto y motor."));
+  EXPECT_EQ(capture.countPrefix("start("), 0u);
+  EXPECT_FALSE(core.playbackActive());
+
+  engine(true);  // ignition still off: nothing scheduled
+  frame();
+  clock.advanceMs(300);
+  frame();
+  EXPECT_EQ(capture.countPrefix("start("), 0u);
+  electric(true);
+  frame();
+  clock.advanceMs(100);
+  frame();
+  EXPECT_EQ(capture.countPrefix("start(Spotify,30,"), 1u);  // fps requested as 60, clamped to 30
+  EXPECT_TRUE(core.playbackActive());
+}
+
+TEST_F(PresentPipeline, NewStartReplacesPlaybackAndRestoreStopsIt) {
+  PluginConfig config;
+  config.flipVertical = true;
+  config.cropLeft = 4;
+  config.cropTop = 5;
+  config.cropWidth = 600;
+  config.cropHeight = 300;
+  start(config);
+  play("YouTube", 30);
+  EXPECT_EQ(capture.countPrefix("start(YouTube,30,1,4,5,600,300)"), 1u);
+  capture.clear();
+  PlaybackRequests::instance().requestStart("VLC", 1280, 720, 15);
+  frame();
+  EXPECT_EQ(capture.events(), (std::vector<std::string>{"deactivate", "start(VLC,15,1,4,5,600,300)"}));
+  EXPECT_NE(core.gameState().stateTick.load(), 0u);
+
+  capture.clear();
+  PlaybackRequests::instance().requestRestore();
+  frame();
+  EXPECT_EQ(capture.events(), (std::vector<std::string>{"deactivate"}));
+  EXPECT_FALSE(core.playbackActive());
+  EXPECT_TRUE(log.has("GPS original restaurado; captura detenida."));
+  EXPECT_EQ(core.gameState().stateTick.load(), 0u);
+  EXPECT_TRUE(Access::title(core).empty());
+  EXPECT_TRUE(PlaybackRequests::instance().activeWindowTitle().empty());
+  EXPECT_FALSE(PlaybackRequests::instance().restoreRequested());
+  // Nothing comes back by itself afterwards.
+  engine(false);
+  frame();
+  engine(true);
+  frame();
+  clock.advanceMs(500);
+  frame();
+  EXPECT_EQ(capture.countPrefix("start("), 0u);
+}
+
+TEST_F(PresentPipeline, FramesAreUploadedOnlyWhileDrivingWithCalibrationOff) {
+  play();
+  run(200);
+  EXPECT_EQ(capture.countPrefix("upload"), 0u);  // calibration_mode defaults to on
+
+  PluginConfig config;
+  config.calibrationMode = false;
+  start(config);
+  play();
+  run(160);
+  EXPECT_GE(capture.countPrefix("upload"), 10u);
+  ComRef<ID3D11Texture2D> replacement(GpsTextureReplacer::instance().replacementTextureRef());
+  EXPECT_EQ(capture.lastUploadTexture, replacement.get());
+
+  core.onPausedEvent();
+  frame();
+  capture.clear();
+  run(160);
+  EXPECT_EQ(capture.countPrefix("upload"), 0u);
+}
+
+TEST_F(PresentPipeline, CameraReturnNeedsQuiet450msAndComesAtMostEvery800ms) {
+  PluginConfig config;
+  config.calibrationMode = false;
+  start(config);
+  play();
+  GpsIdentification& id = core.identification();
+  id.gpsInUse.store(true);
+  id.gpsSearchActive.store(false);
+  const uint64_t t0 = clock.ms();
+  id.lastGpsUseTick.store(t0 + 60);
+  ComRef<ID3D11Texture2D> held;
+  {
+    D3D11_TEXTURE2D_DESC d{};
+    d.Width = d.Height = 16;
+    d.MipLevels = d.ArraySize = 1;
+    d.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
+    d.SampleDesc.Count = 1;
+    d.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    ASSERT_TRUE(SUCCEEDED(window.device->CreateTexture2D(&d, nullptr, held.put())));
+    held->AddRef();
+    std::lock_guard<std::mutex> lock(id.hookMutex);
+    id.hookedGpsTextures.push_back(held.get());
+  }
+  auto stepTo = [&](uint64_t msAfterT0) {
+    while (clock.ms() < t0 + msAfterT0) {
+      clock.advanceMs(10);
+      frame();
+    }
+  };
+  stepTo(490);  // only 430 ms after the last sighting at the last check
+  EXPECT_FALSE(id.gpsSearchActive.load());
+  EXPECT_TRUE(Access::gpsOffscreen(core));
+  stepTo(600);
+  EXPECT_TRUE(id.gpsSearchActive.load());
+  const uint64_t firstReturn = Access::lastCameraReturnTick(core);
+  EXPECT_GE(firstReturn, t0 + 510);
+  EXPECT_EQ(refCount(held.get()), 1u);  // the stale confirmation was released
+  EXPECT_TRUE(id.hookedGpsTextures.empty());
+  EXPECT_EQ(id.overlayHookCount.load(), 0u);
+
+  id.gpsSearchActive.store(false);  // identification ended without a new sighting
+  stepTo(firstReturn - t0 + 790);
+  EXPECT_FALSE(id.gpsSearchActive.load());
+  EXPECT_EQ(Access::lastCameraReturnTick(core), firstReturn);
+  stepTo(firstReturn - t0 + 900);
+  EXPECT_TRUE(id.gpsSearchActive.load());
+  EXPECT_GE(Access::lastCameraReturnTick(core), firstReturn + 800);
+
+  // Not while the capture has no window.
+  id.gpsSearchActive.store(false);
+  capture.windowPresent = false;
+  const uint64_t second = Access::lastCameraReturnTick(core);
+  stepTo(second - t0 + 2000);
+  EXPECT_EQ(Access::lastCameraReturnTick(core), second);
+}
+
+TEST_F(PresentPipeline, CabinReturnNeedsTheGpsUnseenFor500msWhileStillPaused) {
+  play();
+  core.onPausedEvent();
+  frame();
+  ASSERT_TRUE(core.gameState().paused.load());
+  // Drawn every frame while paused: never 500 ms between sightings.
+  for (int i = 0; i < 125; ++i) {
+    clock.advanceMs(16);
+    core.noteGpsSighting();
+  }
+  EXPECT_TRUE(core.gameState().paused.load());
+  clock.advanceMs(499);
+  core.noteGpsSighting();
+  EXPECT_TRUE(core.gameState().paused.load());
+  clock.advanceMs(500);
+  capture.clear();
+  core.noteGpsSighting();
+  EXPECT_FALSE(core.gameState().paused.load());
+  EXPECT_EQ(capture.events(), (std::vector<std::string>{"setPaused(0)"}));
+  clock.advanceMs(2000);
+  core.noteGpsSighting();
+  EXPECT_EQ(log.count("Regreso a cabina detectado por la pantalla GPS"), 1u);
+  frame();
+  EXPECT_TRUE(log.has("Conduccion reanudada: captura multimedia activa nuevamente."));
+
+  // Without playback a sighting ends no pause.
+  PlaybackRequests::instance().requestRestore();
+  frame();
+  core.onPausedEvent();
+  clock.advanceMs(3000);
+  core.noteGpsSighting();
+  EXPECT_TRUE(core.gameState().paused.load());
+}
+
+}  // namespace
