@@ -134,6 +134,7 @@ class Dx11Core {
 
  private:
   friend struct Dx11CoreTestAccess;
+  friend struct GpsIdentTestAccess;
   Dx11Core();
 
   struct PlaybackState {
