@@ -1,14 +1,25 @@
 #!/usr/bin/env bash
-# Runs every benchmark program under Wine and prints what each reports.
+# Runs every benchmark program under Wine and prints what each reports, then the simulator's
+# frame-time benchmark (the cab scene with and without the plugin, as a ratio from one run).
 set -uo pipefail
-build="$1"; shift || true
+build=$(cd "$1" && pwd); shift || true
 here=$(cd "$(dirname "$0")" && pwd)
 rc=0
 shopt -s nullglob
 benches=("$build"/bin/bench_*.exe)
-if [ ${#benches[@]} -eq 0 ]; then echo "no benchmarks built"; exit 0; fi
 for b in "${benches[@]}"; do
   echo "== $(basename "$b" .exe)"
   (cd "$build/bin" && "$here/wine-run.sh" "$b" "$@") || { echo "   failed (exit $?)"; rc=1; }
 done
+if [ -f "$build/bin/zor_sim.exe" ]; then
+  echo "== sim_frame"
+  out="$build/bench_sim"
+  mkdir -p "$out"
+  winout=$(printf 'Z:%s' "$out" | tr '/' '\\')
+  (cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --bench 5 --bench-frames 60 --out "$winout") \
+    | grep -E '^(bench round|sim_frame:|FAILED|CRASH)'
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "   failed"; rc=1; }
+elif [ ${#benches[@]} -eq 0 ]; then
+  echo "no benchmarks built"
+fi
 exit $rc

@@ -1,0 +1,550 @@
+#include "Cab.h"
+
+#include <d3dcompiler.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "Console.h"
+#include "Shaders.h"
+#include "TextureQueue.h"
+
+namespace zor::sim {
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"ZorSim.GameWindow";
+constexpr wchar_t kWindowTitle[] = L"ZOR Sim - cab (American Truck Simulator stand-in)";
+constexpr DXGI_FORMAT kScreenFormat = DXGI_FORMAT_R8G8B8A8_UNORM_SRGB;  // 29
+
+struct NdcRect {
+  float x0, y0, x1, y1;
+};
+constexpr NdcRect kWindshield{-1.0f, 0.1f, 1.0f, 1.0f};
+constexpr NdcRect kPanel{-1.0f, -1.0f, 1.0f, 0.1f};
+constexpr NdcRect kInstrument{-0.85f, -0.75f, -0.45f, -0.15f};
+constexpr NdcRect kDashboardGps{-0.25f, -0.7f, 0.2f, -0.2f};
+constexpr NdcRect kBezel{0.42f, -0.55f, 0.92f, 0.35f};
+constexpr NdcRect kTabletScreen{0.45f, -0.5f, 0.89f, 0.3f};
+
+struct Vertex {
+  float x, y, u, v;
+};
+
+struct FrameConstants {
+  float timing[4];
+  float colour[4];
+};
+
+uint32_t rgba(int r, int g, int b, int a = 255) {
+  return static_cast<uint32_t>(std::clamp(r, 0, 255)) | static_cast<uint32_t>(std::clamp(g, 0, 255)) << 8 |
+         static_cast<uint32_t>(std::clamp(b, 0, 255)) << 16 | static_cast<uint32_t>(std::clamp(a, 0, 255)) << 24;
+}
+
+uint32_t noise(uint32_t x, uint32_t y) {
+  uint32_t h = x * 374761393u + y * 668265263u;
+  h = (h ^ (h >> 13)) * 1274126177u;
+  return h ^ (h >> 16);
+}
+
+std::string hresult(HRESULT hr) {
+  char b[16];
+  std::snprintf(b, sizeof b, "0x%08lX", static_cast<unsigned long>(hr));
+  return b;
+}
+
+// The dashboard's own navigation picture: navy ground, a grid of roads, the truck's arrow.
+std::vector<uint32_t> navPicture(UINT w, UINT h) {
+  std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+  UINT cell = std::max(8u, w / 6), road = std::max(2u, cell / 10);
+  for (UINT y = 0; y < h; ++y)
+    for (UINT x = 0; x < w; ++x) {
+      uint32_t c = rgba(22, 30, 70);
+      if (x % cell < road || (y + cell / 3) % cell < road) c = rgba(90, 100, 140);
+      int dx = static_cast<int>(x) - static_cast<int>(w / 2), dy = static_cast<int>(y) - static_cast<int>(h / 2);
+      if (std::abs(dx) * 2 < dy + static_cast<int>(h / 10) && dy > -static_cast<int>(h / 10) && dy < static_cast<int>(h / 14))
+        c = rgba(245, 245, 245);
+      px[static_cast<size_t>(y) * w + x] = c;
+    }
+  return px;
+}
+
+// The other instrument: a warm dark face with amber ticks and a white needle.
+std::vector<uint32_t> gaugePicture(UINT w, UINT h) {
+  std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+  float cx = w / 2.0f, cy = h / 2.0f, r = std::min(w, h) * 0.42f;
+  for (UINT y = 0; y < h; ++y)
+    for (UINT x = 0; x < w; ++x) {
+      float dx = x + 0.5f - cx, dy = y + 0.5f - cy, d = std::sqrt(dx * dx + dy * dy);
+      float a = std::atan2(dy, dx);
+      uint32_t c = rgba(48, 40, 32);
+      if (d > r * 0.85f && d < r && std::fmod(a + 7.0f, 0.3927f) < 0.06f) c = rgba(255, 176, 0);
+      float na = -2.2f;
+      float along = dx * std::cos(na) + dy * std::sin(na), across = -dx * std::sin(na) + dy * std::cos(na);
+      if (along > 0 && along < r * 0.8f && std::fabs(across) < std::max(1.5f, r * 0.02f)) c = rgba(245, 245, 245);
+      px[static_cast<size_t>(y) * w + x] = c;
+    }
+  return px;
+}
+
+}  // namespace
+
+LRESULT CALLBACK Cab::wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<Cab*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+  switch (msg) {
+    case WM_NCCREATE:
+      SetWindowLongPtrW(h, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
+      break;
+    case WM_CLOSE:
+      if (self) self->closed_ = true;
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;
+  }
+  return DefWindowProcW(h, msg, wp, lp);
+}
+
+bool Cab::create(int width, int height, std::string& error) {
+  width_ = width;
+  height_ = height;
+  HINSTANCE inst = GetModuleHandleW(nullptr);
+  WNDCLASSEXW wc{sizeof wc};
+  wc.style = CS_OWNDC;
+  wc.lpfnWndProc = &Cab::wndProc;
+  wc.hInstance = inst;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.lpszClassName = kWindowClass;
+  RegisterClassExW(&wc);
+  RECT rc{0, 0, width, height};
+  AdjustWindowRectEx(&rc, WS_OVERLAPPEDWINDOW, FALSE, 0);
+  window_ = CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW, 0, 0, rc.right - rc.left,
+                            rc.bottom - rc.top, nullptr, nullptr, inst, this);
+  if (!window_) return error = "CreateWindowEx failed (" + std::to_string(GetLastError()) + ")", false;
+  ShowWindow(window_, SW_SHOW);
+  UpdateWindow(window_);
+  pumpMessages();
+
+  DXGI_SWAP_CHAIN_DESC sd{};
+  sd.BufferDesc.Width = width;
+  sd.BufferDesc.Height = height;
+  sd.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
+  sd.SampleDesc.Count = 1;
+  sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
+  sd.BufferCount = 1;
+  sd.OutputWindow = window_;
+  sd.Windowed = TRUE;
+  sd.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
+  D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0};
+  D3D_FEATURE_LEVEL got{};
+  HRESULT hr = D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, levels, 1, D3D11_SDK_VERSION,
+                                             &sd, &swapChain_, &device_, &got, &context_);
+  if (FAILED(hr)) return error = "D3D11CreateDeviceAndSwapChain failed " + hresult(hr), false;
+  if (FAILED(hr = swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer_))) ||
+      FAILED(hr = device_->CreateRenderTargetView(backBuffer_.Get(), nullptr, &backBufferRtv_)))
+    return error = "back buffer view failed " + hresult(hr), false;
+  D3D11_TEXTURE2D_DESC st{};
+  backBuffer_->GetDesc(&st);
+  st.Usage = D3D11_USAGE_STAGING;
+  st.BindFlags = 0;
+  st.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+  st.MiscFlags = 0;
+  if (FAILED(hr = device_->CreateTexture2D(&st, nullptr, &staging_)))
+    return error = "staging texture failed " + hresult(hr), false;
+  if (!compileShaders(error)) return false;
+
+  D3D11_SAMPLER_DESC smp{};
+  smp.Filter = D3D11_FILTER_MIN_MAG_MIP_LINEAR;
+  smp.AddressU = smp.AddressV = smp.AddressW = D3D11_TEXTURE_ADDRESS_WRAP;
+  smp.MaxLOD = D3D11_FLOAT32_MAX;
+  device_->CreateSamplerState(&smp, &sampler_);
+  D3D11_BLEND_DESC bd{};
+  bd.RenderTarget[0].RenderTargetWriteMask = D3D11_COLOR_WRITE_ENABLE_ALL;
+  device_->CreateBlendState(&bd, &opaque_);
+  bd.RenderTarget[0].BlendEnable = TRUE;
+  bd.RenderTarget[0].SrcBlend = D3D11_BLEND_SRC_ALPHA;
+  bd.RenderTarget[0].DestBlend = D3D11_BLEND_INV_SRC_ALPHA;
+  bd.RenderTarget[0].BlendOp = D3D11_BLEND_OP_ADD;
+  bd.RenderTarget[0].SrcBlendAlpha = D3D11_BLEND_ONE;
+  bd.RenderTarget[0].DestBlendAlpha = D3D11_BLEND_ZERO;
+  bd.RenderTarget[0].BlendOpAlpha = D3D11_BLEND_OP_ADD;
+  device_->CreateBlendState(&bd, &alpha_);
+  D3D11_RASTERIZER_DESC rd{};
+  rd.FillMode = D3D11_FILL_SOLID;
+  rd.CullMode = D3D11_CULL_NONE;
+  rd.DepthClipEnable = TRUE;
+  device_->CreateRasterizerState(&rd, &raster_);
+  D3D11_BUFFER_DESC cb{};
+  cb.ByteWidth = sizeof(FrameConstants);
+  cb.Usage = D3D11_USAGE_DYNAMIC;
+  cb.BindFlags = D3D11_BIND_CONSTANT_BUFFER;
+  cb.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
+  if (FAILED(hr = device_->CreateBuffer(&cb, nullptr, &constants_)) || !sampler_ || !opaque_ || !alpha_ || !raster_)
+    return error = "pipeline state creation failed " + hresult(hr), false;
+
+  if (!makeMesh("fullscreen", -1, -1, 1, 1, 1, fullQuad_, error) ||
+      !makeMesh("windshield", kWindshield.x0, kWindshield.y0, kWindshield.x1, kWindshield.y1, 1, windshield_, error) ||
+      !makeMesh("panel", kPanel.x0, kPanel.y0, kPanel.x1, kPanel.y1, 1, panelMesh_, error) ||
+      !makeMesh("bezel", kBezel.x0, kBezel.y0, kBezel.x1, kBezel.y1, 1, bezelMesh_, error) ||
+      !makeMesh("tablet", kTabletScreen.x0, kTabletScreen.y0, kTabletScreen.x1, kTabletScreen.y1, 1, tabletMesh_, error) ||
+      !makeMesh("loading", -0.5f, -0.03f, 0.5f, 0.03f, 1, loadingBar_, error))
+    return false;
+
+  // Scenery textures; the environment map looks like a GPS texture but lives in slot 5, and
+  // exists long before the cab's textures are queued.
+  std::vector<uint32_t> px(1024 * 512);
+  for (UINT y = 0; y < 512; ++y)
+    for (UINT x = 0; x < 1024; ++x) {
+      float t = y / 511.0f;
+      px[y * 1024 + x] = rgba(static_cast<int>(110 + 90 * t), static_cast<int>(160 + 60 * t), static_cast<int>(220 + 15 * t));
+    }
+  if (!makeTexture(1024, 512, 1, DXGI_FORMAT_R8G8B8A8_UNORM, D3D11_BIND_SHADER_RESOURCE, 0, &px, sky_, error)) return false;
+  px.assign(512 * 512, 0);
+  for (UINT y = 0; y < 512; ++y)
+    for (UINT x = 0; x < 512; ++x) {
+      int n = static_cast<int>(noise(x, y) % 13) - 6;
+      px[y * 512 + x] = rgba(70 + n, 72 + n, 76 + n);
+    }
+  if (!makeTexture(512, 512, 1, DXGI_FORMAT_R8G8B8A8_UNORM, D3D11_BIND_SHADER_RESOURCE, 0, &px, panel_, error)) return false;
+  px.assign(256 * 256, 0);
+  for (UINT y = 0; y < 256; ++y)
+    for (UINT x = 0; x < 256; ++x) {
+      int n = static_cast<int>(noise(x + 7, y + 3) % 25);
+      px[y * 256 + x] = rgba(230 + n, 230 + n, 230 + n);
+    }
+  if (!makeTexture(256, 256, 1, DXGI_FORMAT_R8G8B8A8_UNORM, D3D11_BIND_SHADER_RESOURCE, 0, &px, detail_, error)) return false;
+  for (UINT y = 0; y < 256; ++y)
+    for (UINT x = 0; x < 256; ++x) {
+      bool edge = x < 10 || y < 10 || x >= 246 || y >= 246;
+      px[y * 256 + x] = edge ? rgba(70, 70, 76) : rgba(22, 22, 25);
+    }
+  if (!makeTexture(256, 256, 1, DXGI_FORMAT_R8G8B8A8_UNORM, D3D11_BIND_SHADER_RESOURCE, 0, &px, bezel_, error)) return false;
+  for (UINT y = 0; y < 256; ++y)
+    for (UINT x = 0; x < 256; ++x) {
+      int dx = static_cast<int>(x % 64) - 32, dy = static_cast<int>(y % 64) - 32;
+      px[y * 256 + x] = rgba(255, 255, 255, dx * dx + dy * dy < 64 ? 255 : 0);
+    }
+  if (!makeTexture(256, 256, 1, DXGI_FORMAT_R8G8B8A8_UNORM, D3D11_BIND_SHADER_RESOURCE, 0, &px, icons_, error)) return false;
+  if (!makeTexture(1024, 1024, 11, kScreenFormat, D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET,
+                   D3D11_RESOURCE_MISC_GENERATE_MIPS, nullptr, environment_, error))
+    return false;
+  float envColour[4] = {0.05f, 0.06f, 0.1f, 1.0f};
+  context_->ClearRenderTargetView(environment_.rtv.Get(), envColour);
+  context_->GenerateMips(environment_.srv.Get());
+  truck_ = &defaultTruck();
+  say("cab: window " + std::to_string(width) + "x" + std::to_string(height) +
+      ", D3D11 device and swap chain ready (DXGI_SWAP_EFFECT_DISCARD, R8G8B8A8_UNORM)");
+  return true;
+}
+
+void Cab::destroy() {
+  if (context_) context_->ClearState();
+  HWND w = window_;
+  *this = Cab{};
+  if (w) DestroyWindow(w);
+}
+
+bool Cab::compileShaders(std::string& error) {
+  auto compile = [&](const char* entry, const char* target, ComPtr<ID3DBlob>& blob) {
+    ComPtr<ID3DBlob> errors;
+    HRESULT hr = D3DCompile(kCabShaders, sizeof(kCabShaders) - 1, "cab.hlsl", nullptr, nullptr, entry, target, 0, 0,
+                            &blob, &errors);
+    if (FAILED(hr)) {
+      error = std::string("shader ") + entry + " failed: " +
+              (errors ? std::string(static_cast<const char*>(errors->GetBufferPointer()), errors->GetBufferSize()) : hresult(hr));
+      return false;
+    }
+    return true;
+  };
+  ComPtr<ID3DBlob> vsBlob;
+  if (!compile("vsMain", "vs_4_0", vsBlob)) return false;
+  device_->CreateVertexShader(vsBlob->GetBufferPointer(), vsBlob->GetBufferSize(), nullptr, &vs_);
+  D3D11_INPUT_ELEMENT_DESC il[] = {
+      {"POSITION", 0, DXGI_FORMAT_R32G32_FLOAT, 0, 0, D3D11_INPUT_PER_VERTEX_DATA, 0},
+      {"TEXCOORD", 0, DXGI_FORMAT_R32G32_FLOAT, 0, 8, D3D11_INPUT_PER_VERTEX_DATA, 0},
+  };
+  device_->CreateInputLayout(il, 2, vsBlob->GetBufferPointer(), vsBlob->GetBufferSize(), &layout_);
+  struct {
+    const char* entry;
+    ComPtr<ID3D11PixelShader>* out;
+  } pss[] = {{"psSolid", &psSolid_}, {"psWindshield", &psWindshield_}, {"psPanel", &psPanel_}, {"psBezel", &psBezel_},
+             {"psMap", &psMap_},     {"psScreen", &psScreen_},         {"psGlass", &psGlass_}};
+  for (auto& p : pss) {
+    ComPtr<ID3DBlob> blob;
+    if (!compile(p.entry, "ps_4_0", blob)) return false;
+    device_->CreatePixelShader(blob->GetBufferPointer(), blob->GetBufferSize(), nullptr, p.out->ReleaseAndGetAddressOf());
+    if (!*p.out) return error = std::string("CreatePixelShader failed for ") + p.entry, false;
+  }
+  if (!vs_ || !layout_) return error = "vertex shader or input layout creation failed", false;
+  return true;
+}
+
+bool Cab::makeTexture(UINT w, UINT h, UINT mips, DXGI_FORMAT fmt, UINT bind, UINT misc, const std::vector<uint32_t>* pixels,
+                      Texture& out, std::string& error) {
+  out = Texture{};
+  D3D11_TEXTURE2D_DESC d{};
+  d.Width = w;
+  d.Height = h;
+  d.MipLevels = mips;
+  d.ArraySize = 1;
+  d.Format = fmt;
+  d.SampleDesc.Count = 1;
+  d.Usage = D3D11_USAGE_DEFAULT;
+  d.BindFlags = bind;
+  d.MiscFlags = misc;
+  D3D11_SUBRESOURCE_DATA init{};
+  bool initial = pixels && mips == 1;
+  if (initial) {
+    init.pSysMem = pixels->data();
+    init.SysMemPitch = w * 4;
+  }
+  HRESULT hr = device_->CreateTexture2D(&d, initial ? &init : nullptr, &out.tex);
+  if (FAILED(hr)) return error = "CreateTexture2D " + std::to_string(w) + "x" + std::to_string(h) + " failed " + hresult(hr), false;
+  if (FAILED(hr = device_->CreateShaderResourceView(out.tex.Get(), nullptr, &out.srv)))
+    return error = "CreateShaderResourceView failed " + hresult(hr), false;
+  if (bind & D3D11_BIND_RENDER_TARGET) {
+    D3D11_RENDER_TARGET_VIEW_DESC rd{};
+    rd.Format = fmt;
+    rd.ViewDimension = D3D11_RTV_DIMENSION_TEXTURE2D;
+    if (FAILED(hr = device_->CreateRenderTargetView(out.tex.Get(), &rd, &out.rtv)))
+      return error = "CreateRenderTargetView failed " + hresult(hr), false;
+  }
+  if (pixels && !initial) {
+    context_->UpdateSubresource(out.tex.Get(), 0, nullptr, pixels->data(), w * 4, 0);
+    if (misc & D3D11_RESOURCE_MISC_GENERATE_MIPS) context_->GenerateMips(out.srv.Get());
+  }
+  return true;
+}
+
+bool Cab::makeMesh(const char* name, float x0, float y0, float x1, float y1, UINT quads, Mesh& out, std::string& error) {
+  std::vector<Vertex> v;
+  std::vector<uint16_t> idx;
+  for (UINT q = 0; q < quads; ++q) {
+    float a = static_cast<float>(q) / quads, b = static_cast<float>(q + 1) / quads;
+    float xa = x0 + (x1 - x0) * a, xb = x0 + (x1 - x0) * b;
+    auto base = static_cast<uint16_t>(v.size());
+    v.push_back({xa, y1, a, 0});
+    v.push_back({xb, y1, b, 0});
+    v.push_back({xa, y0, a, 1});
+    v.push_back({xb, y0, b, 1});
+    for (uint16_t i : {0, 1, 2, 2, 1, 3}) idx.push_back(static_cast<uint16_t>(base + i));
+  }
+  D3D11_BUFFER_DESC bd{};
+  bd.Usage = D3D11_USAGE_IMMUTABLE;
+  bd.ByteWidth = static_cast<UINT>(v.size() * sizeof(Vertex));
+  bd.BindFlags = D3D11_BIND_VERTEX_BUFFER;
+  D3D11_SUBRESOURCE_DATA sd{v.data(), 0, 0};
+  out = Mesh{};
+  HRESULT hr = device_->CreateBuffer(&bd, &sd, &out.vb);
+  if (SUCCEEDED(hr)) {
+    bd.ByteWidth = static_cast<UINT>(idx.size() * sizeof(uint16_t));
+    bd.BindFlags = D3D11_BIND_INDEX_BUFFER;
+    sd.pSysMem = idx.data();
+    hr = device_->CreateBuffer(&bd, &sd, &out.ib);
+  }
+  if (FAILED(hr)) return error = std::string("mesh ") + name + " failed " + hresult(hr), false;
+  out.indexCount = static_cast<UINT>(idx.size());
+  out.name = name;
+  return true;
+}
+
+bool Cab::loadCab(std::string& error) {
+  // The batch the engine loads for the cab with the tablet accessory fitted.
+  std::vector<std::string> paths = {
+      "/vehicle/truck/upgrade/lumex/tablet_gps.tobj",
+      "/vehicle/truck/upgrade/lumex/tablet_gps.dds",
+      "/material/ui/dashboard/tjs/tablet_gps_overlay.tobj",
+      "/material/ui/dashboard/tjs/tablet_gps_overlay.dds",
+      "/vehicle/truck/upgrade/lumex/gps.dds",
+      "/vehicle/truck/upgrade/lumex/tablet_bezel.dds",
+      "/material/environment/sky/day_clear.dds",
+      "/model/interior/dashboard_plastic.dds",
+      "/model/interior/dashboard_plastic_detail.dds",
+  };
+  TextureQueueBatch batch(paths);
+  ULONGLONG queued = GetTickCount64();
+  uint64_t processed = batch.submit();
+  tablet_ = Texture{};
+  if (!makeTexture(1024, 1024, 11, kScreenFormat, D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET,
+                   D3D11_RESOURCE_MISC_GENERATE_MIPS, nullptr, tablet_, error))
+    return false;
+  ULONGLONG created = GetTickCount64();
+  tablet_.tex->GetDesc(&tabletDesc_);
+  cabLoaded_ = true;
+  say("cab: " + std::to_string(paths.size()) + " textures queued through the engine queue (RVA 0x1E5350), " +
+      std::to_string(processed) + " processed; tablet GPS texture 1024x1024 11 mips format 29 created " +
+      std::to_string(created - queued) + " ms after tablet_gps_overlay.dds was queued");
+  return makeDashboardTextures(error);
+}
+
+bool Cab::setTruck(const TruckModel& truck, std::string& error) {
+  truck_ = &truck;
+  if (!cabLoaded_) return true;
+  return makeDashboardTextures(error);
+}
+
+bool Cab::makeDashboardTextures(std::string& error) {
+  const TruckModel& t = *truck_;
+  std::string folder = std::string("/vehicle/truck/") + t.brandId + "/" + t.vehicleId + "/interior/";
+  TextureQueueBatch batch({folder + "gps_screen.dds", folder + "gauges.dds", folder + "gauges.tobj"});
+  batch.submit();
+  auto nav = navPicture(t.gpsWidth, t.gpsHeight);
+  auto gauge = gaugePicture(t.instrumentWidth, t.instrumentHeight);
+  UINT bind = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
+  if (!makeTexture(t.gpsWidth, t.gpsHeight, t.gpsMips, kScreenFormat, bind, D3D11_RESOURCE_MISC_GENERATE_MIPS, &nav,
+                   dashboard_, error) ||
+      !makeTexture(t.instrumentWidth, t.instrumentHeight, fullMipCount(t.instrumentWidth, t.instrumentHeight), kScreenFormat,
+                   bind, D3D11_RESOURCE_MISC_GENERATE_MIPS, &gauge, instrument_, error))
+    return false;
+  dashboard_.tex->GetDesc(&dashboardDesc_);
+  instrument_.tex->GetDesc(&instrumentDesc_);
+  UINT quads = t.gpsIndexCount / 6;
+  if (!makeMesh("dashboard-gps", kDashboardGps.x0, kDashboardGps.y0, kDashboardGps.x1, kDashboardGps.y1, quads,
+                dashboardMesh_, error) ||
+      !makeMesh("instrument", kInstrument.x0, kInstrument.y0, kInstrument.x1, kInstrument.y1, quads, instrumentMesh_, error))
+    return false;
+  say(std::string("cab: truck ") + t.vehicleId + ": dashboard GPS " + std::to_string(t.gpsWidth) + "x" +
+      std::to_string(t.gpsHeight) + " " + std::to_string(t.gpsMips) + " mips in slot 6, DrawIndexed " +
+      std::to_string(t.gpsIndexCount) + "; other instrument " + std::to_string(t.instrumentWidth) + "x" +
+      std::to_string(t.instrumentHeight) + " with the same count");
+  return true;
+}
+
+bool Cab::pumpMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return !closed_ && IsWindow(window_);
+}
+
+void Cab::draw(std::vector<DrawRecord>* trace, const char* object, const Mesh& mesh, ID3D11PixelShader* ps,
+               const char* psName, ID3D11ShaderResourceView* slot6, const D3D11_TEXTURE2D_DESC* slot6Desc) {
+  UINT stride = sizeof(Vertex), offset = 0;
+  context_->IASetVertexBuffers(0, 1, mesh.vb.GetAddressOf(), &stride, &offset);
+  context_->IASetIndexBuffer(mesh.ib.Get(), DXGI_FORMAT_R16_UINT, 0);
+  context_->PSSetShader(ps, nullptr, 0);
+  if (slot6) context_->PSSetShaderResources(6, 1, &slot6);
+  if (trace) {
+    DrawRecord r;
+    r.object = object;
+    r.indexCount = mesh.indexCount;
+    r.pixelShader = psName;
+    r.indexBuffer = mesh.name;
+    if (slot6 && slot6Desc) {
+      r.hasSlot6 = true;
+      r.slot6 = *slot6Desc;
+      ID3D11ShaderResourceView* bound = nullptr;
+      context_->PSGetShaderResources(6, 1, &bound);
+      r.slot6Replaced = bound != slot6;
+      if (bound) bound->Release();
+    }
+    trace->push_back(r);
+  }
+  context_->DrawIndexed(mesh.indexCount, 0, 0);
+}
+
+bool Cab::renderFrame(FrameCapture* capture, std::vector<DrawRecord>* trace, std::string& error) {
+  using namespace std::chrono;
+  unsigned long long now = uptimeMs();
+  double dt = lastFrameMs_ ? (now - lastFrameMs_) / 1000.0 : 0.0;
+  lastFrameMs_ = now;
+  distance_ += speedKmh_ / 3.6 * std::min(dt, 0.25);
+  FrameConstants fc{{static_cast<float>(now / 1000.0), static_cast<float>(distance_), static_cast<float>(speedKmh_), 0},
+                    {0.85f, 0.55f, 0.1f, 1}};
+  D3D11_MAPPED_SUBRESOURCE m{};
+  if (SUCCEEDED(context_->Map(constants_.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &m))) {
+    std::memcpy(m.pData, &fc, sizeof fc);
+    context_->Unmap(constants_.Get(), 0);
+  }
+  ID3D11ShaderResourceView* none[7] = {};
+  context_->PSSetShaderResources(0, 7, none);
+  context_->IASetInputLayout(layout_.Get());
+  context_->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
+  context_->VSSetShader(vs_.Get(), nullptr, 0);
+  context_->VSSetConstantBuffers(0, 1, constants_.GetAddressOf());
+  context_->PSSetConstantBuffers(0, 1, constants_.GetAddressOf());
+  context_->PSSetSamplers(0, 1, sampler_.GetAddressOf());
+  context_->RSSetState(raster_.Get());
+  context_->OMSetBlendState(opaque_.Get(), nullptr, 0xFFFFFFFF);
+
+  if (cabLoaded_) {
+    // The game's map, into the tablet GPS texture.
+    D3D11_VIEWPORT mv{0, 0, 1024, 1024, 0, 1};
+    context_->RSSetViewports(1, &mv);
+    context_->OMSetRenderTargets(1, tablet_.rtv.GetAddressOf(), nullptr);
+    ID3D11ShaderResourceView* mapSlots[4] = {nullptr, nullptr, nullptr, icons_.srv.Get()};
+    context_->PSSetShaderResources(0, 4, mapSlots);
+    draw(trace, "map", fullQuad_, psMap_.Get(), "psMap", nullptr, nullptr);
+    context_->OMSetRenderTargets(0, nullptr, nullptr);
+    context_->GenerateMips(tablet_.srv.Get());
+  }
+
+  D3D11_VIEWPORT vp{0, 0, static_cast<float>(width_), static_cast<float>(height_), 0, 1};
+  context_->RSSetViewports(1, &vp);
+  context_->OMSetRenderTargets(1, backBufferRtv_.GetAddressOf(), nullptr);
+  float clear[4] = {0.03f, 0.03f, 0.04f, 1};
+  context_->ClearRenderTargetView(backBufferRtv_.Get(), clear);
+
+  if (!cabLoaded_) {
+    draw(trace, "loading", loadingBar_, psSolid_.Get(), "psSolid", nullptr, nullptr);
+  } else {
+    ID3D11ShaderResourceView* sky[1] = {sky_.srv.Get()};
+    context_->PSSetShaderResources(0, 1, sky);
+    draw(trace, "windshield", windshield_, psWindshield_.Get(), "psWindshield", nullptr, nullptr);
+    ID3D11ShaderResourceView* body[6] = {panel_.srv.Get(), detail_.srv.Get(), nullptr, nullptr, nullptr,
+                                         environment_.srv.Get()};
+    context_->PSSetShaderResources(0, 6, body);
+    draw(trace, "panel", panelMesh_, psPanel_.Get(), "psPanel", nullptr, nullptr);
+    draw(trace, "instrument", instrumentMesh_, psScreen_.Get(), "psScreen", instrument_.srv.Get(), &instrumentDesc_);
+    draw(trace, "dashboard-gps", dashboardMesh_, psScreen_.Get(), "psScreen", dashboard_.srv.Get(), &dashboardDesc_);
+    context_->PSSetShaderResources(6, 1, none);
+    ID3D11ShaderResourceView* bezel[3] = {nullptr, nullptr, bezel_.srv.Get()};
+    context_->PSSetShaderResources(0, 3, bezel);
+    draw(trace, "bezel", bezelMesh_, psBezel_.Get(), "psBezel", nullptr, nullptr);
+    draw(trace, "tablet-screen", tabletMesh_, psScreen_.Get(), "psScreen", tablet_.srv.Get(), &tabletDesc_);
+    context_->OMSetBlendState(alpha_.Get(), nullptr, 0xFFFFFFFF);
+    draw(trace, "tablet-glass", tabletMesh_, psGlass_.Get(), "psGlass", tablet_.srv.Get(), &tabletDesc_);
+    context_->OMSetBlendState(opaque_.Get(), nullptr, 0xFFFFFFFF);
+    context_->PSSetShaderResources(6, 1, none);
+  }
+
+  if (capture) {
+    context_->CopyResource(staging_.Get(), backBuffer_.Get());
+    D3D11_MAPPED_SUBRESOURCE r{};
+    HRESULT hr = context_->Map(staging_.Get(), 0, D3D11_MAP_READ, 0, &r);
+    if (FAILED(hr)) return error = "reading the back buffer failed " + hresult(hr), false;
+    capture->width = width_;
+    capture->height = height_;
+    capture->rgba.resize(static_cast<size_t>(width_) * height_ * 4);
+    for (int y = 0; y < height_; ++y)
+      std::memcpy(&capture->rgba[static_cast<size_t>(y) * width_ * 4], static_cast<const uint8_t*>(r.pData) + y * r.RowPitch,
+                  static_cast<size_t>(width_) * 4);
+    context_->Unmap(staging_.Get(), 0);
+    for (size_t i = 3; i < capture->rgba.size(); i += 4) capture->rgba[i] = 255;
+  }
+  HRESULT hr = swapChain_->Present(0, 0);
+  ++frames_;
+  if (FAILED(hr)) return error = "Present failed " + hresult(hr), false;
+  return true;
+}
+
+bool Cab::regionRect(const std::string& name, Rect& out) const {
+  const NdcRect* r = name == "tablet"       ? &kTabletScreen
+                     : name == "dashboard"  ? &kDashboardGps
+                     : name == "instrument" ? &kInstrument
+                     : name == "windshield" ? &kWindshield
+                                            : nullptr;
+  if (!r) return false;
+  int left = static_cast<int>((r->x0 + 1) / 2 * width_), right = static_cast<int>((r->x1 + 1) / 2 * width_);
+  int top = static_cast<int>((1 - r->y1) / 2 * height_), bottom = static_cast<int>((1 - r->y0) / 2 * height_);
+  int mx = (right - left) / 10, my = (bottom - top) / 10;
+  out = Rect{left + mx, top + my, right - left - 2 * mx, bottom - top - 2 * my};
+  return true;
+}
+
+}  // namespace zor::sim

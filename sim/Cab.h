@@ -1,0 +1,113 @@
+// The game's window, device and cab scene. Every frame renders the game's map into the
+// tablet GPS texture, then draws the cab: windshield, dashboard body, the truck's other
+// instrument, the dashboard GPS screen, the tablet (two passes over its screen) and presents.
+#pragma once
+
+#include <d3d11.h>
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <string>
+#include <vector>
+
+#include "Probe.h"
+#include "Trucks.h"
+
+namespace zor::sim {
+
+using Microsoft::WRL::ComPtr;
+
+// One DrawIndexed as the scene issued it, with the state the context really had.
+struct DrawRecord {
+  std::string object;
+  UINT indexCount = 0;
+  std::string pixelShader;
+  std::string indexBuffer;
+  bool hasSlot6 = false;
+  D3D11_TEXTURE2D_DESC slot6{};  // texture of the view the scene bound in slot 6
+  bool slot6Replaced = false;    // the context held another view after the scene bound its own
+};
+
+struct FrameCapture {
+  std::vector<uint8_t> rgba;
+  int width = 0, height = 0;
+  Image image() const { return Image{rgba.data(), width, height, width * 4}; }
+};
+
+class Cab {
+ public:
+  bool create(int width, int height, std::string& error);
+  void destroy();
+  HWND window() const { return window_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  bool closedByUser() const { return closed_; }
+
+  // Loads the cab: its textures go through the engine's texture queue first.
+  bool loadCab(std::string& error);
+  bool cabLoaded() const { return cabLoaded_; }
+  bool setTruck(const TruckModel& truck, std::string& error);
+  const TruckModel& truck() const { return *truck_; }
+  void setSpeed(int kmh) { speedKmh_ = kmh; }
+
+  // Pumps the window's messages; false once the window is gone.
+  bool pumpMessages();
+  // Renders and presents one frame; reads the back buffer back before Present when asked.
+  bool renderFrame(FrameCapture* capture, std::vector<DrawRecord>* trace, std::string& error);
+  unsigned long long frameCount() const { return frames_; }
+
+  // Pixel rectangle of a named region of the frame (false for unknown names).
+  bool regionRect(const std::string& name, Rect& out) const;
+
+ private:
+  struct Texture {
+    ComPtr<ID3D11Texture2D> tex;
+    ComPtr<ID3D11ShaderResourceView> srv;
+    ComPtr<ID3D11RenderTargetView> rtv;
+  };
+  struct Mesh {
+    ComPtr<ID3D11Buffer> vb, ib;
+    UINT indexCount = 0;
+    std::string name;
+  };
+
+  bool compileShaders(std::string& error);
+  bool makeTexture(UINT w, UINT h, UINT mips, DXGI_FORMAT fmt, UINT bind, UINT misc, const std::vector<uint32_t>* pixels,
+                   Texture& out, std::string& error);
+  bool makeMesh(const char* name, float x0, float y0, float x1, float y1, UINT quads, Mesh& out, std::string& error);
+  bool makeDashboardTextures(std::string& error);
+  void draw(std::vector<DrawRecord>* trace, const char* object, const Mesh& mesh, ID3D11PixelShader* ps,
+            const char* psName, ID3D11ShaderResourceView* slot6, const D3D11_TEXTURE2D_DESC* slot6Desc);
+  static LRESULT CALLBACK wndProc(HWND, UINT, WPARAM, LPARAM);
+
+  HWND window_ = nullptr;
+  bool closed_ = false;
+  int width_ = 0, height_ = 0;
+  ComPtr<ID3D11Device> device_;
+  ComPtr<ID3D11DeviceContext> context_;
+  ComPtr<IDXGISwapChain> swapChain_;
+  ComPtr<ID3D11RenderTargetView> backBufferRtv_;
+  ComPtr<ID3D11Texture2D> backBuffer_, staging_;
+  ComPtr<ID3D11VertexShader> vs_;
+  ComPtr<ID3D11InputLayout> layout_;
+  ComPtr<ID3D11PixelShader> psSolid_, psWindshield_, psPanel_, psBezel_, psMap_, psScreen_, psGlass_;
+  ComPtr<ID3D11SamplerState> sampler_;
+  ComPtr<ID3D11BlendState> opaque_, alpha_;
+  ComPtr<ID3D11RasterizerState> raster_;
+  ComPtr<ID3D11Buffer> constants_;
+
+  Texture sky_, panel_, detail_, bezel_, icons_, environment_;  // scenery, in slots 0-3 and 5
+  Texture tablet_;                                            // the tablet GPS (map render target)
+  Texture dashboard_, instrument_;                            // the truck's screens, slot 6
+  D3D11_TEXTURE2D_DESC tabletDesc_{}, dashboardDesc_{}, instrumentDesc_{};
+  Mesh fullQuad_, windshield_, panelMesh_, bezelMesh_, tabletMesh_, loadingBar_, dashboardMesh_, instrumentMesh_;
+
+  bool cabLoaded_ = false;
+  const TruckModel* truck_ = nullptr;
+  int speedKmh_ = 0;
+  double distance_ = 0;
+  unsigned long long frames_ = 0;
+  unsigned long long lastFrameMs_ = 0;
+};
+
+}  // namespace zor::sim

@@ -1,0 +1,37 @@
+// Reading a region of a rendered frame: its average colour and a coarse signature that tells
+// apart what the simulator draws (the game's map, the dashboard's own screen, the gauge), the
+// plugin's test patterns and a captured media window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zor::sim {
+
+struct Rect {
+  int x = 0, y = 0, w = 0, h = 0;
+};
+
+struct Image {
+  const uint8_t* rgba = nullptr;  // R, G, B, A bytes
+  int width = 0, height = 0;
+  int pitch = 0;  // bytes per row
+};
+
+struct ProbeResult {
+  uint8_t avg[3] = {0, 0, 0};
+  std::string signature;  // one of probeSignatures()
+  std::string mix;        // the three most frequent palette colours with their share in percent
+};
+
+// "map", "navmap", "gauge", "checker", "visual", "direct", "red", "media", "black", "unknown".
+bool isProbeSignature(std::string_view name);
+const char* probeSignatureList();
+
+bool rectInside(const Rect& r, int width, int height);
+// The region must lie inside the image.
+ProbeResult probeRegion(const Image& image, const Rect& region);
+std::string formatProbe(const std::string& name, const Rect& region, const ProbeResult& result);
+
+}  // namespace zor::sim

@@ -1,0 +1,228 @@
+#include "Scenario.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+namespace zor::sim {
+
+namespace {
+
+// Argument kinds: i integer, s any text, r region, g signature, c channel, e event,
+// m media verb, b 0/1, k key combination.
+struct Spec {
+  const char* name;
+  const char* args;  // kinds of the required arguments, then "|" and the optional ones
+  bool variadic;     // the last kind repeats
+};
+
+constexpr Spec kSpecs[] = {
+    {"timeout", "i", false},          {"fps", "i", false},          {"plugin", "s", false},
+    {"ini", "ssss", false},           {"load", "", false},          {"init", "", false},
+    {"shutdown", "", false},          {"unload", "", false},        {"reload", "", false},
+    {"cycle-init", "i|i", false},     {"cycle-reload", "i|i", false}, {"registrations", "", false},
+    {"expect-registrations", "s", true}, {"channel", "cb", false},  {"event", "e", false},
+    {"truck", "s|ss", false},         {"media", "ms|s", false},     {"frames", "i", false},
+    {"run", "i", false},              {"cab", "|s", false},         {"key", "k", false},
+    {"click", "ii", false},           {"screenshot", "s|s", false},   {"probe", "r|g", false},
+    {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
+    {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
+    {"print", "s", true},             {"speed", "i", false},        {"expect-window", "sw", false},
+};
+
+const Spec* findSpec(std::string_view name) {
+  for (const auto& s : kSpecs)
+    if (name == s.name) return &s;
+  return nullptr;
+}
+
+bool checkArg(char kind, const std::string& a, std::string& why) {
+  long long v = 0;
+  switch (kind) {
+    case 'i':
+      if (!parseInt(a, v) || v < 0) return why = "expected a non-negative number, got '" + a + "'", false;
+      return true;
+    case 'b':
+      if (a != "0" && a != "1" && a != "on" && a != "off") return why = "expected 0/1/on/off, got '" + a + "'", false;
+      return true;
+    case 'r': {
+      Rect r;
+      if (isNamedRegion(a) || parseRectText(a, r)) return true;
+      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield or x,y,w,h)", false;
+    }
+    case 'g':
+      if (isProbeSignature(a)) return true;
+      return why = "unknown signature '" + a + "' (" + probeSignatureList() + ")", false;
+    case 'c':
+      if (a == "engine" || a == "electric" || a == "truck.engine.enabled" || a == "truck.electric.enabled") return true;
+      return why = "unknown channel '" + a + "' (engine, electric)", false;
+    case 'e':
+      if (a == "paused" || a == "started") return true;
+      return why = "unknown event '" + a + "' (paused, started; trucks are sent with 'truck')", false;
+    case 'm':
+      for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close"})
+        if (a == v) return true;
+      return why = "unknown media action '" + a + "' (open, title, hide, show, minimize, restore, close)", false;
+    case 'w':
+      if (a == "visible" || a == "hidden" || a == "minimized" || a == "absent") return true;
+      return why = "expected visible, hidden, minimized or absent, got '" + a + "'", false;
+    case 'k':
+      if (a.empty()) return why = "empty key", false;
+      return true;
+    default:
+      return !a.empty() || (why = "empty argument", false);
+  }
+}
+
+}  // namespace
+
+bool parseInt(std::string_view t, long long& v) {
+  if (t.empty()) return false;
+  auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+  return ec == std::errc() && p == t.data() + t.size();
+}
+
+bool isNamedRegion(std::string_view n) {
+  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield";
+}
+
+bool parseRectText(std::string_view t, Rect& r) {
+  long long v[4];
+  for (int i = 0; i < 4; ++i) {
+    size_t comma = i < 3 ? t.find(',') : t.size();
+    if (comma == std::string_view::npos) return false;
+    if (!parseInt(t.substr(0, comma), v[i])) return false;
+    if (i < 3) t.remove_prefix(comma + 1);
+  }
+  if (v[2] <= 0 || v[3] <= 0 || v[0] < -100000 || v[1] < -100000 || v[2] > 100000 || v[3] > 100000) return false;
+  r = Rect{static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]), static_cast<int>(v[3])};
+  return true;
+}
+
+bool splitLine(std::string_view line, std::vector<std::string>& words, std::string& error) {
+  words.clear();
+  size_t i = 0;
+  while (i < line.size()) {
+    char c = line[i];
+    if (c == ' ' || c == '\t' || c == '\r') {
+      ++i;
+      continue;
+    }
+    if (c == '#') break;
+    std::string w;
+    if (c == '"') {
+      ++i;
+      bool closed = false;
+      while (i < line.size()) {
+        char d = line[i++];
+        if (d == '\\' && i < line.size()) {
+          w += line[i++];
+        } else if (d == '"') {
+          closed = true;
+          break;
+        } else {
+          w += d;
+        }
+      }
+      if (!closed) return error = "unterminated quote", false;
+    } else {
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') w += line[i++];
+    }
+    words.push_back(std::move(w));
+  }
+  return true;
+}
+
+bool parseScenario(std::string_view text, Scenario& out, std::string& error) {
+  out.commands.clear();
+  int lineNo = 0;
+  std::vector<std::string> words;
+  while (!text.empty() || lineNo == 0) {
+    size_t nl = text.find('\n');
+    std::string_view line = text.substr(0, nl);
+    text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
+    ++lineNo;
+    std::string why;
+    if (!splitLine(line, words, why)) return error = std::to_string(lineNo) + ": " + why, false;
+    if (words.empty()) {
+      if (text.empty()) break;
+      continue;
+    }
+    const Spec* spec = findSpec(words[0]);
+    if (!spec) return error = std::to_string(lineNo) + ": unknown command '" + words[0] + "'", false;
+    std::string_view kinds = spec->args;
+    size_t bar = kinds.find('|');
+    std::string_view required = kinds.substr(0, bar);
+    std::string_view optional = bar == std::string_view::npos ? std::string_view{} : kinds.substr(bar + 1);
+    size_t n = words.size() - 1;
+    size_t maxArgs = spec->variadic ? SIZE_MAX : required.size() + optional.size();
+    if (n < required.size() || n > maxArgs) {
+      return error = std::to_string(lineNo) + ": '" + words[0] + "' takes " +
+                     (required.size() == maxArgs ? std::to_string(maxArgs)
+                      : maxArgs == SIZE_MAX      ? "at least " + std::to_string(required.size())
+                                                 : std::to_string(required.size()) + " to " + std::to_string(maxArgs)) +
+                     " argument(s), got " + std::to_string(n),
+             false;
+    }
+    std::string all = std::string(required) + std::string(optional);
+    for (size_t a = 0; a < n; ++a) {
+      char kind = a < all.size() ? all[a] : all.back();
+      if (!checkArg(kind, words[a + 1], why))
+        return error = std::to_string(lineNo) + ": '" + words[0] + "': " + why, false;
+    }
+    if (words[0] == "media") {
+      bool titled = words[1] == "open" || words[1] == "title";
+      if (titled != (n == 3))
+        return error = std::to_string(lineNo) + ": 'media " + words[1] + "' takes " + (titled ? "an id and a title" : "an id"),
+               false;
+    }
+    if (words[0] == "screenshot" && n == 2 && words[2] != "screen")
+      return error = std::to_string(lineNo) + ": 'screenshot' takes a file and optionally 'screen'", false;
+    if (words[0] == "cab" && n == 1 && words[1] != "reload")
+      return error = std::to_string(lineNo) + ": 'cab' takes nothing or 'reload'", false;
+    Command cmd;
+    cmd.line = lineNo;
+    cmd.name = words[0];
+    cmd.args.assign(words.begin() + 1, words.end());
+    out.commands.push_back(std::move(cmd));
+    if (text.empty()) break;
+  }
+  return true;
+}
+
+const char* scenarioHelp() {
+  return R"(Scenario commands (one a line, '#' comments, "quoted text" for blanks):
+  timeout MS                      whole-run limit (default 60000); exceeded: exit 5
+  fps N                           frame pacing (0 = as fast as possible; default 60)
+  plugin PATH                     plugin DLL to use (the command line's --plugin wins)
+  ini FILE SECTION KEY VALUE      write a setting into the plugin's ZOR folder (use before load)
+  load | init | shutdown | unload | reload
+                                  load = LoadLibrary + init; unload = shutdown + FreeLibrary
+  cycle-init N [FRAMES]           N x (shutdown, FRAMES frames, init, FRAMES frames)
+  cycle-reload N [FRAMES]         N x (unload, FRAMES frames, load, FRAMES frames)
+  registrations                   print what the plugin registered
+  expect-registrations ITEM...    exact order, items like channel:truck.engine.enabled event:paused
+  channel engine|electric 0|1     set a telemetry channel (delivered at the next frame)
+  event paused|started            send a game event
+  truck VEHICLE_ID [BRAND NAME]   put the player in a truck (configuration event + dashboard)
+  media open ID "TITLE" | media title ID "TITLE" | media hide|show|minimize|restore|close ID
+  frames N | run MS               render
+  cab [reload]                    load the cab (its textures go through the engine's texture queue)
+  speed KMH                       driving speed of the scenery (0 = parked)
+  key COMBO                       real X key press through xdotool, e.g. ctrl+F8
+  click X Y                       real X click at client coordinates
+  screenshot FILE.png [screen]    the next frame, read back before Present; with 'screen', the
+                                  window as it is on the screen after Present (overlays included)
+  probe REGION [SIG]              print what a region shows; with SIG it must show that
+  wait-probe REGION SIG MS        render until the region shows SIG
+  expect-window "TITLE" visible|hidden|minimized|absent
+                                  a top-level window with exactly that title, as window searches see it
+  expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT
+  scene-check                     check the scene against what the plugin looks for
+  print TEXT...
+Regions: tablet, dashboard, instrument, windshield or x,y,w,h.
+Signatures: map, navmap, gauge, checker, visual, direct, red, media, black, unknown.
+)";
+}
+
+}  // namespace zor::sim

@@ -1,0 +1,771 @@
+#include "Simulator.h"
+
+#include <windows.h>
+// after windows.h
+#include <shlobj.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "Console.h"
+#include "Input.h"
+#include "Png.h"
+#include "SdkHost.h"
+#include "TextureQueue.h"
+
+namespace zor::sim {
+
+namespace {
+
+std::wstring widen(const std::string& s) {
+  if (s.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+
+std::string narrow(const std::wstring& w) {
+  if (w.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::wstring folderOf(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? L"." : path.substr(0, slash);
+}
+
+bool isAbsolute(const std::wstring& p) { return p.size() > 2 && (p[1] == L':' || p[0] == L'\\' || p[0] == L'/'); }
+
+// Watchdog: one thread, one deadline.
+std::atomic<unsigned long long> gDeadline{0};
+std::once_flag gWatchdogOnce;
+
+// Trucks named by a scenario that the simulator does not know get a generic dashboard.
+std::deque<std::string> gNames;
+std::deque<TruckModel> gExtraTrucks;
+
+const char* kFailureNames[] = {"ok", "expectation failed", "bad input", "plugin failure", "crash", "timeout",
+                               "environment failure"};
+
+bool fingerprint(const D3D11_TEXTURE2D_DESC& d) {
+  return d.Width == 1024 && d.Height == 1024 && d.MipLevels == 11 && d.Format == DXGI_FORMAT_R8G8B8A8_UNORM_SRGB &&
+         (d.BindFlags & D3D11_BIND_RENDER_TARGET);
+}
+
+std::string describe(const D3D11_TEXTURE2D_DESC& d) {
+  char b[128];
+  std::snprintf(b, sizeof b, "%ux%u mips=%u format=%u bind=0x%X", d.Width, d.Height, d.MipLevels, d.Format, d.BindFlags);
+  return b;
+}
+
+// How window searches see the top-level window with exactly this title.
+std::string windowState(const std::wstring& title) {
+  struct Search {
+    const std::wstring* title;
+    HWND found = nullptr;
+  } search{&title};
+  EnumWindows(
+      [](HWND h, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        wchar_t t[512] = {};
+        GetWindowTextW(h, t, 512);
+        if (*s->title != t) return TRUE;
+        s->found = h;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  if (!search.found) return "absent";
+  if (!IsWindowVisible(search.found)) return "hidden";
+  return IsIconic(search.found) ? "minimized" : "visible";
+}
+
+// The window's client area as the screen shows it (whatever was drawn into the back buffer
+// up to the real Present, overlays included).
+bool captureScreen(HWND window, FrameCapture& out) {
+  RECT rc;
+  if (!GetClientRect(window, &rc)) return false;
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  int w = rc.right, h = rc.bottom;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = dib ? SelectObject(mem, dib) : nullptr;
+  bool ok = dib && BitBlt(mem, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
+  if (ok) {
+    GdiFlush();
+    out.width = w;
+    out.height = h;
+    out.rgba.resize(static_cast<size_t>(w) * h * 4);
+    auto* px = static_cast<const uint8_t*>(bits);
+    for (size_t i = 0; i < out.rgba.size(); i += 4) {
+      out.rgba[i] = px[i + 2];
+      out.rgba[i + 1] = px[i + 1];
+      out.rgba[i + 2] = px[i];
+      out.rgba[i + 3] = 255;
+    }
+  }
+  if (old) SelectObject(mem, old);
+  if (dib) DeleteObject(dib);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+}  // namespace
+
+void armWatchdog(unsigned long long ms) {
+  gDeadline = ms ? GetTickCount64() + ms : 0;
+  std::call_once(gWatchdogOnce, [] {
+    std::thread([] {
+      for (;;) {
+        Sleep(100);
+        unsigned long long d = gDeadline.load();
+        if (d && GetTickCount64() > d) {
+          say("TIMEOUT: the scenario did not finish within its time limit; stopping the simulator");
+          consoleCloseFile();
+          TerminateProcess(GetCurrentProcess(), kExitTimeout);
+        }
+      }
+    }).detach();
+  });
+}
+
+namespace {
+LONG WINAPI onCrash(EXCEPTION_POINTERS* info) {
+  auto* rec = info->ExceptionRecord;
+  HMODULE mod = nullptr;
+  wchar_t name[MAX_PATH] = L"?";
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     static_cast<LPCWSTR>(rec->ExceptionAddress), &mod);
+  if (mod) GetModuleFileNameW(mod, name, MAX_PATH);
+  char line[700];
+  std::snprintf(line, sizeof line, "CRASH: unhandled exception 0x%08lX at %p (%s+0x%llX)",
+                static_cast<unsigned long>(rec->ExceptionCode), rec->ExceptionAddress, narrow(name).c_str(),
+                mod ? static_cast<unsigned long long>(static_cast<const char*>(rec->ExceptionAddress) -
+                                                      reinterpret_cast<const char*>(mod))
+                    : 0ull);
+  say(line);
+  consoleCloseFile();
+  TerminateProcess(GetCurrentProcess(), kExitCrash);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+}  // namespace
+
+void installCrashHandler() {
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(onCrash);
+}
+
+std::wstring Simulator::outPath(const std::string& name) const {
+  std::wstring w = widen(name);
+  if (isAbsolute(w)) return w;
+  return options_.outDir + L"\\" + w;
+}
+
+std::wstring Simulator::pluginLogPath() const {
+  PWSTR docs = nullptr;
+  std::wstring path;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &docs)) && docs)
+    path = std::wstring(docs) + L"\\ZorTabcast\\logs\\ZorTabcast.log";
+  CoTaskMemFree(docs);
+  return path;
+}
+
+std::string Simulator::readPluginLog() const {
+  std::ifstream in(std::filesystem::path(pluginLogPath()), std::ios::binary);
+  if (!in) return {};
+  in.seekg(0, std::ios::end);
+  auto size = static_cast<unsigned long long>(in.tellg());
+  if (size <= pluginLogStart_) return {};
+  in.seekg(static_cast<std::streamoff>(pluginLogStart_));
+  std::string s(size - pluginLogStart_, '\0');
+  in.read(s.data(), static_cast<std::streamsize>(s.size()));
+  return s;
+}
+
+bool Simulator::start(Failure& f) {
+  CreateDirectoryW(options_.outDir.c_str(), nullptr);
+  consoleOpenFile(options_.outDir + L"\\console.txt");
+  SdkHost::instance().setGameLog(options_.outDir + L"\\game_log.txt");
+  {
+    std::ifstream in(std::filesystem::path(pluginLogPath()), std::ios::binary | std::ios::ate);
+    pluginLogStart_ = in ? static_cast<unsigned long long>(in.tellg()) : 0;
+  }
+  say("zor_sim: the game simulator of ZOR TabCast (a stand-in for the game, not the game)");
+  say("zor_sim: plugin " + narrow(options_.pluginPath) + ", output in " + narrow(options_.outDir));
+  std::string error;
+  if (!cab_.create(options_.width, options_.height, error)) {
+    f = {kExitEnvironment, error};
+    return false;
+  }
+  return true;
+}
+
+int Simulator::finish(int code, const std::string& message) {
+  if (code != kExitOk) say(std::string("FAILED (") + kFailureNames[code] + "): " + message);
+  for (auto& [id, w] : media_) w->close(3000);
+  media_.clear();
+  if (SdkHost::instance().loaded()) {
+    std::string error;
+    if (!SdkHost::instance().unload(error)) {
+      say("FAILED (plugin failure): " + error);
+      if (code == kExitOk) code = kExitPlugin;
+    }
+  }
+  unsigned long long frames = cab_.frameCount();
+  cab_.destroy();
+  std::string log = readPluginLog();
+  if (!log.empty()) {
+    std::ofstream out(std::filesystem::path(options_.outDir + L"\\ZorTabcast.log"), std::ios::binary);
+    out << log;
+  }
+  char line[200];
+  std::snprintf(line, sizeof line, "zor_sim: %llu frames, %.1f ms per frame on average; exit %d (%s)", frames,
+                framesTimed_ ? frameMsTotal_ / framesTimed_ : 0.0, code, kFailureNames[code]);
+  say(line);
+  consoleCloseFile();
+  return code;
+}
+
+bool Simulator::renderOne(FrameCapture* capture, std::vector<DrawRecord>* trace, Failure& f) {
+  if (!cab_.pumpMessages()) {
+    f = {kExitEnvironment, "the game window was closed"};
+    return false;
+  }
+  SdkHost::instance().frame();
+  auto t0 = std::chrono::steady_clock::now();
+  std::string error;
+  if (!cab_.renderFrame(capture, trace, error)) {
+    f = {kExitEnvironment, error};
+    return false;
+  }
+  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  frameMsTotal_ += ms;
+  ++framesTimed_;
+  if (fps_ > 0) {
+    unsigned long long interval = 1000 / static_cast<unsigned>(fps_);
+    unsigned long long now = uptimeMs();
+    if (lastFrameMs_ && now < lastFrameMs_ + interval) Sleep(static_cast<DWORD>(lastFrameMs_ + interval - now));
+  }
+  lastFrameMs_ = uptimeMs();
+  return true;
+}
+
+bool Simulator::renderFrames(unsigned long long n, Failure& f) {
+  for (unsigned long long i = 0; i < n; ++i)
+    if (!renderOne(nullptr, nullptr, f)) return false;
+  return true;
+}
+
+bool Simulator::renderFor(unsigned long long ms, Failure& f) {
+  unsigned long long end = uptimeMs() + ms;
+  do {
+    if (!renderOne(nullptr, nullptr, f)) return false;
+  } while (uptimeMs() < end);
+  return true;
+}
+
+bool Simulator::loadPlugin(Failure& f) {
+  std::string error;
+  auto& sdk = SdkHost::instance();
+  if (!sdk.loaded() && !sdk.load(options_.pluginPath, error)) {
+    f = {kExitPlugin, error};
+    return false;
+  }
+  if (!sdk.init(error)) {
+    f = {kExitPlugin, error};
+    return false;
+  }
+  return true;
+}
+
+bool Simulator::unloadPlugin(Failure& f) {
+  std::string error;
+  if (!SdkHost::instance().unload(error)) {
+    f = {kExitPlugin, error};
+    return false;
+  }
+  return true;
+}
+
+bool Simulator::probe(const std::string& region, FrameCapture& frame, Rect& rect, ProbeResult& result, Failure& f) {
+  if (!cab_.regionRect(region, rect) && !parseRectText(region, rect)) {
+    f = {kExitBadInput, "unknown region '" + region + "'"};
+    return false;
+  }
+  if (!rectInside(rect, cab_.width(), cab_.height())) {
+    f = {kExitBadInput, "probe region " + region + " lies outside the " + std::to_string(cab_.width()) + "x" +
+                            std::to_string(cab_.height()) + " frame"};
+    return false;
+  }
+  if (!renderOne(&frame, nullptr, f)) return false;
+  result = probeRegion(frame.image(), rect);
+  return true;
+}
+
+bool Simulator::waitKeyState(int vk, bool down, DWORD timeoutMs, Failure& f) {
+  unsigned long long end = uptimeMs() + timeoutMs;
+  for (;;) {
+    if (!renderOne(nullptr, nullptr, f)) return false;
+    bool isDown = (GetAsyncKeyState(vk) & 0x8000) != 0;
+    if (isDown == down) return true;
+    if (uptimeMs() > end) {
+      f = {kExitEnvironment, std::string("the key did not go ") + (down ? "down" : "up") + " (is the X input reaching Wine?)"};
+      return false;
+    }
+  }
+}
+
+bool Simulator::pressKeys(const std::string& combo, Failure& f) {
+  std::vector<std::string> keys;
+  if (!splitKeyCombo(combo, keys)) {
+    f = {kExitBadInput, "bad key combination '" + combo + "'"};
+    return false;
+  }
+  unsigned long long xid = xWindowOf(cab_.window());
+  if (!xid) {
+    f = {kExitEnvironment, "the game window has no X window id"};
+    return false;
+  }
+  std::string down = "windowfocus " + std::to_string(xid), up;
+  for (const auto& k : keys) down += " keydown " + k;
+  for (auto it = keys.rbegin(); it != keys.rend(); ++it) up += (up.empty() ? "keyup " : " keyup ") + *it;
+  std::string error;
+  if (!runXdotool(down, error)) {
+    f = {kExitEnvironment, error};
+    return false;
+  }
+  // Whatever happens, the keys go up again: a key left down would stay down for every program
+  // on this display.
+  int vk = virtualKeyFor(keys.back());
+  bool held = vk ? waitKeyState(vk, true, 3000, f) : renderFor(200, f);
+  held = held && renderFrames(3, f);  // the plugin samples the keys once per frame
+  if (!runXdotool(up, error)) {
+    f = {kExitEnvironment, error};
+    return false;
+  }
+  if (!held) return false;
+  if (vk) {
+    if (!waitKeyState(vk, false, 3000, f)) return false;
+  } else if (!renderFor(200, f)) {
+    return false;
+  }
+  say("key: " + combo + " pressed and released");
+  return renderFrames(2, f);
+}
+
+bool Simulator::click(int x, int y, Failure& f) {
+  unsigned long long xid = xWindowOf(cab_.window());
+  if (!xid) {
+    f = {kExitEnvironment, "the game window has no X window id"};
+    return false;
+  }
+  std::string error;
+  if (!runXdotool("mousemove --window " + std::to_string(xid) + " " + std::to_string(x) + " " + std::to_string(y) +
+                      " mousedown 1",
+                  error)) {
+    f = {kExitEnvironment, error};
+    return false;
+  }
+  bool held = waitKeyState(VK_LBUTTON, true, 3000, f) && renderFrames(2, f);
+  if (!runXdotool("mouseup 1", error)) {
+    f = {kExitEnvironment, error};
+    return false;
+  }
+  if (!held) return false;
+  if (!waitKeyState(VK_LBUTTON, false, 3000, f)) return false;
+  say("click: " + std::to_string(x) + "," + std::to_string(y));
+  return renderFrames(2, f);
+}
+
+bool Simulator::setTruck(const std::vector<std::string>& args, Failure& f) {
+  const TruckModel* model = findTruck(args[0]);
+  if (!model) {
+    gNames.push_back(args[0]);
+    gNames.push_back(args.size() > 1 ? args[1] : "unknown");
+    gNames.push_back(args.size() > 2 ? args[2] : args[0]);
+    size_t n = gNames.size();
+    gExtraTrucks.push_back(
+        TruckModel{gNames[n - 3].c_str(), gNames[n - 2].c_str(), gNames[n - 1].c_str(), 30, 512, 512, 10, 256, 256});
+    model = &gExtraTrucks.back();
+    say("truck: " + args[0] + " is not one of the simulator's models; it gets a generic 512x512 dashboard screen");
+  }
+  std::string error;
+  if (!cab_.setTruck(*model, error)) {
+    f = {kExitEnvironment, error};
+    return false;
+  }
+  TruckConfig config{model->vehicleId, args.size() > 1 ? args[1] : model->brandId, args.size() > 2 ? args[2] : model->name};
+  say("truck: configuration event for " + config.vehicleId + " (brand " + config.brandId + ", " + config.name + ")" +
+      (SdkHost::instance().initialised() ? "" : "; delivered once the plugin is initialised"));
+  SdkHost::instance().setTruck(config);
+  return true;
+}
+
+bool Simulator::sceneCheck(Failure& f) {
+  bool ok = true;
+  auto report = [&](bool good, const std::string& what) {
+    say(std::string("scene-check ") + what + (good ? " -> ok" : " -> FAILED"));
+    ok = ok && good;
+  };
+  auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleW(nullptr));
+  auto rva = static_cast<unsigned long long>(textureQueueFunction() - base);
+  std::string hex;
+  bool codeOk = textureQueueCodeMatches(base, &hex);
+  char line[256];
+  std::snprintf(line, sizeof line, "queue-code: engine function at RVA 0x%llX, bytes at RVA 0x%X: %s", rva,
+                kTextureQueueCheckRva, hex.c_str());
+  report(codeOk && rva == kTextureQueueRva, line);
+  std::string entry;
+  bool patched = textureQueueEntryPatched(&entry);
+  say("scene-check queue-entry: " + entry + (patched ? " (patched: the function is hooked)" : " (as built: not hooked)"));
+  // The window the plugin takes for the game's: the first visible, unowned top-level window of
+  // this process with a client area of at least 320 x 200. Media windows are owned, so never.
+  struct Finder {
+    DWORD pid;
+    HWND found = nullptr;
+  } finder{GetCurrentProcessId()};
+  EnumWindows(
+      [](HWND h, LPARAM p) -> BOOL {
+        auto* fd = reinterpret_cast<Finder*>(p);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        RECT rc;
+        if (pid != fd->pid || !IsWindowVisible(h) || GetWindow(h, GW_OWNER) || !GetClientRect(h, &rc) ||
+            rc.right - rc.left < 320 || rc.bottom - rc.top < 200)
+          return TRUE;
+        fd->found = h;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&finder));
+  report(finder.found == cab_.window(),
+         std::string("game-window: the first visible, unowned window of at least 320x200 of this process is ") +
+             (finder.found == cab_.window() ? "the cab's" : finder.found ? "ANOTHER window" : "missing") + " (" +
+             std::to_string(media_.size()) + " media window(s) open)");
+  if (!cab_.cabLoaded()) {
+    report(false, "cab: not loaded (use 'cab' first)");
+    f = {kExitExpectation, "scene-check failed"};
+    return false;
+  }
+  std::vector<DrawRecord> trace;
+  if (!renderOne(nullptr, &trace, f)) return false;
+
+  std::set<std::string> tabletShaders, tabletBuffers;
+  int replaced = 0;
+  D3D11_TEXTURE2D_DESC tabletDesc{};
+  for (const auto& d : trace) {
+    if (d.slot6Replaced) ++replaced;
+    if (d.hasSlot6 && fingerprint(d.slot6)) {
+      tabletShaders.insert(d.pixelShader);
+      tabletBuffers.insert(d.indexBuffer);
+      tabletDesc = d.slot6;
+    }
+  }
+  bool bufferOwn = tabletBuffers.size() == 1;
+  for (const auto& d : trace)
+    if (bufferOwn && d.indexBuffer == *tabletBuffers.begin() && !(d.hasSlot6 && fingerprint(d.slot6))) bufferOwn = false;
+  std::string shaders;
+  for (const auto& s : tabletShaders) shaders += (shaders.empty() ? "" : ", ") + s;
+  report(tabletShaders.size() >= 2 && bufferOwn,
+         "tablet: " + describe(tabletDesc) + " in slot 6 under " + std::to_string(tabletShaders.size()) +
+             " pixel shaders (" + shaders + "), " +
+             (bufferOwn ? "index buffer '" + *tabletBuffers.begin() + "' of its own" : "no index buffer of its own"));
+
+  const TruckModel& t = cab_.truck();
+  int dash = 0, other = 0;
+  bool instrument = false;
+  for (const auto& d : trace) {
+    if (!d.hasSlot6 || d.indexCount != t.gpsIndexCount) continue;
+    bool sized = d.slot6.Width == t.gpsWidth && d.slot6.Height == t.gpsHeight;
+    if (sized && d.slot6.MipLevels == t.gpsMips && d.slot6.Format == DXGI_FORMAT_R8G8B8A8_UNORM_SRGB &&
+        (d.slot6.BindFlags & D3D11_BIND_SHADER_RESOURCE))
+      ++dash;
+    if (!sized) ++other;
+    if (!sized && d.object == "instrument") instrument = true;
+  }
+  std::snprintf(line, sizeof line,
+                "dashboard: truck %s, %d DrawIndexed(%u) with a %ux%u %u-mip format-29 texture in slot 6", t.vehicleId,
+                dash, t.gpsIndexCount, t.gpsWidth, t.gpsHeight, t.gpsMips);
+  report(dash == 1, line);
+  std::snprintf(line, sizeof line,
+                "instrument: %d DrawIndexed(%u) with another texture size in slot 6, the other instrument's %ux%u among them",
+                other, t.gpsIndexCount, t.instrumentWidth, t.instrumentHeight);
+  report(instrument, line);
+  say("scene-check draws: " + std::to_string(trace.size()) + " this frame, " + std::to_string(replaced) +
+      " with another view in slot 6 than the scene bound (substituted)");
+  if (!ok) f = {kExitExpectation, "scene-check failed"};
+  return ok;
+}
+
+bool Simulator::execute(const Command& c, Failure& f) {
+  auto& sdk = SdkHost::instance();
+  const auto& a = c.args;
+  auto number = [&](size_t i) {
+    long long v = 0;
+    parseInt(a[i], v);
+    return static_cast<unsigned long long>(v);
+  };
+  auto expect = [&](bool good, const std::string& what) {
+    if (!good) f = {kExitExpectation, "line " + std::to_string(c.line) + ": " + what};
+    return good;
+  };
+  const std::string& n = c.name;
+  if (n == "timeout") {
+    armWatchdog(number(0));
+  } else if (n == "fps") {
+    fps_ = static_cast<int>(number(0));
+  } else if (n == "plugin") {
+    if (options_.pluginPath.empty()) options_.pluginPath = widen(a[0]);
+  } else if (n == "ini") {
+    std::wstring folder = folderOf(options_.pluginPath) + L"\\ZOR";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring file = folder + L"\\" + widen(a[0]);
+    if (!WritePrivateProfileStringW(widen(a[1]).c_str(), widen(a[2]).c_str(), widen(a[3]).c_str(), file.c_str())) {
+      f = {kExitEnvironment, "cannot write " + narrow(file)};
+      return false;
+    }
+    say("ini: [" + a[1] + "] " + a[2] + "=" + a[3] + " in " + narrow(file));
+  } else if (n == "load") {
+    return loadPlugin(f);
+  } else if (n == "init") {
+    std::string error;
+    if (!sdk.init(error)) return f = {kExitPlugin, error}, false;
+  } else if (n == "shutdown") {
+    sdk.shutdown();
+  } else if (n == "unload") {
+    return unloadPlugin(f);
+  } else if (n == "reload") {
+    return unloadPlugin(f) && loadPlugin(f);
+  } else if (n == "cycle-init" || n == "cycle-reload") {
+    unsigned long long count = number(0), frames = a.size() > 1 ? number(1) : 5;
+    bool reload = n == "cycle-reload";
+    for (unsigned long long i = 0; i < count; ++i) {
+      if (reload ? !unloadPlugin(f) : (sdk.shutdown(), false)) return false;
+      if (!renderFrames(frames, f)) return false;
+      if (reload) {
+        if (!loadPlugin(f)) return false;
+      } else {
+        std::string error;
+        if (!sdk.init(error)) return f = {kExitPlugin, error}, false;
+      }
+      if (!renderFrames(frames, f)) return false;
+    }
+    say(n + ": " + std::to_string(count) + " cycles done with frames rendering in between");
+  } else if (n == "registrations" || n == "expect-registrations") {
+    auto regs = sdk.registrations();
+    std::vector<std::string> accepted;
+    for (size_t i = 0; i < regs.size(); ++i) {
+      say("registration #" + std::to_string(i + 1) + " " + sdk.describe(regs[i]));
+      if (regs[i].result == SCS_RESULT_ok) accepted.push_back((regs[i].channel ? "channel:" : "event:") + regs[i].name);
+    }
+    if (n == "expect-registrations") {
+      std::vector<std::string> wanted(a.begin(), a.end());
+      if (!expect(accepted == wanted, "the plugin registered " + std::to_string(accepted.size()) +
+                                          " item(s), not the expected sequence"))
+        return false;
+      say("expect-registrations: ok");
+    }
+  } else if (n == "channel") {
+    std::string name = a[0] == "engine" ? "truck.engine.enabled" : a[0] == "electric" ? "truck.electric.enabled" : a[0];
+    bool value = a[1] == "1" || a[1] == "on";
+    sdk.setChannel(name, value);
+    say("channel: " + name + " = " + (value ? "true" : "false"));
+  } else if (n == "event") {
+    sdk.setPaused(a[0] == "paused");
+    say("event: " + a[0] + (sdk.initialised() ? "" : " (plugin not initialised: nothing delivered)"));
+  } else if (n == "truck") {
+    return setTruck(a, f);
+  } else if (n == "media") {
+    const std::string& verb = a[0];
+    const std::string& id = a[1];
+    auto it = media_.find(id);
+    if (verb == "open") {
+      if (it != media_.end()) {
+        f = {kExitBadInput, "line " + std::to_string(c.line) + ": media window '" + id + "' is already open"};
+        return false;
+      }
+      auto w = std::make_unique<MediaWindow>(id, widen(a[2]), mediaOpened_++);
+      if (!w->open(5000)) {
+        f = {kExitEnvironment, "media window '" + id + "' did not open"};
+        return false;
+      }
+      media_[id] = std::move(w);
+      say("media: opened '" + id + "' titled \"" + a[2] + "\"");
+      return true;
+    }
+    if (it == media_.end()) {
+      f = {kExitBadInput, "line " + std::to_string(c.line) + ": no media window '" + id + "'"};
+      return false;
+    }
+    if (verb == "title") it->second->setTitle(widen(a[2]));
+    else if (verb == "hide") it->second->show(SW_HIDE);
+    else if (verb == "show") it->second->show(SW_SHOWNOACTIVATE);
+    else if (verb == "minimize") it->second->show(SW_SHOWMINNOACTIVE);
+    else if (verb == "restore") it->second->show(SW_SHOWNOACTIVATE);
+    else if (verb == "close") {
+      bool closed = it->second->close(5000);
+      media_.erase(it);
+      if (!closed) return f = {kExitEnvironment, "media window '" + id + "' did not close"}, false;
+    }
+    say("media: " + verb + " '" + id + "'" + (verb == "title" ? " -> \"" + a[2] + "\"" : ""));
+  } else if (n == "frames") {
+    return renderFrames(number(0), f);
+  } else if (n == "run") {
+    return renderFor(number(0), f);
+  } else if (n == "cab") {
+    std::string error;
+    if (!cab_.loadCab(error)) return f = {kExitEnvironment, error}, false;
+  } else if (n == "speed") {
+    cab_.setSpeed(static_cast<int>(number(0)));
+    say("speed: " + a[0] + " km/h");
+  } else if (n == "key") {
+    return pressKeys(a[0], f);
+  } else if (n == "click") {
+    return click(static_cast<int>(number(0)), static_cast<int>(number(1)), f);
+  } else if (n == "screenshot") {
+    FrameCapture frame;
+    bool screen = a.size() > 1;
+    if (!renderOne(screen ? nullptr : &frame, nullptr, f)) return false;
+    if (screen && !captureScreen(cab_.window(), frame)) return f = {kExitEnvironment, "reading the screen failed"}, false;
+    std::string error;
+    std::wstring path = outPath(a[0]);
+    if (!writePng(path, frame, error)) return f = {kExitEnvironment, error + ": " + narrow(path)}, false;
+    say("screenshot: " + narrow(path) + " (" + std::to_string(frame.width) + "x" + std::to_string(frame.height) +
+        (screen ? ", the window on the screen after Present)" : ", read back before Present)"));
+  } else if (n == "probe") {
+    FrameCapture frame;
+    Rect rect;
+    ProbeResult r;
+    if (!probe(a[0], frame, rect, r, f)) return false;
+    say(formatProbe(a[0], rect, r));
+    if (a.size() > 1 && !expect(r.signature == a[1], "probe " + a[0] + " shows " + r.signature + ", expected " + a[1]))
+      return false;
+  } else if (n == "wait-probe") {
+    unsigned long long end = uptimeMs() + number(2), begin = uptimeMs();
+    for (;;) {
+      FrameCapture frame;
+      Rect rect;
+      ProbeResult r;
+      if (!probe(a[0], frame, rect, r, f)) return false;
+      if (r.signature == a[1]) {
+        say(formatProbe(a[0], rect, r) + " (after " + std::to_string(uptimeMs() - begin) + " ms)");
+        break;
+      }
+      if (uptimeMs() > end) {
+        say(formatProbe(a[0], rect, r));
+        return expect(false, "probe " + a[0] + " did not show " + a[1] + " within " + a[2] + " ms");
+      }
+    }
+  } else if (n == "expect-log") {
+    if (!expect(sdk.logContains(a[0]), "the plugin never logged \"" + a[0] + "\"")) return false;
+    say("expect-log: ok \"" + a[0] + "\"");
+  } else if (n == "expect-no-log") {
+    if (!expect(!sdk.logContains(a[0]), "the plugin logged \"" + a[0] + "\"")) return false;
+    say("expect-no-log: ok \"" + a[0] + "\"");
+  } else if (n == "wait-log") {
+    unsigned long long end = uptimeMs() + number(1);
+    while (!sdk.logContains(a[0])) {
+      if (uptimeMs() > end) return expect(false, "the plugin did not log \"" + a[0] + "\" within " + a[1] + " ms");
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    }
+    say("wait-log: ok \"" + a[0] + "\"");
+  } else if (n == "expect-log-file") {
+    std::string log = readPluginLog();
+    if (!expect(log.find(a[0]) != std::string::npos,
+                "the plugin's log file " + narrow(pluginLogPath()) + " has no line with \"" + a[0] + "\" from this run"))
+      return false;
+    say("expect-log-file: ok \"" + a[0] + "\"");
+  } else if (n == "scene-check") {
+    return sceneCheck(f);
+  } else if (n == "expect-window") {
+    // The windows' threads act on their own time: look again for up to two seconds.
+    std::wstring title = widen(a[0]);
+    std::string state;
+    for (unsigned long long end = uptimeMs() + 2000;;) {
+      state = windowState(title);
+      if (state == a[1] || uptimeMs() > end) break;
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    }
+    if (!expect(state == a[1], "window \"" + a[0] + "\" is " + state + ", expected " + a[1])) return false;
+    say("expect-window: \"" + a[0] + "\" is " + state);
+  } else if (n == "print") {
+    std::string s;
+    for (const auto& w : a) s += (s.empty() ? "" : " ") + w;
+    say(s);
+  }
+  return true;
+}
+
+int Simulator::runScenario(const Scenario& scenario) {
+  Failure f{kExitOk, {}};
+  armWatchdog(60000);
+  if (!start(f)) return finish(f.code, f.message);
+  for (const auto& c : scenario.commands) {
+    if (!execute(c, f)) return finish(f.code, f.message);
+  }
+  say("scenario complete");
+  return finish(kExitOk, {});
+}
+
+int Simulator::runBenchmark() {
+  Failure f{kExitOk, {}};
+  armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 30000 + 60000);
+  if (!start(f)) return finish(f.code, f.message);
+  fps_ = 0;
+  std::string error;
+  if (!cab_.loadCab(error)) return finish(kExitEnvironment, error);
+  auto& sdk = SdkHost::instance();
+  sdk.setChannel("truck.engine.enabled", true);
+  sdk.setChannel("truck.electric.enabled", true);
+  sdk.setPaused(false);
+  cab_.setSpeed(80);
+  auto measure = [&](double& perFrame) {
+    auto t0 = std::chrono::steady_clock::now();
+    if (!renderFrames(static_cast<unsigned long long>(options_.benchFrames), f)) return false;
+    perFrame = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / options_.benchFrames;
+    return true;
+  };
+  if (!renderFrames(20, f)) return finish(f.code, f.message);  // warm-up
+  std::vector<double> without, with;
+  for (int round = 0; round < options_.benchRounds; ++round) {
+    double a = 0, b = 0;
+    if (!measure(a)) return finish(f.code, f.message);
+    if (!loadPlugin(f) || !renderFor(700, f) || !measure(b) || !unloadPlugin(f)) return finish(f.code, f.message);
+    without.push_back(a);
+    with.push_back(b);
+    char line[160];
+    std::snprintf(line, sizeof line, "bench round %d: %.2f ms/frame without the plugin, %.2f ms/frame with it", round + 1,
+                  a, b);
+    say(line);
+  }
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  };
+  double m0 = median(without), m1 = median(with);
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "sim_frame: cab scene %dx%d, %d rounds of %d frames: median %.2f ms/frame without the plugin, %.2f ms "
+                "with it; ratio %.3f",
+                options_.width, options_.height, options_.benchRounds, options_.benchFrames, m0, m1, m0 > 0 ? m1 / m0 : 0.0);
+  say(line);
+  return finish(kExitOk, {});
+}
+
+}  // namespace zor::sim

@@ -1,0 +1,79 @@
+// Runs a scenario against the cab and the plugin, and the frame-time benchmark.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Cab.h"
+#include "MediaWindow.h"
+#include "Scenario.h"
+
+namespace zor::sim {
+
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitExpectation = 1,  // a scenario's own expectation failed
+  kExitBadInput = 2,     // bad command line, scenario line, probe region
+  kExitPlugin = 3,       // plugin missing, without the exports, init failed, not unloadable
+  kExitCrash = 4,        // unhandled exception
+  kExitTimeout = 5,      // the scenario's time limit passed
+  kExitEnvironment = 6,  // no window, device, media window or input tool
+};
+
+struct Options {
+  std::wstring pluginPath;
+  std::wstring scenarioPath;
+  std::wstring outDir;
+  int width = 1280, height = 720;
+  int benchRounds = 0;  // > 0: benchmark mode
+  int benchFrames = 60;
+};
+
+class Simulator {
+ public:
+  explicit Simulator(Options options) : options_(std::move(options)) {}
+  int runScenario(const Scenario& scenario);
+  int runBenchmark();
+
+ private:
+  struct Failure {
+    int code;
+    std::string message;
+  };
+  bool start(Failure& f);
+  bool execute(const Command& c, Failure& f);
+  int finish(int code, const std::string& message);
+
+  bool renderFrames(unsigned long long n, Failure& f);
+  bool renderFor(unsigned long long ms, Failure& f);
+  bool renderOne(FrameCapture* capture, std::vector<DrawRecord>* trace, Failure& f);
+  bool loadPlugin(Failure& f);
+  bool unloadPlugin(Failure& f);
+  bool probe(const std::string& region, FrameCapture& frame, Rect& rect, ProbeResult& result, Failure& f);
+  bool pressKeys(const std::string& combo, Failure& f);
+  bool click(int x, int y, Failure& f);
+  bool waitKeyState(int vk, bool down, DWORD timeoutMs, Failure& f);
+  bool sceneCheck(Failure& f);
+  bool setTruck(const std::vector<std::string>& args, Failure& f);
+  std::wstring outPath(const std::string& name) const;
+  std::wstring pluginLogPath() const;
+  std::string readPluginLog() const;
+
+  Options options_;
+  Cab cab_;
+  std::map<std::string, std::unique_ptr<MediaWindow>> media_;
+  int mediaOpened_ = 0;
+  int fps_ = 60;
+  unsigned long long lastFrameMs_ = 0;
+  unsigned long long pluginLogStart_ = 0;
+  double frameMsTotal_ = 0;
+  unsigned long long framesTimed_ = 0;
+};
+
+// Arms the whole-run watchdog (again); 0 disarms it.
+void armWatchdog(unsigned long long ms);
+void installCrashHandler();
+
+}  // namespace zor::sim
