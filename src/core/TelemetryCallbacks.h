@@ -1,5 +1,5 @@
 // The telemetry channel and event callbacks registered at start-up. They run on the game's
-// telemetry thread and only store into GameState.
+// telemetry thread and only store into GameState, and on a truck change re-arm GPS identification.
 #pragma once
 
 #include "sdk/telemetry_sdk.h"

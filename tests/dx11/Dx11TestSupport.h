@@ -80,6 +80,7 @@ struct Dx11CoreTestAccess {
   static std::wstring title(Dx11Core& c) { return c.playback_.title; }
   static ID3D11Device* device(Dx11Core& c) { return c.device_; }
   static ID3D11PixelShader* currentPixelShader(Dx11Core& c) { return c.currentPixelShader_.load(); }
+  static ID3D11Buffer* currentIndexBuffer(Dx11Core& c) { return c.currentIndexBuffer_.load(); }
 };
 
 namespace test {
@@ -143,13 +144,14 @@ class RecordingCapture : public WindowCapture {
 // function a test registered for a target, and fails the calls a test chose.
 class ScriptedHooks {
  public:
-  ScriptedHooks() {
+  // Scripts nest: the newest one is in use until it goes away.
+  ScriptedHooks() : previous_(self()) {
     self() = this;
     setHookApi(&api);
   }
   ~ScriptedHooks() {
-    setHookApi(nullptr);
-    self() = nullptr;
+    self() = previous_;
+    setHookApi(previous_ ? &previous_->api : nullptr);
   }
 
   void name(void* target, const std::string& n, void* original = nullptr) {
@@ -232,6 +234,7 @@ class ScriptedHooks {
     }
   }
 
+  ScriptedHooks* previous_;
   std::mutex mutex;
   std::map<void*, std::string> names;
   std::map<void*, void*> originals;
@@ -300,6 +303,23 @@ inline scs_value_t boolValue(bool v) {
   value.type = SCS_VALUE_TYPE_bool;
   value.value_bool.value = v ? 1 : 0;
   return value;
+}
+
+// The game's main window of this test process, with a swap chain. Created on first use and
+// kept until the process ends (destroying a shown window costs Wine two seconds).
+inline TestWindow& gameWindow() {
+  static TestWindow* window = new TestWindow(640, 480);
+  return *window;
+}
+
+// Makes the game window too small to be taken for the game's main window, or gives it back
+// its size (a window that qualifies "appears").
+inline void setGameWindowQualifies(bool qualifies) {
+  HWND hwnd = gameWindow().hwnd;
+  RECT rc{0, 0, qualifies ? 640 : 200, qualifies ? 480 : 100};
+  AdjustWindowRect(&rc, WS_OVERLAPPEDWINDOW, FALSE);
+  SetWindowPos(hwnd, nullptr, 0, 0, rc.right - rc.left, rc.bottom - rc.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  TestWindow::pump();
 }
 
 // Polls cond every 10 ms for at most timeoutMs.

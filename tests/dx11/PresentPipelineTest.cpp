@@ -82,17 +82,10 @@ class PresentPipeline : public ::testing::Test {
     ASSERT_TRUE(core.playbackActive());
   }
 
-  static void SetUpTestSuite() { sharedWindow = new TestWindow(); }
-  static void TearDownTestSuite() {
-    delete sharedWindow;
-    sharedWindow = nullptr;
-  }
-
-  static inline TestWindow* sharedWindow = nullptr;
   ManualClock clock{1'000'000};
   LogCapture log;
   RecordingCapture capture;
-  TestWindow& window = *sharedWindow;
+  TestWindow& window = gameWindow();
   Dx11Core& core = Dx11Core::instance();
 };
 
