@@ -176,6 +176,7 @@ class Dx11Core {
                    uint32_t slot);
   void confirmOverlayAtCreation(const D3D11_TEXTURE2D_DESC* desc, HRESULT result, ID3D11Texture2D** texture);
   bool registerGpsResources(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view);
+  bool searchWindowEnded() const noexcept;
   ID3D11ShaderResourceView* sizeRuleReplacement(ID3D11ShaderResourceView* view, uint32_t slot);
   void noteMatchedSubstitution(ID3D11DeviceContext* context, ID3D11ShaderResourceView* view, uint32_t slot,
                                UINT startSlot, UINT numViews);

@@ -38,6 +38,13 @@ bool claimOverlayConfirmation(GpsIdentification& id, uint64_t nowNs) noexcept {
 
 }  // namespace
 
+bool Dx11Core::searchWindowEnded() const noexcept {
+  if (ident_.overlayHookCount.load() == 0) return false;
+  const uint64_t now = clock::steadyNs();
+  const uint64_t first = ident_.firstHookTime.load();
+  return now > first && now - first > gpsrules::kSearchWindowNs;
+}
+
 bool Dx11Core::registerGpsResources(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view) {
   GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
   if (texture) replacer.registerGpsTexture(texture);
@@ -52,15 +59,10 @@ void Dx11Core::trackGpsCandidates(ID3D11DeviceContext* context, UINT startSlot, 
                                   ID3D11ShaderResourceView* const* views) {
   if (!context || !views || numViews == 0) return;
   if (!ident_.gpsSearchActive.load(std::memory_order_relaxed)) return;
-  if (ident_.overlayHookCount.load() >= 1) {
-    const uint64_t now = clock::steadyNs();
-    const uint64_t first = ident_.firstHookTime.load();
-    if (now > first && now - first > gpsrules::kSearchWindowNs) {
-      ident_.gpsSearchActive.store(false);
-      return;
-    }
-  }
 
+  // The end of the search window is checked once per call, at its first plausible texture:
+  // nothing below happens to any other, and most calls then never read the clock.
+  bool windowChecked = false;
   const UINT count = std::min(numViews, gpsrules::kMaxBoundViews);
   for (UINT i = 0; i < count; ++i) {
     ID3D11ShaderResourceView* view = views[i];
@@ -80,6 +82,13 @@ void Dx11Core::trackGpsCandidates(ID3D11DeviceContext* context, UINT startSlot, 
     D3D11_TEXTURE2D_DESC desc{};
     texture->GetDesc(&desc);
     if (!gpsrules::isPlausibleGpsTexture(desc)) continue;
+    if (!windowChecked) {
+      windowChecked = true;
+      if (searchWindowEnded()) {
+        ident_.gpsSearchActive.store(false);
+        return;
+      }
+    }
 
     const uint32_t slot = startSlot + i;
     if (slot == gpsrules::kOverlaySlot && gpsrules::hasOverlayFingerprint(desc) &&
