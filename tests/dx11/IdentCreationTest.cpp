@@ -1,5 +1,4 @@
-// The overlay texture recognised at creation, right after the game queued its .dds file, and
-// the pass-through CreateShaderResourceView detour.
+// The overlay texture recognised at creation, right after the game queued its .dds file.
 #include "dx11/IdentFixture.h"
 
 using namespace zor;
@@ -18,15 +17,6 @@ HRESULT STDMETHODCALLTYPE failingCreate(ID3D11Device*, const D3D11_TEXTURE2D_DES
 HRESULT STDMETHODCALLTYPE validatingCreate(ID3D11Device*, const D3D11_TEXTURE2D_DESC*, const D3D11_SUBRESOURCE_DATA*,
                                            ID3D11Texture2D**) {
   return S_FALSE;
-}
-
-HRESULT g_viewResult = S_OK;
-int g_viewCalls = 0;
-HRESULT STDMETHODCALLTYPE scriptedCreateView(ID3D11Device*, ID3D11Resource*, const D3D11_SHADER_RESOURCE_VIEW_DESC*,
-                                             ID3D11ShaderResourceView** out) {
-  ++g_viewCalls;
-  if (out) *out = nullptr;
-  return g_viewResult;
 }
 
 class IdentCreation : public IdentTest {
@@ -129,23 +119,6 @@ TEST_F(IdentCreation, CreationAndBindingConfirmationsShareTheLimitOfThree) {
   EXPECT_EQ(tracked(), 2u);  // first and third
   EXPECT_EQ(log.count(kCreated), 2u);
   EXPECT_EQ(refCount(fourth.get()), 1u);
-}
-
-TEST_F(IdentCreation, CreateShaderResourceViewPassesThrough) {
-  ComRef<ID3D11Texture2D> tex;
-  const D3D11_TEXTURE2D_DESC d = textureDesc(256, 256);
-  device->CreateTexture2D(&d, nullptr, tex.put());
-  ComRef<ID3D11ShaderResourceView> view;
-  EXPECT_EQ(core.onCreateShaderResourceView(device, tex.get(), nullptr, view.put()), E_FAIL);  // no trampoline
-  EXPECT_FALSE(view);
-
-  Access::setTrampoline(core, Hook::CreateShaderResourceView, reinterpret_cast<void*>(&scriptedCreateView));
-  g_viewCalls = 0;
-  g_viewResult = E_INVALIDARG;
-  EXPECT_EQ(core.onCreateShaderResourceView(device, tex.get(), nullptr, view.put()), E_INVALIDARG);
-  g_viewResult = S_FALSE;
-  EXPECT_EQ(core.onCreateShaderResourceView(device, tex.get(), nullptr, nullptr), S_FALSE);
-  EXPECT_EQ(g_viewCalls, 2);
 }
 
 }  // namespace
