@@ -2,8 +2,8 @@
 // PSSetShader / IASetIndexBuffer, each next to the unhooked call. Rounds of the two variants
 // alternate; each figure is the median over rounds, and the ratio is hooked / unhooked.
 //
-// Part 1 installs the real hooks on Wine's D3D11 and compares the game's calls with the hooks
-// enabled and disabled. Part 2 calls our detour entries directly (the game's method as
+// The first half installs the real hooks on Wine's D3D11 and compares the game's calls with the hooks
+// enabled and disabled. The second half calls our detour entries directly (the game's method as
 // trampoline, or a no-op Present), which isolates our own cost from the runtime's.
 #include <windows.h>
 
@@ -119,7 +119,7 @@ int main() {
   Dx11Core& core = Dx11Core::instance();
   auto nothing = [] {};
 
-  // ---- Part 1: the real hooks, enabled against disabled.
+  // ---- The real hooks, enabled against disabled.
   if (!core.initialize()) return 1;
   for (int i = 0; i < 1000 && !(core.hooksInstalled() && !core.bootstrapRunning()); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -148,7 +148,7 @@ int main() {
   }
   core.shutdown();
 
-  // ---- Part 2: our code alone.
+  // ---- Our code alone.
   std::printf("   -- detour bodies called directly (our own cost)\n");
   Dx11CoreTestAccess::setTrampoline(core, Hook::Present, reinterpret_cast<void*>(&nopPresent));
   Dx11CoreTestAccess::setTrampoline(core, Hook::PSSetShader, slot(ctx, 9));
