@@ -1,6 +1,5 @@
 // Detours that observe draw state: the bound pixel shader and index buffer, and resource
-// creation. For now they record and forward; the overlay-texture rule at creation time is
-// added with GPS identification.
+// creation, where the tablet overlay texture is recognised (rule in GpsCandidateTracking.cpp).
 #include "core/Logger.h"
 #include "dx11/DetourGuard.h"
 #include "dx11/Detours.h"
@@ -91,7 +90,12 @@ HRESULT Dx11Core::onCreateTexture2D(ID3D11Device* device, const D3D11_TEXTURE2D_
   firstCall(firstCreateTexture2DSeen_, "V1.15.0: primera llamada real de CreateTexture2D interceptada correctamente.");
   auto fn = reinterpret_cast<CreateTexture2DHookFn>(trampoline(Hook::CreateTexture2D));
   if (!fn) return E_FAIL;
-  return fn(device, desc, initialData, texture);
+  const HRESULT hr = fn(device, desc, initialData, texture);
+  try {
+    confirmOverlayAtCreation(desc, hr, texture);  // GpsCandidateTracking.cpp
+  } catch (...) {
+  }
+  return hr;
 }
 
 HRESULT Dx11Core::onCreateShaderResourceView(ID3D11Device* device, ID3D11Resource* resource,

@@ -167,6 +167,7 @@ void Dx11Core::restartGpsIdentification() {
     ident_.srvUsedLogged.store(false);
     ident_.lockTick.store(0);
     tabletMeshIndexBuffer_.store(nullptr);
+    ident_.registeredViews.clear();  // before the replacer lets go of the views
     GpsTextureReplacer::instance().releaseTracked();
     ident_.rearmSearch(clock::steadyNs());
     logInfo("Reidentificacion manual del GPS iniciada.");

@@ -104,6 +104,11 @@ class Dx11Core {
   void updateDrawIndexedHook();
   void prepareDashboardResource();
   void runShaderGroupAnalysis();
+  // GPS identification over one binding call (PSSetShaderResources detour, before substitution).
+  void trackGpsCandidates(ID3D11DeviceContext* context, UINT startSlot, UINT numViews,
+                          ID3D11ShaderResourceView* const* views);
+  // Fixes the pixel shader of the size-based rule from the candidate table.
+  void analyseShaderGroups();
 
   // ---- state read by other parts
   GameState& gameState() noexcept { return *state_; }
@@ -129,6 +134,7 @@ class Dx11Core {
 
  private:
   friend struct Dx11CoreTestAccess;
+  friend struct GpsIdentTestAccess;
   Dx11Core();
 
   struct PlaybackState {
@@ -161,6 +167,19 @@ class Dx11Core {
   void handleStopRequest();
   void handleUploadAndVisibility();
   bool startCaptureLocked(const std::wstring& title, uint32_t fps);
+
+  // GPS identification and substitution steps (GpsCandidateTracking.cpp, GpsSubstitution.cpp).
+  void confirmByFingerprint(ID3D11DeviceContext* context, ID3D11Texture2D* texture, ID3D11ShaderResourceView* view);
+  void recordCandidate(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view, const D3D11_TEXTURE2D_DESC& desc,
+                       uint32_t slot, UINT numViews);
+  void trySizeLock(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view, const D3D11_TEXTURE2D_DESC& desc,
+                   uint32_t slot);
+  void confirmOverlayAtCreation(const D3D11_TEXTURE2D_DESC* desc, HRESULT result, ID3D11Texture2D** texture);
+  bool registerGpsResources(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view);
+  bool searchWindowEnded() const noexcept;
+  ID3D11ShaderResourceView* sizeRuleReplacement(ID3D11ShaderResourceView* view, uint32_t slot);
+  void noteMatchedSubstitution(ID3D11DeviceContext* context, ID3D11ShaderResourceView* view, uint32_t slot,
+                               UINT startSlot, UINT numViews);
 
   // ---- lifecycle
   std::atomic<bool> initialized_{false};

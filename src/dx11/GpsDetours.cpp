@@ -1,7 +1,6 @@
 // Detours that carry the GPS substitution: PSSetShaderResources (tablet accessory) and
 // DrawIndexed (dashboard GPS), with the per-frame dashboard resource step and the legacy
-// shader-group analysis. Identification is not in place yet: the detours forward every call
-// unchanged.
+// shader-group analysis. The body of the PSSetShaderResources detour is in GpsSubstitution.cpp.
 #include "core/Logger.h"
 #include "dx11/DetourGuard.h"
 #include "dx11/Detours.h"
@@ -37,17 +36,6 @@ void STDMETHODCALLTYPE detours::drawIndexed(ID3D11DeviceContext* context, UINT i
   core.onDrawIndexed(context, indexCount, startIndex, baseVertex);
 }
 
-void Dx11Core::onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSlot, UINT numViews,
-                                      ID3D11ShaderResourceView* const* views) {
-  if (!firstPSSetShaderResourcesSeen_.load(std::memory_order_relaxed) &&
-      !firstPSSetShaderResourcesSeen_.exchange(true)) {
-    logInfo("V1.3.4: primera llamada real de PSSetShaderResources interceptada correctamente.");
-  }
-  if (auto fn = reinterpret_cast<PSSetShaderResourcesFn>(trampoline(Hook::PSSetShaderResources))) {
-    fn(context, startSlot, numViews, views);
-  }
-}
-
 void Dx11Core::onDrawIndexed(ID3D11DeviceContext* context, UINT indexCount, UINT startIndex, INT baseVertex) {
   if (auto fn = reinterpret_cast<DrawIndexedFn>(trampoline(Hook::DrawIndexed))) {
     fn(context, indexCount, startIndex, baseVertex);
@@ -72,10 +60,6 @@ void Dx11Core::prepareDashboardResource() {
     resourceProfileId_.store(0);
   }
   if (s.preparedProfileId.load() != 0) s.preparedProfileId.store(0);
-}
-
-void Dx11Core::runShaderGroupAnalysis() {
-  // Filled in with GPS identification.
 }
 
 }  // namespace zor

@@ -35,6 +35,7 @@ void GpsIdentification::resetAll() {
   gpsPixelShader.store(nullptr);
   srvUsedLogged.store(false);
   lockTick.store(0);
+  registeredViews.clear();
   {
     std::lock_guard<std::mutex> lock(candidateMutex);
     candidates.clear();

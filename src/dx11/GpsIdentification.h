@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "dx11/RegisteredViewFilter.h"
+
 namespace zor {
 
 // One texture seen passing the plausibility filter.
@@ -45,6 +47,8 @@ struct GpsIdentification {
   std::atomic<ID3D11PixelShader*> gpsPixelShader{nullptr};
   std::atomic<bool> srvUsedLogged{false};  // the "GPS SRV USADO" line of this search
   std::atomic<uint64_t> lockTick{0};       // GetTickCount64 ms of the size-based lock
+  // Views handed to the replacer by identification (lock-free pre-check of substitution).
+  RegisteredViewFilter registeredViews;
 
   // Candidate lock.
   std::mutex candidateMutex;

@@ -29,9 +29,9 @@ std::unique_ptr<PluginCopy> privatePluginCopy() {
   return copy;
 }
 
-SimRun runSimArgs(const std::vector<std::wstring>& args, DWORD timeoutMs) {
+SimRun runSimArgs(const std::vector<std::wstring>& args, DWORD timeoutMs, const std::wstring& exe) {
   SimRun run;
-  std::wstring cmd = L"\"" + binDir() + L"\\zor_sim.exe\"";
+  std::wstring cmd = L"\"" + (exe.empty() ? binDir() + L"\\zor_sim.exe" : exe) + L"\"";
   for (const auto& a : args) cmd += L" \"" + a + L"\"";
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
@@ -71,7 +71,7 @@ SimRun runSimArgs(const std::vector<std::wstring>& args, DWORD timeoutMs) {
 }
 
 SimRun runSim(const std::string& scenario, const std::wstring& pluginPath, std::vector<std::wstring> extraArgs,
-              DWORD timeoutMs) {
+              DWORD timeoutMs, const std::wstring& exe) {
   auto folder = std::make_shared<TempFolder>(L"zor_sim_run");
   std::wstring file = *folder / L"scenario.txt";
   writeFile(file, scenario);
@@ -81,7 +81,7 @@ SimRun runSim(const std::string& scenario, const std::wstring& pluginPath, std::
     args.push_back(pluginPath);
   }
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-  SimRun run = runSimArgs(args, timeoutMs);
+  SimRun run = runSimArgs(args, timeoutMs, exe);
   run.folder = folder;
   run.outDir = *folder / L"out";
   return run;

@@ -33,10 +33,11 @@ struct PluginCopy {
 std::unique_ptr<PluginCopy> privatePluginCopy();
 
 // Writes the scenario into a temporary file and runs the simulator on it.
+// `exe` runs another build of the simulator than the one beside this program.
 SimRun runSim(const std::string& scenario, const std::wstring& pluginPath, std::vector<std::wstring> extraArgs = {},
-              DWORD timeoutMs = 90000);
+              DWORD timeoutMs = 90000, const std::wstring& exe = {});
 // Runs the simulator with exactly these arguments.
-SimRun runSimArgs(const std::vector<std::wstring>& args, DWORD timeoutMs = 90000);
+SimRun runSimArgs(const std::vector<std::wstring>& args, DWORD timeoutMs = 90000, const std::wstring& exe = {});
 
 
 }  // namespace zor::test

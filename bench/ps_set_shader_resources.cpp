@@ -1,0 +1,258 @@
+// Cost of the PSSetShaderResources detour, the hottest one: per call, with identification armed
+// and after it has stopped, for a texture that fails the plausibility filter and for the tablet
+// GPS view itself (identified, and substituted as with the default calibration mode), each next
+// to the unhooked call. Rounds of the two variants alternate; each figure is the median over
+// rounds, and the ratio is hooked / unhooked.
+//
+// Part 1 installs the real hooks on Wine's D3D11 and compares the game's call with the hook
+// enabled and disabled. Part 2 calls the detour entry directly with the game's method as
+// trampoline, which isolates our own cost from the hook engine's jump.
+#include <windows.h>
+#include <d3dcompiler.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "core/Clock.h"
+#include "dx11/ComRef.h"
+#include "dx11/Detours.h"
+#include "dx11/Dx11Core.h"
+#include "gps/GpsTextureReplacer.h"
+#include "hook/MinHook.h"
+
+namespace zor {
+// Access to the core's trampolines for the isolated measurement.
+struct Dx11CoreTestAccess {
+  static void setTrampoline(Dx11Core& c, Hook h, void* p) { c.trampolines_[static_cast<size_t>(h)].store(p); }
+  static void* trampolineOf(Dx11Core& c, Hook h) { return c.trampolines_[static_cast<size_t>(h)].load(); }
+};
+}  // namespace zor
+
+using namespace zor;
+
+namespace {
+
+double nowNs() {
+  return static_cast<double>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// Alternates rounds of base and other, each of `calls` calls; {median base, median other} in ns per call.
+std::pair<double, double> compare(int rounds, int calls, const std::function<void()>& beforeBase,
+                                  const std::function<void()>& base, const std::function<void()>& beforeOther,
+                                  const std::function<void()>& other) {
+  std::vector<double> a, b;
+  for (int r = 0; r < rounds; ++r) {
+    beforeBase();
+    double t0 = nowNs();
+    for (int i = 0; i < calls; ++i) base();
+    a.push_back((nowNs() - t0) / calls);
+    beforeOther();
+    t0 = nowNs();
+    for (int i = 0; i < calls; ++i) other();
+    b.push_back((nowNs() - t0) / calls);
+  }
+  return {median(a), median(b)};
+}
+
+void report(const char* what, std::pair<double, double> r) {
+  std::printf("   %-62s unhooked %8.1f ns   hooked %8.1f ns   ratio %6.2fx\n", what, r.first, r.second,
+              r.second / r.first);
+}
+
+struct Game {
+  HWND hwnd = nullptr;
+  ComRef<IDXGISwapChain> swapChain;
+  ComRef<ID3D11Device> device;
+  ComRef<ID3D11DeviceContext> context;
+};
+
+Game makeGame() {
+  Game g;
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"ZorBenchPsSetShaderResources";
+  RegisterClassExW(&wc);
+  RECT rc{0, 0, 320, 200};
+  AdjustWindowRect(&rc, WS_OVERLAPPEDWINDOW, FALSE);
+  g.hwnd = CreateWindowExW(0, wc.lpszClassName, L"bench game", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                           rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, wc.hInstance, nullptr);
+  DXGI_SWAP_CHAIN_DESC sd{};
+  sd.BufferDesc.Width = 320;
+  sd.BufferDesc.Height = 200;
+  sd.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
+  sd.SampleDesc.Count = 1;
+  sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
+  sd.BufferCount = 1;
+  sd.OutputWindow = g.hwnd;
+  sd.Windowed = TRUE;
+  sd.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
+  D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION, &sd,
+                                g.swapChain.put(), g.device.put(), nullptr, g.context.put());
+  return g;
+}
+
+ComRef<ID3D11PixelShader> pixelShader(ID3D11Device* device, const char* colour) {
+  using CompileFn = decltype(&D3DCompile);
+  static HMODULE module = LoadLibraryW(L"d3dcompiler_47.dll");
+  auto compile = module ? reinterpret_cast<CompileFn>(GetProcAddress(module, "D3DCompile")) : nullptr;
+  ComRef<ID3D11PixelShader> shader;
+  if (!compile) return shader;
+  char source[128];
+  std::snprintf(source, sizeof source, "float4 main(float4 p : SV_Position) : SV_Target { return float4(%s); }",
+                colour);
+  ComRef<ID3DBlob> code, errors;
+  if (FAILED(compile(source, std::strlen(source), nullptr, nullptr, nullptr, "main", "ps_4_0", 0, 0, code.put(),
+                     errors.put())))
+    return shader;
+  device->CreatePixelShader(code->GetBufferPointer(), code->GetBufferSize(), nullptr, shader.put());
+  return shader;
+}
+
+struct TextureView {
+  ComRef<ID3D11Texture2D> texture;
+  ComRef<ID3D11ShaderResourceView> view;
+};
+
+TextureView textureView(ID3D11Device* device, UINT w, UINT h, UINT mips, DXGI_FORMAT format, UINT bind) {
+  D3D11_TEXTURE2D_DESC d{};
+  d.Width = w;
+  d.Height = h;
+  d.MipLevels = mips;
+  d.ArraySize = 1;
+  d.Format = format;
+  d.SampleDesc.Count = 1;
+  d.BindFlags = bind;
+  TextureView tv;
+  device->CreateTexture2D(&d, nullptr, tv.texture.put());
+  if (tv.texture) device->CreateShaderResourceView(tv.texture.get(), nullptr, tv.view.put());
+  return tv;
+}
+
+void* slot(void* object, size_t index) { return (*reinterpret_cast<void***>(object))[index]; }
+
+}  // namespace
+
+int main() {
+  Game game = makeGame();
+  if (!game.swapChain) {
+    std::printf("   no D3D11 swap chain: nothing measured\n");
+    return 1;
+  }
+  ID3D11Device* device = game.device.get();
+  ID3D11DeviceContext* ctx = game.context.get();
+  ComRef<ID3D11PixelShader> glass = pixelShader(device, "0.2, 0.4, 0.6, 0.5");
+  ComRef<ID3D11PixelShader> screen = pixelShader(device, "1, 1, 1, 1");
+  // The tablet GPS texture and a texture no GPS screen could be (64 x 64).
+  TextureView gps = textureView(device, 1024, 1024, 11, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB,
+                                D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET);
+  TextureView small = textureView(device, 64, 64, 1, DXGI_FORMAT_R8G8B8A8_UNORM, D3D11_BIND_SHADER_RESOURCE);
+  if (!glass || !screen || !gps.view || !small.view) {
+    std::printf("   shaders or textures could not be created: nothing measured\n");
+    return 1;
+  }
+  ID3D11ShaderResourceView* gpsView = gps.view.get();
+  ID3D11ShaderResourceView* smallView = small.view.get();
+
+  Dx11Core& core = Dx11Core::instance();
+  GpsIdentification& id = core.identification();
+  auto armed = [&] {  // identification running, its 2-second window restarted
+    id.firstHookTime.store(clock::steadyNs());
+    id.gpsSearchActive.store(true);
+  };
+  auto stopped = [&] { id.gpsSearchActive.store(false); };
+  // The game's binding of the tablet screen: slot 6 under its two shaders.
+  auto identify = [&](const std::function<void(UINT, ID3D11ShaderResourceView*)>& bind,
+                      const std::function<void(ID3D11PixelShader*)>& useShader) {
+    useShader(glass.get());
+    bind(6, gpsView);
+    useShader(screen.get());
+    bind(6, gpsView);
+    return id.overlayHookCount.load() >= 1;
+  };
+  auto both = [](const std::function<void()>& a, const std::function<void()>& b) {
+    return [a, b] {
+      a();
+      b();
+    };
+  };
+  constexpr int kRounds = 21;
+  constexpr int kCalls = 20000;
+
+  // ---- Part 1: the real hook, enabled against disabled.
+  if (!core.initialize()) return 1;
+  for (int i = 0; i < 1000 && !(core.hooksInstalled() && !core.bootstrapRunning()); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!core.hooksInstalled()) {
+    std::printf("   hooks not installed: real-hook figures skipped\n");
+  } else {
+    game.swapChain->Present(0, 0);  // adopts the context
+    void* target = core.hookTarget(Hook::PSSetShaderResources);
+    auto hook = [target](bool on) {
+      return [target, on] { on ? MH_EnableHook(target) : MH_DisableHook(target); };
+    };
+    std::printf("   -- the game's call with our hook enabled vs disabled\n");
+    auto bindSmall = [&] { ctx->PSSetShaderResources(3, 1, &smallView); };
+    auto bindGps = [&] { ctx->PSSetShaderResources(6, 1, &gpsView); };
+    report("64x64 texture (fails the filter), armed, nothing found yet",
+           compare(kRounds, kCalls, hook(false), bindSmall, hook(true), bindSmall));
+    const bool identified = identify([&](UINT s, ID3D11ShaderResourceView* v) { ctx->PSSetShaderResources(s, 1, &v); },
+                                     [&](ID3D11PixelShader* s) { ctx->PSSetShader(s, nullptr, 0); });
+    if (!identified) std::printf("   (the GPS view was NOT identified)\n");
+    report("64x64 texture (fails the filter), armed, in the 2 s window",
+           compare(kRounds, kCalls, hook(false), bindSmall, both(hook(true), armed), bindSmall));
+    report("64x64 texture (fails the filter), stopped",
+           compare(kRounds, kCalls, hook(false), bindSmall, both(hook(true), stopped), bindSmall));
+    report("tablet GPS view (substituted), armed, in the 2 s window",
+           compare(kRounds, kCalls, hook(false), bindGps, both(hook(true), armed), bindGps));
+    report("tablet GPS view (substituted), stopped",
+           compare(kRounds, kCalls, hook(false), bindGps, both(hook(true), stopped), bindGps));
+    MH_EnableHook(target);
+  }
+  core.shutdown();
+
+  // ---- Part 2: our code alone, the detour entry called with the game's method as trampoline.
+  Dx11CoreTestAccess::setTrampoline(core, Hook::PSSetShaderResources, slot(ctx, 8));
+  Dx11CoreTestAccess::setTrampoline(core, Hook::PSSetShader, slot(ctx, 9));
+  if (!core.acquireContext(game.swapChain.get())) {
+    std::printf("   context not acquired: detour figures skipped\n");
+    return 1;
+  }
+  std::printf("   -- the detour entry called directly vs the game's method\n");
+  auto plainSmall = [&] { ctx->PSSetShaderResources(3, 1, &smallView); };
+  auto plainGps = [&] { ctx->PSSetShaderResources(6, 1, &gpsView); };
+  auto detourSmall = [&] { detours::psSetShaderResources(ctx, 3, 1, &smallView); };
+  auto detourGps = [&] { detours::psSetShaderResources(ctx, 6, 1, &gpsView); };
+  auto nothing = [] {};
+  report("64x64 texture (fails the filter), armed, nothing found yet",
+         compare(kRounds, kCalls, nothing, plainSmall, nothing, detourSmall));
+  const bool identified =
+      identify([&](UINT s, ID3D11ShaderResourceView* v) { detours::psSetShaderResources(ctx, s, 1, &v); },
+               [&](ID3D11PixelShader* s) { detours::psSetShader(ctx, s, nullptr, 0); });
+  if (!identified) std::printf("   (the GPS view was NOT identified)\n");
+  report("64x64 texture (fails the filter), armed, in the 2 s window",
+         compare(kRounds, kCalls, nothing, plainSmall, armed, detourSmall));
+  report("64x64 texture (fails the filter), stopped",
+         compare(kRounds, kCalls, nothing, plainSmall, stopped, detourSmall));
+  report("tablet GPS view (substituted), armed, in the 2 s window",
+         compare(kRounds, kCalls, nothing, plainGps, armed, detourGps));
+  report("tablet GPS view (substituted), stopped",
+         compare(kRounds, kCalls, nothing, plainGps, stopped, detourGps));
+  std::printf("   (GPS view substitutions counted by the replacer in part 2: %llu)\n",
+              static_cast<unsigned long long>(GpsTextureReplacer::instance().replacementCount()));
+  core.shutdown();
+  return 0;
+}
