@@ -38,6 +38,7 @@ void Dx11Core::resetForStart() {
   contextAcquired_.store(false);
   contextAcquisitionStarted_.store(false);
   hooksClosing_.store(false);
+  gpsSizePending_.store(false);
 
   frameCounter_.store(0);
   for (auto& c : detourCounters_) c.store(0);

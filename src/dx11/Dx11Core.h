@@ -177,6 +177,8 @@ class Dx11Core {
   void confirmOverlayAtCreation(const D3D11_TEXTURE2D_DESC* desc, HRESULT result, ID3D11Texture2D** texture);
   bool registerGpsResources(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view);
   bool searchWindowEnded() const noexcept;
+  // Sizes the replacement for a GPS texture confirmed at creation; runs on the render thread.
+  void prepareDeferredGpsSize();
   ID3D11ShaderResourceView* sizeRuleReplacement(ID3D11ShaderResourceView* view, uint32_t slot);
   void noteMatchedSubstitution(ID3D11DeviceContext* context, ID3D11ShaderResourceView* view, uint32_t slot,
                                UINT startSlot, UINT numViews);
@@ -191,6 +193,10 @@ class Dx11Core {
   std::atomic<bool> contextAcquired_{false};
   std::atomic<bool> contextAcquisitionStarted_{false};
   std::atomic<bool> hooksClosing_{false};
+  // A GPS texture confirmed at creation waits for the render thread to size the replacement:
+  // the game may create textures on any thread, and the immediate context belongs to the
+  // render thread alone.
+  std::atomic<bool> gpsSizePending_{false};
 
   // ---- hook state
   std::array<std::atomic<bool>, kHookCount> installed_{};

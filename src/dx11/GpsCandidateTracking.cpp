@@ -209,7 +209,15 @@ void Dx11Core::confirmOverlayAtCreation(const D3D11_TEXTURE2D_DESC* desc, HRESUL
   char line[160];
   std::snprintf(line, sizeof line, "%s -> 0x%016llX enganchada.", "V0.7.6 OVERLAY tablet_gps_overlay.dds", hex(created));
   logInfo(line);
-  registerGpsResources(created, nullptr);
+  // Only the texture is registered here (the device is free-threaded); sizing the replacement
+  // writes through the immediate context, so the next Present does it.
+  GpsTextureReplacer::instance().registerGpsTexture(created);
+  gpsSizePending_.store(true, std::memory_order_release);
+}
+
+void Dx11Core::prepareDeferredGpsSize() {
+  if (!gpsSizePending_.load(std::memory_order_acquire) || !gpsSizePending_.exchange(false)) return;
+  GpsTextureReplacer::instance().prepareForGpsSize();
 }
 
 }  // namespace zor

@@ -57,6 +57,7 @@ HRESULT Dx11Core::onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT f
       if (!acquireContext(swapChain)) contextAcquisitionStarted_.store(false);
     }
     if (contextAcquired_.load(std::memory_order_acquire)) {
+      prepareDeferredGpsSize();
       prepareDashboardResource();
       updateDrawIndexedHook();
       handlePauseEdge();

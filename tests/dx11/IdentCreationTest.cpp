@@ -1,6 +1,8 @@
 // The overlay texture recognised at creation, right after the game queued its .dds file.
 #include "dx11/IdentFixture.h"
 
+#include <thread>
+
 using namespace zor;
 using namespace zor::test;
 
@@ -119,6 +121,35 @@ TEST_F(IdentCreation, CreationAndBindingConfirmationsShareTheLimitOfThree) {
   EXPECT_EQ(tracked(), 2u);  // first and third
   EXPECT_EQ(log.count(kCreated), 2u);
   EXPECT_EQ(refCount(fourth.get()), 1u);
+}
+
+TEST_F(IdentCreation, AConfirmationOnALoaderThreadLeavesTheContextToTheRenderThread) {
+  auto replacementWidth = [] {
+    ComRef<ID3D11Texture2D> texture(GpsTextureReplacer::instance().replacementTextureRef());
+    D3D11_TEXTURE2D_DESC d{};
+    if (texture) texture->GetDesc(&d);
+    return d.Width;
+  };
+  const UINT before = replacementWidth();
+  ASSERT_NE(before, 1024u);
+
+  // The game creates the overlay texture on a thread of its own.
+  queueOverlayDds();
+  clock.advanceMs(20);
+  ComRef<ID3D11Texture2D> created;
+  std::thread loader([&] { created = create(overlayDesc()); });
+  loader.join();
+  ASSERT_TRUE(created);
+  EXPECT_EQ(confirmations(), 1u);
+  EXPECT_EQ(tracked(), 1u);
+  EXPECT_EQ(replacementWidth(), before) << "the loader thread wrote through the immediate context";
+
+  // The next frame sizes the replacement, once.
+  Ident::prepareDeferredGpsSize(core);
+  EXPECT_EQ(replacementWidth(), 1024u);
+  const size_t lines = log.lines().size();
+  Ident::prepareDeferredGpsSize(core);
+  EXPECT_EQ(log.lines().size(), lines);
 }
 
 }  // namespace

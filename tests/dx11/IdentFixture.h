@@ -22,6 +22,7 @@ struct GpsIdentTestAccess {
   static void setTabletMesh(Dx11Core& c, ID3D11Buffer* b) { c.tabletMeshIndexBuffer_.store(b); }
   static void setPlaybackActive(Dx11Core& c, bool v) { c.playback_.active.store(v); }
   static ID3D11DeviceContext* immediate(Dx11Core& c) { return c.contextPeek_.load(); }
+  static void prepareDeferredGpsSize(Dx11Core& c) { c.prepareDeferredGpsSize(); }
 };
 
 namespace test {
