@@ -10,13 +10,13 @@ namespace {
 
 // Argument kinds: i integer, s any text, r region, g signature, c channel, e event,
 // m media verb, b 0/1, k key combination.
-struct Spec {
+struct CommandForm {
   const char* name;
   const char* args;  // kinds of the required arguments, then "|" and the optional ones
   bool variadic;     // the last kind repeats
 };
 
-constexpr Spec kSpecs[] = {
+constexpr CommandForm kCommandForms[] = {
     {"timeout", "i", false},          {"fps", "i", false},          {"plugin", "s", false},
     {"ini", "ssss", false},           {"load", "", false},          {"init", "", false},
     {"shutdown", "", false},          {"unload", "", false},        {"reload", "", false},
@@ -30,8 +30,8 @@ constexpr Spec kSpecs[] = {
     {"print", "s", true},             {"speed", "i", false},        {"expect-window", "sw", false},
 };
 
-const Spec* findSpec(std::string_view name) {
-  for (const auto& s : kSpecs)
+const CommandForm* findCommandForm(std::string_view name) {
+  for (const auto& s : kCommandForms)
     if (name == s.name) return &s;
   return nullptr;
 }
@@ -148,14 +148,14 @@ bool parseScenario(std::string_view text, Scenario& out, std::string& error) {
       if (text.empty()) break;
       continue;
     }
-    const Spec* spec = findSpec(words[0]);
-    if (!spec) return error = std::to_string(lineNo) + ": unknown command '" + words[0] + "'", false;
-    std::string_view kinds = spec->args;
+    const CommandForm* form = findCommandForm(words[0]);
+    if (!form) return error = std::to_string(lineNo) + ": unknown command '" + words[0] + "'", false;
+    std::string_view kinds = form->args;
     size_t bar = kinds.find('|');
     std::string_view required = kinds.substr(0, bar);
     std::string_view optional = bar == std::string_view::npos ? std::string_view{} : kinds.substr(bar + 1);
     size_t n = words.size() - 1;
-    size_t maxArgs = spec->variadic ? SIZE_MAX : required.size() + optional.size();
+    size_t maxArgs = form->variadic ? SIZE_MAX : required.size() + optional.size();
     if (n < required.size() || n > maxArgs) {
       return error = std::to_string(lineNo) + ": '" + words[0] + "' takes " +
                      (required.size() == maxArgs ? std::to_string(maxArgs)
