@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "BenchKit.h"
 #include "core/Clock.h"
 #include "gps/PrismTextureQueueRedirector.h"
 
 using zor::PrismTextureQueueRedirector;
+using zor::bench::median;
 
 namespace {
 
@@ -79,11 +81,6 @@ Queue makeQueue(size_t nodes) {
     node = *reinterpret_cast<const uintptr_t*>(node + PrismTextureQueueRedirector::kNodeNext);
   }
   return found;
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 }  // namespace

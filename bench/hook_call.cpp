@@ -3,11 +3,11 @@
 // cost of switching a hook on and off, which the DrawIndexed switch pays per state change.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
+#include "BenchKit.h"
 #include "MinHook.h"
 #include "core/Clock.h"
 
@@ -31,6 +31,8 @@ zor_bench_target:
 
 extern "C" int64_t zor_bench_target(int64_t);
 
+using zor::bench::median;
+
 namespace {
 
 using Fn = int64_t (*)(int64_t);
@@ -38,11 +40,6 @@ Fn g_original = nullptr;
 volatile int64_t g_sink = 0;
 
 int64_t forwardingDetour(int64_t x) { return g_original(x); }
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 // Nanoseconds per call over `calls` calls through a volatile pointer.
 double timeCalls(int calls) {

@@ -7,103 +7,26 @@
 // trampoline, or a no-op Present), which isolates our own cost from the runtime's.
 #include <windows.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <functional>
-#include <thread>
-#include <vector>
 
-#include "dx11/ComRef.h"
+#include "BenchGame.h"
+#include "BenchKit.h"
 #include "dx11/Detours.h"
-#include "dx11/Dx11Core.h"
 #include "hook/MinHook.h"
 
-namespace zor {
-// Access to the core's trampolines for the isolated measurement.
-struct Dx11CoreTestAccess {
-  static void setTrampoline(Dx11Core& c, Hook h, void* p) { c.trampolines_[static_cast<size_t>(h)].store(p); }
-};
-}  // namespace zor
-
 using namespace zor;
+using namespace zor::bench;
 
 namespace {
 
 HRESULT STDMETHODCALLTYPE nopPresent(IDXGISwapChain*, UINT, UINT) { return S_OK; }
 
-double nowNs() {
-  return static_cast<double>(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
-}
-
-// Alternates rounds of base and other, each of `calls` calls; returns {median base, median other} in ns per call.
-std::pair<double, double> compare(int rounds, int calls, const std::function<void()>& beforeBase,
-                                  const std::function<void()>& base, const std::function<void()>& beforeOther,
-                                  const std::function<void()>& other) {
-  std::vector<double> a, b;
-  for (int r = 0; r < rounds; ++r) {
-    beforeBase();
-    double t0 = nowNs();
-    for (int i = 0; i < calls; ++i) base();
-    a.push_back((nowNs() - t0) / calls);
-    beforeOther();
-    t0 = nowNs();
-    for (int i = 0; i < calls; ++i) other();
-    b.push_back((nowNs() - t0) / calls);
-  }
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  };
-  return {median(a), median(b)};
-}
-
-void report(const char* what, std::pair<double, double> r) {
-  std::printf("   %-58s unhooked %9.1f ns   hooked %9.1f ns   ratio %6.2fx\n", what, r.first, r.second,
-              r.second / r.first);
-}
-
-struct Window {
-  HWND hwnd = nullptr;
-  ComRef<IDXGISwapChain> swapChain;
-  ComRef<ID3D11Device> device;
-  ComRef<ID3D11DeviceContext> context;
-};
-
-Window makeWindow() {
-  Window w;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = DefWindowProcW;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"ZorBenchGame";
-  RegisterClassExW(&wc);
-  RECT rc{0, 0, 320, 200};
-  AdjustWindowRect(&rc, WS_OVERLAPPEDWINDOW, FALSE);
-  w.hwnd = CreateWindowExW(0, wc.lpszClassName, L"bench game", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                           rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, wc.hInstance, nullptr);
-  DXGI_SWAP_CHAIN_DESC sd{};
-  sd.BufferDesc.Width = 320;
-  sd.BufferDesc.Height = 200;
-  sd.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
-  sd.SampleDesc.Count = 1;
-  sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
-  sd.BufferCount = 1;
-  sd.OutputWindow = w.hwnd;
-  sd.Windowed = TRUE;
-  sd.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
-  D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION, &sd,
-                                w.swapChain.put(), w.device.put(), nullptr, w.context.put());
-  return w;
-}
-
-void* slot(void* object, size_t index) { return (*reinterpret_cast<void***>(object))[index]; }
+void report(const char* what, std::pair<double, double> r) { bench::report(what, r, 58, 9); }
 
 }  // namespace
 
 int main() {
-  Window game = makeWindow();
+  GameWindow game = makeGameWindow(L"ZorBenchGame");
   if (!game.swapChain) {
     std::printf("   no D3D11 swap chain: nothing measured\n");
     return 1;
@@ -120,10 +43,7 @@ int main() {
   auto nothing = [] {};
 
   // ---- The real hooks, enabled against disabled.
-  if (!core.initialize()) return 1;
-  for (int i = 0; i < 1000 && !(core.hooksInstalled() && !core.bootstrapRunning()); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  if (!startCore(core)) return 1;
   if (!core.hooksInstalled()) {
     std::printf("   hooks not installed: real-hook figures skipped\n");
   } else {

@@ -10,99 +10,23 @@
 #include <windows.h>
 #include <d3dcompiler.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <thread>
-#include <vector>
 
+#include "BenchGame.h"
+#include "BenchKit.h"
 #include "core/Clock.h"
-#include "dx11/ComRef.h"
 #include "dx11/Detours.h"
-#include "dx11/Dx11Core.h"
 #include "gps/GpsTextureReplacer.h"
 #include "hook/MinHook.h"
 
-namespace zor {
-// Access to the core's trampolines for the isolated measurement.
-struct Dx11CoreTestAccess {
-  static void setTrampoline(Dx11Core& c, Hook h, void* p) { c.trampolines_[static_cast<size_t>(h)].store(p); }
-  static void* trampolineOf(Dx11Core& c, Hook h) { return c.trampolines_[static_cast<size_t>(h)].load(); }
-};
-}  // namespace zor
-
 using namespace zor;
+using namespace zor::bench;
 
 namespace {
 
-double nowNs() {
-  return static_cast<double>(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-// Alternates rounds of base and other, each of `calls` calls; {median base, median other} in ns per call.
-std::pair<double, double> compare(int rounds, int calls, const std::function<void()>& beforeBase,
-                                  const std::function<void()>& base, const std::function<void()>& beforeOther,
-                                  const std::function<void()>& other) {
-  std::vector<double> a, b;
-  for (int r = 0; r < rounds; ++r) {
-    beforeBase();
-    double t0 = nowNs();
-    for (int i = 0; i < calls; ++i) base();
-    a.push_back((nowNs() - t0) / calls);
-    beforeOther();
-    t0 = nowNs();
-    for (int i = 0; i < calls; ++i) other();
-    b.push_back((nowNs() - t0) / calls);
-  }
-  return {median(a), median(b)};
-}
-
-void report(const char* what, std::pair<double, double> r) {
-  std::printf("   %-62s unhooked %8.1f ns   hooked %8.1f ns   ratio %6.2fx\n", what, r.first, r.second,
-              r.second / r.first);
-}
-
-struct Game {
-  HWND hwnd = nullptr;
-  ComRef<IDXGISwapChain> swapChain;
-  ComRef<ID3D11Device> device;
-  ComRef<ID3D11DeviceContext> context;
-};
-
-Game makeGame() {
-  Game g;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = DefWindowProcW;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"ZorBenchPsSetShaderResources";
-  RegisterClassExW(&wc);
-  RECT rc{0, 0, 320, 200};
-  AdjustWindowRect(&rc, WS_OVERLAPPEDWINDOW, FALSE);
-  g.hwnd = CreateWindowExW(0, wc.lpszClassName, L"bench game", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                           rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, wc.hInstance, nullptr);
-  DXGI_SWAP_CHAIN_DESC sd{};
-  sd.BufferDesc.Width = 320;
-  sd.BufferDesc.Height = 200;
-  sd.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
-  sd.SampleDesc.Count = 1;
-  sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
-  sd.BufferCount = 1;
-  sd.OutputWindow = g.hwnd;
-  sd.Windowed = TRUE;
-  sd.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
-  D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION, &sd,
-                                g.swapChain.put(), g.device.put(), nullptr, g.context.put());
-  return g;
-}
+void report(const char* what, std::pair<double, double> r) { bench::report(what, r, 62, 8); }
 
 ComRef<ID3D11PixelShader> pixelShader(ID3D11Device* device, const char* colour) {
   using CompileFn = decltype(&D3DCompile);
@@ -141,12 +65,10 @@ TextureView textureView(ID3D11Device* device, UINT w, UINT h, UINT mips, DXGI_FO
   return tv;
 }
 
-void* slot(void* object, size_t index) { return (*reinterpret_cast<void***>(object))[index]; }
-
 }  // namespace
 
 int main() {
-  Game game = makeGame();
+  GameWindow game = makeGameWindow(L"ZorBenchPsSetShaderResources");
   if (!game.swapChain) {
     std::printf("   no D3D11 swap chain: nothing measured\n");
     return 1;
@@ -192,10 +114,7 @@ int main() {
   constexpr int kCalls = 20000;
 
   // ---- Part 1: the real hook, enabled against disabled.
-  if (!core.initialize()) return 1;
-  for (int i = 0; i < 1000 && !(core.hooksInstalled() && !core.bootstrapRunning()); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  if (!startCore(core)) return 1;
   if (!core.hooksInstalled()) {
     std::printf("   hooks not installed: real-hook figures skipped\n");
   } else {

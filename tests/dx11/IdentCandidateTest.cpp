@@ -7,48 +7,47 @@ using namespace zor::test;
 
 namespace {
 
+// The device-child part of the fakes below: counted references, no device, no private data.
+template <typename Interface>
+class FakeDeviceChild : public Interface {
+ public:
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  void STDMETHODCALLTYPE GetDevice(ID3D11Device** d) override { *d = nullptr; }
+  HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, UINT*, void*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, UINT, const void*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID, const IUnknown*) override { return E_NOTIMPL; }
+  ULONG refs = 1;
+};
+
 // A resource that claims to be a 2D texture but answers no interface.
-class LyingResource : public ID3D11Resource {
+class LyingResource : public FakeDeviceChild<ID3D11Resource> {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
     ++queries;
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  void STDMETHODCALLTYPE GetDevice(ID3D11Device** d) override { *d = nullptr; }
-  HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, UINT*, void*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, UINT, const void*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID, const IUnknown*) override { return E_NOTIMPL; }
   void STDMETHODCALLTYPE GetType(D3D11_RESOURCE_DIMENSION* t) override { *t = D3D11_RESOURCE_DIMENSION_TEXTURE2D; }
   void STDMETHODCALLTYPE SetEvictionPriority(UINT) override {}
   UINT STDMETHODCALLTYPE GetEvictionPriority() override { return 0; }
-  ULONG refs = 1;
   int queries = 0;
 };
 
 // A view whose resource is the given one (or none).
-class FakeView : public ID3D11ShaderResourceView {
+class FakeView : public FakeDeviceChild<ID3D11ShaderResourceView> {
  public:
   explicit FakeView(ID3D11Resource* resource) : resource_(resource) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  void STDMETHODCALLTYPE GetDevice(ID3D11Device** d) override { *d = nullptr; }
-  HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, UINT*, void*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, UINT, const void*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID, const IUnknown*) override { return E_NOTIMPL; }
   void STDMETHODCALLTYPE GetResource(ID3D11Resource** r) override {
     ++resourceCalls;
     if (resource_) resource_->AddRef();
     *r = resource_;
   }
   void STDMETHODCALLTYPE GetDesc(D3D11_SHADER_RESOURCE_VIEW_DESC* d) override { *d = {}; }
-  ULONG refs = 1;
   int resourceCalls = 0;
 
  private:
@@ -60,13 +59,6 @@ class IdentCandidates : public IdentTest {
   size_t candidateCount() {
     std::lock_guard<std::mutex> lock(core.identification().candidateMutex);
     return core.identification().candidates.size();
-  }
-  PluginConfig legacy(uint32_t width, uint32_t height) {
-    PluginConfig c;
-    c.legacyAutoLock = true;
-    c.gpsWidth = width;
-    c.gpsHeight = height;
-    return c;
   }
 };
 

@@ -32,8 +32,6 @@ constexpr size_t kPSSetShaderResourcesSlot = 8;
 constexpr size_t kPSSetShaderSlot = 9;
 constexpr size_t kCreateTexture2DSlot = 5;
 
-inline void* vtableEntry(void* object, size_t slot) { return (*static_cast<void***>(object))[slot]; }
-
 // What the game's PSSetShaderResources received.
 struct BindingCall {
   ID3D11DeviceContext* context = nullptr;
@@ -72,37 +70,10 @@ inline ComRef<ID3D11PixelShader> makePixelShader(ID3D11Device* device, float red
   return shader;
 }
 
-struct TextureAndView {
-  ComRef<ID3D11Texture2D> texture;
-  ComRef<ID3D11ShaderResourceView> view;
-};
-
-inline D3D11_TEXTURE2D_DESC textureDesc(UINT width, UINT height, UINT mips = 1,
-                                        DXGI_FORMAT format = DXGI_FORMAT_R8G8B8A8_UNORM,
-                                        UINT bind = D3D11_BIND_SHADER_RESOURCE) {
-  D3D11_TEXTURE2D_DESC d{};
-  d.Width = width;
-  d.Height = height;
-  d.MipLevels = mips;
-  d.ArraySize = 1;
-  d.Format = format;
-  d.SampleDesc.Count = 1;
-  d.Usage = D3D11_USAGE_DEFAULT;
-  d.BindFlags = bind;
-  return d;
-}
-
 // The tablet overlay fingerprint.
 inline D3D11_TEXTURE2D_DESC overlayDesc() {
   return textureDesc(1024, 1024, 11, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB,
                      D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET);
-}
-
-inline TextureAndView makeTextureAndView(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc) {
-  TextureAndView tv;
-  device->CreateTexture2D(&desc, nullptr, tv.texture.put());
-  if (tv.texture) device->CreateShaderResourceView(tv.texture.get(), nullptr, tv.view.put());
-  return tv;
 }
 
 inline ComRef<ID3D11Buffer> makeIndexBuffer(ID3D11Device* device) {
@@ -160,6 +131,14 @@ class IdentTest : public ::testing::Test {
     Access::setTrampoline(core, Hook::PSSetShader, vtableEntry(context, kPSSetShaderSlot));
     ASSERT_TRUE(core.acquireContext(window_->swapChain.get()));
     log.clear();
+  }
+  // The legacy configuration: the GPS texture locked by its size.
+  static PluginConfig legacy(uint32_t width, uint32_t height) {
+    PluginConfig c;
+    c.legacyAutoLock = true;
+    c.gpsWidth = width;
+    c.gpsHeight = height;
+    return c;
   }
   // Binding goes to the real context from now on.
   void forwardToRealContext() {

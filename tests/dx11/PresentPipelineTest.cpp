@@ -72,6 +72,13 @@ class PresentPipeline : public ::testing::Test {
     scs_value_t v = boolValue(on);
     core.onEngineChannel(&v);
   }
+  // The ignition off for one frame, then on again for the next.
+  void ignitionOffAndOn() {
+    electric(false);
+    frame();
+    electric(true);
+    frame();
+  }
   // Acquires the context, drives, and starts playing keyword at fps.
   void play(const char* keyword = "YouTube", int fps = 24) {
     frame();
@@ -252,10 +259,7 @@ TEST_F(PresentPipeline, IgnitionCycleWithTheEngineRunningResumesFromTheIgnitionE
   electric(true);
   engine(true);
   play();
-  electric(false);
-  frame();
-  electric(true);
-  frame();
+  ignitionOffAndOn();
   EXPECT_TRUE(Access::resumeScheduled(core));
   clock.advanceMs(100);
   frame();
@@ -266,10 +270,7 @@ TEST_F(PresentPipeline, IgnitionCycleWithTheEngineRunningResumesFromTheIgnitionE
 TEST_F(PresentPipeline, ResumeWithAnUnknownEngineStillHappens) {
   electric(true);
   play();
-  electric(false);
-  frame();
-  electric(true);
-  frame();
+  ignitionOffAndOn();
   clock.advanceMs(100);
   frame();
   EXPECT_EQ(capture.countPrefix("start("), 2u);
@@ -397,12 +398,7 @@ TEST_F(PresentPipeline, CameraReturnNeedsQuiet450msAndComesAtMostEvery800ms) {
   id.lastGpsUseTick.store(t0 + 60);
   ComRef<ID3D11Texture2D> held;
   {
-    D3D11_TEXTURE2D_DESC d{};
-    d.Width = d.Height = 16;
-    d.MipLevels = d.ArraySize = 1;
-    d.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
-    d.SampleDesc.Count = 1;
-    d.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    const D3D11_TEXTURE2D_DESC d = textureDesc(16, 16);
     ASSERT_TRUE(SUCCEEDED(window.device->CreateTexture2D(&d, nullptr, held.put())));
     held->AddRef();
     std::lock_guard<std::mutex> lock(id.hookMutex);

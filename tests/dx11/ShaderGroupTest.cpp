@@ -16,10 +16,7 @@ class ShaderGroups : public IdentTest {
  protected:
   void SetUp() override {
     IdentTest::SetUp();
-    PluginConfig c;
-    c.legacyAutoLock = true;
-    c.gpsWidth = 1024;
-    c.gpsHeight = 512;
+    PluginConfig c = legacy(1024, 512);
     c.slot = 3;
     c.minHitsToLock = 4;
     start(c);

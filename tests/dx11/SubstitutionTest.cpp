@@ -16,13 +16,6 @@ class Substitution : public IdentTest {
     EXPECT_EQ(confirmations(), 1u);
     return gps;
   }
-  PluginConfig legacy(uint32_t width, uint32_t height) {
-    PluginConfig c;
-    c.legacyAutoLock = true;
-    c.gpsWidth = width;
-    c.gpsHeight = height;
-    return c;
-  }
 };
 
 TEST_F(Substitution, TheConfirmedViewIsReplacedInPlaceAndTheGameSeesTheReplacement) {

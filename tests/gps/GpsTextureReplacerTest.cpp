@@ -34,15 +34,7 @@ class ReplacerTest : public ::testing::Test {
 
   ComRef<ID3D11Texture2D> makeTexture(UINT w, UINT h, DXGI_FORMAT format, UINT mips = 1,
                                       UINT bind = D3D11_BIND_SHADER_RESOURCE) {
-    D3D11_TEXTURE2D_DESC d{};
-    d.Width = w;
-    d.Height = h;
-    d.MipLevels = mips;
-    d.ArraySize = 1;
-    d.Format = format;
-    d.SampleDesc.Count = 1;
-    d.Usage = D3D11_USAGE_DEFAULT;
-    d.BindFlags = bind;
+    D3D11_TEXTURE2D_DESC d = textureDesc(w, h, mips, format, bind);
     if (mips != 1 && (bind & D3D11_BIND_RENDER_TARGET)) d.MiscFlags = D3D11_RESOURCE_MISC_GENERATE_MIPS;
     ComRef<ID3D11Texture2D> t;
     device->CreateTexture2D(&d, nullptr, t.put());

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "HookTestSupport.h"
+#include "support/GfxTestKit.h"
 
 namespace zor::test {
 namespace {
@@ -18,8 +19,6 @@ void release(T*& p) {
   if (p) p->Release();
   p = nullptr;
 }
-
-void* vtableSlot(void* object, int slot) { return (*static_cast<void***>(object))[slot]; }
 
 class D3D11Rig {
  public:
@@ -39,16 +38,7 @@ class D3D11Rig {
     window = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"hook test", WS_POPUP, 0, 0, 64, 64,
                              nullptr, nullptr, wc.hInstance, nullptr);
     if (!window) return false;
-    DXGI_SWAP_CHAIN_DESC sd{};
-    sd.BufferDesc.Width = 64;
-    sd.BufferDesc.Height = 64;
-    sd.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
-    sd.SampleDesc.Count = 1;
-    sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
-    sd.BufferCount = 1;
-    sd.OutputWindow = window;
-    sd.Windowed = TRUE;
-    sd.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
+    const DXGI_SWAP_CHAIN_DESC sd = swapChainDesc(window, 64, 64);
     const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0};
     return SUCCEEDED(D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, levels, 1,
                                                    D3D11_SDK_VERSION, &sd, &swapChain, &device, nullptr,
@@ -133,12 +123,7 @@ Shader* compile(ID3D11Device* device, const char* source, const char* profile) {
 // Draws one red full-target triangle with DrawIndexed into a 4x4 target and reads back the
 // corner pixel: red only if the real DrawIndexed ran.
 uint32_t drawAndReadPixel(D3D11Rig& rig, ID3D11VertexShader* vs, ID3D11PixelShader* ps, ID3D11Buffer* indices) {
-  D3D11_TEXTURE2D_DESC td{};
-  td.Width = td.Height = 4;
-  td.MipLevels = td.ArraySize = 1;
-  td.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
-  td.SampleDesc.Count = 1;
-  td.BindFlags = D3D11_BIND_RENDER_TARGET;
+  D3D11_TEXTURE2D_DESC td = textureDesc(4, 4, 1, DXGI_FORMAT_R8G8B8A8_UNORM, D3D11_BIND_RENDER_TARGET);
   ID3D11Texture2D* target = nullptr;
   ID3D11Texture2D* staging = nullptr;
   ID3D11RenderTargetView* rtv = nullptr;
@@ -182,9 +167,9 @@ TEST_F(HookTest, Direct3D11MethodsOfThePluginHookAndCallThrough) {
   D3D11Rig rig;
   ASSERT_TRUE(rig.create());
   const std::array<void*, kMethodCount> targets = {
-      vtableSlot(rig.swapChain, 8),  vtableSlot(rig.context, 8), vtableSlot(rig.context, 9),
-      vtableSlot(rig.context, 12),   vtableSlot(rig.context, 19), vtableSlot(rig.device, 5),
-      vtableSlot(rig.device, 7)};
+      vtableEntry(rig.swapChain, 8),  vtableEntry(rig.context, 8), vtableEntry(rig.context, 9),
+      vtableEntry(rig.context, 12),   vtableEntry(rig.context, 19), vtableEntry(rig.device, 5),
+      vtableEntry(rig.device, 7)};
   const std::array<void*, kMethodCount> detours = {
       addr(&presentDetour),         addr(&psSetShaderResourcesDetour), addr(&psSetShaderDetour),
       addr(&drawIndexedDetour),     addr(&iaSetIndexBufferDetour),     addr(&createTexture2DDetour),
@@ -216,12 +201,7 @@ TEST_F(HookTest, Direct3D11MethodsOfThePluginHookAndCallThrough) {
   ASSERT_EQ(MH_EnableHook(MH_ALL_HOOKS), MH_OK);
 
   // CreateTexture2D and CreateShaderResourceView return real objects.
-  D3D11_TEXTURE2D_DESC td{};
-  td.Width = td.Height = 8;
-  td.MipLevels = td.ArraySize = 1;
-  td.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
-  td.SampleDesc.Count = 1;
-  td.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+  const D3D11_TEXTURE2D_DESC td = textureDesc(8, 8);
   ID3D11Texture2D* texture = nullptr;
   EXPECT_EQ(rig.device->CreateTexture2D(&td, nullptr, &texture), S_OK);
   ASSERT_NE(texture, nullptr);

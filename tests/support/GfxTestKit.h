@@ -1,5 +1,5 @@
 // Helpers for tests of the graphics parts: a log capture, a real D3D11 device, a visible
-// window with a swap chain, and texture read-back.
+// window with a swap chain, textures and views, method-table entries, and texture read-back.
 #pragma once
 
 #include <d3d11.h>
@@ -84,6 +84,24 @@ inline ComRef<ID3D11Device> makeDevice(ComRef<ID3D11DeviceContext>* context = nu
   return device;
 }
 
+// Entry `slot` of the object's method table, IUnknown included.
+inline void* vtableEntry(void* object, size_t slot) { return (*static_cast<void***>(object))[slot]; }
+
+// One windowed RGBA back buffer of width x height on hwnd.
+inline DXGI_SWAP_CHAIN_DESC swapChainDesc(HWND hwnd, UINT width, UINT height) {
+  DXGI_SWAP_CHAIN_DESC sd{};
+  sd.BufferDesc.Width = width;
+  sd.BufferDesc.Height = height;
+  sd.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
+  sd.SampleDesc.Count = 1;
+  sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
+  sd.BufferCount = 1;
+  sd.OutputWindow = hwnd;
+  sd.Windowed = TRUE;
+  sd.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
+  return sd;
+}
+
 // A visible top-level window of this process with a D3D11 device and swap chain on it.
 struct TestWindow {
   HWND hwnd = nullptr;
@@ -105,16 +123,7 @@ struct TestWindow {
                            rc.bottom - rc.top, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     pump();
     if (!withSwapChain) return;
-    DXGI_SWAP_CHAIN_DESC sd{};
-    sd.BufferDesc.Width = static_cast<UINT>(width);
-    sd.BufferDesc.Height = static_cast<UINT>(height);
-    sd.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
-    sd.SampleDesc.Count = 1;
-    sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
-    sd.BufferCount = 1;
-    sd.OutputWindow = hwnd;
-    sd.Windowed = TRUE;
-    sd.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
+    DXGI_SWAP_CHAIN_DESC sd = swapChainDesc(hwnd, static_cast<UINT>(width), static_cast<UINT>(height));
     D3D_FEATURE_LEVEL level{};
     D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION, &sd,
                                   swapChain.put(), device.put(), &level, context.put());
@@ -142,6 +151,35 @@ inline D3D11_TEXTURE2D_DESC descOf(ID3D11Texture2D* texture) {
   D3D11_TEXTURE2D_DESC d{};
   texture->GetDesc(&d);
   return d;
+}
+
+// A default-usage 2D texture, one slice, no multisampling.
+inline D3D11_TEXTURE2D_DESC textureDesc(UINT width, UINT height, UINT mips = 1,
+                                        DXGI_FORMAT format = DXGI_FORMAT_R8G8B8A8_UNORM,
+                                        UINT bind = D3D11_BIND_SHADER_RESOURCE) {
+  D3D11_TEXTURE2D_DESC d{};
+  d.Width = width;
+  d.Height = height;
+  d.MipLevels = mips;
+  d.ArraySize = 1;
+  d.Format = format;
+  d.SampleDesc.Count = 1;
+  d.Usage = D3D11_USAGE_DEFAULT;
+  d.BindFlags = bind;
+  return d;
+}
+
+struct TextureAndView {
+  ComRef<ID3D11Texture2D> texture;
+  ComRef<ID3D11ShaderResourceView> view;
+};
+
+// A texture and a default view of it; either is empty when creation failed.
+inline TextureAndView makeTextureAndView(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc) {
+  TextureAndView tv;
+  device->CreateTexture2D(&desc, nullptr, tv.texture.put());
+  if (tv.texture) device->CreateShaderResourceView(tv.texture.get(), nullptr, tv.view.put());
+  return tv;
 }
 
 // The texels of one mip level, row by row without padding (32-bit formats only).
