@@ -12,4 +12,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   # Serialise the first boot of a prefix shared by parallel test programs.
   ( flock 9; [ -f "$WINEPREFIX/system.reg" ] || { wineboot --init >/dev/null 2>&1; wineserver -w; } ) 9>"$WINEPREFIX.lock"
 fi
+# Start the server ourselves, detached from our output: a server started by wine inherits this
+# program's stdout, and whoever reads it (ctest) would then wait until the server exits.
+wineserver -p10 </dev/null >/dev/null 2>&1 || true
 exec wine "$@" </dev/null
