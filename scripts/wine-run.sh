@@ -15,4 +15,14 @@ fi
 # Start the server ourselves, detached from our output: a server started by wine inherits this
 # program's stdout, and whoever reads it (ctest) would then wait until the server exits.
 wineserver -p10 </dev/null >/dev/null 2>&1 || true
+if [ "${ZOR_WINE_BUFFER:-0}" = 1 ]; then
+  # Wine's helper processes (services, desktop) started on first use also inherit our output
+  # and outlive the program: give them a file, and hand its content on once the program ended.
+  out=$(mktemp)
+  wine "$@" </dev/null >"$out" 2>&1
+  rc=$?
+  cat "$out"
+  rm -f "$out"
+  exit $rc
+fi
 exec wine "$@" </dev/null
