@@ -108,6 +108,17 @@ LRESULT CALLBACK Cab::wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(h, msg, wp, lp);
 }
 
+namespace {
+// IDXGISwapChain::Present, slot 8 of its method table (IUnknown included).
+const unsigned char* presentFunction(IDXGISwapChain* swapChain) {
+  return static_cast<const unsigned char*>((*reinterpret_cast<void***>(swapChain))[8]);
+}
+}  // namespace
+
+bool Cab::presentPatched() const {
+  return swapChain_ && std::memcmp(presentFunction(swapChain_.Get()), presentEntry_, sizeof presentEntry_) != 0;
+}
+
 bool Cab::create(int width, int height, std::string& error) {
   width_ = width;
   height_ = height;
@@ -143,6 +154,7 @@ bool Cab::create(int width, int height, std::string& error) {
   HRESULT hr = D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, levels, 1, D3D11_SDK_VERSION,
                                              &sd, &swapChain_, &device_, &got, &context_);
   if (FAILED(hr)) return error = "D3D11CreateDeviceAndSwapChain failed " + hresult(hr), false;
+  std::memcpy(presentEntry_, presentFunction(swapChain_.Get()), sizeof presentEntry_);
   if (FAILED(hr = swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer_))) ||
       FAILED(hr = device_->CreateRenderTargetView(backBuffer_.Get(), nullptr, &backBufferRtv_)))
     return error = "back buffer view failed " + hresult(hr), false;

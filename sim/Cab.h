@@ -55,6 +55,9 @@ class Cab {
   // Renders and presents one frame; reads the back buffer back before Present when asked.
   bool renderFrame(FrameCapture* capture, std::vector<DrawRecord>* trace, std::string& error);
   unsigned long long frameCount() const { return frames_; }
+  // Whether the swap chain's Present no longer starts with the bytes it had when it was made
+  // (a plugin has patched it).
+  bool presentPatched() const;
 
   // Pixel rectangle of a named region of the frame (false for unknown names).
   bool regionRect(const std::string& name, Rect& out) const;
@@ -86,6 +89,7 @@ class Cab {
   ComPtr<ID3D11Device> device_;
   ComPtr<ID3D11DeviceContext> context_;
   ComPtr<IDXGISwapChain> swapChain_;
+  unsigned char presentEntry_[8] = {};
   ComPtr<ID3D11RenderTargetView> backBufferRtv_;
   ComPtr<ID3D11Texture2D> backBuffer_, staging_;
   ComPtr<ID3D11VertexShader> vs_;

@@ -27,7 +27,7 @@ constexpr CommandForm kCommandForms[] = {
     {"click", "ii", false},           {"screenshot", "s|s", false},   {"probe", "r|g", false},
     {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
     {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
-    {"print", "s", true},             {"speed", "i", false},        {"expect-window", "sw", false},
+    {"print", "s", true},             {"wait-hooked", "i", false},             {"speed", "i", false},        {"expect-window", "sw", false},
 };
 
 const CommandForm* findCommandForm(std::string_view name) {
@@ -219,6 +219,8 @@ const char* scenarioHelp() {
                                   a top-level window with exactly that title, as window searches see it
   expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT
   scene-check                     check the scene against what the plugin looks for
+  wait-hooked MS                  render until a plugin has hooked the swap chain's Present, then
+                                  two frames more (the first hooked Present adopts the device)
   print TEXT...
 Regions: tablet, dashboard, instrument, windshield or x,y,w,h.
 Signatures: map, navmap, gauge, checker, visual, direct, red, media, black, unknown.

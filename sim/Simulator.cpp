@@ -678,6 +678,15 @@ bool Simulator::execute(const Command& c, Failure& f) {
   } else if (n == "expect-no-log") {
     if (!expect(!sdk.logContains(a[0]), "the plugin logged \"" + a[0] + "\"")) return false;
     say("expect-no-log: ok \"" + a[0] + "\"");
+  } else if (n == "wait-hooked") {
+    unsigned long long begin = uptimeMs(), end = begin + number(0);
+    while (!cab_.presentPatched()) {
+      if (uptimeMs() > end) return expect(false, "Present was not hooked within " + a[0] + " ms");
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    }
+    for (int i = 0; i < 2; ++i)
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    say("wait-hooked: Present hooked after " + std::to_string(uptimeMs() - begin) + " ms");
   } else if (n == "wait-log") {
     unsigned long long end = uptimeMs() + number(1);
     while (!sdk.logContains(a[0])) {

@@ -45,7 +45,7 @@ TEST(SimGraphics, GameEventsReachThePresentHookInOrderAndUnloadLeavesTheGameRunn
   SimRun run = runSim(
       "load\n"
       "truck vehicle.kenworth.w900 kenworth W900\n"
-      "run 800\n"  // the bootstrap finds the cab window and hooks; the next Present adopts the device
+      "wait-hooked 30000\n"  // the bootstrap finds the cab window and hooks; the next Present adopts the device
       "event started\n"
       "frames 5\n"
       "event paused\n"
@@ -94,7 +94,7 @@ TEST(SimGraphics, RestartsJoinTheBootstrapAndEachNewStartHooksAndAdoptsTheDevice
   std::string scenario = "timeout 150000\nload\ntruck vehicle.kenworth.w900\nrun 800\ncycle-init 20 3\n";
   constexpr int kSlowCycles = 4;
   for (int i = 0; i < kSlowCycles; ++i) {
-    scenario += "shutdown\nframes 3\ninit\nrun 1500\n";
+    scenario += "shutdown\nframes 3\ninit\nwait-hooked 30000\n";
     scenario += i % 2 == 0 ? "event started\n" : "event paused\n";
     scenario += "frames 3\n";
   }
