@@ -142,6 +142,11 @@ void Dx11Core::shutdown() {
     resetIdentificationAndFlags();
 
     if (minHookReady_.exchange(false)) {
+      // The engine goes with every hook of the process, the texture-queue redirector's too, and
+      // frees their trampolines. A loader thread may have entered such a hook after our own
+      // hooks were drained: switch them all off and let it finish first.
+      hookApi().disableHook(MH_ALL_HOOKS);
+      waitForDetours();
       MH_STATUS st = hookApi().uninitialize();
       if (st != MH_OK && st != MH_ERROR_NOT_INITIALIZED) {
         logWarning(std::string("V1.1.0: MH_Uninitialize devolvio ") + hookStatusText(st));

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
+
+#include "hook/MinHook.h"
 
 #include "dx11/DetourGuard.h"
 #include "dx11/Dx11TestSupport.h"
@@ -20,6 +23,26 @@ struct Prologue {
   explicit Prologue(void* fn) { std::memcpy(bytes, fn, sizeof bytes); }
   bool operator==(const Prologue& o) const { return std::memcmp(bytes, o.bytes, sizeof bytes) == 0; }
 };
+
+// A function of the "engine", hooked by another part of the plugin (as the texture-queue
+// redirector hooks the game's loader): returns a + b.
+constexpr uint8_t kAddFunction[] = {
+    0x48, 0x8D, 0x04, 0x11,                          // lea rax, [rcx+rdx]
+    0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90,  // nop x 12
+    0x90, 0x90, 0x90, 0x90, 0xC3,                    // ret
+};
+using AddFn = uint64_t (*)(uint64_t, uint64_t);
+std::atomic<AddFn> g_addOriginal{nullptr};
+std::atomic<bool> g_addEntered{false};
+HANDLE g_addRelease = nullptr;
+
+// The other part's detour: counted like all of ours, held up a moment before it calls on.
+uint64_t addDetour(uint64_t a, uint64_t b) {
+  detour::Scope scope;
+  g_addEntered = true;
+  WaitForSingleObject(g_addRelease, 300);
+  return g_addOriginal.load()(a, b);
+}
 
 class RealHooks : public ::testing::Test {
  protected:
@@ -113,6 +136,46 @@ TEST_F(RealHooks, ShutdownWhileTheRenderThreadPresentsAndTwentyCycles) {
   stop = true;
   render.join();
   EXPECT_FALSE(log.has("[Dx11Core] Apagado"));
+}
+
+// The graphics core shuts the hook engine down while a loader thread has only just entered the
+// hook of another part: that thread still calls the game's function through its trampoline.
+TEST_F(RealHooks, ShutdownLetsAThreadInAnotherPartsHookFinishBeforeTheEngineGoes) {
+  uint8_t* code = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+  ASSERT_NE(code, nullptr);
+  std::memcpy(code, kAddFunction, sizeof kAddFunction);
+  FlushInstructionCache(GetCurrentProcess(), code, sizeof kAddFunction);
+  auto add = reinterpret_cast<AddFn>(code);
+  g_addRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_addEntered = false;
+
+  startHooked();
+  void* original = nullptr;
+  ASSERT_EQ(MH_CreateHook(code, reinterpret_cast<void*>(&addDetour), &original), MH_OK);
+  g_addOriginal = reinterpret_cast<AddFn>(original);
+  ASSERT_EQ(MH_EnableHook(code), MH_OK);
+
+  // The loader thread enters the other hook after the graphics hooks are gone, while the rest of
+  // the shut-down runs (here: when the capture engine is shut down).
+  struct LateCaller : RecordingCapture {
+    AddFn fn = nullptr;
+    std::thread loader;
+    std::atomic<uint64_t> result{0};
+    void shutdown() override {
+      loader = std::thread([this] { result = fn(40, 2); });
+      while (!g_addEntered) Sleep(1);
+    }
+  } capture;
+  capture.fn = add;
+  WindowCapture::install(&capture);
+  core.shutdown();
+  WindowCapture::install(nullptr);
+  SetEvent(g_addRelease);
+  capture.loader.join();
+  EXPECT_EQ(capture.result.load(), 42u);
+  EXPECT_EQ(add(1, 2), 3u);  // unhooked
+  CloseHandle(g_addRelease);
+  VirtualFree(code, 0, MEM_RELEASE);
 }
 
 }  // namespace
