@@ -114,8 +114,7 @@ void Dx11Core::onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSl
         noteMatchedSubstitution(context, view, slot, startSlot, numViews);
         edit.start(views, numViews);
         if (config_.debugForceRed) {
-          if (ID3D11ShaderResourceView* red = replacer.getRedDiagnosticView()) {
-            red->AddRef();
+          if (ID3D11ShaderResourceView* red = replacer.redDiagnosticViewRef()) {
             r->Release();
             edit.put(i, red);
             continue;

@@ -432,6 +432,18 @@ void GpsTextureReplacer::releaseDashboardResource() {
 ID3D11ShaderResourceView* GpsTextureReplacer::getRedDiagnosticView() {
   detour::OwnCallsScope own;
   std::lock_guard<std::mutex> lock(mutex_);
+  return redDiagnosticViewLocked();
+}
+
+ID3D11ShaderResourceView* GpsTextureReplacer::redDiagnosticViewRef() {
+  detour::OwnCallsScope own;
+  std::lock_guard<std::mutex> lock(mutex_);
+  ID3D11ShaderResourceView* view = redDiagnosticViewLocked();
+  if (view) view->AddRef();
+  return view;
+}
+
+ID3D11ShaderResourceView* GpsTextureReplacer::redDiagnosticViewLocked() {
   if (redView_) return redView_;
   if (!device_ || !context_ || !currentGpsTexture_) return nullptr;
   D3D11_TEXTURE2D_DESC gd{};

@@ -64,6 +64,9 @@ class GpsTextureReplacer {
   void releaseDashboardResource();
   // No reference added.
   ID3D11ShaderResourceView* getRedDiagnosticView();
+  // The same with a reference added under the lock, for a caller that binds it while another
+  // thread may release the red resources (a truck change).
+  ID3D11ShaderResourceView* redDiagnosticViewRef();
 
   // The 1024 x 512 red test texture made right after the context is acquired; held until the
   // graphics core shuts down and releases it.
@@ -114,6 +117,7 @@ class GpsTextureReplacer {
     const char* viewFailed;
   };
 
+  ID3D11ShaderResourceView* redDiagnosticViewLocked();
   void releaseAllLocked();
   void writeReadyLineIfDue();
   bool createVisualPatternLocked();

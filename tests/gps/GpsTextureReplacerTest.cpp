@@ -284,6 +284,13 @@ TEST_F(ReplacerTest, RedResourcesAreOpaqueRed) {
   for (uint32_t t : readTexels(device.get(), redTex.get())) ASSERT_EQ(bytesOf(t), (Bytes{0, 0, 255, 255}));
   EXPECT_TRUE(log.has("V0.6.6: textura de diagnostico ROJA lista (512x256)."));
 
+  // A binder's own reference keeps the red view alive while a truck change releases it.
+  ComRef<ID3D11ShaderResourceView> bound(replacer.redDiagnosticViewRef());
+  EXPECT_EQ(bound.get(), red);
+  replacer.releaseTracked();
+  EXPECT_EQ(bound->AddRef(), 2u);
+  bound->Release();
+
   EXPECT_FALSE(replacer.createRedTestTexture(nullptr));
   EXPECT_TRUE(log.has(LogLevel::ERROR, "V1.4.0: no se pudo crear la textura GPU de prueba porque el dispositivo DX11 es nulo."));
   ASSERT_TRUE(replacer.createRedTestTexture(device.get()));
