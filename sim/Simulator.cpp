@@ -343,22 +343,31 @@ bool Simulator::pressKeys(const std::string& combo, Failure& f) {
     f = {kExitEnvironment, "the game window has no X window id"};
     return false;
   }
-  std::string down = "windowfocus " + std::to_string(xid), up;
+  std::string down = "windowfocus --sync " + std::to_string(xid), up;
   for (const auto& k : keys) down += " keydown " + k;
   for (auto it = keys.rbegin(); it != keys.rend(); ++it) up += (up.empty() ? "keyup " : " keyup ") + *it;
   std::string error;
-  if (!runXdotool(down, error)) {
-    f = {kExitEnvironment, error};
-    return false;
-  }
-  // Whatever happens, the keys go up again: a key left down would stay down for every program
-  // on this display.
   int vk = virtualKeyFor(keys.back());
-  bool held = vk ? waitKeyState(vk, true, 3000, f) : renderFor(200, f);
-  held = held && renderFrames(3, f);  // the plugin samples the keys once per frame
-  if (!runXdotool(up, error)) {
-    f = {kExitEnvironment, error};
-    return false;
+  bool held = false;
+  // Another program's window on the same display may take the focus between our focus request
+  // and the key event; the key then never reaches us. Try again a few times before giving up.
+  for (int attempt = 0; attempt < 3 && !held; ++attempt) {
+    if (attempt > 0) say("key: " + combo + " did not reach the game window; focusing it again");
+    f = {};
+    if (!runXdotool(down, error)) {
+      f = {kExitEnvironment, error};
+      return false;
+    }
+    // Whatever happens, the keys go up again: a key left down would stay down for every
+    // program on this display.
+    held = vk ? waitKeyState(vk, true, 3000, f) : renderFor(200, f);
+    held = held && renderFrames(3, f);  // the plugin samples the keys once per frame
+    if (!runXdotool(up, error)) {
+      f = {kExitEnvironment, error};
+      return false;
+    }
+    if (!held && f.code != kExitEnvironment) return false;  // the window is gone, not the key
+    if (!held && vk && !waitKeyState(vk, false, 3000, f)) return false;
   }
   if (!held) return false;
   if (vk) {
