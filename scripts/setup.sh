@@ -9,6 +9,10 @@ cache="${ZOR_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zor-tabcast}"
 packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 libwine xvfb xauth xdotool
+  # What Wine's Direct3D needs on a machine without a GPU: OpenGL through Mesa's llvmpipe, and the
+  # X extensions its display driver uses (only recommended by the Wine packages, so named here).
+  libgl1 libgl1-mesa-dri libosmesa6 libxrandr2 libxrender1 libxi6 libxcursor1 libxcomposite1
+  libxinerama1 libxxf86vm1 libxfixes3
   googletest libstb-dev cmake make curl ca-certificates xz-utils imagemagick
 )
 
@@ -25,7 +29,8 @@ install_packages() {
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -q || true
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # With the recommended packages, as the tests were proven with them.
+  $sudo apt-get install -y -q "${missing[@]}"
 }
 
 archive_root() {
