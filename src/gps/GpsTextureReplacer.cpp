@@ -6,11 +6,10 @@
 #include <new>
 #include <string>
 
-#include "capture/WindowCapture.h"
 #include "core/Clock.h"
 #include "core/Logger.h"
-#include "dx11/ComRef.h"
-#include "dx11/DetourGuard.h"
+#include "core/ComRef.h"
+#include "core/DetourGuard.h"
 
 namespace zor {
 
@@ -569,13 +568,13 @@ void GpsTextureReplacer::close() {
           " | escrituras directas: " + std::to_string(directWriteCount_));
 }
 
-bool GpsTextureReplacer::uploadCapturedFrame(bool dashboard, WindowCapture& capture) {
+bool GpsTextureReplacer::writeTargetFrame(bool dashboard, FrameWriter write, void* arg) {
   detour::OwnCallsScope own;
   std::lock_guard<std::mutex> lock(mutex_);
   ID3D11Texture2D* texture = dashboard ? dashboardTexture_ : replacementTexture_;
   ID3D11ShaderResourceView* view = dashboard ? dashboardView_ : replacementView_;
-  if (!context_ || !texture || !capture.isActive()) return false;
-  if (!capture.uploadLatestFrame(texture)) return false;
+  if (!context_ || !texture || !write) return false;
+  if (!write(texture, arg)) return false;
   if (view) context_->GenerateMips(view);
   return true;
 }

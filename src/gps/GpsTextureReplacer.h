@@ -13,8 +13,6 @@
 
 namespace zor {
 
-class WindowCapture;
-
 // The unhooked ID3D11Device::CreateTexture2D entry.
 using CreateTexture2DFn = HRESULT(STDMETHODCALLTYPE*)(ID3D11Device*, const D3D11_TEXTURE2D_DESC*,
                                                      const D3D11_SUBRESOURCE_DATA*, ID3D11Texture2D**);
@@ -77,10 +75,11 @@ class GpsTextureReplacer {
   void releaseAll();
   void close();
 
-  // Present hook upload: under the lock, when a context, the target's texture and an active
-  // capture exist, lets the capture engine write its newest frame and regenerates the mips.
-  // Returns whether a frame was uploaded.
-  bool uploadCapturedFrame(bool dashboard, WindowCapture& capture);
+  // Present hook upload: under the lock, when a context and the target's texture (the dashboard
+  // resource or the replacement) exist, write(texture, arg) fills its mip 0 and returns whether
+  // it wrote a new frame; the mips are then regenerated. Returns whether a frame was written.
+  using FrameWriter = bool (*)(ID3D11Texture2D* texture, void* arg);
+  bool writeTargetFrame(bool dashboard, FrameWriter write, void* arg);
 
   // Stamps a substitution made elsewhere (dashboard draw).
   void noteReplacement() noexcept;
