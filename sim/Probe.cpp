@@ -13,6 +13,7 @@ enum Swatch : int {
   MapGround, MapRoad, MapRoute,        // the game's tablet map
   NavGround, NavRoad,                  // the dashboard's own screen
   GaugeFace, GaugeMark,                // the other instrument
+  PanelGrey,                           // the plain dashboard body
   CheckerEven, CheckerOdd, CheckerBorder,
   VisualEven, VisualOdd, VisualBorder,
   DirectEven, DirectOdd, DirectBorder,
@@ -32,8 +33,8 @@ struct Colour {
 constexpr std::array<Colour, SwatchCount> kPalette = {{
     {"map-ground", 38, 84, 52},    {"map-road", 150, 160, 150},   {"map-route", 235, 215, 60},
     {"nav-ground", 22, 30, 70},    {"nav-road", 90, 100, 140},    {"gauge-face", 48, 40, 32},
-    {"gauge-mark", 255, 176, 0},   {"checker-orange", 230, 116, 18}, {"checker-brown", 155, 62, 10},
-    {"checker-blue", 40, 70, 255}, {"visual-blue", 18, 116, 230}, {"visual-darkblue", 10, 62, 155},
+    {"gauge-mark", 255, 176, 0},   {"panel-grey", 66, 68, 72},    {"checker-orange", 230, 116, 18},
+    {"checker-brown", 155, 62, 10}, {"checker-blue", 40, 70, 255}, {"visual-blue", 18, 116, 230}, {"visual-darkblue", 10, 62, 155},
     {"visual-red", 255, 70, 40},   {"direct-pink", 255, 0, 180},  {"direct-wine", 140, 20, 60},
     {"direct-green", 0, 255, 40},  {"white", 245, 245, 245},      {"red", 255, 0, 0},
     {"bar-yellow", 235, 235, 16},  {"bar-cyan", 16, 235, 235},    {"bar-green", 16, 235, 16},
@@ -41,8 +42,8 @@ constexpr std::array<Colour, SwatchCount> kPalette = {{
     {"bar-white", 235, 235, 235},  {"black", 0, 0, 0},
 }};
 
-constexpr const char* kSignatures[] = {"map",    "navmap", "gauge", "checker", "visual",
-                                       "direct", "red",    "media", "black",   "unknown"};
+constexpr const char* kSignatures[] = {"map",    "navmap", "gauge", "panel",   "checker", "visual",
+                                       "direct", "red",    "media", "black", "unknown"};
 
 int nearestSwatch(int r, int g, int b) {
   int best = -1;
@@ -76,6 +77,7 @@ std::string classify(const std::array<double, SwatchCount>& f) {
   if (f[MapGround] >= 0.4 && sum({MapGround, MapRoad, MapRoute, White}) >= 0.6) return "map";
   if (f[NavGround] >= 0.4 && sum({NavGround, NavRoad, White}) >= 0.6) return "navmap";
   if (f[GaugeFace] >= 0.4 && sum({GaugeFace, GaugeMark, White}) >= 0.6) return "gauge";
+  if (f[PanelGrey] >= 0.6) return "panel";
   return "unknown";
 }
 
@@ -85,7 +87,9 @@ bool isProbeSignature(std::string_view name) {
   return std::find(std::begin(kSignatures), std::end(kSignatures), name) != std::end(kSignatures);
 }
 
-const char* probeSignatureList() { return "map, navmap, gauge, checker, visual, direct, red, media, black, unknown"; }
+const char* probeSignatureList() {
+  return "map, navmap, gauge, panel, checker, visual, direct, red, media, black, unknown";
+}
 
 bool rectInside(const Rect& r, int width, int height) {
   return r.w > 0 && r.h > 0 && r.x >= 0 && r.y >= 0 && r.x + r.w <= width && r.y + r.h <= height;
