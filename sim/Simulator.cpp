@@ -818,7 +818,16 @@ int Simulator::runTargetBenchmark() {
       f = {kExitEnvironment, "cannot write " + narrow(ini)};
       return false;
     }
-    if (!loadPlugin(f) || !renderFor(700, f)) return false;
+    if (!loadPlugin(f)) return false;
+    // Until the plugin has hooked Present and adopted the device (a few frames later the
+    // dashboard target has its resource and DrawIndexed hooked), at most 30 s.
+    const bool dashboard = mode[0] == L'1';
+    for (unsigned long long end = uptimeMs() + 30000;;) {
+      if (dashboard ? cab_.drawIndexedPatched() : cab_.presentPatched()) break;
+      if (uptimeMs() > end) break;
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    }
+    if (!renderFrames(10, f)) return false;
     hooked = cab_.drawIndexedPatched();
     auto t0 = std::chrono::steady_clock::now();
     if (!renderFrames(static_cast<unsigned long long>(options_.benchFrames), f)) return false;
