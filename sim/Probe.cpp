@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace zor::sim {
@@ -13,7 +14,6 @@ enum Swatch : int {
   MapGround, MapRoad, MapRoute,        // the game's tablet map
   NavGround, NavRoad,                  // the dashboard's own screen
   GaugeFace, GaugeMark,                // the other instrument
-  PanelGrey,                           // the plain dashboard body
   CheckerEven, CheckerOdd, CheckerBorder,
   VisualEven, VisualOdd, VisualBorder,
   DirectEven, DirectOdd, DirectBorder,
@@ -33,8 +33,8 @@ struct Colour {
 constexpr std::array<Colour, SwatchCount> kPalette = {{
     {"map-ground", 38, 84, 52},    {"map-road", 150, 160, 150},   {"map-route", 235, 215, 60},
     {"nav-ground", 22, 30, 70},    {"nav-road", 90, 100, 140},    {"gauge-face", 48, 40, 32},
-    {"gauge-mark", 255, 176, 0},   {"panel-grey", 66, 68, 72},    {"checker-orange", 230, 116, 18},
-    {"checker-brown", 155, 62, 10}, {"checker-blue", 40, 70, 255}, {"visual-blue", 18, 116, 230}, {"visual-darkblue", 10, 62, 155},
+    {"gauge-mark", 255, 176, 0},   {"checker-orange", 230, 116, 18}, {"checker-brown", 155, 62, 10},
+    {"checker-blue", 40, 70, 255}, {"visual-blue", 18, 116, 230}, {"visual-darkblue", 10, 62, 155},
     {"visual-red", 255, 70, 40},   {"direct-pink", 255, 0, 180},  {"direct-wine", 140, 20, 60},
     {"direct-green", 0, 255, 40},  {"white", 245, 245, 245},      {"red", 255, 0, 0},
     {"bar-yellow", 235, 235, 16},  {"bar-cyan", 16, 235, 235},    {"bar-green", 16, 235, 16},
@@ -59,7 +59,18 @@ int nearestSwatch(int r, int g, int b) {
   return best;
 }
 
-std::string classify(const std::array<double, SwatchCount>& f) {
+// The plain dashboard body: grey plastic with a little noise. Told apart by its own test, not
+// by a swatch, so that greys elsewhere (the road) keep their nearest swatch.
+constexpr Colour kPanelGrey = {"panel-grey", 66, 68, 72};
+constexpr int kPanelTolerance = 12;
+
+bool panelGrey(int r, int g, int b) {
+  return std::abs(r - kPanelGrey.r) <= kPanelTolerance && std::abs(g - kPanelGrey.g) <= kPanelTolerance &&
+         std::abs(b - kPanelGrey.b) <= kPanelTolerance;
+}
+
+// panel: the share of samples that are the dashboard body's grey.
+std::string classify(const std::array<double, SwatchCount>& f, double panel) {
   auto sum = [&](std::initializer_list<Swatch> s) {
     double t = 0;
     for (auto i : s) t += f[i];
@@ -74,10 +85,10 @@ std::string classify(const std::array<double, SwatchCount>& f) {
   for (auto s : {BarYellow, BarCyan, BarGreen, BarMagenta, BarRed, BarBlue, BarWhite, White}) bars += f[s] >= 0.03 ? 1 : 0;
   if (bars >= 4 && sum({BarYellow, BarCyan, BarGreen, BarMagenta, BarRed, BarBlue, BarWhite, White, Black}) >= 0.6)
     return "media";
+  if (panel >= 0.6) return "panel";
   if (f[MapGround] >= 0.4 && sum({MapGround, MapRoad, MapRoute, White}) >= 0.6) return "map";
   if (f[NavGround] >= 0.4 && sum({NavGround, NavRoad, White}) >= 0.6) return "navmap";
   if (f[GaugeFace] >= 0.4 && sum({GaugeFace, GaugeMark, White}) >= 0.6) return "gauge";
-  if (f[PanelGrey] >= 0.6) return "panel";
   return "unknown";
 }
 
@@ -99,7 +110,7 @@ ProbeResult probeRegion(const Image& image, const Rect& region) {
   ProbeResult out;
   constexpr int kGrid = 32;
   std::array<int, SwatchCount> counts{};
-  int other = 0, samples = 0;
+  int other = 0, samples = 0, panel = 0;
   long sums[3] = {0, 0, 0};
   for (int gy = 0; gy < kGrid; ++gy) {
     for (int gx = 0; gx < kGrid; ++gx) {
@@ -109,6 +120,7 @@ ProbeResult probeRegion(const Image& image, const Rect& region) {
       sums[0] += p[0];
       sums[1] += p[1];
       sums[2] += p[2];
+      if (panelGrey(p[0], p[1], p[2])) ++panel;
       int s = nearestSwatch(p[0], p[1], p[2]);
       if (s < 0) ++other; else ++counts[s];
       ++samples;
@@ -117,7 +129,7 @@ ProbeResult probeRegion(const Image& image, const Rect& region) {
   std::array<double, SwatchCount> fractions{};
   for (int i = 0; i < SwatchCount; ++i) fractions[i] = static_cast<double>(counts[i]) / samples;
   for (int c = 0; c < 3; ++c) out.avg[c] = static_cast<uint8_t>(sums[c] / samples);
-  out.signature = classify(fractions);
+  out.signature = classify(fractions, static_cast<double>(panel) / samples);
 
   std::vector<std::pair<int, const char*>> ranked;
   for (int i = 0; i < SwatchCount; ++i)

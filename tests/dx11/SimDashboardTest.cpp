@@ -70,6 +70,12 @@ TEST(SimDashboard, WithTheDashboardTargetOnlyEachSupportedTrucksScreenShowsThePl
   scenario +=
       "truck dlc_kenworth_t680_2022\n"
       "wait-probe dashboard checker 5000\n"
+      // A new start of the plugin in the same truck prepares its own resource again.
+      "shutdown\n"
+      "frames 3\n"
+      "probe dashboard navmap\n"
+      "init\n"
+      "wait-probe dashboard checker 30000\n"
       "unload\n"
       "frames 10\n"
       "expect-patched DrawIndexed 0\n"
@@ -80,6 +86,7 @@ TEST(SimDashboard, WithTheDashboardTargetOnlyEachSupportedTrucksScreenShowsThePl
                               "TabCast/LUMEX queda excluido.")),
             1u)
       << run.output;
+  EXPECT_EQ(run.count(message("GPS original: recurso ZOR privado listo (1024x512)")), 3u) << run.output;
   // Once per truck change (the T680 2022 twice: its two vehicle ids, with another truck between).
   const std::pair<const char*, size_t> surgical[] = {
       {"perfil=Kenworth W900 | slot=6 | DrawIndexed count=42 | textura=256x256.", 1},
