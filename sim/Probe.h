@@ -1,6 +1,6 @@
 // Reading a region of a rendered frame: its average colour and a coarse signature that tells
-// apart what the simulator draws (the game's map, the dashboard's own screen, the gauge), the
-// plugin's test patterns and a captured media window.
+// apart what the simulator draws (the game's map, the dashboard's own screen, the gauge, the
+// plain dashboard body), the plugin's test patterns and a captured media window.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,7 @@ struct ProbeResult {
   std::string mix;        // the three most frequent palette colours with their share in percent
 };
 
-// "map", "navmap", "gauge", "checker", "visual", "direct", "red", "media", "black", "unknown".
+// "map", "navmap", "gauge", "panel", "checker", "visual", "direct", "red", "media", "black", "unknown".
 bool isProbeSignature(std::string_view name);
 const char* probeSignatureList();
 

@@ -27,7 +27,7 @@ constexpr CommandForm kCommandForms[] = {
     {"click", "ii", false},           {"screenshot", "s|s", false},   {"probe", "r|g", false},
     {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
     {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
-    {"print", "s", true},             {"wait-hooked", "i", false},             {"speed", "i", false},        {"expect-window", "sw", false},
+    {"print", "s", true},             {"wait-hooked", "i", false},  {"expect-patched", "sb", false},             {"speed", "i", false},        {"expect-window", "sw", false},
 };
 
 const CommandForm* findCommandForm(std::string_view name) {
@@ -48,7 +48,7 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
     case 'r': {
       Rect r;
       if (isNamedRegion(a) || parseRectText(a, r)) return true;
-      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield or x,y,w,h)", false;
+      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield, panel or x,y,w,h)", false;
     }
     case 'g':
       if (isProbeSignature(a)) return true;
@@ -83,7 +83,7 @@ bool parseInt(std::string_view t, long long& v) {
 }
 
 bool isNamedRegion(std::string_view n) {
-  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield";
+  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield" || n == "panel";
 }
 
 bool parseRectText(std::string_view t, Rect& r) {
@@ -221,9 +221,11 @@ const char* scenarioHelp() {
   scene-check                     check the scene against what the plugin looks for
   wait-hooked MS                  render until a plugin has hooked the swap chain's Present, then
                                   two frames more (the first hooked Present adopts the device)
+  expect-patched Present|DrawIndexed 0|1
+                                  the game's method is patched by a hook (1) or as it was made (0)
   print TEXT...
-Regions: tablet, dashboard, instrument, windshield or x,y,w,h.
-Signatures: map, navmap, gauge, checker, visual, direct, red, media, black, unknown.
+Regions: tablet, dashboard, instrument, windshield, panel (the plain dashboard body) or x,y,w,h.
+Signatures: map, navmap, gauge, panel, checker, visual, direct, red, media, black, unknown.
 )";
 }
 
