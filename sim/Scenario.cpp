@@ -29,6 +29,7 @@ constexpr CommandForm kCommandForms[] = {
     {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
     {"print", "s", true},             {"wait-hooked", "i", false},  {"speed", "i", false},
     {"expect-window", "sw", false},   {"wait-change", "ri", false}, {"wait-media-command", "sMii", false},
+    {"expect-still", "ri", false},    {"playback", "p|si", false},  {"wait-new-log", "si", false},
 };
 
 const CommandForm* findCommandForm(std::string_view name) {
@@ -64,6 +65,9 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
       for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close", "reopen"})
         if (a == v) return true;
       return why = "unknown media action '" + a + "' (open, title, hide, show, minimize, restore, close, reopen)", false;
+    case 'p':
+      if (a == "start" || a == "restore") return true;
+      return why = "expected start or restore, got '" + a + "'", false;
     case 'M':
       for (const char* v : {"NEXTTRACK", "PREVIOUSTRACK", "PLAY_PAUSE", "PLAY", "PAUSE", "STOP", "VOLUME_UP",
                             "VOLUME_DOWN", "VOLUME_MUTE", "OTHER", "-"})
@@ -182,6 +186,14 @@ bool parseScenario(std::string_view text, Scenario& out, std::string& error) {
         return error = std::to_string(lineNo) + ": 'media " + words[1] + "' takes " + (titled ? "an id and a title" : "an id"),
                false;
     }
+    if (words[0] == "playback" && (words[1] == "start") != (n >= 2))
+      return error = std::to_string(lineNo) + ": 'playback start' takes a window keyword (and an fps), 'playback restore' nothing",
+             false;
+    if (words[0] == "playback" && n == 3) {
+      long long fps = 0;
+      if (!parseInt(words[3], fps) || fps < 1 || fps > 1000)
+        return error = std::to_string(lineNo) + ": 'playback start': fps must be a number from 1 to 1000", false;
+    }
     if (words[0] == "screenshot" && n == 2 && words[2] != "screen")
       return error = std::to_string(lineNo) + ": 'screenshot' takes a file and optionally 'screen'", false;
     if (words[0] == "cab" && n == 1 && words[1] != "reload")
@@ -226,9 +238,14 @@ const char* scenarioHelp() {
   probe REGION [SIG]              print what a region shows; with SIG it must show that
   wait-probe REGION SIG MS        render until the region shows SIG
   wait-change REGION MS           render until at least 5% of the region's samples changed colour
+  expect-still REGION MS          render for MS; the region's picture must not move meanwhile
+  playback start "KEYWORD" [FPS] | playback restore
+                                  the panel's start and restore requests, through the plugin's
+                                  test export (ZorTabcastPlugin_playback.dll only)
   expect-window "TITLE" visible|hidden|minimized|absent
                                   a top-level window with exactly that title, as window searches see it
   expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT
+  wait-new-log TEXT MS            render until the plugin logs TEXT anew (not counting earlier lines)
   scene-check                     check the scene against what the plugin looks for
   wait-hooked MS                  render until a plugin has hooked the swap chain's Present, then
                                   two frames more (the first hooked Present adopts the device)

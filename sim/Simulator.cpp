@@ -739,6 +739,34 @@ bool Simulator::execute(const Command& c, Failure& f) {
         return expect(false, "probe " + a[0] + " did not change within " + a[1] + " ms");
       }
     }
+  } else if (n == "expect-still") {
+    FrameCapture frame;
+    Rect rect;
+    ProbeResult first, r;
+    if (!probe(a[0], frame, rect, first, f)) return false;
+    int most = 0;
+    for (unsigned long long end = uptimeMs() + number(1); uptimeMs() < end;) {
+      if (!probe(a[0], frame, rect, r, f)) return false;
+      most = std::max(most, probeDifference(first, r));
+      if (most >= 5) {
+        say(formatProbe(a[0], rect, r));
+        return expect(false, "probe " + a[0] + " changed (" + std::to_string(most) + "% of the samples) within " +
+                                 a[1] + " ms");
+      }
+    }
+    say(formatProbe(a[0], rect, r) + " (still for " + a[1] + " ms; at most " + std::to_string(most) +
+        "% of the samples changed)");
+  } else if (n == "playback") {
+    using RequestFn = int (*)(const char*, int);
+    auto request = reinterpret_cast<RequestFn>(sdk.pluginExport("zor_test_request_playback"));
+    if (!request) {
+      return f = {kExitPlugin, "the plugin has no playback test export (scenarios that start playback load "
+                               "ZorTabcastPlugin_playback.dll)"},
+             false;
+    }
+    const bool start = a[0] == "start";
+    request(start ? a[1].c_str() : nullptr, start && a.size() > 2 ? static_cast<int>(number(2)) : 30);
+    say(start ? "playback: start requested for \"" + a[1] + "\"" : std::string("playback: restore requested"));
   } else if (n == "expect-log") {
     if (!expect(sdk.logContains(a[0]), "the plugin never logged \"" + a[0] + "\"")) return false;
     say("expect-log: ok \"" + a[0] + "\"");
@@ -761,6 +789,14 @@ bool Simulator::execute(const Command& c, Failure& f) {
       if (!renderOne(nullptr, nullptr, f)) return false;
     }
     say("wait-log: ok \"" + a[0] + "\"");
+  } else if (n == "wait-new-log") {
+    const size_t from = sdk.logCount();
+    unsigned long long begin = uptimeMs(), end = begin + number(1);
+    while (!sdk.logContains(a[0], from)) {
+      if (uptimeMs() > end) return expect(false, "the plugin did not log \"" + a[0] + "\" anew within " + a[1] + " ms");
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    }
+    say("wait-new-log: ok \"" + a[0] + "\" (after " + std::to_string(uptimeMs() - begin) + " ms)");
   } else if (n == "expect-log-file") {
     std::string log = readPluginLog();
     if (!expect(log.find(a[0]) != std::string::npos,
