@@ -29,6 +29,7 @@ struct Options {
   int width = 1280, height = 720;
   int benchRounds = 0;  // > 0: benchmark mode
   int benchFrames = 60;
+  bool benchPlayback = false;  // playing against not playing, instead of with against without the plugin
 };
 
 class Simulator {
@@ -38,6 +39,7 @@ class Simulator {
   int runBenchmark();
 
  private:
+  int runPlaybackBenchmark();
   struct Failure {
     int code;
     std::string message;
