@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Cab.h"
-#include "MediaWindow.h"
+#include "MediaProgram.h"
 #include "Scenario.h"
 
 namespace zor::sim {
@@ -32,6 +32,7 @@ struct Options {
   // The benchmark compares the plugin's two playback targets (tablet, dashboard of the W900)
   // instead of the cab without and with the plugin.
   bool benchTarget = false;
+  bool benchPlayback = false;  // playing against not playing, instead of with against without the plugin
 };
 
 class Simulator {
@@ -42,6 +43,7 @@ class Simulator {
   int runTargetBenchmark();
 
  private:
+  int runPlaybackBenchmark();
   struct Failure {
     int code;
     std::string message;
@@ -67,7 +69,10 @@ class Simulator {
 
   Options options_;
   Cab cab_;
-  std::map<std::string, std::unique_ptr<MediaWindow>> media_;
+  bool mediaCommand(const Command& c, Failure& f);
+
+  std::map<std::string, std::unique_ptr<MediaProgram>> media_;
+  std::map<std::string, std::wstring> mediaTitles_;  // the last title of every program opened
   int mediaOpened_ = 0;
   int fps_ = 60;
   unsigned long long lastFrameMs_ = 0;
