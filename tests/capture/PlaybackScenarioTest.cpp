@@ -121,5 +121,34 @@ TEST(PlaybackScenario, TheMediaProgramPlaysOnTheTabletAndFollowsTheGame) {
   if (HasFailure()) std::printf("%s", run.output.c_str());
 }
 
+// The same picture on the truck's own screen: with the dashboard target the W900's navigation
+// screen plays the program, while the tablet keeps the game's map.
+TEST(PlaybackScenario, TheMediaProgramPlaysOnTheTrucksOwnScreen) {
+  TempFolder folder(L"zor_playback_dashboard");
+  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+  SimRun run = runSim(
+      "timeout 120000\n"
+      "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
+      "ini ZorTabcastPlugin.ini gps_output mode 1\n"
+      "truck vehicle.kenworth.w900\n"
+      "load\n"
+      "channel electric 1\n"
+      "channel engine 1\n"
+      "event started\n"
+      "cab\n"
+      "wait-hooked 30000\n"
+      "media open lofi \"Lofi radio - YouTube\"\n"
+      "run 300\n"
+      "playback start YouTube\n"
+      "wait-probe dashboard media 10000\n"
+      "wait-change dashboard 3000\n"
+      "probe tablet map\n"
+      "probe instrument gauge\n"
+      "unload\n",
+      plugin, {}, 150000);
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+}
+
 }  // namespace
 }  // namespace zor::test
