@@ -13,7 +13,7 @@ packages=(
   # X extensions its display driver uses (only recommended by the Wine packages, so named here).
   libgl1 libgl1-mesa-dri libosmesa6 libxrandr2 libxrender1 libxi6 libxcursor1 libxcomposite1
   libxinerama1 libxxf86vm1 libxfixes3
-  googletest libstb-dev cmake make curl ca-certificates xz-utils imagemagick
+  googletest libstb-dev cmake make curl ca-certificates xz-utils imagemagick zip unzip
 )
 
 log() { printf '[setup] %s\n' "$*"; }
