@@ -1,103 +1,120 @@
-#include "media/PlaybackRequests.h"
-
-#include <windows.h>
+#include "media/PanelState.h"
 
 #include <algorithm>
+
+#include "core/Utf8.h"
 
 namespace zor {
 
 namespace {
-constexpr size_t kTitleBytes = 255;
+constexpr size_t kTextBytes[] = {256, 256, 64, 128, 96, 160};
+static_assert(std::size(kTextBytes) == static_cast<size_t>(PanelText::Count));
+
+constexpr const char* kDefaultProfileName = "Mi perfil";
+constexpr const char* kDefaultAudioStatus = "Seleccione una ventana con audio.";
+}  // namespace
 
 std::string clipUtf8(std::string_view text, size_t maxBytes) {
   if (text.size() <= maxBytes) return std::string(text);
   size_t n = maxBytes;
-  // Do not cut a multi-byte sequence in half.
   while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
   return std::string(text.substr(0, n));
 }
 
-std::wstring utf8ToWide(std::string_view text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (n <= 0) return {};
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-}  // namespace
+PanelState::PanelState() { reset(); }
 
-PlaybackRequests& PlaybackRequests::instance() noexcept {
-  static PlaybackRequests requests;
-  return requests;
+PanelState& PanelState::instance() noexcept {
+  static PanelState state;
+  return state;
 }
 
-void PlaybackRequests::requestStart(std::string_view keywordUtf8, int32_t captureWidth, int32_t captureHeight,
-                                    int32_t fps) {
+std::string PanelState::text(PanelText field) const {
+  std::lock_guard<std::mutex> lock(textMutex_);
+  return texts_[static_cast<size_t>(field)];
+}
+
+void PanelState::setText(PanelText field, std::string_view utf8) {
+  const size_t i = static_cast<size_t>(field);
+  std::string clipped = clipUtf8(utf8, kTextBytes[i] - 1);
+  std::lock_guard<std::mutex> lock(textMutex_);
+  texts_[i] = std::move(clipped);
+}
+
+void PanelState::requestStart(std::string_view keywordUtf8, int32_t width, int32_t height, int32_t framesPerSecond) {
+  setText(PanelText::ActiveWindowTitle, keywordUtf8);
+  captureWidth.store(width);
+  captureHeight.store(height);
+  fps.store(framesPerSecond);
+  playbackActive.store(true);
+  restoreRequested.store(false);
+  startRequested.store(true);
+}
+
+bool PanelState::takeStartRequest(StartRequest& request) {
+  if (!startRequested.exchange(false)) return false;
+  std::string title;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    activeWindowTitle_ = clipUtf8(keywordUtf8, kTitleBytes);
-    captureWidth_ = captureWidth;
-    captureHeight_ = captureHeight;
-    fps_ = fps;
+    std::lock_guard<std::mutex> lock(textMutex_);
+    const std::string& active = texts_[static_cast<size_t>(PanelText::ActiveWindowTitle)];
+    title = active.empty() ? texts_[static_cast<size_t>(PanelText::SourceWindowTitle)] : active;
   }
-  playbackActive_.store(true, std::memory_order_release);
-  restoreRequested_.store(false, std::memory_order_release);
-  startRequested_.store(true, std::memory_order_release);
-}
-
-void PlaybackRequests::requestRestore() noexcept {
-  playbackActive_.store(false, std::memory_order_release);
-  startRequested_.store(false, std::memory_order_release);
-  restoreRequested_.store(true, std::memory_order_release);
-}
-
-bool PlaybackRequests::takeStartRequest(StartRequest& request) {
-  if (!startRequested_.load(std::memory_order_acquire)) return false;
-  startRequested_.store(false, std::memory_order_release);
-  std::lock_guard<std::mutex> lock(mutex_);
-  request.title = utf8ToWide(activeWindowTitle_.empty() ? sourceWindowTitle_ : activeWindowTitle_);
-  request.captureWidth = captureWidth_;
-  request.captureHeight = captureHeight_;
+  request.title = toWide(title);
+  request.captureWidth = captureWidth.load();
+  request.captureHeight = captureHeight.load();
   request.gpsWidth = 256;
   request.gpsHeight = 256;
-  request.fps = static_cast<uint32_t>(std::clamp(fps_, 1, 30));
+  request.fps = static_cast<uint32_t>(std::clamp(fps.load(), 1, 30));
   return !request.title.empty();
 }
 
-void PlaybackRequests::completeRestore() {
-  restoreRequested_.store(false, std::memory_order_release);
-  profileMode_.store(false, std::memory_order_release);
-  std::lock_guard<std::mutex> lock(mutex_);
-  activeWindowTitle_.clear();
+void PanelState::requestRestore() noexcept {
+  playbackActive.store(false);
+  startRequested.store(false);
+  restoreRequested.store(true);
 }
 
-std::string PlaybackRequests::activeWindowTitle() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return activeWindowTitle_;
+void PanelState::completeRestore() {
+  restoreRequested.store(false);
+  profileMode.store(false);
+  setText(PanelText::ActiveWindowTitle, {});
 }
 
-std::string PlaybackRequests::sourceWindowTitle() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return sourceWindowTitle_;
+void PanelState::resetForOverlayShutdown() {
+  profileMode.store(false);
+  userRestoredGps.store(false);
+  pendingProfileAutostart.store(false);
+  audioFound.store(false);
+  muted.store(false);
+  audioRefreshTime.store(0);
+  selectedProfileIndex.store(-1);
+  volume.store(100);
+  setText(PanelText::ActiveWindowTitle, {});
+  setText(PanelText::ProfileKeyword, {});
+  setText(PanelText::AudioProcessName, {});
 }
 
-void PlaybackRequests::setSourceWindowTitle(std::string_view titleUtf8) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  sourceWindowTitle_ = clipUtf8(titleUtf8, kTitleBytes);
-}
-
-void PlaybackRequests::reset() {
-  startRequested_.store(false);
-  restoreRequested_.store(false);
-  playbackActive_.store(false);
-  profileMode_.store(false);
-  std::lock_guard<std::mutex> lock(mutex_);
-  activeWindowTitle_.clear();
-  sourceWindowTitle_.clear();
-  captureWidth_ = 1280;
-  captureHeight_ = 720;
-  fps_ = 30;
+void PanelState::reset() {
+  captureWidth.store(1920);
+  captureHeight.store(1080);
+  fps.store(30);
+  resolutionIndex.store(3);
+  fpsIndex.store(1);
+  playbackActive.store(false);
+  startRequested.store(false);
+  restoreRequested.store(false);
+  userRestoredGps.store(false);
+  profileMode.store(false);
+  selectedProfileIndex.store(-1);
+  profileAutoStart.store(false);
+  pendingProfileAutostart.store(false);
+  audioFound.store(false);
+  volume.store(100);
+  muted.store(false);
+  audioRefreshTime.store(0);
+  std::lock_guard<std::mutex> lock(textMutex_);
+  for (std::string& t : texts_) t.clear();
+  texts_[static_cast<size_t>(PanelText::ProfileName)] = kDefaultProfileName;
+  texts_[static_cast<size_t>(PanelText::AudioStatus)] = kDefaultAudioStatus;
 }
 
 }  // namespace zor
