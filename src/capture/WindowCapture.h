@@ -5,6 +5,8 @@
 
 #include <d3d11.h>
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
@@ -36,6 +38,15 @@ class WindowCapture {
   virtual bool uploadLatestFrame(ID3D11Texture2D* texture) = 0;
   // Stops and joins the worker, releases everything.
   virtual void shutdown() = 0;
+
+  // Frame interval = 1000 / min(fps, 30) ms, fps 0 read as 30.
+  virtual void setFps(uint32_t fps) {}
+  // A changed keyword drops the bound window and makes the worker search at once.
+  virtual void setWindowKeyword(const std::wstring& keyword) {}
+  virtual std::wstring windowKeyword() { return {}; }
+  // The bound window when it is still a window, else null (read under the engine's lock).
+  virtual HWND currentWindow() { return nullptr; }
+  virtual int32_t effectiveFps() { return 30; }
 };
 
 }  // namespace zor
