@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-#include "dx11/ComRef.h"
+#include "core/ComRef.h"
 #include "dx11/Dx11Core.h"
 
 namespace zor {

@@ -7,9 +7,9 @@
 
 #include "core/Clock.h"
 #include "core/Logger.h"
-#include "dx11/ComRef.h"
+#include "core/ComRef.h"
 #include "dx11/Dx11Core.h"
-#include "dx11/HookApi.h"
+#include "core/HookApi.h"
 
 namespace zor {
 
@@ -173,14 +173,10 @@ bool Dx11Core::bootstrapAttempt() {
         "V1.1.0: los runtimes DX11 estan cargados, pero no fue posible resolver D3D11CreateDevice/CreateDXGIFactory1.");
     return false;
   }
-  d3d11CreateDevice_.store(createDevice);
-  d3d11CreateDeviceAndSwapChain_.store(createDeviceAndSwapChain);
-  createDxgiFactory1_.store(createFactory);
-  runtimeReady_.store(true);
 
-  // 4-5. The hook engine (other parts initialise it as well).
-  MH_STATUS st = hookApi().initialize();
-  if (st != MH_OK && st != MH_ERROR_ALREADY_INITIALIZED) {
+  // 4-5. The hook engine (a lease of the graphics core; other parts hold their own).
+  MH_STATUS st = acquireHookEngine(HookOwner::Graphics);
+  if (st != MH_OK) {
     logError(std::string("V1.1.0: MH_Initialize fallo: ") + hookStatusText(st));
     return false;
   }

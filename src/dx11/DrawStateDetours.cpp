@@ -1,10 +1,10 @@
 // Detours that observe draw state: the bound pixel shader and index buffer, and resource
 // creation, where the tablet overlay texture is recognised (rule in GpsCandidateTracking.cpp).
 #include "core/Logger.h"
-#include "dx11/DetourGuard.h"
+#include "core/DetourGuard.h"
 #include "dx11/Detours.h"
 #include "dx11/Dx11Core.h"
-#include "dx11/HookApi.h"
+#include "core/HookApi.h"
 
 namespace zor {
 
@@ -112,7 +112,7 @@ void Dx11Core::updateDrawIndexedHook() {
   if (!drawIndexedCreated_.load() || hooksClosing_.load()) return;
   const GameState& s = *state_;
   const uint32_t profile = s.truckProfileId.load();
-  const bool wanted = playbackTarget_.load() == 1 && profile != 0 && s.preparedProfileId.load() == profile &&
+  const bool wanted = playbackTarget() == kTargetDashboard && profile != 0 && s.preparedProfileId.load() == profile &&
                       (playback_.active.load() || config_.calibrationMode || config_.debugForceRed);
   if (wanted == drawIndexedEnabled_.load()) return;
   void* target = hookTarget(Hook::DrawIndexed);

@@ -5,9 +5,9 @@
 #include "capture/WindowCapture.h"
 #include "core/Clock.h"
 #include "core/Logger.h"
-#include "dx11/ComRef.h"
-#include "dx11/DetourGuard.h"
-#include "dx11/HookApi.h"
+#include "core/ComRef.h"
+#include "core/DetourGuard.h"
+#include "core/HookApi.h"
 #include "gps/GpsTextureReplacer.h"
 #include "media/PanelState.h"
 #include "overlay/ConfigOverlay.h"
@@ -31,7 +31,6 @@ Dx11Core::~Dx11Core() { shutdown(); }
 
 void Dx11Core::resetForStart() {
   stopRequested_.store(false);
-  runtimeReady_.store(false);
   hooksInstalled_.store(false);
   minHookReady_.store(false);
   firstPresentSeen_.store(false);
@@ -41,7 +40,6 @@ void Dx11Core::resetForStart() {
   gpsSizePending_.store(false);
 
   frameCounter_.store(0);
-  for (auto& c : detourCounters_) c.store(0);
   for (auto& f : installed_) f.store(false);
   firstPixelShaderSeen_.store(false);
   firstPSSetShaderResourcesSeen_.store(false);
@@ -101,12 +99,14 @@ void Dx11Core::releaseDeviceAndContext() {
   releaseAndClear(device_);
 }
 
+void Dx11Core::logDrainTimeout() {
+  logWarning(
+      "[Dx11Core] Apagado: un hilo del juego seguia dentro de un hook del plugin al agotarse la espera; se continua "
+      "el apagado.");
+}
+
 void Dx11Core::waitForDetours() {
-  if (!detour::waitUntilIdle(drainPolls_)) {
-    logWarning(
-        "[Dx11Core] Apagado: un hilo del juego seguia dentro de un hook del plugin al agotarse la espera; se continua "
-        "el apagado.");
-  }
+  if (!detour::waitUntilIdle(drainPolls_)) logDrainTimeout();
 }
 
 void Dx11Core::shutdown() {
@@ -118,7 +118,6 @@ void Dx11Core::shutdown() {
     }
     bootstrapWake_.notify_all();
     if (bootstrapThread_.joinable()) bootstrapThread_.join();
-    runtimeReady_.store(false);
 
     removeHooks();
 
@@ -142,20 +141,15 @@ void Dx11Core::shutdown() {
     resetIdentificationAndFlags();
 
     if (minHookReady_.exchange(false)) {
-      // The engine goes with every hook of the process, the texture-queue redirector's too, and
-      // frees their trampolines. A loader thread may have entered such a hook after our own
-      // hooks were drained: switch them all off and let it finish first.
-      hookApi().disableHook(MH_ALL_HOOKS);
-      waitForDetours();
-      MH_STATUS st = hookApi().uninitialize();
-      if (st != MH_OK && st != MH_ERROR_NOT_INITIALIZED) {
-        logWarning(std::string("V1.1.0: MH_Uninitialize devolvio ") + hookStatusText(st));
+      // The engine goes with the last lease; a thread still inside any detour of ours (the
+      // texture-queue redirector's included) is let out first.
+      const HookEngineRelease released = releaseHookEngine(HookOwner::Graphics, drainPolls_);
+      if (!released.drained) logDrainTimeout();
+      if (released.status != MH_OK && released.status != MH_ERROR_NOT_INITIALIZED) {
+        logWarning(std::string("V1.1.0: MH_Uninitialize devolvio ") + hookStatusText(released.status));
       }
     }
 
-    d3d11CreateDevice_.store(nullptr);
-    d3d11CreateDeviceAndSwapChain_.store(nullptr);
-    createDxgiFactory1_.store(nullptr);
     for (auto& t : targets_) t.store(nullptr);
   } catch (...) {
     // Nothing leaves shut-down; what could not be done is left as it is.

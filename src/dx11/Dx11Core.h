@@ -23,6 +23,7 @@
 #include "core/GameState.h"
 #include "core/PluginConfig.h"
 #include "dx11/GpsIdentification.h"
+#include "gps/PlaybackTarget.h"
 #include "sdk/telemetry_sdk.h"
 
 namespace zor {
@@ -119,7 +120,6 @@ class Dx11Core {
   bool hooksInstalled() const noexcept { return hooksInstalled_.load(); }
   bool contextAcquired() const noexcept { return contextAcquired_.load(std::memory_order_acquire); }
   bool playbackActive() const noexcept { return playback_.active.load(std::memory_order_acquire); }
-  uint32_t playbackTarget() const noexcept { return playbackTarget_.load(std::memory_order_acquire); }
   ID3D11DeviceContext* immediateContext() const noexcept { return contextPeek_.load(std::memory_order_acquire); }
   void* hookTarget(Hook h) const noexcept { return targets_[static_cast<size_t>(h)].load(std::memory_order_acquire); }
   void* trampoline(Hook h) const noexcept {
@@ -154,6 +154,7 @@ class Dx11Core {
   bool installRequiredHook(Hook hook, void* detour, const char* createText, const char* enableText);
   void installOptionalHook(Hook hook, void* detour, const char* createText, const char* enableText);
   void waitForDetours();
+  void logDrainTimeout();
   bool sleepBetweenAttempts(uint64_t attemptEndNs);
   void releaseDeviceAndContext();
 
@@ -186,7 +187,6 @@ class Dx11Core {
   // ---- lifecycle
   std::atomic<bool> initialized_{false};
   std::atomic<bool> stopRequested_{false};
-  std::atomic<bool> runtimeReady_{false};
   std::atomic<bool> hooksInstalled_{false};
   std::atomic<bool> minHookReady_{false};
   std::atomic<bool> firstPresentSeen_{false};
@@ -206,14 +206,10 @@ class Dx11Core {
   std::atomic<bool> firstCreateShaderResourceViewSeen_{false};
   std::atomic<bool> firstIASetIndexBufferSeen_{false};
 
-  // ---- counters: frames, then the identification counters
+  // ---- frames presented
   std::atomic<uint64_t> frameCounter_{0};
-  std::array<std::atomic<uint64_t>, 10> detourCounters_{};
 
-  // ---- runtime entry points, hook targets, trampolines
-  std::atomic<D3D11CreateDeviceFn> d3d11CreateDevice_{nullptr};
-  std::atomic<D3D11CreateDeviceAndSwapChainFn> d3d11CreateDeviceAndSwapChain_{nullptr};
-  std::atomic<CreateDXGIFactory1Fn> createDxgiFactory1_{nullptr};
+  // ---- hook targets, trampolines
   std::array<std::atomic<void*>, kHookCount> targets_{};
   std::array<std::atomic<void*>, kHookCount> trampolines_{};
 
@@ -226,9 +222,8 @@ class Dx11Core {
   std::atomic<bool> drawIndexedCreated_{false};
   std::atomic<bool> drawIndexedEnabled_{false};
 
-  // ---- truck profile and target (the rest lives in GameState)
+  // ---- truck profile resource (the rest lives in GameState; the target in gps)
   std::atomic<uint32_t> resourceProfileId_{0};
-  std::atomic<uint32_t> playbackTarget_{0};
 
   // ---- the game's device and immediate context, written under playbackMutex_
   std::mutex playbackMutex_;

@@ -52,7 +52,7 @@ void Dx11Core::applyTruckProfile(const std::string& vehicleId) {
   if (id != 0) {
     logInfo(std::string("GPS original experimental: perfil disponible para ") + truckProfileDisplayName(id) + " (" +
             vehicleId + ").");
-  } else if (playbackTarget_.load() == 1) {
+  } else if (playbackTarget() == kTargetDashboard) {
     logInfo("GPS original experimental: camion sin perfil; no se sustituira ninguna pantalla (" + vehicleId + ").");
   } else {
     logInfo("GPS original experimental: camion sin perfil; se conserva exclusivamente TabCast/LUMEX (" + vehicleId +

@@ -12,7 +12,7 @@
 
 #include "core/Clock.h"
 #include "core/Logger.h"
-#include "dx11/ComRef.h"
+#include "core/ComRef.h"
 #include "dx11/Dx11Core.h"
 #include "dx11/GpsRules.h"
 #include "gps/GpsTextureReplacer.h"

@@ -2,7 +2,7 @@
 // DrawIndexed (dashboard GPS), with the per-frame dashboard resource step and the legacy
 // shader-group analysis. The body of the PSSetShaderResources detour is in GpsSubstitution.cpp.
 #include "core/Logger.h"
-#include "dx11/DetourGuard.h"
+#include "core/DetourGuard.h"
 #include "dx11/Detours.h"
 #include "dx11/Dx11Core.h"
 #include "gps/GpsTextureReplacer.h"

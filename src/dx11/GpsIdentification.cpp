@@ -1,6 +1,6 @@
 #include "dx11/GpsIdentification.h"
 
-#include "dx11/ComRef.h"
+#include "core/ComRef.h"
 
 namespace zor {
 

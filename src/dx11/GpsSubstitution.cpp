@@ -11,7 +11,7 @@
 
 #include "core/Clock.h"
 #include "core/Logger.h"
-#include "dx11/ComRef.h"
+#include "core/ComRef.h"
 #include "dx11/Detours.h"
 #include "dx11/Dx11Core.h"
 #include "dx11/GpsRules.h"
@@ -59,7 +59,7 @@ void Dx11Core::onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSl
       !firstPSSetShaderResourcesSeen_.exchange(true)) {
     logInfo("V1.3.4: primera llamada real de PSSetShaderResources interceptada correctamente.");
   }
-  const bool tablet = playbackTarget_.load(std::memory_order_relaxed) == 0;
+  const bool tablet = playbackTarget() == kTargetTablet;
   if (tablet) {
     try {
       trackGpsCandidates(context, startSlot, numViews, views);

@@ -4,7 +4,7 @@
 #include "core/Logger.h"
 #include "dx11/Detours.h"
 #include "dx11/Dx11Core.h"
-#include "dx11/HookApi.h"
+#include "core/HookApi.h"
 #include "gps/GpsTextureReplacer.h"
 
 namespace zor {

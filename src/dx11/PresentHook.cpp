@@ -4,11 +4,12 @@
 
 #include <string>
 
+#include "capture/FrameUpload.h"
 #include "capture/WindowCapture.h"
 #include "core/Clock.h"
 #include "core/Logger.h"
-#include "dx11/ComRef.h"
-#include "dx11/DetourGuard.h"
+#include "core/ComRef.h"
+#include "core/DetourGuard.h"
 #include "dx11/Detours.h"
 #include "dx11/Dx11Core.h"
 #include "gps/GpsTextureReplacer.h"
@@ -105,7 +106,7 @@ void Dx11Core::handleCameraReturn(bool driving) {
   if (t < lastCheck || t - lastCheck < kCameraCheckMs) return;
   stateCheckTick_.store(t);
 
-  if (!driving || playbackTarget_.load() != 0 || !playback_.active.load()) return;
+  if (!driving || playbackTarget() != kTargetTablet || !playback_.active.load()) return;
   if (!ident_.gpsInUse.load() || ident_.gpsSearchActive.load()) return;
   const uint64_t lastUse = ident_.lastGpsUseTick.load();
   if (lastUse == 0 || t < lastUse || t - lastUse < kCameraGpsQuietMs) return;
@@ -265,13 +266,13 @@ void Dx11Core::handleStopRequest() {
 
 void Dx11Core::handleUploadAndVisibility() {
   GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
-  const uint32_t target = playbackTarget_.load();
+  const uint32_t target = playbackTarget();
   if (target == 1) {
     const uint32_t profile = state_->truckProfileId.load();
     if (profile == 0 || profile != state_->preparedProfileId.load()) return;
-    replacer.uploadCapturedFrame(true, WindowCapture::instance());
+    uploadCapturedFrame(true);
   } else if (target == 0) {
-    replacer.uploadCapturedFrame(false, WindowCapture::instance());
+    uploadCapturedFrame(false);
   } else {
     return;
   }

@@ -6,11 +6,10 @@
 #include <new>
 #include <string>
 
-#include "capture/WindowCapture.h"
 #include "core/Clock.h"
 #include "core/Logger.h"
-#include "dx11/ComRef.h"
-#include "dx11/DetourGuard.h"
+#include "core/ComRef.h"
+#include "core/DetourGuard.h"
 
 namespace zor {
 
@@ -179,16 +178,15 @@ bool GpsTextureReplacer::attachDevice(ID3D11Device* device) {
   detour::OwnCallsScope own;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!device_) {
-    device->AddRef();
-    device_ = device;
-    device_->GetImmediateContext(&context_);
+    device_ = ComRef<ID3D11Device>::share(device);
+    device_->GetImmediateContext(context_.put());
     if (!context_) {
-      releaseAndClear(device_);
+      device_.reset();
       logError("GpsTextureReplacer V1.5.0: no se pudo obtener el contexto inmediato DX11.");
       return false;
     }
   }
-  if (replacementTexture_ && replacementView_) return true;
+  if (replacement_.ready()) return true;
   return createVisualPatternLocked();
 }
 
@@ -200,8 +198,33 @@ void GpsTextureReplacer::setCreateTexture2D(CreateTexture2DFn fn) {
 HRESULT GpsTextureReplacer::createTexture(const D3D11_TEXTURE2D_DESC& desc, const D3D11_SUBRESOURCE_DATA* init,
                                           ID3D11Texture2D** out) {
   *out = nullptr;
-  if (createTexture2D_) return createTexture2D_(device_, &desc, init, out);
+  if (createTexture2D_) return createTexture2D_(device_.get(), &desc, init, out);
   return device_->CreateTexture2D(&desc, init, out);
+}
+
+bool GpsTextureReplacer::createOwned(const TextureRecipe& recipe, OwnedTexture& out, ID3D11Device* device) {
+  ID3D11Device* dev = device ? device : device_.get();
+  const UINT pitch = recipe.desc.Width * 4;
+  const D3D11_SUBRESOURCE_DATA init{recipe.pixels, pitch, pitch * recipe.desc.Height};
+  ComRef<ID3D11Texture2D> texture;
+  const D3D11_SUBRESOURCE_DATA* initial = recipe.initialData ? &init : nullptr;
+  const HRESULT hr = recipe.unhookedCreate && !device ? createTexture(recipe.desc, initial, texture.put())
+                                                      : dev->CreateTexture2D(&recipe.desc, initial, texture.put());
+  if (FAILED(hr) || !texture) {
+    logError(recipe.textureFailed);
+    return false;
+  }
+  D3D11_SHADER_RESOURCE_VIEW_DESC vd = viewDesc(recipe.viewFormat, recipe.viewMips);
+  ComRef<ID3D11ShaderResourceView> view;
+  if (FAILED(dev->CreateShaderResourceView(texture.get(), &vd, view.put())) || !view) {
+    logError(recipe.viewFailed);
+    return false;
+  }
+  if (recipe.writePixels) context_->UpdateSubresource(texture.get(), 0, nullptr, recipe.pixels, pitch, 0);
+  if (recipe.generateMips) context_->GenerateMips(view.get());
+  out.texture = std::move(texture);
+  out.view = std::move(view);
+  return true;
 }
 
 bool GpsTextureReplacer::hasSize(ID3D11Texture2D* texture, uint32_t width, uint32_t height, DXGI_FORMAT format) {
@@ -211,75 +234,71 @@ bool GpsTextureReplacer::hasSize(ID3D11Texture2D* texture, uint32_t width, uint3
   return d.Width == width && d.Height == height && d.Format == format;
 }
 
+bool GpsTextureReplacer::isTracked(ID3D11ShaderResourceView* view) const {
+  return std::any_of(trackedViews_.begin(), trackedViews_.end(), [view](const auto& v) { return v.get() == view; });
+}
+
+void GpsTextureReplacer::publishDashboardView() noexcept {
+  dashboardViewPeek_.store(dashboard_.view.get(), std::memory_order_release);
+}
+
 void GpsTextureReplacer::writeReadyLineIfDue() {
-  if (readyLogged_ || !currentGpsTexture_ || !currentGpsView_ || !replacementTexture_ || !replacementView_) return;
+  if (readyLogged_ || !currentGpsTexture_ || !currentGpsView_ || !replacement_.ready()) return;
   readyLogged_ = true;
   logInfo("GpsTextureReplacer listo: el siguiente uso del GPS sera sustituido por el patron visual ZOR.");
 }
 
 bool GpsTextureReplacer::createVisualPatternLocked() {
+  static constexpr char kFailed[] = "GpsTextureReplacer: no se pudo crear la textura visual de prueba.";
   std::vector<uint32_t> px;
   try {
     px = gpspattern::visual();
   } catch (...) {
-    logError("GpsTextureReplacer: no se pudo crear la textura visual de prueba.");
+    logError(kFailed);
     return false;
   }
-  D3D11_TEXTURE2D_DESC desc = textureDesc(256, 256, 1, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB, kShaderResource, 0);
-  D3D11_SUBRESOURCE_DATA init{px.data(), 1024, 262144};
-  ComRef<ID3D11Texture2D> tex;
-  if (FAILED(device_->CreateTexture2D(&desc, &init, tex.put())) || !tex) {
-    logError("GpsTextureReplacer: no se pudo crear la textura visual de prueba.");
-    return false;
-  }
-  D3D11_SHADER_RESOURCE_VIEW_DESC vd = viewDesc(DXGI_FORMAT_R8G8B8A8_UNORM_SRGB, kAllMips);
-  ComRef<ID3D11ShaderResourceView> view;
-  if (FAILED(device_->CreateShaderResourceView(tex.get(), &vd, view.put())) || !view) {
-    logError("GpsTextureReplacer: no se pudo crear el SRV visual de prueba.");
-    return false;
-  }
-  context_->UpdateSubresource(tex.get(), 0, nullptr, px.data(), 1024, 0);
-  releaseAndClear(replacementView_);
-  releaseAndClear(replacementTexture_);
-  replacementTexture_ = tex.detach();
-  replacementView_ = view.detach();
+  const TextureRecipe recipe{textureDesc(256, 256, 1, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB, kShaderResource, 0),
+                             DXGI_FORMAT_R8G8B8A8_UNORM_SRGB,
+                             kAllMips,
+                             px.data(),
+                             /*initialData=*/true,
+                             /*writePixels=*/true,
+                             /*generateMips=*/false,
+                             /*unhookedCreate=*/false,
+                             kFailed,
+                             "GpsTextureReplacer: no se pudo crear el SRV visual de prueba."};
+  if (!createOwned(recipe, replacement_)) return false;
   logInfo("GpsTextureReplacer: patron visual 256x256 creado. Azul con cruz blanca y borde rojo.");
   writeReadyLineIfDue();
   return true;
 }
 
-bool GpsTextureReplacer::recreateCheckerLocked(Slot slot, uint32_t width, uint32_t height, const RecreateTexts& texts) {
-  ID3D11Texture2D*& texture = slot == Slot::Replacement ? replacementTexture_ : dashboardTexture_;
-  ID3D11ShaderResourceView*& view = slot == Slot::Replacement ? replacementView_ : dashboardView_;
-  if (slot == Slot::Dashboard) dashboardViewPeek_.store(nullptr, std::memory_order_release);
-  releaseAndClear(view);
-  releaseAndClear(texture);
+bool GpsTextureReplacer::recreateCheckerLocked(OwnedTexture& slot, uint32_t width, uint32_t height,
+                                               const char* textureFailed, const char* viewFailed) {
+  const bool dashboard = &slot == &dashboard_;
+  if (dashboard) dashboardViewPeek_.store(nullptr, std::memory_order_release);
+  slot.release();
 
   std::vector<uint32_t> px;
   try {
     px = gpspattern::checker(width, height);
   } catch (...) {
-    logError(texts.textureFailed);
+    logError(textureFailed);
     return false;
   }
-  D3D11_TEXTURE2D_DESC desc = textureDesc(width, height, 0, DXGI_FORMAT_B8G8R8A8_TYPELESS, kShaderResourceRenderTarget,
-                                          D3D11_RESOURCE_MISC_GENERATE_MIPS);
-  ComRef<ID3D11Texture2D> tex;
-  if (FAILED(createTexture(desc, nullptr, tex.put())) || !tex) {
-    logError(texts.textureFailed);
-    return false;
-  }
-  D3D11_SHADER_RESOURCE_VIEW_DESC vd = viewDesc(DXGI_FORMAT_B8G8R8A8_UNORM_SRGB, kAllMips);
-  ComRef<ID3D11ShaderResourceView> srv;
-  if (FAILED(device_->CreateShaderResourceView(tex.get(), &vd, srv.put())) || !srv) {
-    logError(texts.viewFailed);
-    return false;
-  }
-  context_->UpdateSubresource(tex.get(), 0, nullptr, px.data(), width * 4, 0);
-  context_->GenerateMips(srv.get());
-  texture = tex.detach();
-  view = srv.detach();
-  if (slot == Slot::Dashboard) dashboardViewPeek_.store(view, std::memory_order_release);
+  const TextureRecipe recipe{textureDesc(width, height, 0, DXGI_FORMAT_B8G8R8A8_TYPELESS, kShaderResourceRenderTarget,
+                                         D3D11_RESOURCE_MISC_GENERATE_MIPS),
+                             DXGI_FORMAT_B8G8R8A8_UNORM_SRGB,
+                             kAllMips,
+                             px.data(),
+                             /*initialData=*/false,
+                             /*writePixels=*/true,
+                             /*generateMips=*/true,
+                             /*unhookedCreate=*/true,
+                             textureFailed,
+                             viewFailed};
+  if (!createOwned(recipe, slot)) return false;
+  if (dashboard) publishDashboardView();
   return true;
 }
 
@@ -287,7 +306,7 @@ void GpsTextureReplacer::registerGpsTexture(ID3D11Texture2D* texture) {
   if (!initialized_.load() || !texture) return;
   detour::OwnCallsScope own;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (std::find(trackedTextures_.begin(), trackedTextures_.end(), texture) != trackedTextures_.end() ||
+  if (std::any_of(trackedTextures_.begin(), trackedTextures_.end(), [texture](const auto& t) { return t.get() == texture; }) ||
       trackedTextures_.size() >= kMaxTracked) {
     writeReadyLineIfDue();
     return;
@@ -297,11 +316,10 @@ void GpsTextureReplacer::registerGpsTexture(ID3D11Texture2D* texture) {
   } catch (...) {
     return;
   }
-  texture->AddRef();
-  trackedTextures_.push_back(texture);
+  trackedTextures_.push_back(ComRef<ID3D11Texture2D>::share(texture));
   currentGpsTexture_ = texture;
   directPattern_.clear();
-  directPitch_ = directWidth_ = directHeight_ = directFormat_ = 0;
+  directWidth_ = directHeight_ = directFormat_ = 0;
 
   D3D11_TEXTURE2D_DESC d{};
   texture->GetDesc(&d);
@@ -315,7 +333,6 @@ void GpsTextureReplacer::registerGpsTexture(ID3D11Texture2D* texture) {
   }
   bool ignored;
   if (prepared) {
-    directPitch_ = d.Width * 4;
     directWidth_ = d.Width;
     directHeight_ = d.Height;
     directFormat_ = format;
@@ -335,8 +352,7 @@ void GpsTextureReplacer::registerGpsTexture(ID3D11Texture2D* texture) {
 void GpsTextureReplacer::registerGpsView(ID3D11ShaderResourceView* view) {
   if (!initialized_.load() || !view) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (std::find(trackedViews_.begin(), trackedViews_.end(), view) == trackedViews_.end() &&
-      trackedViews_.size() < kMaxTracked) {
+  if (!isTracked(view) && trackedViews_.size() < kMaxTracked) {
     bool reserved = true;
     try {
       trackedViews_.reserve(kMaxTracked);
@@ -344,8 +360,7 @@ void GpsTextureReplacer::registerGpsView(ID3D11ShaderResourceView* view) {
       reserved = false;
     }
     if (reserved) {
-      view->AddRef();
-      trackedViews_.push_back(view);
+      trackedViews_.push_back(ComRef<ID3D11ShaderResourceView>::share(view));
       currentGpsView_ = view;
       logInfo("GpsTextureReplacer: SRV del GPS registrado (" + std::to_string(trackedViews_.size()) + " rastreados) | " +
               hexAddress(view));
@@ -357,18 +372,17 @@ void GpsTextureReplacer::registerGpsView(ID3D11ShaderResourceView* view) {
 ID3D11ShaderResourceView* GpsTextureReplacer::findReplacement(ID3D11ShaderResourceView* view) {
   if (!initialized_.load(std::memory_order_acquire) || !view) return nullptr;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!replacementView_ || trackedTextures_.empty()) return nullptr;
-  if (std::find(trackedViews_.begin(), trackedViews_.end(), view) == trackedViews_.end()) return nullptr;
+  if (!replacement_.view || trackedTextures_.empty() || !isTracked(view)) return nullptr;
   GpsMatchCounters& counters = gpsMatchCounters();
   const uint64_t byView = counters.matchesByView.fetch_add(1) + 1;
-  replacementView_->AddRef();
+  replacement_.view->AddRef();
   lastReplacementTick_.store(clock::tickMs(), std::memory_order_release);
   const uint64_t n = replacementCount_.fetch_add(1) + 1;
   if (n == 1 || n == 10000) {
     logInfo("V3.4.0 GPS MATCH: reemplazo aplicado por SRV exacto | reemplazos " + std::to_string(n) + " | matches SRV=" +
             std::to_string(byView) + " | matches textura=" + std::to_string(counters.matchesByTexture.load()));
   }
-  return replacementView_;
+  return replacement_.view.get();
 }
 
 bool GpsTextureReplacer::prepareForGpsSize() {
@@ -377,10 +391,10 @@ bool GpsTextureReplacer::prepareForGpsSize() {
   if (!device_ || !context_ || !currentGpsTexture_) return false;
   D3D11_TEXTURE2D_DESC d{};
   currentGpsTexture_->GetDesc(&d);
-  if (replacementTexture_ && hasSize(replacementTexture_, d.Width, d.Height, DXGI_FORMAT_B8G8R8A8_TYPELESS)) return true;
-  if (!recreateCheckerLocked(Slot::Replacement, d.Width, d.Height,
-                             {"V1.8.0: no se pudo crear la textura de reemplazo del tamano del GPS.",
-                              "V1.8.0: no se pudo crear el SRV de reemplazo del tamano del GPS."})) {
+  if (hasSize(replacement_.texture.get(), d.Width, d.Height, DXGI_FORMAT_B8G8R8A8_TYPELESS)) return true;
+  if (!recreateCheckerLocked(replacement_, d.Width, d.Height,
+                             "V1.8.0: no se pudo crear la textura de reemplazo del tamano del GPS.",
+                             "V1.8.0: no se pudo crear el SRV de reemplazo del tamano del GPS.")) {
     return false;
   }
   logInfo("V1.8.0: textura de reemplazo recreada a " + sizeText(d.Width, d.Height) +
@@ -393,10 +407,10 @@ bool GpsTextureReplacer::createForConfiguredSize(uint32_t width, uint32_t height
   detour::OwnCallsScope own;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!device_ || !context_ || width == 0 || height == 0) return false;
-  if (replacementTexture_ && hasSize(replacementTexture_, width, height, DXGI_FORMAT_B8G8R8A8_TYPELESS)) return true;
-  if (!recreateCheckerLocked(Slot::Replacement, width, height,
-                             {"V1.11.0: no se pudo crear la textura de reemplazo por tamano configurado.",
-                              "V1.11.0: no se pudo crear el SRV de reemplazo por tamano configurado."})) {
+  if (hasSize(replacement_.texture.get(), width, height, DXGI_FORMAT_B8G8R8A8_TYPELESS)) return true;
+  if (!recreateCheckerLocked(replacement_, width, height,
+                             "V1.11.0: no se pudo crear la textura de reemplazo por tamano configurado.",
+                             "V1.11.0: no se pudo crear el SRV de reemplazo por tamano configurado.")) {
     return false;
   }
   logInfo("V1.11.0: textura de reemplazo lista (" + sizeText(width, height) +
@@ -409,12 +423,9 @@ bool GpsTextureReplacer::createDashboardResource(uint32_t width, uint32_t height
   detour::OwnCallsScope own;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!device_ || !context_ || width == 0 || height == 0) return false;
-  if (dashboardTexture_ && dashboardView_ && hasSize(dashboardTexture_, width, height, DXGI_FORMAT_B8G8R8A8_TYPELESS)) {
-    return true;
-  }
-  if (!recreateCheckerLocked(Slot::Dashboard, width, height,
-                             {"GPS original: no se pudo crear el recurso ZOR privado.",
-                              "GPS original: no se pudo crear el SRV ZOR privado."})) {
+  if (dashboard_.view && hasSize(dashboard_.texture.get(), width, height, DXGI_FORMAT_B8G8R8A8_TYPELESS)) return true;
+  if (!recreateCheckerLocked(dashboard_, width, height, "GPS original: no se pudo crear el recurso ZOR privado.",
+                             "GPS original: no se pudo crear el SRV ZOR privado.")) {
     return false;
   }
   logInfo("GPS original: recurso ZOR privado listo (" + sizeText(width, height) +
@@ -425,8 +436,7 @@ bool GpsTextureReplacer::createDashboardResource(uint32_t width, uint32_t height
 void GpsTextureReplacer::releaseDashboardResource() {
   std::lock_guard<std::mutex> lock(mutex_);
   dashboardViewPeek_.store(nullptr, std::memory_order_release);
-  releaseAndClear(dashboardView_);
-  releaseAndClear(dashboardTexture_);
+  dashboard_.release();
 }
 
 ID3D11ShaderResourceView* GpsTextureReplacer::getRedDiagnosticView() {
@@ -444,7 +454,8 @@ ID3D11ShaderResourceView* GpsTextureReplacer::redDiagnosticViewRef() {
 }
 
 ID3D11ShaderResourceView* GpsTextureReplacer::redDiagnosticViewLocked() {
-  if (redView_) return redView_;
+  static constexpr char kFailed[] = "V0.6.6: no se pudo crear la textura de diagnostico ROJA.";
+  if (red_.view) return red_.view.get();
   if (!device_ || !context_ || !currentGpsTexture_) return nullptr;
   D3D11_TEXTURE2D_DESC gd{};
   currentGpsTexture_->GetDesc(&gd);
@@ -452,34 +463,29 @@ ID3D11ShaderResourceView* GpsTextureReplacer::redDiagnosticViewLocked() {
   try {
     px.assign(static_cast<size_t>(gd.Width) * gd.Height, gpspattern::kRedTexel);
   } catch (...) {
-    logError("V0.6.6: no se pudo crear la textura de diagnostico ROJA.");
+    logError(kFailed);
     return nullptr;
   }
-  D3D11_TEXTURE2D_DESC desc = textureDesc(gd.Width, gd.Height, 0, DXGI_FORMAT_B8G8R8A8_UNORM, kShaderResourceRenderTarget,
-                                          D3D11_RESOURCE_MISC_GENERATE_MIPS);
-  ComRef<ID3D11Texture2D> tex;
-  if (FAILED(createTexture(desc, nullptr, tex.put())) || !tex) {
-    logError("V0.6.6: no se pudo crear la textura de diagnostico ROJA.");
-    return nullptr;
-  }
-  D3D11_SHADER_RESOURCE_VIEW_DESC vd = viewDesc(DXGI_FORMAT_B8G8R8A8_UNORM, kAllMips);
-  ComRef<ID3D11ShaderResourceView> view;
-  if (FAILED(device_->CreateShaderResourceView(tex.get(), &vd, view.put())) || !view) {
-    logError("V0.6.6: no se pudo crear el SRV de diagnostico ROJO.");
-    return nullptr;
-  }
-  context_->UpdateSubresource(tex.get(), 0, nullptr, px.data(), gd.Width * 4, 0);
-  context_->GenerateMips(view.get());
-  redTexture_ = tex.detach();
-  redView_ = view.detach();
+  const TextureRecipe recipe{textureDesc(gd.Width, gd.Height, 0, DXGI_FORMAT_B8G8R8A8_UNORM, kShaderResourceRenderTarget,
+                                         D3D11_RESOURCE_MISC_GENERATE_MIPS),
+                             DXGI_FORMAT_B8G8R8A8_UNORM,
+                             kAllMips,
+                             px.data(),
+                             /*initialData=*/false,
+                             /*writePixels=*/true,
+                             /*generateMips=*/true,
+                             /*unhookedCreate=*/true,
+                             kFailed,
+                             "V0.6.6: no se pudo crear el SRV de diagnostico ROJO."};
+  if (!createOwned(recipe, red_)) return nullptr;
   logInfo("V0.6.6: textura de diagnostico ROJA lista (" + sizeText(gd.Width, gd.Height) + ").");
-  return redView_;
+  return red_.view.get();
 }
 
 bool GpsTextureReplacer::createRedTestTexture(ID3D11Device* device) {
   detour::OwnCallsScope own;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (redTestView_) return true;
+  if (redTest_.view) return true;
   if (!device) {
     logError("V1.4.0: no se pudo crear la textura GPU de prueba porque el dispositivo DX11 es nulo.");
     return false;
@@ -491,22 +497,17 @@ bool GpsTextureReplacer::createRedTestTexture(ID3D11Device* device) {
     logError("V1.4.0: no fue posible reservar memoria para la textura roja 1024x512.");
     return false;
   }
-  D3D11_TEXTURE2D_DESC desc = textureDesc(1024, 512, 1, DXGI_FORMAT_B8G8R8A8_UNORM, kShaderResource, 0);
-  D3D11_SUBRESOURCE_DATA init{px.data(), 4096, 0};
-  ComRef<ID3D11Texture2D> tex;
-  if (FAILED(device->CreateTexture2D(&desc, &init, tex.put())) || !tex) {
-    logError("V1.4.0: ID3D11Device::CreateTexture2D fallo al crear la textura roja 1024x512.");
-    return false;
-  }
-  D3D11_SHADER_RESOURCE_VIEW_DESC vd = viewDesc(DXGI_FORMAT_B8G8R8A8_UNORM, 1);
-  ComRef<ID3D11ShaderResourceView> view;
-  if (FAILED(device->CreateShaderResourceView(tex.get(), &vd, view.put())) || !view) {
-    logError("V1.4.0: ID3D11Device::CreateShaderResourceView fallo para la textura roja 1024x512.");
-    return false;
-  }
-  releaseAndClear(redTestTexture_);
-  redTestTexture_ = tex.detach();
-  redTestView_ = view.detach();
+  const TextureRecipe recipe{textureDesc(1024, 512, 1, DXGI_FORMAT_B8G8R8A8_UNORM, kShaderResource, 0),
+                             DXGI_FORMAT_B8G8R8A8_UNORM,
+                             1,
+                             px.data(),
+                             /*initialData=*/true,
+                             /*writePixels=*/false,
+                             /*generateMips=*/false,
+                             /*unhookedCreate=*/false,
+                             "V1.4.0: ID3D11Device::CreateTexture2D fallo al crear la textura roja 1024x512.",
+                             "V1.4.0: ID3D11Device::CreateShaderResourceView fallo para la textura roja 1024x512."};
+  if (!createOwned(recipe, redTest_, device)) return false;
   logInfo(
       "V1.4.0: textura GPU roja 1024x512 y ShaderResourceView creados correctamente. Todavia no se reemplaza ninguna "
       "textura de ATS.");
@@ -515,20 +516,20 @@ bool GpsTextureReplacer::createRedTestTexture(ID3D11Device* device) {
 
 void GpsTextureReplacer::releaseRedTestTexture() {
   std::lock_guard<std::mutex> lock(mutex_);
-  releaseAndClear(redTestView_);
-  releaseAndClear(redTestTexture_);
+  redTest_.release();
 }
 
-void GpsTextureReplacer::releaseTracked() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (ID3D11ShaderResourceView*& v : trackedViews_) releaseAndClear(v);
-  for (ID3D11Texture2D*& t : trackedTextures_) releaseAndClear(t);
+void GpsTextureReplacer::releaseTrackedLocked() {
   trackedViews_.clear();
   trackedTextures_.clear();
   currentGpsTexture_ = nullptr;
   currentGpsView_ = nullptr;
-  releaseAndClear(redView_);
-  releaseAndClear(redTexture_);
+  red_.release();
+}
+
+void GpsTextureReplacer::releaseTracked() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  releaseTrackedLocked();
   logWarning(
       "V0.6.6 RELOCK: se solto el enganche anterior (SRV nunca visto en uso); se reintentara con la proxima textura "
       "candidata.");
@@ -536,23 +537,14 @@ void GpsTextureReplacer::releaseTracked() {
 
 void GpsTextureReplacer::releaseAllLocked() {
   dashboardViewPeek_.store(nullptr, std::memory_order_release);
-  releaseAndClear(dashboardView_);
-  releaseAndClear(dashboardTexture_);
-  releaseAndClear(replacementView_);
-  releaseAndClear(replacementTexture_);
-  currentGpsTexture_ = nullptr;
-  currentGpsView_ = nullptr;
-  for (ID3D11ShaderResourceView*& v : trackedViews_) releaseAndClear(v);
-  for (ID3D11Texture2D*& t : trackedTextures_) releaseAndClear(t);
-  trackedViews_.clear();
-  trackedTextures_.clear();
-  releaseAndClear(redView_);
-  releaseAndClear(redTexture_);
+  dashboard_.release();
+  replacement_.release();
+  releaseTrackedLocked();
   directPattern_.clear();
   directPattern_.shrink_to_fit();
-  directPitch_ = directWidth_ = directHeight_ = directFormat_ = 0;
-  releaseAndClear(context_);
-  releaseAndClear(device_);
+  directWidth_ = directHeight_ = directFormat_ = 0;
+  context_.reset();
+  device_.reset();
 }
 
 void GpsTextureReplacer::releaseAll() {
@@ -569,14 +561,13 @@ void GpsTextureReplacer::close() {
           " | escrituras directas: " + std::to_string(directWriteCount_));
 }
 
-bool GpsTextureReplacer::uploadCapturedFrame(bool dashboard, WindowCapture& capture) {
+bool GpsTextureReplacer::writeTargetFrame(bool dashboard, FrameWriter write, void* arg) {
   detour::OwnCallsScope own;
   std::lock_guard<std::mutex> lock(mutex_);
-  ID3D11Texture2D* texture = dashboard ? dashboardTexture_ : replacementTexture_;
-  ID3D11ShaderResourceView* view = dashboard ? dashboardView_ : replacementView_;
-  if (!context_ || !texture || !capture.isActive()) return false;
-  if (!capture.uploadLatestFrame(texture)) return false;
-  if (view) context_->GenerateMips(view);
+  const OwnedTexture& target = dashboard ? dashboard_ : replacement_;
+  if (!context_ || !target.texture || !write) return false;
+  if (!write(target.texture.get(), arg)) return false;
+  if (target.view) context_->GenerateMips(target.view.get());
   return true;
 }
 
@@ -606,41 +597,40 @@ size_t GpsTextureReplacer::trackedTextureCount() {
 
 bool GpsTextureReplacer::trackingComplete() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return !trackedTextures_.empty() && !trackedViews_.empty() && replacementTexture_ && replacementView_;
+  return !trackedTextures_.empty() && !trackedViews_.empty() && replacement_.ready();
 }
 
 ID3D11ShaderResourceView* GpsTextureReplacer::currentReplacementView() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return replacementView_;
+  return replacement_.view.get();
 }
 
 namespace {
 template <class T>
-T* shared(T* p) {
-  if (p) p->AddRef();
-  return p;
+T* shared(const ComRef<T>& p) {
+  return ComRef<T>::share(p.get()).detach();
 }
 }  // namespace
 
 ID3D11Texture2D* GpsTextureReplacer::replacementTextureRef() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return shared(replacementTexture_);
+  return shared(replacement_.texture);
 }
 ID3D11ShaderResourceView* GpsTextureReplacer::replacementViewRef() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return shared(replacementView_);
+  return shared(replacement_.view);
 }
 ID3D11Texture2D* GpsTextureReplacer::dashboardTextureRef() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return shared(dashboardTexture_);
+  return shared(dashboard_.texture);
 }
 ID3D11Texture2D* GpsTextureReplacer::redTestTextureRef() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return shared(redTestTexture_);
+  return shared(redTest_.texture);
 }
 ID3D11ShaderResourceView* GpsTextureReplacer::redTestViewRef() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return shared(redTestView_);
+  return shared(redTest_.view);
 }
 ID3D11Texture2D* GpsTextureReplacer::currentGpsTexture() {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -11,9 +11,9 @@
 #include <mutex>
 #include <vector>
 
-namespace zor {
+#include "core/ComRef.h"
 
-class WindowCapture;
+namespace zor {
 
 // The unhooked ID3D11Device::CreateTexture2D entry.
 using CreateTexture2DFn = HRESULT(STDMETHODCALLTYPE*)(ID3D11Device*, const D3D11_TEXTURE2D_DESC*,
@@ -77,10 +77,11 @@ class GpsTextureReplacer {
   void releaseAll();
   void close();
 
-  // Present hook upload: under the lock, when a context, the target's texture and an active
-  // capture exist, lets the capture engine write its newest frame and regenerates the mips.
-  // Returns whether a frame was uploaded.
-  bool uploadCapturedFrame(bool dashboard, WindowCapture& capture);
+  // Present hook upload: under the lock, when a context and the target's texture (the dashboard
+  // resource or the replacement) exist, write(texture, arg) fills its mip 0 and returns whether
+  // it wrote a new frame; the mips are then regenerated. Returns whether a frame was written.
+  using FrameWriter = bool (*)(ID3D11Texture2D* texture, void* arg);
+  bool writeTargetFrame(bool dashboard, FrameWriter write, void* arg);
 
   // Stamps a substitution made elsewhere (dashboard draw).
   void noteReplacement() noexcept;
@@ -111,47 +112,67 @@ class GpsTextureReplacer {
  private:
   GpsTextureReplacer() = default;
 
-  enum class Slot { Replacement, Dashboard };
-  struct RecreateTexts {
+  // One texture of ours with its shader view; both references owned.
+  struct OwnedTexture {
+    ComRef<ID3D11Texture2D> texture;
+    ComRef<ID3D11ShaderResourceView> view;
+    bool ready() const noexcept { return texture && view; }
+    void release() noexcept {
+      view.reset();
+      texture.reset();
+    }
+  };
+  // How one kind of texture of ours is made.
+  struct TextureRecipe {
+    D3D11_TEXTURE2D_DESC desc;
+    DXGI_FORMAT viewFormat;
+    UINT viewMips;
+    const uint32_t* pixels;  // mip 0, 4 bytes a texel, rows of desc.Width
+    bool initialData;        // given at creation as well as written afterwards
+    bool writePixels;        // written with UpdateSubresource after creation
+    bool generateMips;
+    bool unhookedCreate;     // through the unhooked CreateTexture2D when we have it
     const char* textureFailed;
     const char* viewFailed;
   };
 
   ID3D11ShaderResourceView* redDiagnosticViewLocked();
   void releaseAllLocked();
+  void releaseTrackedLocked();
   void writeReadyLineIfDue();
   bool createVisualPatternLocked();
-  bool recreateCheckerLocked(Slot slot, uint32_t width, uint32_t height, const RecreateTexts& texts);
+  bool recreateCheckerLocked(OwnedTexture& slot, uint32_t width, uint32_t height, const char* textureFailed,
+                             const char* viewFailed);
+  // Creates recipe's texture and view on device (the replacer's own when null) into out,
+  // releasing what out held only on success. Logs the recipe's failure text on failure.
+  bool createOwned(const TextureRecipe& recipe, OwnedTexture& out, ID3D11Device* device = nullptr);
   HRESULT createTexture(const D3D11_TEXTURE2D_DESC& desc, const D3D11_SUBRESOURCE_DATA* init, ID3D11Texture2D** out);
   bool hasSize(ID3D11Texture2D* texture, uint32_t width, uint32_t height, DXGI_FORMAT format);
+  bool isTracked(ID3D11ShaderResourceView* view) const;
+  void publishDashboardView() noexcept;
 
   std::mutex mutex_;
   std::atomic<bool> initialized_{false};
   std::atomic<uint64_t> replacementCount_{0};
   std::atomic<uint64_t> lastReplacementTick_{0};
-  ID3D11Device* device_ = nullptr;
+  ComRef<ID3D11Device> device_;
   CreateTexture2DFn createTexture2D_ = nullptr;
-  ID3D11DeviceContext* context_ = nullptr;
+  ComRef<ID3D11DeviceContext> context_;
   ID3D11Texture2D* currentGpsTexture_ = nullptr;       // no own reference
   ID3D11ShaderResourceView* currentGpsView_ = nullptr;  // no own reference
-  std::vector<ID3D11Texture2D*> trackedTextures_;
-  std::vector<ID3D11ShaderResourceView*> trackedViews_;
-  ID3D11Texture2D* replacementTexture_ = nullptr;
-  ID3D11ShaderResourceView* replacementView_ = nullptr;
-  ID3D11Texture2D* dashboardTexture_ = nullptr;
-  ID3D11ShaderResourceView* dashboardView_ = nullptr;
+  std::vector<ComRef<ID3D11Texture2D>> trackedTextures_;
+  std::vector<ComRef<ID3D11ShaderResourceView>> trackedViews_;
+  OwnedTexture replacement_;
+  OwnedTexture dashboard_;
   std::atomic<ID3D11ShaderResourceView*> dashboardViewPeek_{nullptr};
-  ID3D11Texture2D* redTexture_ = nullptr;
-  ID3D11ShaderResourceView* redView_ = nullptr;
+  OwnedTexture red_;
+  OwnedTexture redTest_;
   std::vector<uint32_t> directPattern_;
-  uint32_t directPitch_ = 0;
   uint32_t directWidth_ = 0;
   uint32_t directHeight_ = 0;
   uint32_t directFormat_ = 0;
   uint64_t directWriteCount_ = 0;
   bool readyLogged_ = false;
-  ID3D11Texture2D* redTestTexture_ = nullptr;
-  ID3D11ShaderResourceView* redTestView_ = nullptr;
 };
 
 }  // namespace zor

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "MinHook.h"
 #include "core/Clock.h"
 #include "core/FaultGuard.h"
-#include "dx11/DetourGuard.h"
+#include "core/DetourGuard.h"
+#include "core/HookApi.h"
 #include "gps/GameBuild.h"
 
 namespace zor {
@@ -147,21 +147,23 @@ bool PrismTextureQueueRedirector::startWith(const void* moduleBase) noexcept {
   }
 
   void* target = reinterpret_cast<void*>(image.base + build->hookRva);
-  const MH_STATUS init = MH_Initialize();
-  if (init != MH_OK && init != MH_ERROR_ALREADY_INITIALIZED) {
+  if (acquireHookEngine(HookOwner::TextureQueue) != MH_OK) {
     log(LogLevel::ERROR, "V1.15.0: MH_Initialize fallo.");
     return fail();
   }
+  const HookApi& hooks = hookApi();
   void* original = nullptr;
-  if (MH_CreateHook(target, reinterpret_cast<void*>(&PrismTextureQueueRedirector::detour), &original) != MH_OK) {
+  if (hooks.createHook(target, reinterpret_cast<void*>(&PrismTextureQueueRedirector::detour), &original) != MH_OK) {
+    releaseHookEngine(HookOwner::TextureQueue);
     log(LogLevel::ERROR, "V1.15.0: MH_CreateHook fallo para memserver_texture_queue.");
     return fail();
   }
   trampoline_.store(reinterpret_cast<EngineFn>(original));
   g_hooked.store(this);
-  if (MH_EnableHook(target) != MH_OK) {
-    MH_RemoveHook(target);
+  if (hooks.enableHook(target) != MH_OK) {
+    hooks.removeHook(target);
     trampoline_.store(nullptr);
+    releaseHookEngine(HookOwner::TextureQueue);
     log(LogLevel::ERROR, "V1.15.0: MH_EnableHook fallo para memserver_texture_queue.");
     return fail();
   }
@@ -181,14 +183,15 @@ void PrismTextureQueueRedirector::shutdown() noexcept {
   uint8_t active = 1;
   if (hookActive_.compare_exchange_strong(active, 0)) {
     if (void* target = target_.exchange(nullptr)) {
-      // After the graphics core uninitialised the hook engine these report "not initialised":
-      // the hook is gone already either way.
-      MH_DisableHook(target);
-      MH_RemoveHook(target);
+      hookApi().disableHook(target);
+      hookApi().removeHook(target);
     }
     // No new call can enter now; one already inside (scanning, or in the engine's own function
-    // with our frame below it) must leave before the module may go away.
-    if (!detour::waitUntilIdle(kDrainPolls))
+    // with our frame below it) must leave before the module may go away. Then the lease goes
+    // (the last one takes the engine with it).
+    const bool drained = detour::waitUntilIdle(kDrainPolls);
+    const HookEngineRelease released = releaseHookEngine(HookOwner::TextureQueue, kDrainPolls);
+    if (!drained || !released.drained)
       log(LogLevel::WARNING,
           "PrismTextureQueueRedirector: un hilo del motor seguia dentro del hook al agotarse la espera de cierre.");
   }

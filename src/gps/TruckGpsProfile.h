@@ -7,9 +7,6 @@
 
 namespace zor {
 
-// 0 = no profile; 1 = dashboard GPS.
-enum PlaybackTarget : uint32_t { kTargetTablet = 0, kTargetDashboard = 1 };
-
 // Profile id of a game vehicle id ("vehicle.kenworth.w900"), 0 when the truck has none.
 uint32_t truckProfileIdFor(std::string_view vehicleId) noexcept;
 // Display name of a profile id, "No disponible" for 0 and unknown ids.

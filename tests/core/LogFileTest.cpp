@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "LogLines.h"
+#include "support/LogLines.h"
 #include "core/LogFile.h"
 #include "support/DocumentsRedirect.h"
 #include "support/TempFolder.h"

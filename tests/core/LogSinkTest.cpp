@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "LogLines.h"
+#include "support/LogLines.h"
 #include "core/LogFile.h"
 #include "core/LogSink.h"
 #include "core/Logger.h"

@@ -16,7 +16,7 @@
 
 #include "capture/WindowCapture.h"
 #include "dx11/Dx11Core.h"
-#include "dx11/HookApi.h"
+#include "core/HookApi.h"
 #include "gps/GpsTextureReplacer.h"
 #include "media/PanelState.h"
 #include "support/GfxTestKit.h"
@@ -39,7 +39,7 @@ struct Dx11CoreTestAccess {
     c.resetForStart();
     for (auto& t : c.targets_) t.store(nullptr);
     c.config_ = config;
-    c.playbackTarget_.store(0);
+    storePlaybackTarget(kTargetTablet);
     c.resourceProfileId_.store(0);
     c.playback_.active.store(false);
     c.playback_.resumePending.store(false);
@@ -70,7 +70,7 @@ struct Dx11CoreTestAccess {
   static void setTarget(Dx11Core& c, Hook h, void* p) { c.targets_[idx(h)].store(p); }
   static void setMinHookReady(Dx11Core& c, bool v) { c.minHookReady_.store(v); }
   static void markInitialized(Dx11Core& c) { c.initialized_.store(true); }
-  static void setPlaybackTarget(Dx11Core& c, uint32_t v) { c.playbackTarget_.store(v); }
+  static void setPlaybackTarget(Dx11Core&, uint32_t v) { storePlaybackTarget(static_cast<PlaybackTarget>(v)); }
   static void setDrawIndexedCreated(Dx11Core& c, bool v) { c.drawIndexedCreated_.store(v); }
   static bool drawIndexedEnabled(Dx11Core& c) { return c.drawIndexedEnabled_.load(); }
   static bool gpsOffscreen(Dx11Core& c) { return c.gpsOffscreen_.load(); }

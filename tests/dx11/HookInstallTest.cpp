@@ -2,7 +2,7 @@
 // calls, and unload safety (shut-down waits for threads still inside a detour).
 #include <gtest/gtest.h>
 
-#include "dx11/DetourGuard.h"
+#include "core/DetourGuard.h"
 #include "dx11/Detours.h"
 #include "dx11/Dx11TestSupport.h"
 

@@ -8,7 +8,7 @@
 
 #include "hook/MinHook.h"
 
-#include "dx11/DetourGuard.h"
+#include "core/DetourGuard.h"
 #include "dx11/Dx11TestSupport.h"
 #include "hook/HookEngineStats.h"
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "SimProcess.h"
-#include "core/Lifecycle.h"
 #include "dx11/Dx11Core.h"
 
 namespace zor::test {
@@ -22,25 +21,7 @@ std::vector<long> positions(const SimRun& run, const std::vector<std::string>& l
   return out;
 }
 
-// Whether the plugin's entry points start this graphics core (checked in this process, with
-// the same library the DLL is built from).
-bool entryPointsStartTheGraphicsCore() {
-  static const bool wired = [] {
-    lifecycle::startGraphics();
-    const bool started = Dx11Core::instance().isInitialized();
-    lifecycle::stopGraphics();
-    Dx11Core::instance().shutdown();
-    return started;
-  }();
-  return wired;
-}
-
-#define REQUIRE_WIRED_ENTRY_POINTS()                                              \
-  if (!entryPointsStartTheGraphicsCore())                                         \
-  GTEST_SKIP() << "the entry points do not start the graphics core yet (lifecycle)"
-
 TEST(SimGraphics, GameEventsReachThePresentHookInOrderAndUnloadLeavesTheGameRunning) {
-  REQUIRE_WIRED_ENTRY_POINTS();
   auto plugin = privatePluginCopy();
   SimRun run = runSim(
       "load\n"
@@ -87,7 +68,6 @@ TEST(SimGraphics, GameEventsReachThePresentHookInOrderAndUnloadLeavesTheGameRunn
 }
 
 TEST(SimGraphics, RestartsJoinTheBootstrapAndEachNewStartHooksAndAdoptsTheDeviceAgain) {
-  REQUIRE_WIRED_ENTRY_POINTS();
   // Twenty quick restarts (the bootstrap thread is often still at work when the stop comes),
   // then four slow ones, each changing the pause state once after the new start: the line for
   // that edge can only come from a Present hook with an adopted device.

@@ -4,7 +4,6 @@
 
 #include <limits>
 
-#include "capture/WindowCapture.h"
 #include "gps/GpsTextureReplacer.h"
 #include "support/GfxTestKit.h"
 #include "support/ManualClock.h"
@@ -363,39 +362,29 @@ TEST_F(ReplacerTest, TexturesGoThroughTheUnhookedEntryAndFailuresLeaveNoReplacem
   EXPECT_TRUE(log.has(LogLevel::ERROR, "V0.6.6: no se pudo crear la textura de diagnostico ROJA."));
 }
 
-class SolidFrameCapture : public WindowCapture {
- public:
-  void setPaused(bool) override {}
-  bool hasWindow() override { return true; }
-  bool start(ID3D11Device*, ID3D11DeviceContext*, const std::wstring&, uint32_t, bool, int32_t, int32_t, int32_t,
-             int32_t) override {
-    return true;
-  }
-  void deactivate() override {}
-  bool isActive() override { return active; }
-  bool uploadLatestFrame(ID3D11Texture2D* texture) override {
-    ++uploads;
+// Writes one solid frame through the device's immediate context.
+struct SolidFrameWriter {
+  ID3D11DeviceContext* context = nullptr;
+  int writes = 0;
+  static bool write(ID3D11Texture2D* texture, void* arg) {
+    auto* self = static_cast<SolidFrameWriter*>(arg);
+    ++self->writes;
     D3D11_TEXTURE2D_DESC d = descOf(texture);
     std::vector<uint32_t> px(static_cast<size_t>(d.Width) * d.Height, 0xFF204060u);
-    context->UpdateSubresource(texture, 0, nullptr, px.data(), d.Width * 4, 0);
+    self->context->UpdateSubresource(texture, 0, nullptr, px.data(), d.Width * 4, 0);
     return true;
   }
-  void shutdown() override {}
-  bool active = false;
-  int uploads = 0;
-  ID3D11DeviceContext* context = nullptr;
 };
 
 TEST_F(ReplacerTest, UploadWritesTheFrameAndRegeneratesMips) {
+  SolidFrameWriter writer;
+  writer.context = context.get();
+  EXPECT_FALSE(replacer.writeTargetFrame(false, &SolidFrameWriter::write, &writer));  // no device yet
   ASSERT_TRUE(replacer.attachDevice(device.get()));
   ASSERT_TRUE(replacer.createForConfiguredSize(64, 64));
-  SolidFrameCapture capture;
-  capture.context = context.get();
-  EXPECT_FALSE(replacer.uploadCapturedFrame(false, capture));  // capture not active
-  capture.active = true;
-  EXPECT_FALSE(replacer.uploadCapturedFrame(true, capture));   // no dashboard resource
-  EXPECT_EQ(capture.uploads, 0);
-  ASSERT_TRUE(replacer.uploadCapturedFrame(false, capture));
+  EXPECT_FALSE(replacer.writeTargetFrame(true, &SolidFrameWriter::write, &writer));  // no dashboard resource
+  EXPECT_EQ(writer.writes, 0);
+  ASSERT_TRUE(replacer.writeTargetFrame(false, &SolidFrameWriter::write, &writer));
   ComRef<ID3D11Texture2D> tex = replacementTexture();
   EXPECT_EQ(readTexels(device.get(), tex.get())[100], 0xFF204060u);
   EXPECT_EQ(readTexels(device.get(), tex.get(), 6)[0], 0xFF204060u);  // 1 x 1 mip regenerated

@@ -9,7 +9,7 @@
 #include "gps/GameBuild.h"
 #include "gps/RedirectorFixtures.h"
 #include "MinHook.h"
-#include "dx11/DetourGuard.h"
+#include "core/DetourGuard.h"
 
 namespace zor::test {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/Logger.h"
-#include "dx11/ComRef.h"
+#include "core/ComRef.h"
 
 namespace zor::test {
 

@@ -1,5 +1,5 @@
 // The two functions the game calls: start-up and shut-down of the plugin.
-#include "core/TelemetryEntry.h"
+#include "plugin/TelemetryEntry.h"
 
 extern "C" __declspec(dllexport) scs_result_t scs_telemetry_init(const scs_u32_t version,
                                                                   const scs_telemetry_init_params_t* const params) {

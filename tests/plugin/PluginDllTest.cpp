@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "LogLines.h"
+#include "support/LogLines.h"
 #include "support/DocumentsRedirect.h"
 #include "support/FakeSdkHost.h"
 #include "support/PluginDll.h"

@@ -1,5 +1,5 @@
 // What the entry points start and stop: the graphics core and the texture-queue redirector.
-#include "core/Lifecycle.h"
+#include "plugin/Lifecycle.h"
 
 #include "dx11/Dx11Core.h"
 #include "gps/PrismTextureQueueRedirector.h"

@@ -1,12 +1,12 @@
-#include "core/TelemetryEntry.h"
+#include "plugin/TelemetryEntry.h"
 
 #include "core/Clock.h"
 #include "core/GameState.h"
-#include "core/Lifecycle.h"
+#include "plugin/Lifecycle.h"
 #include "core/LogFile.h"
 #include "core/LogSink.h"
 #include "core/Logger.h"
-#include "core/TelemetryCallbacks.h"
+#include "plugin/TelemetryCallbacks.h"
 
 namespace zor {
 namespace {

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "LogLines.h"
+#include "support/LogLines.h"
 #include "core/GameState.h"
 #include "core/LogFile.h"
 #include "core/Logger.h"
-#include "core/TelemetryEntry.h"
+#include "plugin/TelemetryEntry.h"
 #include "support/DocumentsRedirect.h"
 #include "support/FakeSdkHost.h"
 #include "support/ManualClock.h"

@@ -1,4 +1,4 @@
-#include "core/TelemetryCallbacks.h"
+#include "plugin/TelemetryCallbacks.h"
 
 #include "dx11/Dx11Core.h"
 

@@ -1,4 +1,4 @@
-#include "dx11/DetourGuard.h"
+#include "core/DetourGuard.h"
 
 // After windows.h.
 #include <tlhelp32.h>

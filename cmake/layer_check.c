@@ -1,0 +1,1 @@
+/* Empty: the layer checks link a module library whole into a DLL of nothing else. */

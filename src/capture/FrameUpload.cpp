@@ -1,0 +1,15 @@
+#include "capture/FrameUpload.h"
+
+#include "gps/GpsTextureReplacer.h"
+
+namespace zor {
+
+bool uploadCapturedFrame(bool dashboard, WindowCapture& capture) {
+  if (!capture.isActive()) return false;
+  return GpsTextureReplacer::instance().writeTargetFrame(
+      dashboard,
+      [](ID3D11Texture2D* texture, void* engine) { return static_cast<WindowCapture*>(engine)->uploadLatestFrame(texture); },
+      &capture);
+}
+
+}  // namespace zor

@@ -1,0 +1,14 @@
+// The render thread's side of capture: the newest captured frame into the GPS screen's
+// replacement texture.
+#pragma once
+
+#include "capture/WindowCapture.h"
+
+namespace zor {
+
+// Present hook: when capture is active, copies its newest frame into the texture of the
+// dashboard resource (dashboard) or of the tablet replacement, and regenerates that texture's
+// mips. True when a new frame was written.
+bool uploadCapturedFrame(bool dashboard, WindowCapture& capture = WindowCapture::instance());
+
+}  // namespace zor

@@ -1,0 +1,71 @@
+#include "core/HookApi.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "core/DetourGuard.h"
+
+namespace zor {
+namespace {
+const HookApi kMinHook{&MH_Initialize,  &MH_Uninitialize, &MH_CreateHook,    &MH_EnableHook,
+                       &MH_DisableHook, &MH_RemoveHook,   &MH_StatusToString};
+std::atomic<const HookApi*> g_api{nullptr};
+
+// Lease bookkeeping: one bit per owner, changed only under the mutex.
+std::mutex g_leaseMutex;
+unsigned g_leases = 0;
+
+unsigned bitOf(HookOwner owner) noexcept { return 1u << static_cast<unsigned>(owner); }
+}  // namespace
+
+const HookApi& hookApi() noexcept {
+  const HookApi* api = g_api.load(std::memory_order_acquire);
+  return api ? *api : kMinHook;
+}
+
+void setHookApi(const HookApi* api) noexcept { g_api.store(api, std::memory_order_release); }
+
+const char* hookStatusText(MH_STATUS status) noexcept {
+  const char* text = hookApi().statusToString(status);
+  return text ? text : "MH_STATUS desconocido";
+}
+
+MH_STATUS acquireHookEngine(HookOwner owner) noexcept {
+  std::lock_guard<std::mutex> lock(g_leaseMutex);
+  if (g_leases & bitOf(owner)) return MH_OK;
+  if (g_leases == 0) {
+    // Another module of the process may have brought the engine up already: that counts too.
+    const MH_STATUS st = hookApi().initialize();
+    if (st != MH_OK && st != MH_ERROR_ALREADY_INITIALIZED) return st;
+  }
+  g_leases |= bitOf(owner);
+  return MH_OK;
+}
+
+HookEngineRelease releaseHookEngine(HookOwner owner, uint32_t drainPolls) noexcept {
+  std::lock_guard<std::mutex> lock(g_leaseMutex);
+  HookEngineRelease result;
+  if (!(g_leases & bitOf(owner))) return result;
+  g_leases &= ~bitOf(owner);
+  if (g_leases != 0) return result;
+  // Every part has put its own hooks away by now; anything still enabled (a hook made outside
+  // the leases) is switched off, and a thread that entered it must be out before its trampoline
+  // goes.
+  hookApi().disableHook(MH_ALL_HOOKS);
+  result.drained = detour::waitUntilIdle(drainPolls);
+  result.status = hookApi().uninitialize();
+  result.uninitialized = true;
+  return result;
+}
+
+bool holdsHookEngine(HookOwner owner) noexcept {
+  std::lock_guard<std::mutex> lock(g_leaseMutex);
+  return (g_leases & bitOf(owner)) != 0;
+}
+
+bool hookEngineInitialized() noexcept {
+  std::lock_guard<std::mutex> lock(g_leaseMutex);
+  return g_leases != 0;
+}
+
+}  // namespace zor
