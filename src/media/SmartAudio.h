@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dx11/ComRef.h"
+#include "core/ComRef.h"
 
 namespace zor {
 
