@@ -31,8 +31,8 @@ class FailingWrites {
 
 class IniFileTest : public ::testing::Test {
  protected:
-  std::wstring path = folder / L"ZorTabcastProfiles.ini";
   TempFolder folder{L"zor-ini"};
+  std::wstring path = folder / L"ZorTabcastProfiles.ini";
 };
 
 const std::vector<ini::Entry> kThreeProfiles = {
@@ -68,7 +68,7 @@ TEST_F(IniFileTest, AWholeRewriteDropsSectionsNotWrittenAgainAndIgnoresALeftOver
   EXPECT_FALSE(exists(path + L".tmp"));
 }
 
-TEST_F(IniFileTest, AFileLockedByAnotherProgramIsNotReplacedAndSurvives) {
+TEST_F(IniFileTest, AFileHeldOpenWithoutSharingIsNotReplacedAndSurvives) {
   ASSERT_TRUE(ini::replaceWhole(path, kThreeProfiles));
   const std::string before = readFile(path);
   HANDLE lock = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
