@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <memory>
 
-#include "TestWindows.h"
+#include "AppWindow.h"
 #include "support/TempFolder.h"
 
 namespace zor {
 namespace {
 
-using test::TestWindow;
+using test::AppWindow;
 using test::uniqueToken;
 
 TEST(StripCounterGroups, RemovesOnlyParenthesisedDigitGroups) {
@@ -63,26 +63,26 @@ TEST(ContainsIgnoreCase, LowerCasesBothSides) {
 class WindowMatching : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    front_ = new TestWindow(L"front", WS_VISIBLE, 40, 40);
-    back_ = new TestWindow(L"back", WS_VISIBLE, 80, 80);
-    minimised_ = new TestWindow(L"minimised", WS_VISIBLE | WS_MINIMIZE, 120, 120);
-    hidden_ = new TestWindow(L"hidden", 0, 160, 160);
+    front_ = new AppWindow(L"front", WS_VISIBLE, 40, 40);
+    back_ = new AppWindow(L"back", WS_VISIBLE, 80, 80);
+    minimised_ = new AppWindow(L"minimised", WS_VISIBLE | WS_MINIMIZE, 120, 120);
+    hidden_ = new AppWindow(L"hidden", 0, 160, 160);
   }
   static void TearDownTestSuite() {
-    for (TestWindow* w : {front_, back_, minimised_, hidden_}) delete w;
+    for (AppWindow* w : {front_, back_, minimised_, hidden_}) delete w;
   }
   void SetUp() override {
     ASSERT_TRUE(IsWindowVisible(front_->hwnd()) && IsWindowVisible(back_->hwnd()));
     int n = 0;
-    for (TestWindow* w : {front_, back_, minimised_, hidden_}) w->setTitle(token_ + L" unused " + std::to_wstring(n++));
+    for (AppWindow* w : {front_, back_, minimised_, hidden_}) w->setTitle(token_ + L" unused " + std::to_wstring(n++));
     back_->toFront();
     front_->toFront();
   }
   const std::wstring token_ = uniqueToken();
-  static inline TestWindow* front_ = nullptr;
-  static inline TestWindow* back_ = nullptr;
-  static inline TestWindow* minimised_ = nullptr;
-  static inline TestWindow* hidden_ = nullptr;
+  static inline AppWindow* front_ = nullptr;
+  static inline AppWindow* back_ = nullptr;
+  static inline AppWindow* minimised_ = nullptr;
+  static inline AppWindow* hidden_ = nullptr;
 };
 
 TEST_F(WindowMatching, FirstWindowInFrontToBackOrderWins) {

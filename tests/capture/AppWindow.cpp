@@ -1,4 +1,4 @@
-#include "TestWindows.h"
+#include "AppWindow.h"
 
 #include <mutex>
 
@@ -8,11 +8,11 @@ constexpr wchar_t kClass[] = L"ZorCaptureTest.Window";
 constexpr UINT kDestroyMessage = WM_APP + 7;
 }  // namespace
 
-TestWindow::TestWindow(const std::wstring& title, DWORD style, int x, int y, int width, int height) {
+AppWindow::AppWindow(const std::wstring& title, DWORD style, int x, int y, int width, int height) {
   static std::once_flag once;
   std::call_once(once, [] {
     WNDCLASSEXW wc{sizeof wc};
-    wc.lpfnWndProc = &TestWindow::wndProc;
+    wc.lpfnWndProc = &AppWindow::wndProc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = kClass;
@@ -24,11 +24,12 @@ TestWindow::TestWindow(const std::wstring& title, DWORD style, int x, int y, int
   CloseHandle(ready);
 }
 
-TestWindow::~TestWindow() { destroy(); }
+AppWindow::~AppWindow() { destroy(); }
 
-void TestWindow::threadMain(const std::wstring& title, DWORD style, int x, int y, int width, int height,
+void AppWindow::threadMain(const std::wstring& title, DWORD style, int x, int y, int width, int height,
                             HANDLE ready) {
   const DWORD fullStyle = WS_POPUP | style;
+  style_ = fullStyle;
   const DWORD exStyle = WS_EX_TOPMOST | WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW;
   RECT rc{0, 0, width, height};
   AdjustWindowRectEx(&rc, fullStyle, FALSE, exStyle);
@@ -48,18 +49,25 @@ void TestWindow::threadMain(const std::wstring& title, DWORD style, int x, int y
   }
 }
 
-void TestWindow::destroy() {
+void AppWindow::resizeClient(int width, int height) {
+  RECT rc{0, 0, width, height};
+  AdjustWindowRectEx(&rc, style_, FALSE, WS_EX_TOPMOST | WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW);
+  SetWindowPos(hwnd_, nullptr, 0, 0, width ? rc.right - rc.left : 0, height ? rc.bottom - rc.top : 0,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void AppWindow::destroy() {
   if (!thread_.joinable()) return;
   PostThreadMessageW(threadId_, kDestroyMessage, 0, 0);
   thread_.join();
 }
 
-LRESULT CALLBACK TestWindow::wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK AppWindow::wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_NCCREATE) {
     auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
     SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
   }
-  auto* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+  auto* self = reinterpret_cast<AppWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
   switch (msg) {
     case WM_ERASEBKGND:
       return 1;
@@ -71,6 +79,11 @@ LRESULT CALLBACK TestWindow::wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     case WM_PRINTCLIENT:
+      if (self && self->destroyOnPrint_.exchange(false)) {
+        DestroyWindow(h);
+        PostQuitMessage(0);
+        return 0;
+      }
       if (self) self->paint(reinterpret_cast<HDC>(wp));
       return 0;
     case WM_MOUSEACTIVATE:
@@ -79,7 +92,7 @@ LRESULT CALLBACK TestWindow::wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(h, msg, wp, lp);
 }
 
-void TestWindow::paint(HDC dc) {
+void AppWindow::paint(HDC dc) {
   paints_.fetch_add(1);
   RECT rc;
   GetClientRect(hwnd_, &rc);

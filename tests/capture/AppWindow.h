@@ -15,13 +15,13 @@
 
 namespace zor::test {
 
-class TestWindow {
+class AppWindow {
  public:
   // style: extra styles (WS_VISIBLE, WS_MINIMIZE); client size width x height at (x, y).
-  TestWindow(const std::wstring& title, DWORD style, int x = 40, int y = 40, int width = 320, int height = 180);
-  ~TestWindow();
-  TestWindow(const TestWindow&) = delete;
-  TestWindow& operator=(const TestWindow&) = delete;
+  AppWindow(const std::wstring& title, DWORD style, int x = 40, int y = 40, int width = 320, int height = 180);
+  ~AppWindow();
+  AppWindow(const AppWindow&) = delete;
+  AppWindow& operator=(const AppWindow&) = delete;
 
   HWND hwnd() const { return hwnd_; }
   // Destroys the window (on its thread) and ends the thread; the handle then is stale.
@@ -35,6 +35,10 @@ class TestWindow {
     bottom_ = bottom;
     InvalidateRect(hwnd_, nullptr, FALSE);
   }
+  // Client area of width x height (0 x 0 leaves nothing to capture).
+  void resizeClient(int width, int height);
+  // The next WM_PRINT/WM_PRINTCLIENT destroys the window while it is being printed.
+  void destroyOnNextPrint() { destroyOnPrint_ = true; }
   unsigned paints() const { return paints_.load(); }
 
  private:
@@ -48,6 +52,8 @@ class TestWindow {
   std::atomic<COLORREF> top_{RGB(200, 40, 40)};
   std::atomic<COLORREF> bottom_{RGB(40, 40, 200)};
   std::atomic<unsigned> paints_{0};
+  std::atomic<bool> destroyOnPrint_{false};
+  DWORD style_ = 0;
 };
 
 // A title unique to this test process, so windows of other programs never match by accident.
