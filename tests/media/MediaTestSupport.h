@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,7 @@
 #include "media/PanelState.h"
 #include "media/ProfileManager.h"
 #include "media/SmartCapture.h"
+#include "support/GfxTestKit.h"
 #include "support/TempFolder.h"
 
 namespace zor::test {
@@ -48,36 +48,6 @@ class RecordingCapture final : public WindowCapture {
   }
   std::wstring windowKeyword() override { return keyword; }
   HWND currentWindow() override { return window && IsWindow(window) ? window : nullptr; }
-};
-
-// Every line the log sink receives while the capture lives.
-class LogCapture {
- public:
-  LogCapture() {
-    Logger::instance().setSink([this](LogLevel, const char* line) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      lines_.emplace_back(line);
-    });
-  }
-  ~LogCapture() { Logger::instance().clearSink(); }
-  std::vector<std::string> lines() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-  size_t count(const std::string& text) const {
-    size_t n = 0;
-    for (const std::string& l : lines())
-      if (l.find(text) != std::string::npos) ++n;
-    return n;
-  }
-  void clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.clear();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
 };
 
 // Resets every piece of media state and points the settings files at a private folder.
