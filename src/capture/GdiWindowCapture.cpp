@@ -177,6 +177,11 @@ int32_t GdiWindowCapture::effectiveFps() {
   return intervalMs_ >= 1 ? static_cast<int32_t>(1000 / intervalMs_) : 30;
 }
 
+int64_t GdiWindowCapture::frameIntervalMs() {
+  std::lock_guard<std::mutex> lock(stateMutex_);
+  return intervalMs_;
+}
+
 CaptureCounters GdiWindowCapture::counters() const {
   CaptureCounters c;
   c.printWindowCalls = printWindowCalls_.load();

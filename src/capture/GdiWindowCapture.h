@@ -72,6 +72,7 @@ class GdiWindowCapture final : public WindowCapture {
   bool hasWindow() override;
   HWND currentWindow() override;
   int32_t effectiveFps() override;
+  int64_t frameIntervalMs() override;
   bool isActive() override { return active_.load(std::memory_order_acquire); }
   bool uploadLatestFrame(ID3D11Texture2D* texture) override;
 

@@ -45,6 +45,8 @@ class WindowCapture {
   // The bound window while it exists, else null.
   virtual HWND currentWindow() { return nullptr; }
   virtual int32_t effectiveFps() { return 30; }
+  // Time between two captures in ms (1000 / capture rate), read under the engine's lock.
+  virtual int64_t frameIntervalMs() { return 33; }
 };
 
 }  // namespace zor

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "core/FileSystem.h"
@@ -10,8 +12,19 @@
 namespace zor {
 namespace {
 
-constexpr std::string_view kBannerRule = "==================================================";
-constexpr std::string_view kBannerTitle = "ZorTabcastPlugin V4.8.5.2 - Log & Test Cleanup - nueva sesion";
+constexpr std::string_view kBannerRule = kLogBannerRule;
+constexpr std::string_view kBannerTitle = kLogBannerTitle;
+constexpr size_t kTailChunk = 64 * 1024;
+constexpr uint64_t kTailLimit = 4ull * 1024 * 1024;
+
+bool endsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// A banner line as writeLine leaves it: "[stamp] [INFO] <text>".
+bool isBannerLine(std::string_view line, std::string_view text) {
+  return endsWith(line, text) && endsWith(line.substr(0, line.size() - text.size()), "] [INFO] ");
+}
 
 }  // namespace
 
@@ -114,6 +127,68 @@ bool LogFile::isOpen() noexcept {
   } catch (...) {
     return false;
   }
+}
+
+std::vector<std::string> readSessionTail(const std::wstring& path, size_t maxLines) {
+  std::vector<std::string> lines;
+  if (path.empty() || maxLines == 0) return lines;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return lines;
+  try {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0) {
+      CloseHandle(file);
+      return lines;
+    }
+    // Read backwards in chunks until the text holds more lines than wanted (so the newest
+    // maxLines are whole, and a session shorter than that has its banner inside) or the limit.
+    const uint64_t end = static_cast<uint64_t>(size.QuadPart);
+    const uint64_t floor = end > kTailLimit ? end - kTailLimit : 0;
+    uint64_t begin = end;
+    std::string text;
+    size_t newlines = 0;
+    while (begin > floor && newlines <= maxLines) {
+      const uint64_t from = begin - std::min<uint64_t>(kTailChunk, begin - floor);
+      std::string chunk(static_cast<size_t>(begin - from), '\0');
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(from);
+      at.OffsetHigh = static_cast<DWORD>(from >> 32);
+      DWORD got = 0;
+      if (!ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &got, &at) || got != chunk.size()) break;
+      for (char c : chunk) newlines += c == '\n';
+      text.insert(0, chunk);
+      begin = from;
+    }
+    CloseHandle(file);
+    file = nullptr;
+
+    size_t pos = 0;
+    if (begin > 0) {  // the first piece may be the end of an older line
+      pos = text.find('\n');
+      pos = pos == std::string::npos ? text.size() : pos + 1;
+    }
+    while (pos < text.size()) {
+      const size_t eol = text.find('\n', pos);
+      if (eol == std::string::npos) break;  // still being written
+      std::string line = text.substr(pos, eol - pos);
+      line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+      lines.push_back(std::move(line));
+      pos = eol + 1;
+    }
+    size_t first = 0;
+    for (size_t i = lines.size(); i-- > 0;) {
+      if (!isBannerLine(lines[i], kBannerTitle)) continue;
+      first = i > 0 && isBannerLine(lines[i - 1], kBannerRule) ? i - 1 : i;
+      break;
+    }
+    first = std::max(first, lines.size() > maxLines ? lines.size() - maxLines : 0);
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(first));
+  } catch (...) {
+    if (file) CloseHandle(file);
+    lines.clear();
+  }
+  return lines;
 }
 
 std::wstring LogFile::path() {

@@ -2,9 +2,11 @@
 // banner, appended to one flushed line per message, shared with readers and other writers.
 #pragma once
 
+#include <cstddef>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zor {
 
@@ -39,6 +41,16 @@ class LogFile {
   std::wstring path_;
   void* handle_ = nullptr;  // HANDLE of the open file, or null
 };
+
+// The two lines every open writes first: a session of the log begins with them.
+inline constexpr std::string_view kLogBannerRule = "==================================================";
+inline constexpr std::string_view kLogBannerTitle = "ZorTabcastPlugin V4.8.5.2 - Log & Test Cleanup - nueva sesion";
+
+// The last maxLines complete lines of the newest session of the log file at path (from its
+// banner on), without line ends. The file is read through a handle of its own, shared with the
+// writer, so no writer is ever waited for; a line still being written is left out. At most the
+// last 4 MB of the file are read. Empty when the file cannot be read.
+std::vector<std::string> readSessionTail(const std::wstring& path, size_t maxLines);
 
 // The user's Documents folder (FOLDERID_Documents); empty when the shell has none.
 std::wstring documentsFolder();

@@ -129,4 +129,46 @@ TEST_F(LogFileTest, OpenFailsAndClosesTheOldFileWhenThereIsNoDocumentsFolder) {
   EXPECT_FALSE(exists(documents / L"no-existe"));
 }
 
+// The report's log excerpt: the newest lines of the newest session, read while the plugin keeps
+// writing to the file.
+TEST_F(LogFileTest, SessionTailGivesTheNewestLinesOfTheNewestSessionOnly) {
+  ASSERT_TRUE(LogFile::instance().openIn(documents.path()));
+  for (int i = 0; i < 300; ++i) LogFile::instance().writeLine("INFO", "antes " + std::to_string(i));
+  ASSERT_TRUE(LogFile::instance().openIn(documents.path()));
+  LogFile::instance().writeLine("WARNING", "uno\r");
+  LogFile::instance().writeLine("INFO", "dos");
+  // Lines of another writer, the last one still being written.
+  HANDLE other = CreateFileW(logPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  const std::string foreign = "linea ajena\r\nmitad de lin";
+  DWORD written = 0;
+  WriteFile(other, foreign.data(), static_cast<DWORD>(foreign.size()), &written, nullptr);
+  CloseHandle(other);
+
+  const auto tail = zor::readSessionTail(logPath(), 200);
+  ASSERT_EQ(tail.size(), 5u);
+  const auto parsed = parseLogLines([&] {
+    std::string all;
+    for (const std::string& line : tail) all += line + "\n";
+    return all;
+  }());
+  EXPECT_EQ(parsed[0].text, kBannerRule);
+  EXPECT_EQ(parsed[1].text, kBannerTitle);
+  EXPECT_EQ(parsed[2].level, "WARNING");
+  EXPECT_EQ(parsed[2].text, "uno");
+  EXPECT_EQ(parsed[3].text, "dos");
+  EXPECT_EQ(tail[4], "linea ajena");
+
+  // A session longer than the excerpt: the newest lines only, whole.
+  for (int i = 0; i < 250; ++i) LogFile::instance().writeLine("INFO", std::string(300, 'x') + std::to_string(i));
+  const auto last = zor::readSessionTail(logPath(), 200);
+  ASSERT_EQ(last.size(), 200u);
+  EXPECT_EQ(parseLogLines(last.front() + "\n")[0].text, std::string(300, 'x') + "50");
+  EXPECT_EQ(parseLogLines(last.back() + "\n")[0].text, std::string(300, 'x') + "249");
+
+  EXPECT_TRUE(zor::readSessionTail(documents / L"no-existe.log", 200).empty());
+  EXPECT_TRUE(zor::readSessionTail(L"", 200).empty());
+}
+
 }  // namespace
