@@ -25,7 +25,8 @@ struct ProbeResult {
   std::string mix;        // the three most frequent palette colours with their share in percent
 };
 
-// "map", "navmap", "gauge", "checker", "visual", "direct", "red", "media", "black", "unknown".
+// "map", "navmap", "gauge", "checker", "visual", "direct", "red", "media", "panel", "black",
+// "unknown".
 bool isProbeSignature(std::string_view name);
 const char* probeSignatureList();
 
