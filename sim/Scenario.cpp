@@ -30,7 +30,8 @@ constexpr CommandForm kCommandForms[] = {
     {"print", "s", true},             {"wait-hooked", "i", false},             {"speed", "i", false},        {"expect-window", "sw", false},
     {"raw-input", "x", false},        {"mouse-move", "nn", false},  {"expect-raw-mouse", "v", false},
     {"cursor-warp", "iiu", false},    {"wndproc-chain", "y", false}, {"probe-screen", "r|g", false},
-    {"wait-probe-screen", "rgi", false}, {"wheel", "iin", false},
+    {"wait-probe-screen", "rgi", false}, {"wheel", "iin", false}, {"mouse-down", "ii", false},
+    {"mouse-up", "", false},
 };
 
 const CommandForm* findCommandForm(std::string_view name) {
@@ -234,6 +235,7 @@ const char* scenarioHelp() {
   key COMBO                       real X key press through xdotool, e.g. ctrl+F8
   click X Y                       real X click at client coordinates
   wheel X Y N                     real X mouse wheel at client coordinates, N notches (< 0: down)
+  mouse-down X Y | mouse-up       real X left button held down at client coordinates, and released
   mouse-move DX DY                real X mouse movement, relative
   raw-input data|buffer|off       read the mouse's raw input: GetRawInputData for each WM_INPUT
                                   the loop takes, or GetRawInputBuffer once a frame

@@ -221,6 +221,11 @@ bool Simulator::start(Failure& f) {
 
 int Simulator::finish(int code, const std::string& message) {
   if (code != kExitOk) say(std::string("FAILED (") + kFailureNames[code] + "): " + message);
+  if (GetAsyncKeyState(VK_LBUTTON) & 0x8000) {
+    // A scenario that stopped with the button held must not leave it down on the display.
+    std::string error;
+    runXdotool("mouseup 1", error);
+  }
   for (auto& [id, w] : media_) w->close(3000);
   media_.clear();
   if (SdkHost::instance().loaded()) {
@@ -799,6 +804,15 @@ bool Simulator::execute(const Command& c, Failure& f) {
       return false;
     if (!renderFor(200 + 30 * count, f)) return false;
     say("wheel: " + a[2] + " at " + a[0] + "," + a[1]);
+  } else if (n == "mouse-down") {
+    if (!xdotoolAt(static_cast<int>(number(0)), static_cast<int>(number(1)), "mousedown 1", f)) return false;
+    if (!waitKeyState(VK_LBUTTON, true, 3000, f)) return false;
+    say("mouse-down: " + a[0] + "," + a[1]);
+  } else if (n == "mouse-up") {
+    std::string error;
+    if (!runXdotool("mouseup 1", error)) return f = {kExitEnvironment, error}, false;
+    if (!waitKeyState(VK_LBUTTON, false, 3000, f)) return false;
+    say("mouse-up");
   } else if (n == "expect-raw-mouse") {
     if (!renderFrames(5, f)) return false;
     RawTotals t = rawMouse().take();
