@@ -554,7 +554,7 @@ bool Cab::regionRect(const std::string& name, Rect& out) const {
                      : name == "instrument" ? &kInstrument
                      : name == "windshield" ? &kWindshield
                                             : nullptr;
-  if (name == "panel") {
+  if (name == "overlay") {
     // Where the plugin's panel opens (24, 24; 660 x 560), inside its border.
     out = Rect{32, 32, 644, 544};
     return true;

@@ -19,7 +19,7 @@ enum Swatch : int {
   White, Red,
   BarYellow, BarCyan, BarGreen, BarMagenta, BarRed, BarBlue, BarWhite,
   Black,
-  PanelBg, PanelChild, PanelFrame,     // the plugin's in-game panel
+  OverlayBg, OverlayChild, OverlayFrame,  // the plugin's in-game panel
   SwatchCount
 };
 
@@ -40,11 +40,11 @@ constexpr std::array<Colour, SwatchCount> kPalette = {{
     {"bar-yellow", 235, 235, 16},  {"bar-cyan", 16, 235, 235},    {"bar-green", 16, 235, 16},
     {"bar-magenta", 235, 16, 235}, {"bar-red", 235, 16, 16},      {"bar-blue", 16, 16, 235},
     {"bar-white", 235, 235, 235},  {"black", 0, 0, 0},
-    {"panel-bg", 6, 11, 19},       {"panel-child", 9, 18, 29},    {"panel-frame", 14, 27, 42},
+    {"overlay-bg", 6, 11, 19},     {"overlay-child", 9, 18, 29},  {"overlay-frame", 14, 27, 42},
 }};
 
 constexpr const char* kSignatures[] = {"map", "navmap", "gauge", "checker", "visual", "direct",
-                                       "red", "media", "panel", "black", "unknown"};
+                                       "red", "media", "overlay", "black", "unknown"};
 
 int nearestSwatch(int r, int g, int b) {
   int best = -1;
@@ -68,7 +68,7 @@ std::string classify(const std::array<double, SwatchCount>& f) {
   };
   if (f[Red] >= 0.8) return "red";
   if (f[Black] >= 0.8) return "black";
-  if (sum({PanelBg, PanelChild, PanelFrame}) >= 0.5) return "panel";
+  if (sum({OverlayBg, OverlayChild, OverlayFrame}) >= 0.5) return "overlay";
   if (sum({CheckerEven, CheckerOdd}) >= 0.5) return "checker";
   if (sum({VisualEven, VisualOdd}) >= 0.5) return "visual";
   if (sum({DirectEven, DirectOdd}) >= 0.5) return "direct";
@@ -89,7 +89,7 @@ bool isProbeSignature(std::string_view name) {
 }
 
 const char* probeSignatureList() {
-  return "map, navmap, gauge, checker, visual, direct, red, media, panel, black, unknown";
+  return "map, navmap, gauge, checker, visual, direct, red, media, overlay, black, unknown";
 }
 
 bool rectInside(const Rect& r, int width, int height) {

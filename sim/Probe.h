@@ -25,7 +25,7 @@ struct ProbeResult {
   std::string mix;        // the three most frequent palette colours with their share in percent
 };
 
-// "map", "navmap", "gauge", "checker", "visual", "direct", "red", "media", "panel", "black",
+// "map", "navmap", "gauge", "checker", "visual", "direct", "red", "media", "overlay", "black",
 // "unknown".
 bool isProbeSignature(std::string_view name);
 const char* probeSignatureList();

@@ -52,7 +52,7 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
     case 'r': {
       Rect r;
       if (isNamedRegion(a) || parseRectText(a, r)) return true;
-      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield, panel or x,y,w,h)", false;
+      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield, overlay or x,y,w,h)", false;
     }
     case 'g':
       if (isProbeSignature(a)) return true;
@@ -105,7 +105,7 @@ bool parseInt(std::string_view t, long long& v) {
 }
 
 bool isNamedRegion(std::string_view n) {
-  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield" || n == "panel";
+  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield" || n == "overlay";
 }
 
 bool parseRectText(std::string_view t, Rect& r) {
@@ -256,8 +256,9 @@ const char* scenarioHelp() {
   wait-hooked MS                  render until a plugin has hooked the swap chain's Present, then
                                   two frames more (the first hooked Present adopts the device)
   print TEXT...
-Regions: tablet, dashboard, instrument, windshield, panel (where the plugin's panel opens) or x,y,w,h.
-Signatures: map, navmap, gauge, checker, visual, direct, red, media, panel, black, unknown.
+Regions: tablet, dashboard, instrument, windshield, overlay (where the plugin's panel opens) or x,y,w,h.
+Signatures: map, navmap, gauge, checker, visual, direct, red, media, overlay (the plugin's panel), black,
+unknown.
 )";
 }
 

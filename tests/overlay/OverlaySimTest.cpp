@@ -22,9 +22,9 @@ TEST(OverlayInGame, CtrlF8ShowsThePanelAndTheGameGetsNoMouseUntilItIsClosedAgain
   auto plugin = privatePluginCopy();
   SimRun run = runSim(std::string(kGameStart) +
                           "raw-input data\n"
-                          "probe-screen panel\n"
+                          "probe-screen overlay\n"
                           "key ctrl+F8\n"
-                          "wait-probe-screen panel panel 3000\n"
+                          "wait-probe-screen overlay overlay 3000\n"
                           "mouse-move 40 30\n"
                           "click 1000 650\n"  // beside the panel: the game would take it as a click
                           "expect-raw-mouse still\n"
@@ -34,7 +34,7 @@ TEST(OverlayInGame, CtrlF8ShowsThePanelAndTheGameGetsNoMouseUntilItIsClosedAgain
                           "click 1000 600\n"
                           "expect-raw-mouse still\n"
                           "key ctrl+F8\n"
-                          "probe-screen panel\n"
+                          "probe-screen overlay\n"
                           "mouse-move 40 30\n"
                           "expect-raw-mouse moving\n"
                           "raw-input data\n"
@@ -44,11 +44,11 @@ TEST(OverlayInGame, CtrlF8ShowsThePanelAndTheGameGetsNoMouseUntilItIsClosedAgain
                           "unload\n",
                       plugin->path);
   ASSERT_EQ(run.exitCode, 0) << run.output;
-  const std::vector<std::string> screens = run.lines("screen probe panel");
+  const std::vector<std::string> screens = run.lines("screen probe overlay");
   ASSERT_EQ(screens.size(), 3u) << run.output;
-  EXPECT_EQ(screens[0].find("sig=panel"), std::string::npos) << "before Ctrl+F8: " << screens[0];
-  EXPECT_NE(screens[1].find("sig=panel"), std::string::npos) << screens[1];
-  EXPECT_EQ(screens[2].find("sig=panel"), std::string::npos) << "closed again: " << screens[2];
+  EXPECT_EQ(screens[0].find("sig=overlay"), std::string::npos) << "before Ctrl+F8: " << screens[0];
+  EXPECT_NE(screens[1].find("sig=overlay"), std::string::npos) << screens[1];
+  EXPECT_EQ(screens[2].find("sig=overlay"), std::string::npos) << "closed again: " << screens[2];
   EXPECT_TRUE(run.printed("Recuperacion automatica de camara activa."));  // the complete input lock
   EXPECT_EQ(run.count("plugin.error"), 0u) << run.output;
 }
@@ -57,13 +57,13 @@ TEST(OverlayInGame, UnloadWithThePanelOpenTheButtonDownAndAnotherWindowProcedure
   auto plugin = privatePluginCopy();
   SimRun run = runSim(std::string(kGameStart) +
                           "key ctrl+F8\n"
-                          "wait-probe-screen panel panel 3000\n"
+                          "wait-probe-screen overlay overlay 3000\n"
                           "wndproc-chain add\n"
                           "mouse-down 300 300\n"
                           "unload kept\n"
                           "mouse-up\n"
                           "run 500\n"
-                          "probe-screen panel\n"
+                          "probe-screen overlay\n"
                           "key ctrl+F8\n"  // messages run through the other procedure and ours
                           "raw-input data\n"
                           "mouse-move 40 30\n"
@@ -74,7 +74,7 @@ TEST(OverlayInGame, UnloadWithThePanelOpenTheButtonDownAndAnotherWindowProcedure
                           "load\n"
                           "wait-hooked 30000\n"
                           "key ctrl+F8\n"
-                          "wait-probe-screen panel panel 3000\n"
+                          "wait-probe-screen overlay overlay 3000\n"
                           "key ctrl+F8\n"
                           "wndproc-chain remove\n"
                           "unload kept\n"
@@ -83,7 +83,7 @@ TEST(OverlayInGame, UnloadWithThePanelOpenTheButtonDownAndAnotherWindowProcedure
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(run.count("otro modulo reemplazo el procedimiento de ventana del juego despues del panel"), 1u)
       << run.output;
-  const std::vector<std::string> screens = run.lines("screen probe panel");
+  const std::vector<std::string> screens = run.lines("screen probe overlay");
   ASSERT_EQ(screens.size(), 3u) << run.output;
   EXPECT_NE(screens[1].find("sig=map"), std::string::npos) << "after the unload: " << screens[1];
   EXPECT_TRUE(run.printed("scenario complete"));
@@ -93,7 +93,7 @@ TEST(OverlayInGame, UnloadWithThePanelOpenAndTheButtonDownReleasesTheModuleAndTh
   auto plugin = privatePluginCopy();
   SimRun run = runSim(std::string(kGameStart) +
                           "key ctrl+F8\n"
-                          "wait-probe-screen panel panel 3000\n"
+                          "wait-probe-screen overlay overlay 3000\n"
                           "mouse-down 300 300\n"
                           "unload\n"
                           "mouse-up\n"
@@ -101,7 +101,7 @@ TEST(OverlayInGame, UnloadWithThePanelOpenAndTheButtonDownReleasesTheModuleAndTh
                           "mouse-move 40 30\n"
                           "expect-raw-mouse moving\n"
                           "cursor-warp 900 500 moved\n"
-                          "probe-screen panel map\n",
+                          "probe-screen overlay map\n",
                       plugin->path);
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(run.count("otro modulo reemplazo"), 0u) << run.output;
