@@ -17,7 +17,7 @@ enum Swatch : int {
   VisualEven, VisualOdd, VisualBorder,
   DirectEven, DirectOdd, DirectBorder,
   White, Red,
-  BarYellow, BarCyan, BarGreen, BarMagenta, BarRed, BarBlue, BarWhite,
+  MediaTeal, MediaPurple,              // the media program's picture (sim/media_app)
   Black,
   OverlayBg, OverlayChild, OverlayFrame,  // the plugin's in-game panel
   SwatchCount
@@ -37,9 +37,7 @@ constexpr std::array<Colour, SwatchCount> kPalette = {{
     {"checker-blue", 40, 70, 255}, {"visual-blue", 18, 116, 230}, {"visual-darkblue", 10, 62, 155},
     {"visual-red", 255, 70, 40},   {"direct-pink", 255, 0, 180},  {"direct-wine", 140, 20, 60},
     {"direct-green", 0, 255, 40},  {"white", 245, 245, 245},      {"red", 255, 0, 0},
-    {"bar-yellow", 235, 235, 16},  {"bar-cyan", 16, 235, 235},    {"bar-green", 16, 235, 16},
-    {"bar-magenta", 235, 16, 235}, {"bar-red", 235, 16, 16},      {"bar-blue", 16, 16, 235},
-    {"bar-white", 235, 235, 235},  {"black", 0, 0, 0},
+    {"media-teal", 0, 140, 130},   {"media-purple", 110, 50, 160}, {"black", 0, 0, 0},
     {"overlay-bg", 6, 11, 19},     {"overlay-child", 9, 18, 29},  {"overlay-frame", 14, 27, 42},
 }};
 
@@ -72,9 +70,9 @@ std::string classify(const std::array<double, SwatchCount>& f) {
   if (sum({CheckerEven, CheckerOdd}) >= 0.5) return "checker";
   if (sum({VisualEven, VisualOdd}) >= 0.5) return "visual";
   if (sum({DirectEven, DirectOdd}) >= 0.5) return "direct";
-  int bars = 0;
-  for (auto s : {BarYellow, BarCyan, BarGreen, BarMagenta, BarRed, BarBlue, BarWhite, White}) bars += f[s] >= 0.03 ? 1 : 0;
-  if (bars >= 4 && sum({BarYellow, BarCyan, BarGreen, BarMagenta, BarRed, BarBlue, BarWhite, White, Black}) >= 0.6)
+  // The media program: teal ground, purple bars, white text and progress; black around it when
+  // the plugin letterboxes it.
+  if (f[MediaTeal] >= 0.3 && f[MediaPurple] >= 0.08 && sum({MediaTeal, MediaPurple, White, Black}) >= 0.7)
     return "media";
   if (f[MapGround] >= 0.4 && sum({MapGround, MapRoad, MapRoute, White}) >= 0.6) return "map";
   if (f[NavGround] >= 0.4 && sum({NavGround, NavRoad, White}) >= 0.6) return "navmap";
@@ -112,6 +110,7 @@ ProbeResult probeRegion(const Image& image, const Rect& region) {
       sums[2] += p[2];
       int s = nearestSwatch(p[0], p[1], p[2]);
       if (s < 0) ++other; else ++counts[s];
+      out.cells.push_back(static_cast<int8_t>(s));
       ++samples;
     }
   }
@@ -131,6 +130,13 @@ ProbeResult probeRegion(const Image& image, const Rect& region) {
     out.mix += ':' + std::to_string(ranked[i].first * 100 / samples);
   }
   return out;
+}
+
+int probeDifference(const ProbeResult& a, const ProbeResult& b) {
+  if (a.cells.size() != b.cells.size()) return 100;
+  size_t differing = 0;
+  for (size_t i = 0; i < a.cells.size(); ++i) differing += a.cells[i] != b.cells[i];
+  return a.cells.empty() ? 0 : static_cast<int>(differing * 100 / a.cells.size());
 }
 
 std::string formatProbe(const std::string& name, const Rect& r, const ProbeResult& res) {

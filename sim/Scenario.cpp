@@ -9,7 +9,7 @@ namespace zor::sim {
 namespace {
 
 // Argument kinds: i integer, s any text, r region, g signature, c channel, e event,
-// m media verb, b 0/1, k key combination.
+// m media verb, M media command name, b 0/1, k key combination.
 struct CommandForm {
   const char* name;
   const char* args;  // kinds of the required arguments, then "|" and the optional ones
@@ -27,7 +27,8 @@ constexpr CommandForm kCommandForms[] = {
     {"click", "ii", false},           {"screenshot", "s|s", false},   {"probe", "r|g", false},
     {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
     {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
-    {"print", "s", true},             {"wait-hooked", "i", false},             {"speed", "i", false},        {"expect-window", "sw", false},
+    {"print", "s", true},             {"wait-hooked", "i", false},  {"speed", "i", false},
+    {"expect-window", "sw", false},   {"wait-change", "ri", false}, {"wait-media-command", "sMii", false},
     {"raw-input", "x", false},        {"mouse-move", "nn", false},  {"expect-raw-mouse", "v", false},
     {"cursor-warp", "iiu", false},    {"wndproc-chain", "y", false}, {"probe-screen", "r|g", false},
     {"wait-probe-screen", "rgi", false}, {"wheel", "iin", false}, {"mouse-down", "ii", false},
@@ -64,9 +65,14 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
       if (a == "paused" || a == "started") return true;
       return why = "unknown event '" + a + "' (paused, started; trucks are sent with 'truck')", false;
     case 'm':
-      for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close"})
+      for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close", "reopen"})
         if (a == v) return true;
-      return why = "unknown media action '" + a + "' (open, title, hide, show, minimize, restore, close)", false;
+      return why = "unknown media action '" + a + "' (open, title, hide, show, minimize, restore, close, reopen)", false;
+    case 'M':
+      for (const char* v : {"NEXTTRACK", "PREVIOUSTRACK", "PLAY_PAUSE", "PLAY", "PAUSE", "STOP", "VOLUME_UP",
+                            "VOLUME_DOWN", "VOLUME_MUTE", "OTHER", "-"})
+        if (a == v) return true;
+      return why = "unknown media command '" + a + "' (NEXTTRACK, PREVIOUSTRACK, PLAY_PAUSE, VOLUME_UP, ...)", false;
     case 'w':
       if (a == "visible" || a == "hidden" || a == "minimized" || a == "absent") return true;
       return why = "expected visible, hidden, minimized or absent, got '" + a + "'", false;
@@ -228,7 +234,11 @@ const char* scenarioHelp() {
   channel engine|electric 0|1     set a telemetry channel (delivered at the next frame)
   event paused|started            send a game event
   truck VEHICLE_ID [BRAND NAME]   put the player in a truck (configuration event + dashboard)
-  media open ID "TITLE" | media title ID "TITLE" | media hide|show|minimize|restore|close ID
+  media open ID "TITLE" | media title ID "TITLE" | media hide|show|minimize|restore|close|reopen ID
+                                  the media program zor_media.exe, a process of its own per ID;
+                                  reopen starts it again with its last title
+  wait-media-command ID NAME N MS render until program ID has received N media commands (WM_APPCOMMAND),
+                                  the last one NAME (NEXTTRACK, PREVIOUSTRACK, PLAY_PAUSE, VOLUME_UP, ...)
   frames N | run MS               render
   cab [reload]                    load the cab (its textures go through the engine's texture queue)
   speed KMH                       driving speed of the scenery (0 = parked)
@@ -249,6 +259,7 @@ const char* scenarioHelp() {
   wait-probe REGION SIG MS        render until the region shows SIG
   probe-screen REGION [SIG]       the same, read from the screen after Present (overlays included)
   wait-probe-screen REGION SIG MS
+  wait-change REGION MS           render until at least 5% of the region's samples changed colour
   expect-window "TITLE" visible|hidden|minimized|absent
                                   a top-level window with exactly that title, as window searches see it
   expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT
@@ -257,8 +268,8 @@ const char* scenarioHelp() {
                                   two frames more (the first hooked Present adopts the device)
   print TEXT...
 Regions: tablet, dashboard, instrument, windshield, overlay (where the plugin's panel opens) or x,y,w,h.
-Signatures: map, navmap, gauge, checker, visual, direct, red, media, overlay (the plugin's panel), black,
-unknown.
+Signatures: map, navmap, gauge, checker, visual, direct, red, media (the media program), overlay (the
+plugin's panel), black, unknown.
 )";
 }
 

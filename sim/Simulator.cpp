@@ -326,6 +326,57 @@ bool Simulator::probe(const std::string& region, FrameCapture& frame, Rect& rect
   return true;
 }
 
+bool Simulator::mediaCommand(const Command& c, Failure& f) {
+  const std::vector<std::string>& a = c.args;
+  const std::string& verb = a[0];
+  const std::string& id = a[1];
+  auto it = media_.find(id);
+  if (verb == "open" || verb == "reopen") {
+    if (it != media_.end()) {
+      f = {kExitBadInput, "line " + std::to_string(c.line) + ": media program '" + id + "' is already open"};
+      return false;
+    }
+    auto known = mediaTitles_.find(id);
+    if (verb == "reopen" && known == mediaTitles_.end()) {
+      f = {kExitBadInput, "line " + std::to_string(c.line) + ": media program '" + id + "' was never opened"};
+      return false;
+    }
+    const std::wstring title = verb == "open" ? widen(a[2]) : known->second;
+    auto program = std::make_unique<MediaProgram>(id, title, mediaOpened_++);
+    std::string error;
+    if (!program->open(10000, error)) {
+      f = {kExitEnvironment, "media program '" + id + "' did not open: " + error};
+      return false;
+    }
+    say("media: " + verb + "ed '" + id + "' titled \"" + narrow(title) + "\" (process " +
+        std::to_string(program->processId()) + ")");
+    mediaTitles_[id] = title;
+    media_[id] = std::move(program);
+    return true;
+  }
+  if (it == media_.end()) {
+    f = {kExitBadInput, "line " + std::to_string(c.line) + ": no media program '" + id + "' open"};
+    return false;
+  }
+  MediaProgram& program = *it->second;
+  if (verb == "title") {
+    program.setTitle(widen(a[2]));
+    mediaTitles_[id] = widen(a[2]);
+  } else if (verb == "hide") {
+    program.show(SW_HIDE);
+  } else if (verb == "show" || verb == "restore") {
+    program.show(SW_SHOWNOACTIVATE);
+  } else if (verb == "minimize") {
+    program.show(SW_SHOWMINNOACTIVE);
+  } else if (verb == "close") {
+    bool closed = program.close(5000);
+    media_.erase(it);
+    if (!closed) return f = {kExitEnvironment, "media program '" + id + "' did not end when asked to close"}, false;
+  }
+  say("media: " + verb + " '" + id + "'" + (verb == "title" ? " -> \"" + a[2] + "\"" : ""));
+  return true;
+}
+
 bool Simulator::waitKeyState(int vk, bool down, DWORD timeoutMs, Failure& f) {
   unsigned long long end = uptimeMs() + timeoutMs;
   for (;;) {
@@ -488,7 +539,7 @@ bool Simulator::sceneCheck(Failure& f) {
   bool patched = textureQueueEntryPatched(&entry);
   say("scene-check queue-entry: " + entry + (patched ? " (patched: the function is hooked)" : " (as built: not hooked)"));
   // The window the plugin takes for the game's: the first visible, unowned top-level window of
-  // this process with a client area of at least 320 x 200. Media windows are owned, so never.
+  // this process with a client area of at least 320 x 200. Media programs are other processes.
   struct Finder {
     DWORD pid;
     HWND found = nullptr;
@@ -509,7 +560,7 @@ bool Simulator::sceneCheck(Failure& f) {
   report(finder.found == cab_.window(),
          std::string("game-window: the first visible, unowned window of at least 320x200 of this process is ") +
              (finder.found == cab_.window() ? "the cab's" : finder.found ? "ANOTHER window" : "missing") + " (" +
-             std::to_string(media_.size()) + " media window(s) open)");
+             std::to_string(media_.size()) + " media program(s) open)");
   if (!cab_.cabLoaded()) {
     report(false, "cab: not loaded (use 'cab' first)");
     f = {kExitExpectation, "scene-check failed"};
@@ -644,38 +695,26 @@ bool Simulator::execute(const Command& c, Failure& f) {
   } else if (n == "truck") {
     return setTruck(a, f);
   } else if (n == "media") {
-    const std::string& verb = a[0];
-    const std::string& id = a[1];
-    auto it = media_.find(id);
-    if (verb == "open") {
-      if (it != media_.end()) {
-        f = {kExitBadInput, "line " + std::to_string(c.line) + ": media window '" + id + "' is already open"};
-        return false;
+    return mediaCommand(c, f);
+  } else if (n == "wait-media-command") {
+    auto it = media_.find(a[0]);
+    if (it == media_.end()) return f = {kExitBadInput, "line " + std::to_string(c.line) + ": no media program '" + a[0] + "'"}, false;
+    const unsigned want = static_cast<unsigned>(number(2));
+    unsigned long long begin = uptimeMs(), end = begin + number(3);
+    for (;;) {
+      unsigned count = it->second->commandCount();
+      const char* last = mediaCommandName(it->second->lastCommand());
+      if (count == want && a[1] == last) {
+        say("wait-media-command: '" + a[0] + "' received " + std::to_string(count) + " command(s), the last " + last +
+            " (after " + std::to_string(uptimeMs() - begin) + " ms)");
+        break;
       }
-      auto w = std::make_unique<MediaWindow>(id, widen(a[2]), mediaOpened_++);
-      if (!w->open(5000)) {
-        f = {kExitEnvironment, "media window '" + id + "' did not open"};
-        return false;
+      if (uptimeMs() > end) {
+        return expect(false, "media program '" + a[0] + "' received " + std::to_string(count) +
+                                 " command(s), the last " + last + "; expected " + a[2] + ", the last " + a[1]);
       }
-      media_[id] = std::move(w);
-      say("media: opened '" + id + "' titled \"" + a[2] + "\"");
-      return true;
+      if (!renderOne(nullptr, nullptr, f)) return false;
     }
-    if (it == media_.end()) {
-      f = {kExitBadInput, "line " + std::to_string(c.line) + ": no media window '" + id + "'"};
-      return false;
-    }
-    if (verb == "title") it->second->setTitle(widen(a[2]));
-    else if (verb == "hide") it->second->show(SW_HIDE);
-    else if (verb == "show") it->second->show(SW_SHOWNOACTIVATE);
-    else if (verb == "minimize") it->second->show(SW_SHOWMINNOACTIVE);
-    else if (verb == "restore") it->second->show(SW_SHOWNOACTIVATE);
-    else if (verb == "close") {
-      bool closed = it->second->close(5000);
-      media_.erase(it);
-      if (!closed) return f = {kExitEnvironment, "media window '" + id + "' did not close"}, false;
-    }
-    say("media: " + verb + " '" + id + "'" + (verb == "title" ? " -> \"" + a[2] + "\"" : ""));
   } else if (n == "frames") {
     return renderFrames(number(0), f);
   } else if (n == "run") {
@@ -722,6 +761,25 @@ bool Simulator::execute(const Command& c, Failure& f) {
       if (uptimeMs() > end) {
         say(formatProbe(a[0], rect, r));
         return expect(false, "probe " + a[0] + " did not show " + a[1] + " within " + a[2] + " ms");
+      }
+    }
+  } else if (n == "wait-change") {
+    FrameCapture frame;
+    Rect rect;
+    ProbeResult first, r;
+    if (!probe(a[0], frame, rect, first, f)) return false;
+    unsigned long long begin = uptimeMs(), end = begin + number(1);
+    for (;;) {
+      if (!probe(a[0], frame, rect, r, f)) return false;
+      const int moved = probeDifference(first, r);
+      if (moved >= 5) {
+        say(formatProbe(a[0], rect, r) + " (" + std::to_string(moved) + "% of the samples changed after " +
+            std::to_string(uptimeMs() - begin) + " ms)");
+        break;
+      }
+      if (uptimeMs() > end) {
+        say(formatProbe(a[0], rect, r));
+        return expect(false, "probe " + a[0] + " did not change within " + a[1] + " ms");
       }
     }
   } else if (n == "expect-log") {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Cab.h"
-#include "MediaWindow.h"
+#include "MediaProgram.h"
 #include "Scenario.h"
 
 namespace zor::sim {
@@ -65,7 +65,10 @@ class Simulator {
 
   Options options_;
   Cab cab_;
-  std::map<std::string, std::unique_ptr<MediaWindow>> media_;
+  bool mediaCommand(const Command& c, Failure& f);
+
+  std::map<std::string, std::unique_ptr<MediaProgram>> media_;
+  std::map<std::string, std::wstring> mediaTitles_;  // the last title of every program opened
   int mediaOpened_ = 0;
   int fps_ = 60;
   unsigned long long lastFrameMs_ = 0;
