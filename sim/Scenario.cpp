@@ -28,6 +28,7 @@ constexpr CommandForm kCommandForms[] = {
     {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
     {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
     {"print", "s", true},             {"wait-hooked", "i", false},  {"speed", "i", false},
+    {"expect-patched", "sb", false},
     {"expect-window", "sw", false},   {"wait-change", "ri", false}, {"wait-media-command", "sMii", false},
     {"raw-input", "x", false},        {"mouse-move", "nn", false},  {"expect-raw-mouse", "v", false},
     {"cursor-warp", "iiu", false},    {"wndproc-chain", "y", false}, {"probe-screen", "r|g", false},
@@ -53,7 +54,7 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
     case 'r': {
       Rect r;
       if (isNamedRegion(a) || parseRectText(a, r)) return true;
-      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield, overlay or x,y,w,h)", false;
+      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield, panel, overlay or x,y,w,h)", false;
     }
     case 'g':
       if (isProbeSignature(a)) return true;
@@ -111,7 +112,8 @@ bool parseInt(std::string_view t, long long& v) {
 }
 
 bool isNamedRegion(std::string_view n) {
-  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield" || n == "overlay";
+  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield" || n == "panel" ||
+         n == "overlay";
 }
 
 bool parseRectText(std::string_view t, Rect& r) {
@@ -266,10 +268,13 @@ const char* scenarioHelp() {
   scene-check                     check the scene against what the plugin looks for
   wait-hooked MS                  render until a plugin has hooked the swap chain's Present, then
                                   two frames more (the first hooked Present adopts the device)
+  expect-patched Present|DrawIndexed 0|1
+                                  the game's method is patched by a hook (1) or as it was made (0)
   print TEXT...
-Regions: tablet, dashboard, instrument, windshield, overlay (where the plugin's panel opens) or x,y,w,h.
-Signatures: map, navmap, gauge, checker, visual, direct, red, media (the media program), overlay (the
-plugin's panel), black, unknown.
+Regions: tablet, dashboard, instrument, windshield, panel (the plain dashboard body), overlay (where
+the plugin's panel opens) or x,y,w,h.
+Signatures: map, navmap, gauge, panel, checker, visual, direct, red, media (the media program), overlay
+(the plugin's panel), black, unknown.
 )";
 }
 

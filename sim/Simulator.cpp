@@ -797,6 +797,13 @@ bool Simulator::execute(const Command& c, Failure& f) {
     for (int i = 0; i < 2; ++i)
       if (!renderOne(nullptr, nullptr, f)) return false;
     say("wait-hooked: Present hooked after " + std::to_string(uptimeMs() - begin) + " ms");
+  } else if (n == "expect-patched") {
+    if (a[0] != "Present" && a[0] != "DrawIndexed")
+      return f = {kExitBadInput, "line " + std::to_string(c.line) + ": expect-patched takes Present or DrawIndexed"}, false;
+    const bool wanted = a[1] == "1" || a[1] == "on";
+    const bool patched = a[0] == "Present" ? cab_.presentPatched() : cab_.drawIndexedPatched();
+    if (!expect(patched == wanted, a[0] + (patched ? " is patched" : " is not patched"))) return false;
+    say("expect-patched: " + a[0] + (patched ? " patched" : " as made"));
   } else if (n == "wait-log") {
     unsigned long long end = uptimeMs() + number(1);
     while (!sdk.logContains(a[0])) {
@@ -957,6 +964,83 @@ int Simulator::runBenchmark() {
                 "with it; ratio %.3f",
                 options_.width, options_.height, options_.benchRounds, options_.benchFrames, m0, m1, m0 > 0 ? m1 / m0 : 0.0);
   say(line);
+  return finish(kExitOk, {});
+}
+
+int Simulator::runTargetBenchmark() {
+  Failure f{kExitOk, {}};
+  armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 40000 + 60000);
+  if (!start(f)) return finish(f.code, f.message);
+  fps_ = 0;
+  std::string error;
+  if (!cab_.loadCab(error)) return finish(kExitEnvironment, error);
+  const TruckModel& w900 = defaultTruck();
+  if (!cab_.setTruck(w900, error)) return finish(kExitEnvironment, error);
+  auto& sdk = SdkHost::instance();
+  sdk.setTruck(TruckConfig{w900.vehicleId, w900.brandId, w900.name});
+  sdk.setChannel("truck.engine.enabled", true);
+  sdk.setChannel("truck.electric.enabled", true);
+  sdk.setPaused(false);
+  cab_.setSpeed(80);
+  // The target the plugin restores when it adopts the device: [gps_output] mode beside the DLL.
+  const std::wstring folder = folderOf(options_.pluginPath) + L"\\ZOR";
+  const std::wstring ini = folder + L"\\ZorTabcastPlugin.ini";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  // One load with the target given; false with f set on failure.
+  auto measure = [&](const wchar_t* mode, double& perFrame, bool& hooked) {
+    if (!WritePrivateProfileStringW(L"gps_output", L"mode", mode, ini.c_str())) {
+      f = {kExitEnvironment, "cannot write " + narrow(ini)};
+      return false;
+    }
+    if (!loadPlugin(f)) return false;
+    // Until the plugin has hooked Present and adopted the device (a few frames later the
+    // dashboard target has its resource and DrawIndexed hooked), at most 30 s.
+    const bool dashboard = mode[0] == L'1';
+    for (unsigned long long end = uptimeMs() + 30000;;) {
+      if (dashboard ? cab_.drawIndexedPatched() : cab_.presentPatched()) break;
+      if (uptimeMs() > end) break;
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    }
+    if (!renderFrames(10, f)) return false;
+    hooked = cab_.drawIndexedPatched();
+    auto t0 = std::chrono::steady_clock::now();
+    if (!renderFrames(static_cast<unsigned long long>(options_.benchFrames), f)) return false;
+    perFrame = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / options_.benchFrames;
+    return unloadPlugin(f);
+  };
+  if (!renderFrames(20, f)) return finish(f.code, f.message);  // warm-up
+  std::vector<double> tablet, dashboard;
+  bool tabletHooked = false, dashboardHooked = true;
+  for (int round = 0; round < options_.benchRounds; ++round) {
+    double a = 0, b = 0;
+    bool ha = false, hb = false;
+    if (!measure(L"0", a, ha) || !measure(L"1", b, hb)) break;
+    tablet.push_back(a);
+    dashboard.push_back(b);
+    tabletHooked = tabletHooked || ha;
+    dashboardHooked = dashboardHooked && hb;
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "bench round %d: %.2f ms/frame tablet target (DrawIndexed %s), %.2f ms/frame dashboard target (DrawIndexed %s)",
+                  round + 1, a, ha ? "hooked" : "not hooked", b, hb ? "hooked" : "not hooked");
+    say(line);
+  }
+  WritePrivateProfileStringW(L"gps_output", L"mode", nullptr, ini.c_str());
+  if (f.code != kExitOk) return finish(f.code, f.message);
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  };
+  double m0 = median(tablet), m1 = median(dashboard);
+  char line[320];
+  std::snprintf(line, sizeof line,
+                "sim_target: cab scene %dx%d, %s, %d rounds of %d frames: median %.2f ms/frame with the tablet target "
+                "(DrawIndexed %s), %.2f ms with the dashboard target (DrawIndexed %s); ratio %.3f",
+                options_.width, options_.height, w900.vehicleId, options_.benchRounds, options_.benchFrames, m0,
+                tabletHooked ? "HOOKED" : "never hooked", m1, dashboardHooked ? "hooked" : "NOT ALWAYS HOOKED",
+                m0 > 0 ? m1 / m0 : 0.0);
+  say(line);
+  if (tabletHooked || !dashboardHooked) return finish(kExitExpectation, "DrawIndexed hooked with the wrong target");
   return finish(kExitOk, {});
 }
 
