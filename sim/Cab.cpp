@@ -439,7 +439,13 @@ bool Cab::makeDashboardTextures(std::string& error) {
 
 bool Cab::pumpMessages() {
   MSG msg;
-  rawMouse().readBuffer();
+  if (rawMouse().mode() == RawMode::Buffer) {
+    // Wine turns the X server's input into messages while a message call looks at the queue:
+    // look first, so the records are waiting when the buffer is read, before the loop below
+    // takes their WM_INPUT messages away.
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    rawMouse().readBuffer();
+  }
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_INPUT) rawMouse().onInputMessage(msg);
     TranslateMessage(&msg);

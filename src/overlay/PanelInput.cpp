@@ -1,9 +1,17 @@
 #include "overlay/PanelInput.h"
 
+#include "media/MediaControls.h"
+
 namespace zor::overlay {
 
-bool handleShortcut(UINT, WPARAM, LPARAM) noexcept { return false; }
+bool handleShortcut(UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  try {
+    return handleMediaShortcut(message, wParam, lParam) == ShortcutResult::Consumed;
+  } catch (...) {
+    return false;
+  }
+}
 
-void forgetShortcutKeys() noexcept {}
+void forgetShortcutKeys() noexcept { clearConsumedKeys(); }
 
 }  // namespace zor::overlay

@@ -436,7 +436,7 @@ TEST_F(PresentPipeline, DrawIndexedIsHookedFromTheNextPresentOnlyWhileTheDashboa
   EXPECT_TRUE(hooks.allCalls().empty());
 
   core.onStartedEvent();
-  PlaybackRequests::instance().requestStart("YouTube", 1280, 720, 30);
+  PanelState::instance().requestStart("YouTube", 1280, 720, 30);
   frame();  // playback starts after the switch of this frame
   EXPECT_TRUE(hooks.allCalls().empty());
   frame();
