@@ -11,7 +11,9 @@ add_library(zor_imgui STATIC
   ${_imgui}/imgui.cpp ${_imgui}/imgui_draw.cpp ${_imgui}/imgui_tables.cpp ${_imgui}/imgui_widgets.cpp
   ${_imgui}/backends/imgui_impl_win32.cpp ${_imgui}/backends/imgui_impl_dx11.cpp)
 target_include_directories(zor_imgui SYSTEM PUBLIC ${_imgui} ${_imgui}/backends)
-target_compile_definitions(zor_imgui PUBLIC IMGUI_DISABLE_OBSOLETE_FUNCTIONS)
+# No gamepad: the panel is used with the mouse, and the Win32 backend would otherwise load XInput
+# into the game only to free it again at shut-down, while XInput's own thread may still run.
+target_compile_definitions(zor_imgui PUBLIC IMGUI_DISABLE_OBSOLETE_FUNCTIONS IMGUI_IMPL_WIN32_DISABLE_GAMEPAD)
 target_link_libraries(zor_imgui PUBLIC d3d11 d3dcompiler dxgi dwmapi gdi32 user32 imm32)
 
 # Zydis with Zycore, static, decoder only is all the hook engine needs but the defaults are kept.

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "Console.h"
+#include "RawMouse.h"
 #include "Shaders.h"
 #include "TextureQueue.h"
 
@@ -438,7 +439,15 @@ bool Cab::makeDashboardTextures(std::string& error) {
 
 bool Cab::pumpMessages() {
   MSG msg;
+  if (rawMouse().mode() == RawMode::Buffer) {
+    // Wine turns the X server's input into messages while a message call looks at the queue:
+    // look first, so the records are waiting when the buffer is read, before the loop below
+    // takes their WM_INPUT messages away.
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    rawMouse().readBuffer();
+  }
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_INPUT) rawMouse().onInputMessage(msg);
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
@@ -563,6 +572,11 @@ bool Cab::regionRect(const std::string& name, Rect& out) const {
                      : name == "windshield" ? &kWindshield
                      : name == "panel"      ? &kPlainPanel
                                             : nullptr;
+  if (name == "overlay") {
+    // Where the plugin's panel opens (24, 24; 660 x 560), inside its border.
+    out = Rect{32, 32, 644, 544};
+    return true;
+  }
   if (!r) return false;
   int left = static_cast<int>((r->x0 + 1) / 2 * width_), right = static_cast<int>((r->x1 + 1) / 2 * width_);
   int top = static_cast<int>((1 - r->y1) / 2 * height_), bottom = static_cast<int>((1 - r->y0) / 2 * height_);

@@ -20,6 +20,7 @@ enum Swatch : int {
   White, Red,
   MediaTeal, MediaPurple,              // the media program's picture (sim/media_app)
   Black,
+  OverlayBg, OverlayChild, OverlayFrame,  // the plugin's in-game panel
   SwatchCount
 };
 
@@ -38,10 +39,11 @@ constexpr std::array<Colour, SwatchCount> kPalette = {{
     {"visual-red", 255, 70, 40},   {"direct-pink", 255, 0, 180},  {"direct-wine", 140, 20, 60},
     {"direct-green", 0, 255, 40},  {"white", 245, 245, 245},      {"red", 255, 0, 0},
     {"media-teal", 0, 140, 130},   {"media-purple", 110, 50, 160}, {"black", 0, 0, 0},
+    {"overlay-bg", 6, 11, 19},     {"overlay-child", 9, 18, 29},  {"overlay-frame", 14, 27, 42},
 }};
 
-constexpr const char* kSignatures[] = {"map",    "navmap", "gauge", "panel",   "checker", "visual",
-                                       "direct", "red",    "media", "black", "unknown"};
+constexpr const char* kSignatures[] = {"map",   "navmap", "gauge",   "panel", "checker", "visual",
+                                       "direct", "red",   "media", "overlay", "black", "unknown"};
 
 int nearestSwatch(int r, int g, int b) {
   int best = -1;
@@ -76,6 +78,7 @@ std::string classify(const std::array<double, SwatchCount>& f, double panel) {
   };
   if (f[Red] >= 0.8) return "red";
   if (f[Black] >= 0.8) return "black";
+  if (sum({OverlayBg, OverlayChild, OverlayFrame}) >= 0.5) return "overlay";
   if (sum({CheckerEven, CheckerOdd}) >= 0.5) return "checker";
   if (sum({VisualEven, VisualOdd}) >= 0.5) return "visual";
   if (sum({DirectEven, DirectOdd}) >= 0.5) return "direct";
@@ -97,7 +100,7 @@ bool isProbeSignature(std::string_view name) {
 }
 
 const char* probeSignatureList() {
-  return "map, navmap, gauge, panel, checker, visual, direct, red, media, black, unknown";
+  return "map, navmap, gauge, panel, checker, visual, direct, red, media, overlay, black, unknown";
 }
 
 bool rectInside(const Rect& r, int width, int height) {

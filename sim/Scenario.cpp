@@ -19,7 +19,7 @@ struct CommandForm {
 constexpr CommandForm kCommandForms[] = {
     {"timeout", "i", false},          {"fps", "i", false},          {"plugin", "s", false},
     {"ini", "ssss", false},           {"load", "", false},          {"init", "", false},
-    {"shutdown", "", false},          {"unload", "", false},        {"reload", "", false},
+    {"shutdown", "", false},          {"unload", "|z", false},        {"reload", "", false},
     {"cycle-init", "i|i", false},     {"cycle-reload", "i|i", false}, {"registrations", "", false},
     {"expect-registrations", "s", true}, {"channel", "cb", false},  {"event", "e", false},
     {"truck", "s|ss", false},         {"media", "ms|s", false},     {"frames", "i", false},
@@ -27,10 +27,14 @@ constexpr CommandForm kCommandForms[] = {
     {"click", "ii", false},           {"screenshot", "s|s", false},   {"probe", "r|g", false},
     {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
     {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
-    {"print", "s", true},             {"wait-hooked", "i", false},  {"expect-patched", "sb", false},
-    {"speed", "i", false},            {"expect-window", "sw", false}, {"wait-change", "ri", false},
-    {"wait-media-command", "sMii", false}, {"expect-still", "ri", false}, {"playback", "p|si", false},
-    {"wait-new-log", "si", false},
+    {"print", "s", true},             {"wait-hooked", "i", false},  {"speed", "i", false},
+    {"expect-patched", "sb", false},
+    {"expect-window", "sw", false},   {"wait-change", "ri", false}, {"wait-media-command", "sMii", false},
+    {"raw-input", "x", false},        {"mouse-move", "nn", false},  {"expect-raw-mouse", "v", false},
+    {"cursor-warp", "iiu", false},    {"wndproc-chain", "y", false}, {"probe-screen", "r|g", false},
+    {"wait-probe-screen", "rgi", false}, {"wheel", "iin", false}, {"mouse-down", "ii", false},
+    {"mouse-up", "", false},
+    {"expect-still", "ri", false},   {"playback", "p|si", false},  {"wait-new-log", "si", false},
 };
 
 const CommandForm* findCommandForm(std::string_view name) {
@@ -51,7 +55,7 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
     case 'r': {
       Rect r;
       if (isNamedRegion(a) || parseRectText(a, r)) return true;
-      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield, panel or x,y,w,h)", false;
+      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield, panel, overlay or x,y,w,h)", false;
     }
     case 'g':
       if (isProbeSignature(a)) return true;
@@ -80,6 +84,24 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
     case 'k':
       if (a.empty()) return why = "empty key", false;
       return true;
+    case 'n':
+      if (!parseInt(a, v) || v < -100000 || v > 100000) return why = "expected a number, got '" + a + "'", false;
+      return true;
+    case 'x':
+      if (a == "data" || a == "buffer" || a == "off") return true;
+      return why = "expected data, buffer or off, got '" + a + "'", false;
+    case 'v':
+      if (a == "moving" || a == "still") return true;
+      return why = "expected moving or still, got '" + a + "'", false;
+    case 'u':
+      if (a == "moved" || a == "kept") return true;
+      return why = "expected moved or kept, got '" + a + "'", false;
+    case 'y':
+      if (a == "add" || a == "remove") return true;
+      return why = "expected add or remove, got '" + a + "'", false;
+    case 'z':
+      if (a == "kept") return true;
+      return why = "expected nothing or kept, got '" + a + "'", false;
     default:
       return !a.empty() || (why = "empty argument", false);
   }
@@ -94,7 +116,8 @@ bool parseInt(std::string_view t, long long& v) {
 }
 
 bool isNamedRegion(std::string_view n) {
-  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield" || n == "panel";
+  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield" || n == "panel" ||
+         n == "overlay";
 }
 
 bool parseRectText(std::string_view t, Rect& r) {
@@ -215,8 +238,9 @@ const char* scenarioHelp() {
   fps N                           frame pacing (0 = as fast as possible; default 60)
   plugin PATH                     plugin DLL to use (the command line's --plugin wins)
   ini FILE SECTION KEY VALUE      write a setting into the plugin's ZOR folder (use before load)
-  load | init | shutdown | unload | reload
-                                  load = LoadLibrary + init; unload = shutdown + FreeLibrary
+  load | init | shutdown | unload [kept] | reload
+                                  load = LoadLibrary + init; unload = shutdown + FreeLibrary (with
+                                  'kept' the plugin is expected to keep its module loaded)
   cycle-init N [FRAMES]           N x (shutdown, FRAMES frames, init, FRAMES frames)
   cycle-reload N [FRAMES]         N x (unload, FRAMES frames, load, FRAMES frames)
   registrations                   print what the plugin registered
@@ -234,10 +258,21 @@ const char* scenarioHelp() {
   speed KMH                       driving speed of the scenery (0 = parked)
   key COMBO                       real X key press through xdotool, e.g. ctrl+F8
   click X Y                       real X click at client coordinates
+  wheel X Y N                     real X mouse wheel at client coordinates, N notches (< 0: down)
+  mouse-down X Y | mouse-up       real X left button held down at client coordinates, and released
+  mouse-move DX DY                real X mouse movement, relative
+  raw-input data|buffer|off       read the mouse's raw input: GetRawInputData for each WM_INPUT
+                                  the loop takes, or GetRawInputBuffer once a frame
+  expect-raw-mouse moving|still   what the raw mouse records read since the last check report:
+                                  movement or buttons, or records without either
+  cursor-warp X Y moved|kept      SetCursorPos to client coordinates; expect the cursor there or not
+  wndproc-chain add|remove        another module's window procedure on top of the game window's
   screenshot FILE.png [screen]    the next frame, read back before Present; with 'screen', the
                                   window as it is on the screen after Present (overlays included)
   probe REGION [SIG]              print what a region shows; with SIG it must show that
   wait-probe REGION SIG MS        render until the region shows SIG
+  probe-screen REGION [SIG]       the same, read from the screen after Present (overlays included)
+  wait-probe-screen REGION SIG MS
   wait-change REGION MS           render until at least 5% of the region's samples changed colour
   expect-still REGION MS          render for MS; the region's picture must not move meanwhile
   playback start "KEYWORD" [FPS] | playback restore
@@ -253,8 +288,10 @@ const char* scenarioHelp() {
   expect-patched Present|DrawIndexed 0|1
                                   the game's method is patched by a hook (1) or as it was made (0)
   print TEXT...
-Regions: tablet, dashboard, instrument, windshield, panel (the plain dashboard body) or x,y,w,h.
-Signatures: map, navmap, gauge, panel, checker, visual, direct, red, media (the media program), black, unknown.
+Regions: tablet, dashboard, instrument, windshield, panel (the plain dashboard body), overlay (where
+the plugin's panel opens) or x,y,w,h.
+Signatures: map, navmap, gauge, panel, checker, visual, direct, red, media (the media program), overlay
+(the plugin's panel), black, unknown.
 )";
 }
 

@@ -141,7 +141,7 @@ void SdkHost::shutdown() {
   say("sdk: scs_telemetry_shutdown returned");
 }
 
-bool SdkHost::unload(std::string& error) {
+bool SdkHost::unload(std::string& error, bool expectKept) {
   if (!module_) return true;
   shutdown();
   std::wstring path = path_;
@@ -154,7 +154,13 @@ bool SdkHost::unload(std::string& error) {
     registrations_.clear();
   }
   HMODULE still = nullptr;
-  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, path.c_str(), &still) && still) {
+  const bool mapped = GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, path.c_str(), &still) && still;
+  if (expectKept) {
+    if (!mapped) return error = "the plugin module was expected to stay loaded, but FreeLibrary unmapped it", false;
+    say("sdk: plugin shut down; its module stays loaded, as expected");
+    return true;
+  }
+  if (mapped) {
     return error = "the plugin module is still mapped after FreeLibrary (a reference is held)", false;
   }
   say("sdk: plugin unloaded (module released)");

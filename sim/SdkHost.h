@@ -47,8 +47,9 @@ class SdkHost {
   // Calls scs_telemetry_init; false (with the result in `error`) when it did not return 0.
   bool init(std::string& error);
   void shutdown();
-  // shutdown (when initialised) and FreeLibrary; false when the module stays mapped.
-  bool unload(std::string& error);
+  // shutdown (when initialised) and FreeLibrary; false when the module stays mapped, or with
+  // expectKept (the plugin was expected to keep its module loaded) when it does not.
+  bool unload(std::string& error, bool expectKept = false);
   bool loaded() const { return module_ != nullptr; }
   bool initialised() const { return initialised_; }
   const std::wstring& pluginPath() const { return path_; }

@@ -18,8 +18,10 @@
 #include "Console.h"
 #include "Input.h"
 #include "Png.h"
+#include "RawMouse.h"
 #include "SdkHost.h"
 #include "TextureQueue.h"
+#include "WndProcChain.h"
 
 namespace zor::sim {
 
@@ -219,6 +221,11 @@ bool Simulator::start(Failure& f) {
 
 int Simulator::finish(int code, const std::string& message) {
   if (code != kExitOk) say(std::string("FAILED (") + kFailureNames[code] + "): " + message);
+  if (GetAsyncKeyState(VK_LBUTTON) & 0x8000) {
+    // A scenario that stopped with the button held must not leave it down on the display.
+    std::string error;
+    runXdotool("mouseup 1", error);
+  }
   for (auto& [id, w] : media_) w->close(3000);
   media_.clear();
   if (SdkHost::instance().loaded()) {
@@ -295,9 +302,9 @@ bool Simulator::loadPlugin(Failure& f) {
   return true;
 }
 
-bool Simulator::unloadPlugin(Failure& f) {
+bool Simulator::unloadPlugin(Failure& f, bool expectKept) {
   std::string error;
-  if (!SdkHost::instance().unload(error)) {
+  if (!SdkHost::instance().unload(error, expectKept)) {
     f = {kExitPlugin, error};
     return false;
   }
@@ -452,6 +459,42 @@ bool Simulator::click(int x, int y, Failure& f) {
   if (!waitKeyState(VK_LBUTTON, false, 3000, f)) return false;
   say("click: " + std::to_string(x) + "," + std::to_string(y));
   return renderFrames(2, f);
+}
+
+bool Simulator::xdotoolAt(int x, int y, const std::string& action, Failure& f) {
+  unsigned long long xid = xWindowOf(cab_.window());
+  if (!xid) {
+    f = {kExitEnvironment, "the game window has no X window id"};
+    return false;
+  }
+  std::string error;
+  if (!runXdotool("mousemove --window " + std::to_string(xid) + " " + std::to_string(x) + " " + std::to_string(y) +
+                      (action.empty() ? "" : " " + action),
+                  error)) {
+    f = {kExitEnvironment, error};
+    return false;
+  }
+  return renderFor(300, f);
+}
+
+bool Simulator::probeScreen(const std::string& region, Rect& rect, ProbeResult& result, Failure& f) {
+  if (!cab_.regionRect(region, rect) && !parseRectText(region, rect)) {
+    f = {kExitBadInput, "unknown region '" + region + "'"};
+    return false;
+  }
+  if (!rectInside(rect, cab_.width(), cab_.height())) {
+    f = {kExitBadInput, "probe region " + region + " lies outside the " + std::to_string(cab_.width()) + "x" +
+                            std::to_string(cab_.height()) + " frame"};
+    return false;
+  }
+  FrameCapture frame;
+  if (!renderOne(nullptr, nullptr, f)) return false;
+  if (!captureScreen(cab_.window(), frame) || !rectInside(rect, frame.width, frame.height)) {
+    f = {kExitEnvironment, "reading the screen failed"};
+    return false;
+  }
+  result = probeRegion(frame.image(), rect);
+  return true;
 }
 
 bool Simulator::setTruck(const std::vector<std::string>& args, Failure& f) {
@@ -609,7 +652,7 @@ bool Simulator::execute(const Command& c, Failure& f) {
   } else if (n == "shutdown") {
     sdk.shutdown();
   } else if (n == "unload") {
-    return unloadPlugin(f);
+    return unloadPlugin(f, !a.empty());
   } else if (n == "reload") {
     return unloadPlugin(f) && loadPlugin(f);
   } else if (n == "cycle-init" || n == "cycle-reload") {
@@ -823,6 +866,79 @@ bool Simulator::execute(const Command& c, Failure& f) {
     }
     if (!expect(state == a[1], "window \"" + a[0] + "\" is " + state + ", expected " + a[1])) return false;
     say("expect-window: \"" + a[0] + "\" is " + state);
+  } else if (n == "probe-screen" || n == "wait-probe-screen") {
+    const bool wait = n == "wait-probe-screen";
+    unsigned long long begin = uptimeMs(), end = begin + (wait ? number(2) : 0);
+    for (;;) {
+      Rect rect;
+      ProbeResult r;
+      if (!probeScreen(a[0], rect, r, f)) return false;
+      const bool matches = a.size() > 1 && r.signature == a[1];
+      if (!wait || matches) {
+        say("screen " + formatProbe(a[0], rect, r) + (wait ? " (after " + std::to_string(uptimeMs() - begin) + " ms)" : ""));
+        if (a.size() > 1 && !expect(matches, "the screen's " + a[0] + " shows " + r.signature + ", expected " + a[1]))
+          return false;
+        break;
+      }
+      if (uptimeMs() > end) {
+        say("screen " + formatProbe(a[0], rect, r));
+        return expect(false, "the screen's " + a[0] + " did not show " + a[1] + " within " + a[2] + " ms");
+      }
+    }
+  } else if (n == "raw-input") {
+    std::string error;
+    RawMode mode = a[0] == "data" ? RawMode::Data : a[0] == "buffer" ? RawMode::Buffer : RawMode::Off;
+    if (!rawMouse().enable(cab_.window(), mode, error)) return f = {kExitEnvironment, error}, false;
+    say("raw-input: " + a[0]);
+  } else if (n == "mouse-move") {
+    std::string error;
+    if (!runXdotool("mousemove_relative -- " + a[0] + " " + a[1], error)) return f = {kExitEnvironment, error}, false;
+    if (!renderFor(300, f)) return false;
+    say("mouse-move: " + a[0] + "," + a[1]);
+  } else if (n == "wheel") {
+    long long notches = 0;
+    parseInt(a[2], notches);
+    const std::string button = notches < 0 ? "5" : "4";
+    const long long count = notches < 0 ? -notches : notches;
+    if (count > 0 && !xdotoolAt(static_cast<int>(number(0)), static_cast<int>(number(1)),
+                                "click --repeat " + std::to_string(count) + " --delay 30 " + button, f))
+      return false;
+    if (!renderFor(200 + 30 * count, f)) return false;
+    say("wheel: " + a[2] + " at " + a[0] + "," + a[1]);
+  } else if (n == "mouse-down") {
+    if (!xdotoolAt(static_cast<int>(number(0)), static_cast<int>(number(1)), "mousedown 1", f)) return false;
+    if (!waitKeyState(VK_LBUTTON, true, 3000, f)) return false;
+    say("mouse-down: " + a[0] + "," + a[1]);
+  } else if (n == "mouse-up") {
+    std::string error;
+    if (!runXdotool("mouseup 1", error)) return f = {kExitEnvironment, error}, false;
+    if (!waitKeyState(VK_LBUTTON, false, 3000, f)) return false;
+    say("mouse-up");
+  } else if (n == "expect-raw-mouse") {
+    if (!renderFrames(5, f)) return false;
+    RawTotals t = rawMouse().take();
+    const bool moving = t.motion != 0 || t.buttonRecords != 0;
+    const bool good = a[0] == "moving" ? moving : (t.records > 0 && !moving);
+    if (!expect(good, "raw mouse: " + describe(t) + ", expected " + a[0])) return false;
+    say("expect-raw-mouse: " + a[0] + " (" + describe(t) + ")");
+  } else if (n == "cursor-warp") {
+    POINT target{static_cast<LONG>(number(0)), static_cast<LONG>(number(1))};
+    ClientToScreen(cab_.window(), &target);
+    POINT before{}, after{};
+    GetCursorPos(&before);
+    SetCursorPos(target.x, target.y);
+    if (!renderFrames(2, f)) return false;
+    GetCursorPos(&after);
+    const bool moved = after.x == target.x && after.y == target.y && (before.x != target.x || before.y != target.y);
+    const std::string what = "SetCursorPos to " + a[0] + "," + a[1] + ": the cursor " + (moved ? "moved" : "stayed") +
+                             " (screen " + std::to_string(after.x) + "," + std::to_string(after.y) + ")";
+    if (!expect(moved == (a[2] == "moved"), what + ", expected " + a[2])) return false;
+    say("cursor-warp: " + what);
+  } else if (n == "wndproc-chain") {
+    const bool add = a[0] == "add";
+    const bool done = add ? addChainedWndProc(cab_.window()) : removeChainedWndProc(cab_.window());
+    if (!done) return f = {kExitBadInput, "line " + std::to_string(c.line) + ": wndproc-chain " + a[0] + " not possible now"}, false;
+    say(std::string("wndproc-chain: another window procedure ") + (add ? "put on top of the game window's" : "removed"));
   } else if (n == "print") {
     std::string s;
     for (const auto& w : a) s += (s.empty() ? "" : " ") + w;

@@ -56,10 +56,12 @@ class Simulator {
   bool renderFor(unsigned long long ms, Failure& f);
   bool renderOne(FrameCapture* capture, std::vector<DrawRecord>* trace, Failure& f);
   bool loadPlugin(Failure& f);
-  bool unloadPlugin(Failure& f);
+  bool unloadPlugin(Failure& f, bool expectKept = false);
   bool probe(const std::string& region, FrameCapture& frame, Rect& rect, ProbeResult& result, Failure& f);
   bool pressKeys(const std::string& combo, Failure& f);
   bool click(int x, int y, Failure& f);
+  bool xdotoolAt(int x, int y, const std::string& action, Failure& f);
+  bool probeScreen(const std::string& region, Rect& rect, ProbeResult& result, Failure& f);
   bool waitKeyState(int vk, bool down, DWORD timeoutMs, Failure& f);
   bool sceneCheck(Failure& f);
   bool setTruck(const std::vector<std::string>& args, Failure& f);

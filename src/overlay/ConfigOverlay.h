@@ -1,9 +1,15 @@
-// The in-game panel host. Placeholder until the overlay lands: it never initialises, so the
-// per-frame call does nothing.
+// The in-game panel's host: the ImGui context with its Win32 and Direct3D 11 backends, the
+// game window's procedure, Ctrl+F8, the input lock while the panel is shown, and the panel
+// drawn into the back buffer right before the game's Present.
 #pragma once
 
 #include <d3d11.h>
 #include <dxgi.h>
+#include <windows.h>
+
+#include "overlay/InputLock.h"
+
+struct ImGuiContext;
 
 namespace zor {
 
@@ -17,11 +23,42 @@ class ConfigOverlay {
   void renderFrame(IDXGISwapChain* swapChain);
   // Tear-down; nothing unless initialised.
   void shutdown();
-  bool isInitialized() const noexcept { return initialized_; }
+
+  bool isInitialized() const noexcept;
+  bool panelVisible() const noexcept;
+  bool wizardVisible() const noexcept;
+  HWND gameWindow() const noexcept;
+  InputLockHooks inputLockHooks() const noexcept { return installedInputLockHooks(); }
+  // The window procedure had to be left in the chain at the last shut-down (and the module
+  // pinned).
+  bool leftInWindowChain() const noexcept { return leftInChain_; }
+
+  // Where key and mouse-button states are read: GetAsyncKeyState unless a test puts another
+  // source in place (nullptr restores it).
+  using KeyStateFn = SHORT(WINAPI*)(int virtualKey);
+  static void setKeyStateSource(KeyStateFn source) noexcept;
 
  private:
-  ConfigOverlay() = default;
-  bool initialized_ = false;
+  ConfigOverlay();
+  ~ConfigOverlay();
+  ConfigOverlay(const ConfigOverlay&) = delete;
+  ConfigOverlay& operator=(const ConfigOverlay&) = delete;
+
+  void sampleToggle();
+  void setVisible(bool visible);
+  void pollMouse();
+  void drawFrameContents();
+
+  ImGuiContext* context_ = nullptr;
+  bool setupCompleted_ = false;
+  bool firstRunLoaded_ = false;
+  int wizardStep_ = 0;
+  SHORT previousF8_ = 0;
+  bool previousLeftButton_ = false;
+  bool previousRightButton_ = false;
+  bool justShown_ = false;
+  bool holdsHookLease_ = false;
+  bool leftInChain_ = false;
 };
 
 }  // namespace zor

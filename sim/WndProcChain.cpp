@@ -1,0 +1,34 @@
+#include "WndProcChain.h"
+
+namespace zor::sim {
+namespace {
+
+WNDPROC g_saved = nullptr;
+unsigned long long g_messages = 0;
+
+LRESULT CALLBACK chainedProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  ++g_messages;
+  return CallWindowProcW(g_saved, window, message, wParam, lParam);
+}
+
+}  // namespace
+
+bool addChainedWndProc(HWND window) {
+  if (g_saved) return false;
+  WNDPROC saved = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
+  if (!saved) return false;
+  g_saved = saved;
+  SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&chainedProc));
+  return true;
+}
+
+bool removeChainedWndProc(HWND window) {
+  if (!g_saved) return false;
+  SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_saved));
+  g_saved = nullptr;
+  return true;
+}
+
+unsigned long long chainedWndProcMessages() { return g_messages; }
+
+}  // namespace zor::sim

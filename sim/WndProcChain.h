@@ -1,0 +1,16 @@
+// Another module's window procedure (a second overlay, a recorder) put on top of the game
+// window's, the way such modules do it: SetWindowLongPtr, keep the old one, forward to it.
+#pragma once
+
+#include <windows.h>
+
+namespace zor::sim {
+
+// Puts the procedure on top; false when one is already there or the call failed.
+bool addChainedWndProc(HWND window);
+// Puts back the procedure it found; false when none was added.
+bool removeChainedWndProc(HWND window);
+// Messages the chained procedure has seen.
+unsigned long long chainedWndProcMessages();
+
+}  // namespace zor::sim

@@ -1,0 +1,45 @@
+// What the overlay's host shares between the render thread (the frame), the game window's
+// thread (the window procedure) and whichever thread shuts it down. Internal to the overlay.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace zor::overlay {
+
+struct Host {
+  std::atomic<bool> initialized{false};
+  std::atomic<HWND> gameWindow{nullptr};
+  std::atomic<bool> panelVisible{false};
+  std::atomic<bool> wizardVisible{false};
+  // ImGui's context is single-threaded: the window procedure queues input into it while the
+  // render thread starts frames, and shut-down destroys it. This lock is taken only while the
+  // panel is shown, around the queueing and the start of a frame (never around drawing, which
+  // may send messages to the game window), and at creation and destruction. Recursive: the
+  // backend itself sends messages to the window it is handling one for (SetCapture).
+  std::recursive_mutex imguiMutex;
+};
+
+Host& host() noexcept;
+
+// The window procedure put in front of the game window's own.
+LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Puts OverlayWndProc in front of the window's procedure, or finds it still there from an
+// earlier run (see below). False when the window procedure could not be replaced.
+bool subclassGameWindow(HWND window) noexcept;
+
+enum class Unsubclass {
+  Restored,     // ours was on top: the previous procedure is back
+  LeftInChain,  // another module put its procedure on top of ours after us: the chain is left
+                // alone and ours keeps forwarding to the previous one
+  NotSubclassed,
+};
+Unsubclass unsubclassGameWindow(HWND window) noexcept;
+
+// Keeps the module that holds OverlayWndProc loaded until the process ends. True when pinned.
+bool pinOverlayModule() noexcept;
+
+}  // namespace zor::overlay

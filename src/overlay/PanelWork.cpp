@@ -1,0 +1,54 @@
+// The panel's share of the overlay's per-frame work, and what its shut-down resets.
+#include <imgui.h>
+
+#include <algorithm>
+
+#include "capture/WindowCapture.h"
+#include "media/AppLibrary.h"
+#include "media/MediaFiles.h"
+#include "media/MediaHost.h"
+#include "media/PanelState.h"
+#include "media/Playback.h"
+#include "media/ProfileManager.h"
+#include "overlay/Panel.h"
+#include "overlay/PanelTabs.h"
+
+namespace zor::overlay {
+namespace {
+bool g_panelSeeded = false;  // render thread
+}
+
+void loadPanelSettings() {
+  ProfileManager& profiles = ProfileManager::instance();
+  profiles.initialize();
+  profiles.load();
+  AppLibrary& apps = AppLibrary::instance();
+  apps.initialize();
+  apps.load();
+}
+
+void panelFrameWork() { media::frame(); }
+
+void seedPanelOnce() {
+  if (g_panelSeeded) return;
+  g_panelSeeded = true;
+  PanelState& panel = PanelState::instance();
+  WindowCapture& capture = WindowCapture::instance();
+  if (panel.sourceWindowTitle().empty()) panel.setSourceWindowTitle(media::textFromFile(capture.windowKeyword()));
+  const int32_t fps = std::clamp(capture.effectiveFps(), 1, 60);
+  panel.fps.store(fps);
+  panel.fpsIndex.store(fpsIndex(fps));
+}
+
+// The wizard is not built yet: the panel stands in for it.
+void drawWizard(int&, bool&) { drawPanel(); }
+
+void resetPanelForShutdown() {
+  media::overlayShutdown();
+  g_panelSeeded = false;
+}
+
+void drawApplicationsTab() { ImGui::TextDisabled("Disponible en una proxima version."); }
+void drawDiagnosticsTab() { ImGui::TextDisabled("Disponible en una proxima version."); }
+
+}  // namespace zor::overlay

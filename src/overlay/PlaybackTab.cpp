@@ -1,0 +1,197 @@
+// The "Reproduccion" tab: which GPS screen shows the picture, which window is captured, at
+// which size and rate, smart capture's switches, and starting playback or giving the GPS its
+// own picture back.
+#include <imgui.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "capture/WindowCapture.h"
+#include "capture/WindowMatching.h"
+#include "core/GameState.h"
+#include "core/PluginConfig.h"
+#include "gps/PlaybackTarget.h"
+#include "gps/TruckGpsProfile.h"
+#include "media/MediaFiles.h"
+#include "media/PanelState.h"
+#include "media/Playback.h"
+#include "media/SmartCapture.h"
+#include "overlay/PanelTabs.h"
+#include "overlay/PanelWidgets.h"
+
+namespace zor::overlay {
+namespace {
+
+struct Resolution {
+  const char* label;
+  int32_t width, height;
+};
+constexpr Resolution kResolutions[] = {
+    {"480p  |  854 x 480", 854, 480},
+    {"HD  |  1280 x 720", 1280, 720},
+    {"HD+  |  1600 x 900", 1600, 900},
+    {"Full HD (Recomendado)  |  1920 x 1080", 1920, 1080},
+    {"2K  |  2560 x 1440", 2560, 1440},
+    {"4K UHD  |  3840 x 2160", 3840, 2160},
+};
+struct Rate {
+  const char* label;
+  int32_t fps;
+};
+constexpr Rate kRates[] = {{"15 FPS", 15}, {"30 FPS (Recomendado)", 30}, {"45 FPS", 45}, {"60 FPS", 60}};
+
+void pushChosenColours() {
+  ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.1f, 0.52f, 0.82f, 1));
+  ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.13f, 0.62f, 0.92f, 1));
+  ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0.08f, 0.44f, 0.72f, 1));
+}
+
+// A target button; true when clicked.
+bool targetButton(const char* label, bool chosen, bool enabled, float width) {
+  if (chosen) pushChosenColours();
+  ImGui::BeginDisabled(!enabled);
+  const bool clicked = ImGui::Button(label, ImVec2(width, 40));
+  ImGui::EndDisabled();
+  if (chosen) ImGui::PopStyleColor(3);
+  return clicked;
+}
+
+void chooseTarget(PlaybackTarget target) {
+  if (playbackTarget() == target) return;  // the chosen one again writes nothing
+  setPlaybackTarget(target);
+  savePlaybackTarget(configFilePath(L"ZorTabcastPlugin.ini"), target);  // applied even if the write fails
+}
+
+void drawTargets() {
+  ImGui::Spacing();
+  ImGui::Separator();
+  ImGui::Spacing();
+  sectionTitle("Destino de reproduccion");
+  ImGui::TextWrapped("Elija una sola pantalla. El otro tipo de GPS conservara su mapa original.");
+  const float width = buttonWidth(2, 10);
+  const PlaybackTarget target = playbackTarget();
+  const bool compatible = gameState().truckProfileId.load() != 0;
+  if (targetButton("TabCast / LUMEX", target == kTargetTablet, true, width)) chooseTarget(kTargetTablet);
+  ImGui::SameLine();
+  if (targetButton("GPS original", target == kTargetDashboard, compatible, width)) chooseTarget(kTargetDashboard);
+  if (compatible) {
+    ImGui::TextColored(ImVec4(0.2f, 0.9f, 0.35f, 1), "GPS original compatible: %s", truckProfileName());
+  } else {
+    ImGui::TextDisabled("El camion actual no tiene un perfil de GPS original compatible.");
+  }
+}
+
+void drawSourceWindow() {
+  ImGui::Spacing();
+  ImGui::TextUnformatted("Ventana de la barra de tareas");
+  PanelState& panel = PanelState::instance();
+  const std::string source = panel.sourceWindowTitle();
+  if (!beginComboText("##source", source.empty() ? "Seleccionar una ventana abierta..." : source)) return;
+  // Listed afresh every frame while the list is open, and only then.
+  std::vector<std::wstring> titles;
+  listVisibleWindowTitles(titles);
+  if (titles.empty()) ImGui::TextDisabled("No hay ventanas visibles disponibles.");
+  int row = 0;
+  for (const std::wstring& wide : titles) {
+    const std::string title = media::textFromFile(wide);
+    if (title.empty()) continue;
+    if (selectableText(row++, title, title == source)) {
+      panel.setSourceWindowTitle(title);
+      if (smartCapture().settings.rememberLast) saveSmartCaptureSettings();
+      panel.audioRefreshTime.store(0);  // the audio section asks about the new window next frame
+    }
+  }
+  ImGui::EndCombo();
+}
+
+void drawSmartCapture() {
+  ImGui::Spacing();
+  ImGui::Separator();
+  sectionTitle("Captura inteligente");
+  SmartCaptureState& smart = smartCapture();
+  bool changed = false;
+  changed |= ImGui::Checkbox("Detectar aplicaciones automaticamente", &smart.settings.enabled);
+  changed |= ImGui::Checkbox("Iniciar al detectar una aplicacion", &smart.settings.autoStart);
+  changed |= ImGui::Checkbox("Recordar la ultima ventana", &smart.settings.rememberLast);
+  changed |= ImGui::Checkbox("Cambiar automaticamente si la aplicacion se cierra", &smart.settings.autoSwitchApps);
+  if (changed) saveSmartCaptureSettings();
+  if (smart.detected) {
+    ImGui::TextDisabled("Aplicacion detectada");
+    ImGui::TextWrapped("%s", smart.detectedTitle.c_str());
+  }
+  ImGui::TextDisabled("%s", smart.statusText.c_str());
+  if (ImGui::Button("Buscar ahora", ImVec2(-FLT_MIN, 34))) smartCaptureTick(true);
+}
+
+void drawQuality() {
+  PanelState& panel = PanelState::instance();
+  ImGui::Spacing();
+  ImGui::TextUnformatted("Resolucion de captura");
+  const int32_t resolution = std::clamp(panel.resolutionIndex.load(), 0, 5);
+  ImGui::SetNextItemWidth(-FLT_MIN);
+  if (ImGui::BeginCombo("##capture_resolution", kResolutions[resolution].label)) {
+    for (int32_t i = 0; i < 6; ++i) {
+      if (ImGui::Selectable(kResolutions[i].label, i == resolution)) {
+        panel.resolutionIndex.store(i);
+        panel.captureWidth.store(kResolutions[i].width);
+        panel.captureHeight.store(kResolutions[i].height);
+      }
+      if (i == resolution) ImGui::SetItemDefaultFocus();
+    }
+    ImGui::EndCombo();
+  }
+  ImGui::Spacing();
+  ImGui::TextUnformatted("FPS");
+  const int32_t rate = std::clamp(panel.fpsIndex.load(), 0, 3);
+  ImGui::SetNextItemWidth(-FLT_MIN);
+  if (ImGui::BeginCombo("##fps", kRates[rate].label)) {
+    for (int32_t i = 0; i < 4; ++i) {
+      if (ImGui::Selectable(kRates[i].label, i == rate)) {
+        panel.fpsIndex.store(i);
+        panel.fps.store(kRates[i].fps);
+      }
+      if (i == rate) ImGui::SetItemDefaultFocus();
+    }
+    ImGui::EndCombo();
+  }
+}
+
+void drawStatusAndActions() {
+  PanelState& panel = PanelState::instance();
+  ImGui::Spacing();
+  ImGui::Separator();
+  sectionTitle("Estado del plugin");
+  const bool windowValid = IsWindow(WindowCapture::instance().currentWindow()) != FALSE;
+  const bool hasSource = !panel.sourceWindowTitle().empty();
+  const ImVec4 amber(1.0f, 0.72f, 0.2f, 1);
+  if (panel.playbackActive.load() && windowValid) {
+    ImGui::TextColored(ImVec4(0.2f, 0.9f, 0.35f, 1), "Reproduccion activa");
+  } else if (panel.playbackActive.load() && hasSource) {
+    ImGui::TextColored(amber, "Buscando la ventana del perfil...");
+  } else if (hasSource) {
+    ImGui::TextColored(ImVec4(0.22f, 0.72f, 1.0f, 1), "Listo para reproducir");
+  } else {
+    ImGui::TextColored(amber, "Seleccione una ventana");
+  }
+  ImGui::Spacing();
+  const float width = buttonWidth(2, 10);
+  if (ImGui::Button("Iniciar reproduccion", ImVec2(width, 40))) startPlaybackFromPanel();
+  ImGui::SameLine();
+  if (ImGui::Button("Restaurar GPS original", ImVec2(width, 40))) restoreOriginalGps();
+}
+
+}  // namespace
+
+void drawPlaybackTab() {
+  drawMediaControls();
+  drawSmartAudio();
+  ImGui::TextDisabled("Volumen: Ctrl+Arriba / Ctrl+Abajo | Ctrl+M silenciar");
+  drawTargets();
+  drawSourceWindow();
+  drawSmartCapture();
+  drawQuality();
+  drawStatusAndActions();
+}
+
+}  // namespace zor::overlay

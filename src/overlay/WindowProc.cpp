@@ -1,0 +1,139 @@
+// The game window's procedure while the overlay is up: media shortcuts while the panel is
+// closed, the panel's input (and nothing for the game) while it is open.
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+
+#include <imgui.h>
+
+#include "core/DetourGuard.h"
+#include "overlay/OverlayHost.h"
+#include "overlay/PanelInput.h"
+
+extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+namespace zor::overlay {
+namespace {
+
+// Windows whose procedure we replaced, with the procedure found there. A record outlives the
+// replacement: a message already on its way into OverlayWndProc still finds where to go, and a
+// window whose chain we had to leave (another module on top of us) keeps forwarding.
+struct Subclass {
+  std::atomic<HWND> window{nullptr};
+  std::atomic<WNDPROC> previous{nullptr};
+  std::atomic<bool> inChain{false};  // OverlayWndProc is (still) part of the window's chain
+};
+constexpr size_t kMaxSubclasses = 8;
+Subclass g_subclasses[kMaxSubclasses];
+std::mutex g_subclassMutex;  // writers only
+
+Subclass* recordFor(HWND window) noexcept {
+  for (Subclass& s : g_subclasses) {
+    if (s.window.load(std::memory_order_acquire) == window) return &s;
+  }
+  return nullptr;
+}
+
+WNDPROC currentProcedure(HWND window) noexcept {
+  return reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
+}
+
+bool isSwallowedWhileShown(UINT message) noexcept {
+  if (message == WM_INPUT) return true;
+  if (message >= WM_MOUSEFIRST && message <= WM_MOUSEHWHEEL) return true;
+  return message == WM_KEYDOWN || message == WM_KEYUP || message == WM_CHAR || message == WM_SYSKEYDOWN ||
+         message == WM_SYSKEYUP;
+}
+
+}  // namespace
+
+LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  detour::Scope scope;
+  const Subclass* record = recordFor(window);
+  const WNDPROC previous = record ? record->previous.load(std::memory_order_acquire) : nullptr;
+  auto forward = [&]() -> LRESULT {
+    return previous ? CallWindowProcW(previous, window, message, wParam, lParam)
+                    : DefWindowProcW(window, message, wParam, lParam);
+  };
+  try {
+    if (message == WM_KILLFOCUS) forgetShortcutKeys();
+    Host& h = host();
+    if (!h.initialized.load(std::memory_order_acquire) || window != h.gameWindow.load(std::memory_order_relaxed)) {
+      return forward();
+    }
+    if (!h.panelVisible.load(std::memory_order_acquire)) {
+      if (handleShortcut(message, wParam, lParam)) return 0;
+      return forward();
+    }
+    {
+      std::lock_guard<std::recursive_mutex> lock(h.imguiMutex);
+      // Checked again under the lock: shut-down destroys the context holding it.
+      if (h.initialized.load(std::memory_order_acquire) && h.panelVisible.load(std::memory_order_acquire) &&
+          ImGui::GetCurrentContext()) {
+        ImGui_ImplWin32_WndProcHandler(window, message, wParam, lParam);
+      }
+    }
+    if (isSwallowedWhileShown(message)) return 0;
+  } catch (...) {
+    // Nothing leaves a window procedure; the message goes on to the game.
+  }
+  return forward();
+}
+
+bool subclassGameWindow(HWND window) noexcept {
+  if (!window || !IsWindow(window)) return false;
+  std::lock_guard<std::mutex> lock(g_subclassMutex);
+  Subclass* record = recordFor(window);
+  const WNDPROC current = currentProcedure(window);
+  if (record && (current == &OverlayWndProc || record->inChain.load())) {
+    // Still in the chain from an earlier start (our DLL stayed loaded): putting ourselves on
+    // top again would make the chain call us twice, or forever.
+    record->inChain.store(true);
+    return true;
+  }
+  if (!record) {
+    for (Subclass& s : g_subclasses) {
+      HWND w = s.window.load();
+      if (!w || (!IsWindow(w) && !s.inChain.load())) {
+        record = &s;
+        break;
+      }
+    }
+  }
+  if (!record || !current) return false;
+  // The record is complete before our procedure can receive the first message.
+  record->previous.store(current, std::memory_order_release);
+  record->window.store(window, std::memory_order_release);
+  SetLastError(0);
+  const LONG_PTR replaced =
+      SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OverlayWndProc));
+  if (replaced == 0 && GetLastError() != 0) return false;
+  if (reinterpret_cast<WNDPROC>(replaced) != current) {
+    record->previous.store(reinterpret_cast<WNDPROC>(replaced), std::memory_order_release);
+  }
+  record->inChain.store(true);
+  return true;
+}
+
+Unsubclass unsubclassGameWindow(HWND window) noexcept {
+  std::lock_guard<std::mutex> lock(g_subclassMutex);
+  Subclass* record = window ? recordFor(window) : nullptr;
+  if (!record || !record->inChain.load()) return Unsubclass::NotSubclassed;
+  if (!IsWindow(window)) {
+    record->inChain.store(false);
+    return Unsubclass::NotSubclassed;
+  }
+  if (currentProcedure(window) != &OverlayWndProc) return Unsubclass::LeftInChain;
+  SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(record->previous.load()));
+  record->inChain.store(false);
+  return Unsubclass::Restored;
+}
+
+bool pinOverlayModule() noexcept {
+  HMODULE module = nullptr;
+  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            reinterpret_cast<LPCWSTR>(&OverlayWndProc), &module) != FALSE;
+}
+
+}  // namespace zor::overlay

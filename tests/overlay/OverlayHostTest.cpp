@@ -1,0 +1,318 @@
+// The overlay host over a real game window, device and swap chain of this process: Ctrl+F8,
+// the panel drawn into the back buffer, the window procedure in front of the game's, the input
+// hooks, and a shut-down that leaves nothing of the panel's hold on the game behind.
+#include <gtest/gtest.h>
+
+#include <imgui.h>
+
+#include "OverlayTestKit.h"
+#include "core/HookApi.h"
+#include "core/PluginConfig.h"
+#include "overlay/OverlayHost.h"
+#include "support/TempFolder.h"
+
+namespace zor::test {
+namespace {
+
+class OverlayHost : public ::testing::Test {
+ protected:
+  GameWindow& game = GameWindow::get();
+  ConfigOverlay& overlay = ConfigOverlay::instance();
+
+  void SetUp() override {
+    ASSERT_TRUE(game.swapChain) << "no D3D11 swap chain";
+    FakeKeys::clear();
+    ConfigOverlay::setKeyStateSource(&FakeKeys::state);
+    GameProc::seen.clear();
+  }
+  void TearDown() override {
+    overlay.shutdown();
+    ConfigOverlay::setKeyStateSource(nullptr);
+    setHookApi(nullptr);
+  }
+  bool start() { return overlay.initialize(game.hwnd, game.device.get(), game.context.get()); }
+  // One Present of the game: its frame, then the overlay's.
+  void frame() {
+    game.clear();
+    overlay.renderFrame(game.swapChain.get());
+  }
+  void keys(bool ctrl, bool f8) {
+    FakeKeys::down[VK_CONTROL] = ctrl;
+    FakeKeys::down[VK_F8] = f8;
+    frame();
+  }
+  void pressCtrlF8() {
+    keys(true, false);
+    keys(true, true);
+    keys(false, false);
+  }
+  double panelShare() { return drawnShare(game.backBuffer(), game.width, kPanelRect); }
+  LRESULT send(UINT message, WPARAM w = 0, LPARAM l = 0) { return SendMessageW(game.hwnd, message, w, l); }
+  WNDPROC windowProc() { return reinterpret_cast<WNDPROC>(GetWindowLongPtrW(game.hwnd, GWLP_WNDPROC)); }
+};
+
+TEST_F(OverlayHost, CtrlF8ShowsThePanelInTheBackBufferAndHidesItWithoutAnySettingsFile) {
+  LogCapture log;
+  DeleteFileW(L"imgui.ini");
+  ASSERT_TRUE(start());
+  EXPECT_TRUE(log.has("Recuperacion automatica de camara activa.")) << log.dump();  // the complete input lock
+  EXPECT_TRUE(overlay.inputLockHooks().complete());
+
+  frame();
+  EXPECT_LT(panelShare(), 0.01) << "hidden: the game's frame is left alone";
+  pressCtrlF8();
+  ASSERT_TRUE(overlay.panelVisible());
+  frame();
+  const std::vector<uint32_t> shown = game.backBuffer();
+  EXPECT_GT(drawnShare(shown, game.width, kPanelRect), 0.95);
+  EXPECT_LT(drawnShare(shown, game.width, kOutsideRect), 0.01);
+  pressCtrlF8();
+  EXPECT_FALSE(overlay.panelVisible());
+  frame();
+  EXPECT_LT(panelShare(), 0.01);
+
+  EXPECT_EQ(ImGui::GetIO().IniFilename, nullptr);
+  EXPECT_FALSE(exists(L"imgui.ini"));
+  EXPECT_FALSE(exists(configFilePath(L"imgui.ini")));
+}
+
+TEST_F(OverlayHost, EachCtrlF8PressTogglesOnceWhateverTheOrderAndTimingOfTheKeys) {
+  ASSERT_TRUE(start());
+  struct Step {
+    bool ctrl, f8;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Step> frames;
+    int toggles;
+  };
+  std::vector<Step> held(300, Step{true, true});  // five seconds at 60 frames a second
+  std::vector<Step> quick;
+  for (int i = 0; i < 20; ++i) {
+    quick.push_back({true, true});
+    quick.push_back({false, false});
+  }
+  const Case cases[] = {
+      {"both held for five seconds", held, 1},
+      {"F8 alone", {{false, true}, {false, false}, {false, true}}, 0},
+      {"F8 first, then Ctrl", {{false, true}, {true, true}, {false, false}}, 0},
+      {"twenty quick presses, both keys down in one frame", quick, 20},
+      // Ctrl released before F8: the next press, both keys in one frame, toggles again.
+      {"Ctrl let go first, then pressed again",
+       {{true, true}, {false, true}, {false, false}, {true, true}, {false, false}},
+       2},
+      {"F8 pressed again while Ctrl stays down", {{true, true}, {true, false}, {true, true}, {true, false}, {true, true}},
+       3},
+  };
+  for (const Case& c : cases) {
+    if (overlay.panelVisible()) pressCtrlF8();
+    keys(false, false);
+    int toggles = 0;
+    bool last = overlay.panelVisible();
+    for (const Step& s : c.frames) {
+      keys(s.ctrl, s.f8);
+      toggles += overlay.panelVisible() != last;
+      last = overlay.panelVisible();
+    }
+    EXPECT_EQ(toggles, c.toggles) << c.what;
+  }
+}
+
+TEST_F(OverlayHost, WithoutDeviceOrWindowThereIsNoPanelAndNoFrameWork) {
+  LogCapture log;
+  EXPECT_FALSE(overlay.initialize(game.hwnd, nullptr, game.context.get()));
+  EXPECT_FALSE(overlay.initialize(nullptr, game.device.get(), game.context.get()));
+  EXPECT_EQ(log.count("V3.0.0: ConfigOverlay::initialize fallo; el panel Ctrl+F8 no estara disponible."), 2u);
+  EXPECT_FALSE(overlay.isInitialized());
+  EXPECT_EQ(windowProc(), &GameProc::proc);
+  pressCtrlF8();
+  EXPECT_FALSE(overlay.panelVisible());
+  EXPECT_LT(panelShare(), 0.01);
+}
+
+// An engine that refuses some hooks.
+struct RefusingEngine {
+  static inline bool refuseInit = false;
+  static inline void* refused = nullptr;
+  static MH_STATUS WINAPI init() { return refuseInit ? MH_ERROR_MEMORY_ALLOC : MH_OK; }
+  static MH_STATUS WINAPI uninit() { return MH_OK; }
+  static MH_STATUS WINAPI create(LPVOID target, LPVOID, LPVOID* original) {
+    *original = target;
+    return target == refused ? MH_ERROR_UNSUPPORTED_FUNCTION : MH_OK;
+  }
+  static MH_STATUS WINAPI ok(LPVOID) { return MH_OK; }
+  static const char* WINAPI text(MH_STATUS) { return "refusing"; }
+  static inline const HookApi api{&init, &uninit, &create, &ok, &ok, &ok, &text};
+};
+
+TEST_F(OverlayHost, AnIncompleteInputLockIsReportedAndThePanelStillWorks) {
+  void* setCursorPos = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetCursorPos"));
+  void* rawData = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetRawInputData"));
+  struct Case {
+    const char* what;
+    bool refuseInit;
+    void* refused;
+    bool complete;
+  };
+  const Case cases[] = {
+      {"the engine cannot start", true, nullptr, false},
+      {"SetCursorPos refused", false, setCursorPos, false},
+      {"one raw-input function refused", false, rawData, true},
+  };
+  for (const Case& c : cases) {
+    RefusingEngine::refuseInit = c.refuseInit;
+    RefusingEngine::refused = c.refused;
+    setHookApi(&RefusingEngine::api);
+    LogCapture log;
+    ASSERT_TRUE(start()) << c.what;
+    EXPECT_EQ(log.has("V0.2.1 INPUT LOCK: panel activo, pero algun hook de entrada no pudo instalarse."), !c.complete)
+        << c.what;
+    EXPECT_EQ(log.has("Recuperacion automatica de camara activa."), c.complete) << c.what;
+    pressCtrlF8();
+    frame();
+    EXPECT_GT(panelShare(), 0.95) << c.what;
+    overlay.shutdown();
+    EXPECT_FALSE(holdsHookEngine(HookOwner::Overlay)) << c.what;
+    setHookApi(nullptr);
+  }
+}
+
+TEST_F(OverlayHost, ThePanelTakesTheGameWindowsInputOnlyWhileShown) {
+  ASSERT_TRUE(start());
+  EXPECT_EQ(windowProc(), &overlay::OverlayWndProc);
+  const UINT swallowed[] = {WM_INPUT, WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_MOUSEWHEEL,
+                            WM_MOUSEHWHEEL, WM_KEYDOWN, WM_KEYUP, WM_CHAR, WM_SYSKEYDOWN, WM_SYSKEYUP};
+  const UINT passed[] = {WM_DEADCHAR, WM_SIZE, WM_SETFOCUS, WM_USER + 7};
+  auto sendAll = [&] {
+    for (UINT m : swallowed) send(m, 'A', 0);
+    for (UINT m : passed) send(m, 0, 0);
+  };
+  sendAll();
+  for (UINT m : swallowed) EXPECT_EQ(GameProc::count(m), 1) << "hidden, message " << m;
+  for (UINT m : passed) EXPECT_EQ(GameProc::count(m), 1) << "hidden, message " << m;
+
+  pressCtrlF8();
+  GameProc::seen.clear();
+  sendAll();
+  frame();
+  for (UINT m : swallowed) EXPECT_EQ(GameProc::count(m), 0) << "shown, message " << m;
+  for (UINT m : passed) EXPECT_EQ(GameProc::count(m), 1) << "shown, message " << m;
+
+  pressCtrlF8();
+  GameProc::seen.clear();
+  sendAll();
+  for (UINT m : swallowed) EXPECT_EQ(GameProc::count(m), 1) << "hidden again, message " << m;
+}
+
+TEST_F(OverlayHost, ShutDownWhileShownGivesTheGameItsWindowCursorAndInputBack) {
+  ASSERT_TRUE(start());
+  pressCtrlF8();
+  FakeKeys::down[VK_LBUTTON] = true;  // the player holds the mouse button on the panel
+  frame();
+  POINT before{};
+  GetCursorPos(&before);
+  SetCursorPos(before.x + 37, before.y + 21);
+  POINT locked{};
+  GetCursorPos(&locked);
+  EXPECT_EQ(locked.x, before.x) << "SetCursorPos does nothing while the panel is shown";
+
+  overlay.shutdown();
+  EXPECT_FALSE(overlay.isInitialized());
+  EXPECT_FALSE(overlay.panelVisible());
+  EXPECT_EQ(windowProc(), &GameProc::proc);
+  EXPECT_FALSE(overlay.inputLockHooks().setCursorPos || overlay.inputLockHooks().getRawInputData ||
+               overlay.inputLockHooks().getRawInputBuffer);
+  EXPECT_FALSE(holdsHookEngine(HookOwner::Overlay));
+  EXPECT_FALSE(overlay.leftInWindowChain());
+  SetCursorPos(before.x + 37, before.y + 21);
+  POINT moved{};
+  GetCursorPos(&moved);
+  EXPECT_EQ(moved.x, before.x + 37);
+  SetCursorPos(before.x, before.y);
+  GameProc::seen.clear();
+  send(WM_MOUSEMOVE);
+  EXPECT_EQ(GameProc::count(WM_MOUSEMOVE), 1);
+}
+
+// Another module's procedure on top of ours, the way a second overlay or a recorder installs it.
+struct OtherModule {
+  static inline WNDPROC saved = nullptr;
+  static inline int calls = 0;
+  static LRESULT CALLBACK proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    ++calls;
+    return CallWindowProcW(saved, h, m, w, l);
+  }
+  static void install(HWND h) {
+    saved = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&proc)));
+  }
+  static void remove(HWND h) { SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(saved)); }
+};
+
+TEST_F(OverlayHost, AWindowProcedureInstalledAfterOursKeepsAWorkingChainThroughShutDownAndRestart) {
+  LogCapture log;
+  ASSERT_TRUE(start());
+  OtherModule::install(game.hwnd);
+  EXPECT_EQ(OtherModule::saved, &overlay::OverlayWndProc);
+
+  overlay.shutdown();
+  EXPECT_TRUE(overlay.leftInWindowChain());
+  EXPECT_TRUE(log.has(LogLevel::WARNING, "otro modulo reemplazo el procedimiento de ventana")) << log.dump();
+  EXPECT_EQ(windowProc(), &OtherModule::proc) << "their procedure stays on top";
+  auto oneMessageReachesEveryoneOnce = [&](const char* when) {
+    GameProc::seen.clear();
+    OtherModule::calls = 0;
+    send(WM_USER + 1);
+    EXPECT_EQ(GameProc::count(WM_USER + 1), 1) << when;
+    EXPECT_EQ(OtherModule::calls, 1) << when;
+  };
+  oneMessageReachesEveryoneOnce("after our shut-down");
+
+  // The plugin starts again in the same process: ours is still in the chain and is not put on
+  // top a second time (their saved pointer calls it: that would loop).
+  ASSERT_TRUE(start());
+  EXPECT_EQ(windowProc(), &OtherModule::proc);
+  oneMessageReachesEveryoneOnce("after the restart");
+  pressCtrlF8();
+  GameProc::seen.clear();
+  send(WM_KEYDOWN, 'W');
+  EXPECT_EQ(GameProc::count(WM_KEYDOWN), 0) << "the panel still takes the keys";
+  pressCtrlF8();
+
+  // They leave, putting ours back on top; our next shut-down restores the game's own.
+  OtherModule::remove(game.hwnd);
+  overlay.shutdown();
+  EXPECT_FALSE(overlay.leftInWindowChain());
+  EXPECT_EQ(windowProc(), &GameProc::proc);
+}
+
+TEST_F(OverlayHost, TheGameCanResizeItsBuffersOrReplaceItsSwapChainWhileThePanelIsShown) {
+  ASSERT_TRUE(start());
+  pressCtrlF8();
+  frame();
+  ASSERT_GT(panelShare(), 0.95);
+  // The overlay holds no reference to the back buffer between frames, so the game's resize
+  // succeeds, and the panel is drawn into the new buffer from the next frame on.
+  EXPECT_EQ(game.swapChain->ResizeBuffers(0, 760, 620, DXGI_FORMAT_UNKNOWN, 0), S_OK);
+  game.width = 760;
+  frame();
+  EXPECT_GT(panelShare(), 0.95);
+  EXPECT_EQ(game.swapChain->ResizeBuffers(0, 800, 640, DXGI_FORMAT_UNKNOWN, 0), S_OK);
+  game.width = 800;
+
+  // A swap chain made anew on the same window.
+  ComRef<IDXGIDevice> dxgiDevice;
+  game.device->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void**>(dxgiDevice.put()));
+  ComRef<IDXGIAdapter> adapter;
+  dxgiDevice->GetAdapter(adapter.put());
+  ComRef<IDXGIFactory> factory;
+  adapter->GetParent(__uuidof(IDXGIFactory), reinterpret_cast<void**>(factory.put()));
+  DXGI_SWAP_CHAIN_DESC sd = swapChainDesc(game.hwnd, 800, 640);
+  ComRef<IDXGISwapChain> old = std::move(game.swapChain);
+  old.reset();
+  ASSERT_EQ(factory->CreateSwapChain(game.device.get(), &sd, game.swapChain.put()), S_OK);
+  frame();
+  EXPECT_GT(panelShare(), 0.95);
+}
+
+}  // namespace
+}  // namespace zor::test
