@@ -15,6 +15,9 @@ target_include_directories(zor_imgui SYSTEM PUBLIC ${_imgui} ${_imgui}/backends)
 # into the game only to free it again at shut-down, while XInput's own thread may still run.
 target_compile_definitions(zor_imgui PUBLIC IMGUI_DISABLE_OBSOLETE_FUNCTIONS IMGUI_IMPL_WIN32_DISABLE_GAMEPAD)
 target_link_libraries(zor_imgui PUBLIC d3d11 d3dcompiler dxgi dwmapi gdi32 user32 imm32)
+# ImGui's item hooks, off until a test asks the overlay for a record of its frame
+# (src/overlay/FrameRecord.cpp defines them).
+target_compile_definitions(zor_imgui PRIVATE IMGUI_ENABLE_TEST_ENGINE)
 
 # Zydis with Zycore, static, decoder only is all the hook engine needs but the defaults are kept.
 set(ZYDIS_BUILD_SHARED_LIB OFF CACHE BOOL "" FORCE)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The demo: the game simulator plays its default scenario with the plugin loaded (a Kenworth
-# W900, ignition and engine on, driving, a "Lofi radio - YouTube" window open). It leaves the
-# screenshots, the simulator's console, the game log and the plugin's own log in out/demo/.
+# W900, ignition and engine on, driving, a "Lofi radio - YouTube" window open), then the panel
+# walk-through (the first-run wizard, Aplicaciones, Diagnostico). It leaves the screenshots, the
+# simulator's console, the game log, the plugin's own log and the exported support report in
+# out/demo/.
 set -uo pipefail
 build="$1"; out="$2"
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,12 +14,28 @@ if [ ! -f "$sim" ]; then
   exit 1
 fi
 mkdir -p "$out"
-rm -f "$out"/*.png "$out"/console.txt "$out"/game_log.txt "$out"/ZorTabcast.log
+rm -f "$out"/*.png "$out"/console.txt "$out"/game_log.txt "$out"/ZorTabcast.log "$out"/ZorTabcast_Diagnostic_Report.txt
+rm -rf "$out/panel"
 # Wine sees the Linux root as drive Z:.
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 (cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --scenario "$(winpath "$root/sim/scenarios/demo.txt")" \
   --plugin "$(winpath "$build/bin/ZorTabcastPlugin.dll")" --out "$(winpath "$out")")
 rc=$?
+
+# The panel, clicked through as a new player does: the test build of the plugin (the same plugin
+# with an export that reports where the panel's buttons are) in a folder of its own, so that the
+# first-run wizard shows. Its screenshots and the support report it exports join the others;
+# its console and logs stay in out/demo/panel/.
+plugin=$(mktemp -d)
+cp "$build/bin/ZorTabcastPlugin_playback.dll" "$plugin/"
+mkdir -p "$out/panel"
+(cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --scenario "$(winpath "$root/sim/scenarios/panel.txt")" \
+  --plugin "$(winpath "$plugin/ZorTabcastPlugin_playback.dll")" --out "$(winpath "$out/panel")")
+prc=$?
+mv "$out"/panel/*.png "$out/" 2>/dev/null
+[ -f "$plugin/ZorTabcast_Diagnostic_Report.txt" ] && cp "$plugin/ZorTabcast_Diagnostic_Report.txt" "$out/"
+rm -rf "$plugin"
+[ $rc -eq 0 ] && rc=$prc
 echo
 echo "demo output is in $out:"
 for f in "$out"/*.png; do
@@ -29,4 +47,6 @@ done
 [ -f "$out/console.txt" ] && echo "  console.txt  the simulator's console"
 [ -f "$out/game_log.txt" ] && echo "  game_log.txt  what the plugin logged through the game's log callback"
 [ -f "$out/ZorTabcast.log" ] && echo "  ZorTabcast.log  the plugin's own log file, the lines of this run"
+[ -f "$out/ZorTabcast_Diagnostic_Report.txt" ] && echo "  ZorTabcast_Diagnostic_Report.txt  the support report exported in the Diagnostico tab"
+[ -d "$out/panel" ] && echo "  panel/  console and logs of the panel walk-through (sim/scenarios/panel.txt)"
 exit $rc

@@ -35,6 +35,8 @@ constexpr CommandForm kCommandForms[] = {
     {"wait-probe-screen", "rgi", false}, {"wheel", "iin", false}, {"mouse-down", "ii", false},
     {"mouse-up", "", false},
     {"expect-still", "ri", false},   {"playback", "p|si", false},  {"wait-new-log", "si", false},
+    {"click-item", "s|i", false},    {"expect-item", "sE", false}, {"expect-text", "s", false},
+    {"expect-no-text", "s", false},  {"wait-text", "si", false},   {"panel-text", "", false},
 };
 
 const CommandForm* findCommandForm(std::string_view name) {
@@ -99,6 +101,9 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
     case 'y':
       if (a == "add" || a == "remove") return true;
       return why = "expected add or remove, got '" + a + "'", false;
+    case 'E':
+      if (a == "enabled" || a == "disabled" || a == "absent") return true;
+      return why = "expected enabled, disabled or absent, got '" + a + "'", false;
     case 'z':
       if (a == "kept") return true;
       return why = "expected nothing or kept, got '" + a + "'", false;
@@ -278,6 +283,13 @@ const char* scenarioHelp() {
   playback start "KEYWORD" [FPS] | playback restore
                                   the panel's start and restore requests, through the plugin's
                                   test export (ZorTabcastPlugin_playback.dll only)
+  click-item "LABEL" [N]          real X click on the N-th (1) button, tab, box or field of the plugin's
+                                  panel so named, once it is shown and enabled (within 3 s); the panel
+                                  reports its items through the test export (ZorTabcastPlugin_playback.dll)
+  expect-item "LABEL" enabled|disabled|absent
+  expect-text TEXT | expect-no-text TEXT | wait-text TEXT MS
+                                  the panel's next frame shows TEXT (or not), or render until it does
+  panel-text                      print the text of the panel's next frame
   expect-window "TITLE" visible|hidden|minimized|absent
                                   a top-level window with exactly that title, as window searches see it
   expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT

@@ -799,6 +799,9 @@ bool Simulator::execute(const Command& c, Failure& f) {
     }
     say(formatProbe(a[0], rect, r) + " (still for " + a[1] + " ms; at most " + std::to_string(most) +
         "% of the samples changed)");
+  } else if (n == "click-item" || n == "expect-item" || n == "expect-text" || n == "expect-no-text" ||
+             n == "wait-text" || n == "panel-text") {
+    return panelCommand(c, f);
   } else if (n == "playback") {
     using RequestFn = int (*)(const char*, int);
     auto request = reinterpret_cast<RequestFn>(sdk.pluginExport("zor_test_request_playback"));
@@ -1147,6 +1150,107 @@ int Simulator::runPlaybackBenchmark() {
                 m0 > 0 ? m1 / m0 : 0.0, shown ? "" : " (NO FRAME REACHED THE TABLET)");
   say(line);
   return finish(shown ? kExitOk : kExitExpectation, shown ? std::string() : "no captured frame reached the tablet");
+}
+
+}  // namespace zor::sim
+
+namespace zor::sim {
+
+bool Simulator::nextPanelFrame(PanelFrame& frame, Failure& f) {
+  using FrameFn = int (*)(char*, int);
+  auto record = reinterpret_cast<FrameFn>(SdkHost::instance().pluginExport("zor_test_panel_frame"));
+  if (!record) {
+    f = {kExitPlugin, "the plugin has no panel test export (scenarios that read the panel load "
+                      "ZorTabcastPlugin_playback.dll)"};
+    return false;
+  }
+  std::vector<char> buffer(1 << 20);
+  PanelFrame before;
+  const int length = record(buffer.data(), static_cast<int>(buffer.size()));  // also asks for the next frame
+  if (length > 0) parsePanelFrame(std::string_view(buffer.data(), static_cast<size_t>(length)), before);
+  for (int frames = 0; frames < 30; ++frames) {
+    if (!renderOne(nullptr, nullptr, f)) return false;
+    const int got = record(buffer.data(), static_cast<int>(buffer.size()));
+    if (got > 0 && parsePanelFrame(std::string_view(buffer.data(), static_cast<size_t>(got)), frame) &&
+        frame.number > before.number)
+      return true;
+  }
+  frame = {};  // the panel is not drawn
+  return true;
+}
+
+bool Simulator::panelCommand(const Command& c, Failure& f) {
+  const auto& a = c.args;
+  const std::string& n = c.name;
+  auto fail = [&](const std::string& what, const PanelFrame& frame) {
+    f = {kExitExpectation, "line " + std::to_string(c.line) + ": " + what};
+    std::string items;
+    for (const PanelItem& i : frame.items)
+      items += "  [" + i.label + "] " + std::to_string(i.x) + "," + std::to_string(i.y) + " " + std::to_string(i.width) +
+               "x" + std::to_string(i.height) + (i.disabled ? " disabled" : "") + "\n";
+    say("panel text (frame " + std::to_string(frame.number) + "):\n" + frame.text + "\npanel items:\n" + items);
+    return false;
+  };
+  PanelFrame frame;
+  if (n == "panel-text") {
+    if (!nextPanelFrame(frame, f)) return false;
+    std::string text = frame.text;
+    for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 13) text.insert(at + 1, "panel-text:  ");
+    say("panel-text: frame " + std::to_string(frame.number) + (frame.number ? "\npanel-text:  " + text : " (not shown)"));
+    return true;
+  }
+  if (n == "expect-text" || n == "expect-no-text") {
+    if (!nextPanelFrame(frame, f)) return false;
+    const bool shown = frame.text.find(a[0]) != std::string::npos;
+    if (shown != (n == "expect-text")) return fail(std::string("the panel ") + (shown ? "shows" : "does not show") + " \"" + a[0] + "\"", frame);
+    say(n + ": ok \"" + a[0] + "\"");
+    return true;
+  }
+  if (n == "wait-text") {
+    long long ms = 0;
+    parseInt(a[1], ms);
+    const unsigned long long begin = uptimeMs(), end = begin + static_cast<unsigned long long>(ms);
+    for (;;) {
+      if (!nextPanelFrame(frame, f)) return false;
+      if (frame.text.find(a[0]) != std::string::npos) break;
+      if (uptimeMs() > end) return fail("the panel did not show \"" + a[0] + "\" within " + a[1] + " ms", frame);
+    }
+    say("wait-text: ok \"" + a[0] + "\" (after " + std::to_string(uptimeMs() - begin) + " ms)");
+    return true;
+  }
+  if (n == "expect-item") {
+    if (!nextPanelFrame(frame, f)) return false;
+    const PanelItem* item = frame.find(a[0]);
+    const std::string state = !item ? "absent" : item->disabled ? "disabled" : "enabled";
+    if (state != a[1]) return fail("panel item \"" + a[0] + "\" is " + state + ", expected " + a[1], frame);
+    say("expect-item: \"" + a[0] + "\" is " + state);
+    return true;
+  }
+  // click-item: wait until the item is shown and enabled, then click its middle.
+  long long which = 1;
+  if (a.size() > 1) parseInt(a[1], which);
+  const unsigned long long end = uptimeMs() + 3000;
+  const PanelItem* item = nullptr;
+  for (;;) {
+    if (!nextPanelFrame(frame, f)) return false;
+    item = frame.find(a[0], static_cast<int>(which));
+    if (item && !item->disabled) break;
+    if (uptimeMs() > end)
+      return fail("panel item \"" + a[0] + "\" " + (item ? "stayed disabled" : "was not shown") + " within 3000 ms", frame);
+  }
+  say("click-item: \"" + a[0] + "\" at " + std::to_string(item->x) + "," + std::to_string(item->y) + " " +
+      std::to_string(item->width) + "x" + std::to_string(item->height));
+  // The pointer goes there first and the panel sees it hover: a press that reached the game
+  // before the pointer's new place would land on whatever was under the old one.
+  const int x = item->x + item->width / 2, y = item->y + item->height / 2;
+  if (!xdotoolAt(x, y, "", f)) return false;
+  for (const unsigned long long until = uptimeMs() + 2000;;) {
+    POINT p{};
+    if (GetCursorPos(&p) && ScreenToClient(cab_.window(), &p) && p.x == x && p.y == y) break;
+    if (uptimeMs() > until) return f = {kExitEnvironment, "the pointer did not reach the panel item"}, false;
+    if (!renderOne(nullptr, nullptr, f)) return false;
+  }
+  return renderFrames(2, f) && click(x, y, f);
 }
 
 }  // namespace zor::sim

@@ -8,6 +8,7 @@
 
 #include "Cab.h"
 #include "MediaProgram.h"
+#include "PanelFrame.h"
 #include "Scenario.h"
 
 namespace zor::sim {
@@ -60,6 +61,9 @@ class Simulator {
   bool probe(const std::string& region, FrameCapture& frame, Rect& rect, ProbeResult& result, Failure& f);
   bool pressKeys(const std::string& combo, Failure& f);
   bool click(int x, int y, Failure& f);
+  // A record of a panel frame drawn after this call (the plugin's test export).
+  bool nextPanelFrame(PanelFrame& frame, Failure& f);
+  bool panelCommand(const Command& c, Failure& f);
   bool xdotoolAt(int x, int y, const std::string& action, Failure& f);
   bool probeScreen(const std::string& region, Rect& rect, ProbeResult& result, Failure& f);
   bool waitKeyState(int vk, bool down, DWORD timeoutMs, Failure& f);

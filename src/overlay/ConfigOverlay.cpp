@@ -12,6 +12,8 @@
 #include "core/HookApi.h"
 #include "core/Logger.h"
 #include "core/PluginConfig.h"
+#include "overlay/FirstRunWizard.h"
+#include "overlay/FrameRecord.h"
 #include "overlay/OverlayHost.h"
 #include "overlay/Panel.h"
 #include "overlay/Theme.h"
@@ -89,8 +91,7 @@ bool ConfigOverlay::initialize(HWND window, ID3D11Device* device, ID3D11DeviceCo
     overlay::loadPanelSettings();
 
     if (!firstRunLoaded_) {
-      setupCompleted_ =
-          GetPrivateProfileIntW(L"setup", L"completed", 0, configFilePath(L"ZorTabcastFirstRun.ini").c_str()) != 0;
+      setupCompleted_ = overlay::readSetupCompleted();
       h.wizardVisible.store(false);
       wizardStep_ = 0;
       firstRunLoaded_ = true;
@@ -211,7 +212,9 @@ void ConfigOverlay::renderFrame(IDXGISwapChain* swapChain) {
       pollMouse();
       ImGui::NewFrame();
     }
+    overlay::beginFrameRecord();
     drawFrameContents();
+    overlay::endFrameRecord();
     ImGui::Render();
 
     ComRef<ID3D11DeviceContext> immediate;
@@ -228,8 +231,7 @@ void ConfigOverlay::renderFrame(IDXGISwapChain* swapChain) {
 void ConfigOverlay::drawFrameContents() {
   overlay::Host& h = overlay::host();
   if (h.wizardVisible.load()) {
-    overlay::drawWizard(wizardStep_, setupCompleted_);
-    if (setupCompleted_) h.wizardVisible.store(false);
+    if (overlay::drawWizard(wizardStep_, setupCompleted_)) h.wizardVisible.store(false);  // finished
   } else {
     overlay::drawPanel();
   }

@@ -13,8 +13,9 @@ void panelFrameWork();
 void seedPanelOnce();
 // The panel window with its tabs; inside an ImGui frame.
 void drawPanel();
-// The first-run wizard; sets setupCompleted when the player finishes it.
-void drawWizard(int& step, bool& setupCompleted);
+// The first-run wizard at page `step`. True on the frame the player finishes it; setupCompleted
+// then says whether it is to be shown again.
+bool drawWizard(int& step, bool& setupCompleted);
 // Overlay shut-down: what the next start must load or apply again.
 void resetPanelForShutdown();
 

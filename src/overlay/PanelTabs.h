@@ -2,6 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "media/AppLibrary.h"
 
 namespace zor::overlay {
 
@@ -16,6 +20,21 @@ void drawSmartAudio();
 // The "-10 %" and "+10 %" buttons: 10 less with anything below 1 becoming 0; 10 more up to 100.
 int32_t volumeStepDown(int32_t volume) noexcept;
 int32_t volumeStepUp(int32_t volume) noexcept;
+
+// An application card's window line: the text whole up to 58 bytes, else its first 55 bytes
+// (never half a character) and "...".
+std::string cardWindowText(std::string_view text);
+// The application editor's values for a stored application: the resolution row whose size it
+// has (else Full HD), the FPS row of its rate (else 30), the volume within 0..100, auto-start.
+struct AppEditorValues {
+  int32_t resolutionIndex = 3;
+  int32_t fpsIndex = 1;
+  int32_t volume = 80;
+  bool autoStart = false;
+};
+AppEditorValues appEditorValues(const AppEntry& app);
+// Overlay shut-down: the cached window list goes.
+void resetApplicationsTabForShutdown();
 
 // The footer's GPS chip: a substitution at most 1800 ms ago (and not in the future).
 bool gpsRecentlyReplaced(uint64_t lastReplacementTick, uint64_t nowMs) noexcept;

@@ -3,10 +3,31 @@
 
 #include <imgui.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace zor::overlay {
+
+// The capture sizes and rates the panel offers (the Playback tab, the application editor, the
+// wizard's presets), row by row.
+struct Resolution {
+  const char* label;
+  int32_t width, height;
+};
+inline constexpr Resolution kResolutions[] = {
+    {"480p  |  854 x 480", 854, 480},
+    {"HD  |  1280 x 720", 1280, 720},
+    {"HD+  |  1600 x 900", 1600, 900},
+    {"Full HD (Recomendado)  |  1920 x 1080", 1920, 1080},
+    {"2K  |  2560 x 1440", 2560, 1440},
+    {"4K UHD  |  3840 x 2160", 3840, 2160},
+};
+struct Rate {
+  const char* label;
+  int32_t fps;
+};
+inline constexpr Rate kRates[] = {{"15 FPS", 15}, {"30 FPS (Recomendado)", 30}, {"45 FPS", 45}, {"60 FPS", 60}};
 
 // Section titles of the Playback and Profiles tabs.
 inline constexpr ImVec4 kSectionColour{0.22f, 0.72f, 1.0f, 1.0f};

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "capture/WindowCapture.h"
+#include "diagnostics/DiagnosticsCenter.h"
 #include "media/AppLibrary.h"
 #include "media/MediaFiles.h"
 #include "media/MediaHost.h"
@@ -25,6 +26,7 @@ void loadPanelSettings() {
   AppLibrary& apps = AppLibrary::instance();
   apps.initialize();
   apps.load();
+  DiagnosticsCenter::instance().initialize();
 }
 
 void panelFrameWork() { media::frame(); }
@@ -40,15 +42,10 @@ void seedPanelOnce() {
   panel.fpsIndex.store(fpsIndex(fps));
 }
 
-// The wizard is not built yet: the panel stands in for it.
-void drawWizard(int&, bool&) { drawPanel(); }
-
 void resetPanelForShutdown() {
   media::overlayShutdown();
+  resetApplicationsTabForShutdown();
   g_panelSeeded = false;
 }
-
-void drawApplicationsTab() { ImGui::TextDisabled("Disponible en una proxima version."); }
-void drawDiagnosticsTab() { ImGui::TextDisabled("Disponible en una proxima version."); }
 
 }  // namespace zor::overlay

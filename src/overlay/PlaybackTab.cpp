@@ -23,24 +23,6 @@
 namespace zor::overlay {
 namespace {
 
-struct Resolution {
-  const char* label;
-  int32_t width, height;
-};
-constexpr Resolution kResolutions[] = {
-    {"480p  |  854 x 480", 854, 480},
-    {"HD  |  1280 x 720", 1280, 720},
-    {"HD+  |  1600 x 900", 1600, 900},
-    {"Full HD (Recomendado)  |  1920 x 1080", 1920, 1080},
-    {"2K  |  2560 x 1440", 2560, 1440},
-    {"4K UHD  |  3840 x 2160", 3840, 2160},
-};
-struct Rate {
-  const char* label;
-  int32_t fps;
-};
-constexpr Rate kRates[] = {{"15 FPS", 15}, {"30 FPS (Recomendado)", 30}, {"45 FPS", 45}, {"60 FPS", 60}};
-
 void pushChosenColours() {
   ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.1f, 0.52f, 0.82f, 1));
   ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.13f, 0.62f, 0.92f, 1));

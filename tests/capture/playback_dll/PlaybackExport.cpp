@@ -1,10 +1,13 @@
-// The plugin DLL with one more export for simulator scenarios: the start and restore requests
-// the panel's buttons will make, until the panel exists. Built for tests only
+// The plugin DLL with more exports for simulator scenarios, built for tests only
 // (ZorTabcastPlugin_playback.dll); the product DLL exports the two SDK functions alone.
-#include "media/PanelState.h"
+#include <cstring>
+#include <string>
 
-// keyword (UTF-8) non-null: "Iniciar reproduccion" for that window at fps; null: "Restaurar GPS
-// original". Returns 1.
+#include "media/PanelState.h"
+#include "overlay/FrameRecord.h"
+
+// The panel's start and restore requests without clicking: keyword (UTF-8) non-null:
+// "Iniciar reproduccion" for that window at fps; null: "Restaurar GPS original". Returns 1.
 extern "C" __declspec(dllexport) int zor_test_request_playback(const char* keywordUtf8, int fps) {
   zor::PanelState& requests = zor::PanelState::instance();
   if (!keywordUtf8) {
@@ -13,4 +16,16 @@ extern "C" __declspec(dllexport) int zor_test_request_playback(const char* keywo
   }
   requests.requestStart(keywordUtf8, 1280, 720, fps);
   return 1;
+}
+
+// What the panel drew: asks for a record of the next frame the overlay draws and copies the
+// newest record (overlay/FrameRecord.h) into buffer. Returns its length, 0 before the first
+// record, -1 when the buffer is too small.
+extern "C" __declspec(dllexport) int zor_test_panel_frame(char* buffer, int size) {
+  zor::overlay::requestFrameRecord();
+  const std::string record = zor::overlay::latestFrameRecord();
+  if (record.empty()) return 0;
+  if (!buffer || size < 0 || record.size() > static_cast<size_t>(size)) return -1;
+  std::memcpy(buffer, record.data(), record.size());
+  return static_cast<int>(record.size());
 }

@@ -1,0 +1,295 @@
+// The "Aplicaciones" tab: the application library as cards (open or closed, playing or not)
+// with one-click activation, editing and a favourite toggle; adding a custom application; and
+// the per-application capture settings. The library, its file and starting playback belong to
+// the media sources; this draws them and matches the cards to the open windows.
+#include <imgui.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "capture/WindowMatching.h"
+#include "core/Clock.h"
+#include "core/Utf8.h"
+#include "media/AppLibrary.h"
+#include "media/PanelState.h"
+#include "media/Playback.h"
+#include "overlay/PanelTabs.h"
+#include "overlay/PanelWidgets.h"
+
+namespace zor::overlay {
+namespace {
+
+constexpr uint64_t kWindowScanNs = 1'200'000'000ull;
+
+constexpr ImVec4 kTitle{0.25f, 0.78f, 1.0f, 1};
+constexpr ImVec4 kAvailable{0.2f, 0.92f, 0.38f, 1};
+constexpr ImVec4 kClosed{1.0f, 0.66f, 0.22f, 1};
+constexpr ImVec4 kFavourite{1.0f, 0.78f, 0.22f, 1};
+constexpr ImVec4 kMark{0.26f, 0.8f, 1.0f, 1};
+
+struct CachedTitle {
+  std::wstring wide;
+  std::string utf8;
+};
+
+// The tab's own values (render thread).
+struct AppsTab {
+  std::vector<CachedTitle> windows;  // visible window titles, refreshed every 1200 ms
+  uint64_t lastWindowScan = 0;       // steady ns; 0 = refresh now
+  char newAppName[64] = {};
+  char newAppKeyword[128] = {};
+  int32_t settingsIndex = -1;
+  AppEditorValues editor;
+};
+AppsTab g_tab;
+
+void refreshWindows() {
+  const uint64_t now = clock::steadyNs();
+  if (g_tab.lastWindowScan != 0 && now - g_tab.lastWindowScan < kWindowScanNs) return;
+  std::vector<std::wstring> titles;
+  listVisibleWindowTitles(titles);
+  g_tab.windows.clear();
+  for (std::wstring& t : titles) g_tab.windows.push_back({t, toUtf8(t)});
+  g_tab.lastWindowScan = now;
+}
+
+// The first cached title containing the keyword (any letter case); null when none.
+const CachedTitle* matchWindow(const std::string& keyword) {
+  if (keyword.empty()) return nullptr;
+  const std::wstring wide = toWide(keyword);
+  if (wide.empty()) return nullptr;
+  for (const CachedTitle& t : g_tab.windows)
+    if (containsIgnoreCase(t.wide, wide)) return &t;
+  return nullptr;
+}
+
+void loadEditor(int32_t index) {
+  const std::vector<AppEntry>& apps = AppLibrary::instance().apps();
+  if (index < 0 || static_cast<size_t>(index) >= apps.size()) return;
+  g_tab.settingsIndex = index;
+  g_tab.editor = appEditorValues(apps[static_cast<size_t>(index)]);
+}
+
+// What a click on a card asks for; carried out after the cards are drawn.
+struct CardAction {
+  enum Kind { None, Activate, Edit, ToggleFavourite } kind = None;
+  int32_t index = -1;
+  std::string title;
+};
+
+void drawCard(int32_t i, const AppEntry& app, CardAction& action) {
+  const PanelState& panel = PanelState::instance();
+  const CachedTitle* match = matchWindow(app.keyword);
+  const bool found = match != nullptr;
+  const bool inUse = found && panel.playbackActive.load() && match->utf8 == panel.sourceWindowTitle();
+
+  ImGui::PushID(i);
+  ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 12);
+  ImGui::PushStyleVar(ImGuiStyleVar_ChildBorderSize, 1);
+  ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(16, 13));
+  ImGui::PushStyleColor(ImGuiCol_ChildBg, inUse ? ImVec4(0.04f, 0.175f, 0.285f, 0.98f) : ImVec4(0.03f, 0.075f, 0.125f, 0.97f));
+  ImGui::PushStyleColor(ImGuiCol_Border, inUse ? ImVec4(0.2f, 0.72f, 1.0f, 1) : ImVec4(0.1f, 0.33f, 0.54f, 0.82f));
+  if (ImGui::BeginChild("final_app_card", ImVec2(0, 164), ImGuiChildFlags_Border, ImGuiWindowFlags_NoScrollbar)) {
+    ImGui::TextColored(kMark, "%s", appShortLabel(app.name));
+    ImGui::SameLine();
+    ImGui::TextUnformatted(app.name.c_str());
+    if (app.favorite) {
+      ImGui::SameLine();
+      ImGui::TextColored(kFavourite, "FAVORITA");
+    }
+    ImGui::SameLine();
+    const char* badge = inUse ? "EN USO" : found ? "DISPONIBLE" : "CERRADA";
+    const float badgeWidth = std::ceil(ImGui::CalcTextSize(badge).x);
+    ImGui::SetCursorPosX(std::max(ImGui::GetWindowContentRegionMax().x - badgeWidth, ImGui::GetCursorPosX() + 14));
+    ImGui::TextColored(found ? kAvailable : kClosed, "%s", badge);
+
+    ImGui::Spacing();
+    ImGui::TextDisabled("%d x %d  |  %d FPS%s", static_cast<int>(app.width), static_cast<int>(app.height), app.fps,
+                        app.autoStart ? "  |  Inicio automatico" : "");
+    ImGui::Spacing();
+    ImGui::TextDisabled(found ? "Ventana encontrada" : "Buscando ventana");
+    const std::string shown = cardWindowText(found ? match->utf8 : app.keyword);
+    ImGui::TextUnformatted(shown.data(), shown.data() + shown.size());
+
+    ImGui::SetCursorPosY(108);
+    ImGui::Separator();
+    ImGui::Spacing();
+    const float width = buttonWidth(3, 16);
+    ImGui::BeginDisabled(!found || inUse);
+    if (ImGui::Button(inUse ? "Activa" : "Activar", ImVec2(width, 32))) action = {CardAction::Activate, i, match->utf8};
+    ImGui::EndDisabled();
+    ImGui::SameLine(0, 8);
+    if (ImGui::Button("Editar", ImVec2(width, 32))) action = {CardAction::Edit, i, {}};
+    ImGui::SameLine(0, 8);
+    if (ImGui::Button(app.favorite ? "Quitar favorito" : "Favorito", ImVec2(width, 32)))
+      action = {CardAction::ToggleFavourite, i, {}};
+  }
+  ImGui::EndChild();
+  ImGui::PopStyleColor(2);
+  ImGui::PopStyleVar(3);
+  ImGui::PopID();
+}
+
+void drawCardList(bool favourites, CardAction& action) {
+  ImGui::TextUnformatted(favourites ? "Favoritos" : "Todas las aplicaciones");
+  ImGui::Spacing();
+  const std::vector<AppEntry>& apps = AppLibrary::instance().apps();
+  bool any = false;
+  for (size_t i = 0; i < apps.size(); ++i) {
+    if (apps[i].favorite != favourites) continue;
+    drawCard(static_cast<int32_t>(i), apps[i], action);
+    any = true;
+  }
+  if (!any) ImGui::TextDisabled(favourites ? "No hay aplicaciones favoritas." : "No hay más aplicaciones.");
+  ImGui::Spacing();
+}
+
+void runCardAction(const CardAction& action) {
+  AppLibrary& library = AppLibrary::instance();
+  if (action.index < 0 || static_cast<size_t>(action.index) >= library.apps().size()) return;
+  switch (action.kind) {
+    case CardAction::Activate: {
+      const AppEntry app = library.apps()[static_cast<size_t>(action.index)];
+      activateApp(app, clipUtf8(action.title, 255));
+      break;
+    }
+    case CardAction::Edit:
+      loadEditor(action.index);
+      break;
+    case CardAction::ToggleFavourite:
+      library.toggleFavorite(action.index);
+      break;
+    case CardAction::None:
+      break;
+  }
+}
+
+void drawAddApplication() {
+  ImGui::TextUnformatted("Agregar aplicación personalizada");
+  ImGui::SetNextItemWidth(-FLT_MIN);
+  ImGui::InputTextWithHint("##new_app_name", "Nombre, por ejemplo: Radio", g_tab.newAppName, sizeof g_tab.newAppName);
+  ImGui::SetNextItemWidth(-FLT_MIN);
+  ImGui::InputTextWithHint("##new_app_keyword", "Palabra que aparece en el título de la ventana", g_tab.newAppKeyword,
+                           sizeof g_tab.newAppKeyword);
+  if (ImGui::Button("Agregar a la biblioteca", ImVec2(-FLT_MIN, 36))) {
+    // Refused without a message: an empty field, a full library, a keyword already known.
+    if (AppLibrary::instance().addCustomApp(g_tab.newAppName, g_tab.newAppKeyword)) {
+      g_tab.newAppName[0] = '\0';
+      g_tab.newAppKeyword[0] = '\0';
+    }
+  }
+}
+
+void drawEditor() {
+  AppLibrary& library = AppLibrary::instance();
+  const std::vector<AppEntry>& apps = library.apps();
+  if (g_tab.settingsIndex < 0 || static_cast<size_t>(g_tab.settingsIndex) >= apps.size()) loadEditor(0);
+  const AppEntry& app = apps[static_cast<size_t>(g_tab.settingsIndex)];
+  AppEditorValues& e = g_tab.editor;
+
+  if (beginComboText("##app_settings_selector", app.name)) {
+    int32_t chosen = -1;
+    for (size_t i = 0; i < apps.size(); ++i)
+      if (selectableText(static_cast<int>(i), apps[i].name, static_cast<int32_t>(i) == g_tab.settingsIndex))
+        chosen = static_cast<int32_t>(i);
+    ImGui::EndCombo();
+    if (chosen >= 0) {
+      loadEditor(chosen);
+      return;  // the selected application's editor from the next frame
+    }
+  }
+  ImGui::TextUnformatted("Resolucion");
+  ImGui::SetNextItemWidth(-FLT_MIN);
+  if (ImGui::BeginCombo("##app_resolution", kResolutions[e.resolutionIndex].label)) {
+    for (int32_t r = 0; r < static_cast<int32_t>(std::size(kResolutions)); ++r) {
+      if (ImGui::Selectable(kResolutions[r].label, r == e.resolutionIndex)) e.resolutionIndex = r;
+      if (r == e.resolutionIndex) ImGui::SetItemDefaultFocus();
+    }
+    ImGui::EndCombo();
+  }
+  ImGui::TextUnformatted("FPS");
+  ImGui::SetNextItemWidth(-FLT_MIN);
+  if (ImGui::BeginCombo("##app_fps", kRates[e.fpsIndex].label)) {
+    for (int32_t r = 0; r < static_cast<int32_t>(std::size(kRates)); ++r) {
+      if (ImGui::Selectable(kRates[r].label, r == e.fpsIndex)) e.fpsIndex = r;
+      if (r == e.fpsIndex) ImGui::SetItemDefaultFocus();
+    }
+    ImGui::EndCombo();
+  }
+  ImGui::TextUnformatted("Volumen");
+  ImGui::SetNextItemWidth(-FLT_MIN);
+  ImGui::SliderInt("##app_volume", &e.volume, 0, 100);
+  ImGui::Checkbox("Iniciar automaticamente al detectar esta aplicacion", &e.autoStart);
+  if (ImGui::Button("Guardar configuracion", ImVec2(-FLT_MIN, 36))) {
+    AppEntry edited = app;
+    edited.width = static_cast<uint32_t>(kResolutions[e.resolutionIndex].width);
+    edited.height = static_cast<uint32_t>(kResolutions[e.resolutionIndex].height);
+    edited.fps = kRates[e.fpsIndex].fps;
+    edited.volume = std::clamp(e.volume, 0, 100);
+    edited.autoStart = e.autoStart;
+    library.updateApp(g_tab.settingsIndex, edited);
+  }
+  if (ImGui::Button("Cargar perfil en Reproduccion", ImVec2(-FLT_MIN, 34))) {
+    const CachedTitle* match = matchWindow(app.keyword);
+    const AppEntry copy = app;
+    applyAppSettings(copy, match ? clipUtf8(match->utf8, 255) : std::string());
+  }
+}
+
+}  // namespace
+
+std::string cardWindowText(std::string_view text) {
+  if (text.size() <= 58) return std::string(text);
+  return clipUtf8(text, 55) + "...";  // never half a character
+}
+
+AppEditorValues appEditorValues(const AppEntry& app) {
+  AppEditorValues v;
+  v.resolutionIndex = resolutionIndex(app.width, app.height);
+  v.fpsIndex = fpsIndex(app.fps);
+  v.volume = std::clamp(app.volume, 0, 100);
+  v.autoStart = app.autoStart;
+  return v;
+}
+
+void drawApplicationsTab() {
+  refreshWindows();
+  ImGui::TextColored(kTitle, "GESTOR VISUAL DE APLICACIONES");
+  ImGui::TextWrapped("Acceda a sus aplicaciones favoritas y cambie de fuente con un solo clic.");
+  ImGui::Separator();
+  ImGui::TextColored(kAvailable, "Disponible / En uso");
+  ImGui::SameLine(0, 0);
+  ImGui::TextDisabled("  |  ");
+  ImGui::SameLine(0, 0);
+  ImGui::TextColored(kClosed, "Cerrada");
+  ImGui::Spacing();
+
+  CardAction action;
+  drawCardList(true, action);
+  ImGui::Separator();
+  ImGui::Spacing();
+  drawCardList(false, action);
+  ImGui::Spacing();
+  ImGui::Separator();
+  runCardAction(action);
+
+  drawAddApplication();
+  ImGui::Spacing();
+  ImGui::Separator();
+  ImGui::TextUnformatted("Configuracion de aplicacion");
+  if (AppLibrary::instance().apps().empty()) {
+    ImGui::TextDisabled("No hay aplicaciones para configurar.");
+  } else {
+    drawEditor();
+  }
+  ImGui::TextDisabled("La biblioteca se guarda en la carpeta ZOR junto a la DLL");
+}
+
+void resetApplicationsTabForShutdown() {
+  g_tab.windows.clear();
+  g_tab.lastWindowScan = 0;
+}
+
+}  // namespace zor::overlay

@@ -1,0 +1,98 @@
+// The "Diagnostico" tab: the player's entry to the checks, the capture repair and the support
+// report (which all live in the diagnostics module; this only draws them).
+#include <imgui.h>
+
+#include <algorithm>
+#include <string>
+
+#include "core/Utf8.h"
+#include "diagnostics/DiagnosticsCenter.h"
+#include "diagnostics/SupportReport.h"
+#include "overlay/PanelTabs.h"
+#include "overlay/PanelWidgets.h"
+
+namespace zor::overlay {
+namespace {
+
+constexpr ImVec4 kOk{0.2f, 0.9f, 0.35f, 1};
+constexpr ImVec4 kWarning{1.0f, 0.68f, 0.2f, 1};
+constexpr ImVec4 kError{1.0f, 0.3f, 0.25f, 1};
+constexpr ImVec4 kPending{0.6f, 0.65f, 0.72f, 1};
+
+ImVec4 statusColour(int32_t status) {
+  switch (status) {
+    case DiagnosticItem::Ok:
+      return kOk;
+    case DiagnosticItem::Warning:
+      return kWarning;
+    case DiagnosticItem::Error:
+      return kError;
+    default:
+      return kPending;
+  }
+}
+
+void drawSummary(const DiagnosticsCenter& center) {
+  const bool allOk = center.checked && std::all_of(center.items.begin(), center.items.end(), [](const DiagnosticItem& i) {
+                       return i.status == DiagnosticItem::Ok;
+                     });
+  ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 10);
+  if (ImGui::BeginChild("diagnostics_summary", ImVec2(0, 88), ImGuiChildFlags_Border, ImGuiWindowFlags_NoScrollbar)) {
+    ImGui::TextDisabled("Estado general");
+    ImGui::TextColored(allOk ? kOk : kWarning, "%s", center.summary.c_str());
+    if (center.checked) ImGui::TextDisabled("Comprobado: %s  |  %d ms", center.lastCheck.c_str(), center.durationMs);
+  }
+  ImGui::EndChild();
+  ImGui::PopStyleVar();
+}
+
+void drawItem(const DiagnosticItem& item) {
+  ImGui::PushID(item.name.c_str());
+  ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 9);
+  if (ImGui::BeginChild("diagnostic_item", ImVec2(0, 68), ImGuiChildFlags_Border, ImGuiWindowFlags_NoScrollbar)) {
+    ImGui::TextUnformatted(item.name.c_str());
+    ImGui::SameLine();
+    ImGui::TextColored(statusColour(item.status), "%s", diagnosticStatusLabel(item.status));
+    ImGui::TextDisabled("%s", item.detail.c_str());
+    if (item.durationMs >= 0) {
+      ImGui::SameLine();
+      ImGui::TextDisabled("  %d ms", static_cast<int>(item.durationMs));
+    }
+  }
+  ImGui::EndChild();
+  ImGui::PopStyleVar();
+  ImGui::PopID();
+}
+
+}  // namespace
+
+void drawDiagnosticsTab() {
+  DiagnosticsCenter& center = DiagnosticsCenter::instance();
+  ImGui::TextColored(ImVec4(0.22f, 0.72f, 1.0f, 1), "CENTRO DE DIAGNOSTICO");
+  ImGui::TextWrapped("Comprueba los componentes principales del plugin sin cerrar ATS.");
+  ImGui::Separator();
+
+  if (ImGui::Button("Comprobar sistema", ImVec2(-FLT_MIN, 40))) center.runChecks();
+  if (ImGui::Button("Reiniciar captura", ImVec2(buttonWidth(2, 8), 36))) center.repairCapture();
+  if (ImGui::Button("Generar informe", ImVec2(-FLT_MIN, 36))) SupportReport::exportReport();
+  if (!center.reportPath.empty()) {
+    const float width = buttonWidth(2, 8);
+    if (ImGui::Button("Abrir carpeta", ImVec2(width, 34))) SupportReport::openReportFolder();
+    ImGui::SameLine(0, 8);
+    if (ImGui::Button("Copiar informe", ImVec2(width, 34))) SupportReport::copyReportToClipboard();
+  }
+  if (!center.actionMessage.empty()) ImGui::TextWrapped("%s", center.actionMessage.c_str());
+  if (!center.reportPath.empty()) {
+    ImGui::TextDisabled("Informe");
+    ImGui::TextWrapped("%s", toUtf8(center.reportPath).c_str());
+  }
+
+  ImGui::Spacing();
+  drawSummary(center);
+  ImGui::Spacing();
+  for (const DiagnosticItem& item : center.items) drawItem(item);
+  ImGui::Spacing();
+  ImGui::TextDisabled("V3.0.5 genera el informe, muestra su ruta, abre la carpeta y permite copiarlo al portapapeles.");
+}
+
+}  // namespace zor::overlay

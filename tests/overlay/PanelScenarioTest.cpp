@@ -1,0 +1,149 @@
+// What a new player does, in the simulated game with real X input: the first Ctrl+F8 shows the
+// first-run wizard, clicked through with YouTube and high quality; the panel from then on; the
+// media program's card in Aplicaciones started with one click and then in use; a check, the
+// report and its copy on the clipboard in Diagnostico. The clicks land where the panel says
+// its buttons are (the test build's panel record); what is shown is read from the same record.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <regex>
+
+#include "SimProcess.h"
+
+namespace zor::test {
+namespace {
+
+std::wstring clipboardText() {
+  std::wstring text;
+  if (!OpenClipboard(nullptr)) return text;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (auto* p = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text = p;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+std::wstring widen(const std::string& utf8) {
+  std::wstring out(utf8.size(), L'\0');
+  out.resize(static_cast<size_t>(
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), static_cast<int>(out.size()))));
+  return out;
+}
+
+std::wstring iniValue(const std::wstring& file, const wchar_t* section, const wchar_t* key) {
+  wchar_t buffer[512] = {};
+  GetPrivateProfileStringW(section, key, L"", buffer, 512, file.c_str());
+  return buffer;
+}
+
+TEST(PanelInGame, FirstRunWizardThenApplicationsThenDiagnosticsWithRealInput) {
+  TempFolder folder(L"zor_panel_plugin");
+  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+  SimRun run = runSim(
+      "timeout 200000\n"
+      "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
+      "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n"  // the wizard, not detection, picks the window
+      "truck vehicle.kenworth.w900\n"
+      "load\n"
+      "channel electric 1\n"
+      "channel engine 1\n"
+      "event started\n"
+      "wait-hooked 30000\n"  // the hooks are in before the cab's textures are made
+      "run 500\n"
+      "cab\n"
+      "media open yt \"Musica para conducir - YouTube\"\n"
+      "wait-log \"V0.7.6 OVERLAY tablet_gps_overlay.dds\" 20000\n"
+      // The first Ctrl+F8 of a fresh configuration: the wizard.
+      "key ctrl+F8\n"
+      "wait-text \"ASISTENTE DE BIENVENIDA\" 3000\n"
+      "expect-text \"Paso 1 de 4\"\n"
+      "click-item \"Comenzar\"\n"
+      "wait-text \"Paso 2 de 4\" 2000\n"
+      "click-item \"Spotify\"\n"
+      // Closed mid-way and opened again: the same page and choice.
+      "key ctrl+F8\n"
+      "expect-no-text \"Paso\"\n"
+      "key ctrl+F8\n"
+      "wait-text \"Paso 2 de 4\" 2000\n"
+      "click-item \"YouTube\"\n"
+      "click-item \"Siguiente\"\n"
+      "wait-text \"Paso 3 de 4\" 2000\n"
+      "click-item \"Alta calidad - 1080p / 60 FPS\"\n"
+      "click-item \"Siguiente\"\n"
+      "wait-text \"Configuracion completada\" 2000\n"
+      "expect-text \"Alta calidad - 1080p / 60 FPS\"\n"
+      "click-item \"Entrar al plugin\"\n"
+      "wait-log \"Configuracion inicial completada | aplicacion=YouTube | calidad=Alta calidad - 1080p / 60 FPS.\" "
+      "3000\n"
+      "wait-text \"Ctrl + F8 para mostrar u ocultar\" 2000\n"
+      "expect-text \"Listo para reproducir\"\n"  // a source window is chosen (its title: below, in the files)
+      "expect-text \"Full HD (Recomendado)  |  1920 x 1080\"\n"
+      "expect-text \"60 FPS\"\n"
+      // The next Ctrl+F8: the panel again, not the wizard.
+      "key ctrl+F8\n"
+      "key ctrl+F8\n"
+      "wait-text \"Ctrl + F8 para mostrar u ocultar\" 2000\n"
+      "expect-no-text \"ASISTENTE\"\n"
+      // Aplicaciones: the media program's card, then playing on the tablet.
+      "click-item \"Aplicaciones\"\n"
+      "wait-text \"GESTOR VISUAL DE APLICACIONES\" 2000\n"
+      "wait-text \"DISPONIBLE\" 3000\n"
+      "expect-no-text \"EN USO\"\n"
+      "probe tablet map\n"
+      "click-item \"Activar\"\n"
+      "wait-probe tablet media 8000\n"
+      "wait-text \"EN USO\" 3000\n"
+      "expect-item \"Activa\" disabled\n"
+      // Diagnostico: a check, the report, its copy.
+      "click-item \"Diagnostico\"\n"
+      "wait-text \"CENTRO DE DIAGNOSTICO\" 2000\n"
+      "expect-item \"Copiar informe\" absent\n"
+      "click-item \"Comprobar sistema\"\n"
+      "wait-text \"Comprobado: \" 3000\n"
+      "panel-text\n"
+      "click-item \"Generar informe\"\n"
+      "wait-text \"Informe creado correctamente.\" 3000\n"
+      "click-item \"Copiar informe\"\n"
+      "wait-text \"Informe copiado al portapapeles.\" 3000\n"
+      "expect-log \"V3.0.5 SUPPORT REPORT: informe copiado al portapapeles.\"\n"
+      "unload\n",
+      plugin, {}, 240000);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+
+  // The wizard's choices, in the settings files.
+  const std::wstring zor = folder / L"ZOR";
+  EXPECT_EQ(iniValue(zor + L"\\ZorTabcastFirstRun.ini", L"setup", L"completed"), L"1");
+  const std::wstring apps = zor + L"\\ZorTabcastApps.ini";
+  EXPECT_EQ(iniValue(apps, L"app_0", L"name"), L"YouTube");
+  EXPECT_EQ(iniValue(apps, L"app_0", L"favorite"), L"1");
+  EXPECT_EQ(iniValue(apps, L"app_0", L"width"), L"1920");
+  EXPECT_EQ(iniValue(apps, L"app_0", L"height"), L"1080");
+  EXPECT_EQ(iniValue(apps, L"app_0", L"fps"), L"60");
+  EXPECT_EQ(iniValue(zor + L"\\ZorTabcastSmartCapture.ini", L"smart_capture", L"last_window"),
+            L"Musica para conducir - YouTube");
+
+  // The twelve rows of the check as the panel listed them.
+  const std::string listed = run.output.substr(run.output.find("panel-text: frame"));
+  for (const char* row : {"ATS", "GPS TabCast", "Aplicacion", "Captura", "Reemplazo GPS", "Visibilidad GPS", "CPU",
+                          "Memoria RAM", "GPU", "FPS configurados", "Tiempo activo", "Biblioteca"})
+    EXPECT_NE(listed.find(std::string("panel-text:  ") + row + " "), std::string::npos) << row << "\n" << listed;
+  EXPECT_NE(listed.find("Captura activa | Limite: 30 FPS"), std::string::npos) << listed;
+
+  // The report beside the DLL, and the same text on the clipboard.
+  const std::string report = readFile(folder / L"ZorTabcast_Diagnostic_Report.txt");
+  ASSERT_FALSE(report.empty());
+  EXPECT_EQ(report.rfind("========================================\nZOR TabCast Vantex - Informe de Soporte\n", 0), 0u);
+  EXPECT_NE(report.find("Visibilidad GPS: "), std::string::npos);
+  EXPECT_NE(report.find("Aplicacion: OK\nDetalle: Ventana objetivo encontrada\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("REGISTRO DE LA SESION"), std::string::npos);
+  EXPECT_NE(report.find("Configuracion inicial completada | aplicacion=YouTube"), std::string::npos);
+  EXPECT_EQ(clipboardText(), widen(report));
+}
+
+}  // namespace
+}  // namespace zor::test
