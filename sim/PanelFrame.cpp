@@ -44,7 +44,8 @@ bool parsePanelFrame(std::string_view record, PanelFrame& out) {
     item.y = static_cast<int>(v[1]);
     item.width = static_cast<int>(v[2]);
     item.height = static_cast<int>(v[3]);
-    item.disabled = v[4] != 0;
+    item.disabled = (v[4] & 1) != 0;
+    item.hidden = (v[4] & 2) != 0;
     out.items.push_back(std::move(item));
   }
   return true;

@@ -15,6 +15,7 @@ struct PanelItem {
   std::string label;  // as the panel names it; a "##" part is an id, not shown
   int x = 0, y = 0, width = 0, height = 0;  // game window client pixels, the visible part
   bool disabled = false;
+  bool hidden = false;  // scrolled out of view (x, y, width, height: where it is)
 };
 
 struct PanelFrame {

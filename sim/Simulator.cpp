@@ -1187,7 +1187,7 @@ bool Simulator::panelCommand(const Command& c, Failure& f) {
     std::string items;
     for (const PanelItem& i : frame.items)
       items += "  [" + i.label + "] " + std::to_string(i.x) + "," + std::to_string(i.y) + " " + std::to_string(i.width) +
-               "x" + std::to_string(i.height) + (i.disabled ? " disabled" : "") + "\n";
+               "x" + std::to_string(i.height) + (i.disabled ? " disabled" : "") + (i.hidden ? " out of view" : "") + "\n";
     say("panel text (frame " + std::to_string(frame.number) + "):\n" + frame.text + "\npanel items:\n" + items);
     return false;
   };
@@ -1229,14 +1229,26 @@ bool Simulator::panelCommand(const Command& c, Failure& f) {
   // click-item: wait until the item is shown and enabled, then click its middle.
   long long which = 1;
   if (a.size() > 1) parseInt(a[1], which);
-  const unsigned long long end = uptimeMs() + 3000;
+  // An item scrolled out of view is wheeled into it (over the panel, towards the item).
+  unsigned long long end = uptimeMs() + 3000;
   const PanelItem* item = nullptr;
-  for (;;) {
+  for (int wheels = 0;;) {
     if (!nextPanelFrame(frame, f)) return false;
     item = frame.find(a[0], static_cast<int>(which));
-    if (item && !item->disabled) break;
+    if (item && item->hidden && wheels < 40) {
+      ++wheels;
+      end = std::max(end, uptimeMs() + 1000);
+      const int notches = std::clamp(std::abs(item->y - 300) / 80, 1, 20);  // a notch scrolls some 60 px or more
+      if (!xdotoolAt(item->x + item->width / 2, 300,
+                     "click --repeat " + std::to_string(notches) + " --delay 20 " + (item->y > 300 ? "5" : "4"), f))
+        return false;
+      continue;
+    }
+    if (item && !item->disabled && !item->hidden) break;
     if (uptimeMs() > end)
-      return fail("panel item \"" + a[0] + "\" " + (item ? "stayed disabled" : "was not shown") + " within 3000 ms", frame);
+      return fail("panel item \"" + a[0] + "\" " + (item ? (item->hidden ? "stayed out of view" : "stayed disabled") : "was not shown") +
+                      " within 3000 ms",
+                  frame);
   }
   say("click-item: \"" + a[0] + "\" at " + std::to_string(item->x) + "," + std::to_string(item->y) + " " +
       std::to_string(item->width) + "x" + std::to_string(item->height));

@@ -22,6 +22,9 @@ namespace zor::overlay {
 namespace {
 
 constexpr uint64_t kWindowScanNs = 1'200'000'000ull;
+// A box of fixed height: no scrollbar, and the mouse wheel scrolls the panel, not the box (its
+// content may be a few pixels taller than the box).
+constexpr ImGuiWindowFlags kFixedChild = ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse;
 
 constexpr ImVec4 kTitle{0.25f, 0.78f, 1.0f, 1};
 constexpr ImVec4 kAvailable{0.2f, 0.92f, 0.38f, 1};
@@ -91,7 +94,7 @@ void drawCard(int32_t i, const AppEntry& app, CardAction& action) {
   ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(16, 13));
   ImGui::PushStyleColor(ImGuiCol_ChildBg, inUse ? ImVec4(0.04f, 0.175f, 0.285f, 0.98f) : ImVec4(0.03f, 0.075f, 0.125f, 0.97f));
   ImGui::PushStyleColor(ImGuiCol_Border, inUse ? ImVec4(0.2f, 0.72f, 1.0f, 1) : ImVec4(0.1f, 0.33f, 0.54f, 0.82f));
-  if (ImGui::BeginChild("final_app_card", ImVec2(0, 164), ImGuiChildFlags_Border, ImGuiWindowFlags_NoScrollbar)) {
+  if (ImGui::BeginChild("final_app_card", ImVec2(0, 164), ImGuiChildFlags_Border, kFixedChild)) {
     ImGui::TextColored(kMark, "%s", appShortLabel(app.name));
     ImGui::SameLine();
     ImGui::TextUnformatted(app.name.c_str());

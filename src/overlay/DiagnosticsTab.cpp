@@ -15,6 +15,9 @@ namespace zor::overlay {
 namespace {
 
 constexpr ImVec4 kOk{0.2f, 0.9f, 0.35f, 1};
+// A box of fixed height: no scrollbar, and the mouse wheel scrolls the panel, not the box (its
+// content may be a few pixels taller than the box).
+constexpr ImGuiWindowFlags kFixedChild = ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse;
 constexpr ImVec4 kWarning{1.0f, 0.68f, 0.2f, 1};
 constexpr ImVec4 kError{1.0f, 0.3f, 0.25f, 1};
 constexpr ImVec4 kPending{0.6f, 0.65f, 0.72f, 1};
@@ -37,7 +40,7 @@ void drawSummary(const DiagnosticsCenter& center) {
                        return i.status == DiagnosticItem::Ok;
                      });
   ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 10);
-  if (ImGui::BeginChild("diagnostics_summary", ImVec2(0, 88), ImGuiChildFlags_Border, ImGuiWindowFlags_NoScrollbar)) {
+  if (ImGui::BeginChild("diagnostics_summary", ImVec2(0, 88), ImGuiChildFlags_Border, kFixedChild)) {
     ImGui::TextDisabled("Estado general");
     ImGui::TextColored(allOk ? kOk : kWarning, "%s", center.summary.c_str());
     if (center.checked) ImGui::TextDisabled("Comprobado: %s  |  %d ms", center.lastCheck.c_str(), center.durationMs);
@@ -49,7 +52,7 @@ void drawSummary(const DiagnosticsCenter& center) {
 void drawItem(const DiagnosticItem& item) {
   ImGui::PushID(item.name.c_str());
   ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 9);
-  if (ImGui::BeginChild("diagnostic_item", ImVec2(0, 68), ImGuiChildFlags_Border, ImGuiWindowFlags_NoScrollbar)) {
+  if (ImGui::BeginChild("diagnostic_item", ImVec2(0, 68), ImGuiChildFlags_Border, kFixedChild)) {
     ImGui::TextUnformatted(item.name.c_str());
     ImGui::SameLine();
     ImGui::TextColored(statusColour(item.status), "%s", diagnosticStatusLabel(item.status));

@@ -20,7 +20,8 @@ bool g_recording = false;  // render thread
 // placed, a button after).
 struct Placed {
   ImGuiID id;
-  ImRect rect;  // the visible part
+  ImRect rect;     // where it is
+  ImRect visible;  // the part of it in view
   bool disabled;
 };
 struct Named {
@@ -79,11 +80,13 @@ void endFrameRecord() {
     const Placed* place = nullptr;
     for (const Placed& p : g_placed)
       if (p.id == named.id) place = &p;  // the last place of the frame
-    if (!place || place->rect.GetWidth() < 1 || place->rect.GetHeight() < 1) continue;  // out of view
+    if (!place) continue;
+    const bool hidden = place->visible.GetWidth() < 1 || place->visible.GetHeight() < 1;
+    const ImRect& r = hidden ? place->rect : place->visible;
     char numbers[96];
-    std::snprintf(numbers, sizeof numbers, "\t%d\t%d\t%d\t%d\t%d\n", static_cast<int>(place->rect.Min.x),
-                  static_cast<int>(place->rect.Min.y), static_cast<int>(place->rect.GetWidth()),
-                  static_cast<int>(place->rect.GetHeight()), place->disabled ? 1 : 0);
+    std::snprintf(numbers, sizeof numbers, "\t%d\t%d\t%d\t%d\t%d\n", static_cast<int>(r.Min.x), static_cast<int>(r.Min.y),
+                  static_cast<int>(r.GetWidth()), static_cast<int>(r.GetHeight()),
+                  (place->disabled ? 1 : 0) | (hidden ? 2 : 0));
     for (char c : named.label) record.push_back(c == '\t' || c == '\n' ? ' ' : c);
     record.append(numbers);
   }
@@ -100,7 +103,7 @@ void ImGuiTestEngineHook_ItemAdd(ImGuiContext* ctx, ImGuiID id, const ImRect& bb
   ImRect visible = bb;
   visible.ClipWith(ctx->CurrentWindow->ClipRect);
   const bool disabled = item && (item->InFlags & ImGuiItemFlags_Disabled) != 0;
-  zor::overlay::g_placed.push_back({id, visible, disabled});
+  zor::overlay::g_placed.push_back({id, bb, visible, disabled});
 }
 
 void ImGuiTestEngineHook_ItemInfo(ImGuiContext*, ImGuiID id, const char* label, ImGuiItemStatusFlags) {

@@ -12,9 +12,10 @@ namespace zor::overlay {
 
 // Any thread: record the next frame the overlay draws.
 void requestFrameRecord() noexcept;
-// The newest record: "frame <n>", the text lines drawn, then "items" and one line per visible
-// item: label, x, y, width, height (game window client pixels, clipped to what is visible) and
-// 1 when disabled, separated by tabs. Empty before the first record.
+// The newest record: "frame <n>", the text lines drawn, then "items" and one line per item:
+// label, x, y, width, height (game window client pixels: the part in view, or the whole item
+// when none of it is) and flags (1 disabled, 2 out of view: scrolled away), separated by tabs.
+// Empty before the first record.
 std::string latestFrameRecord();
 
 // Render thread, inside an ImGui frame: around the drawing of the panel or the wizard.

@@ -141,8 +141,63 @@ TEST(PanelInGame, FirstRunWizardThenApplicationsThenDiagnosticsWithRealInput) {
   EXPECT_NE(report.find("Visibilidad GPS: "), std::string::npos);
   EXPECT_NE(report.find("Aplicacion: OK\nDetalle: Ventana objetivo encontrada\n"), std::string::npos) << report;
   EXPECT_NE(report.find("REGISTRO DE LA SESION"), std::string::npos);
-  EXPECT_NE(report.find("Configuracion inicial completada | aplicacion=YouTube"), std::string::npos);
+  EXPECT_NE(report.find("] [INFO] [ZorTabcast] Diagnostico completado | "), std::string::npos) << report;  // this session
   EXPECT_EQ(clipboardText(), widen(report));
+}
+
+// A full library of applications with 70-character keywords, a 31st typed in, and a plugin
+// folder (with non-Latin characters in its path) where the report cannot be written: the cards
+// cut the long keywords, nothing is added, the export fails with its message and no button for
+// a report appears.
+TEST(PanelInGame, AFullLibraryAndAFolderWhereTheReportCannotBeWritten) {
+  TempFolder folder(L"zor_ñandú_日本");
+  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+  // The report's name taken by a folder: as in a read-only folder, the file cannot be created
+  // (the tests run as root, for whom Wine ignores read-only folders).
+  ASSERT_TRUE(CreateDirectoryW((folder / L"ZorTabcast_Diagnostic_Report.txt").c_str(), nullptr));
+  std::string scenario =
+      "timeout 200000\n"
+      "ini ZorTabcastFirstRun.ini setup completed 1\n"
+      "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n"
+      "ini ZorTabcastApps.ini general count 30\n";
+  std::string firstKeyword;
+  for (int i = 0; i < 30; ++i) {
+    const std::string section = "app_" + std::to_string(i);
+    std::string keyword = "Emisora " + std::to_string(i) + " ";
+    keyword += std::string(70 - keyword.size(), 'k');
+    if (i == 0) firstKeyword = keyword;
+    scenario += "ini ZorTabcastApps.ini " + section + " name Radio" + std::to_string(i) + "\n";
+    scenario += "ini ZorTabcastApps.ini " + section + " keyword \"" + keyword + "\"\n";
+  }
+  scenario +=
+      "load\n"
+      "wait-hooked 30000\n"
+      "key ctrl+F8\n"
+      "wait-text \"Ctrl + F8 para mostrar u ocultar\" 3000\n"
+      "click-item \"Aplicaciones\"\n"
+      "wait-text \"" + firstKeyword.substr(0, 55) + "...\" 3000\n"
+      "expect-no-text \"" + firstKeyword.substr(0, 56) + "\"\n"
+      "expect-text \"CERRADA\"\n"
+      "click-item \"##new_app_name\"\n"
+      "key x\n"
+      "click-item \"##new_app_keyword\"\n"
+      "key y\n"
+      "click-item \"Agregar a la biblioteca\"\n"
+      "run 300\n"
+      "click-item \"Diagnostico\"\n"
+      "click-item \"Comprobar sistema\"\n"
+      "wait-text \"30 aplicaciones configuradas\" 3000\n"
+      "click-item \"Generar informe\"\n"
+      "wait-text \"No fue posible crear el informe.\" 3000\n"
+      "expect-item \"Abrir carpeta\" absent\n"
+      "expect-item \"Copiar informe\" absent\n"
+      "expect-no-text \"Informe creado\"\n"
+      "unload\n";
+  SimRun run = runSim(scenario, plugin, {}, 240000);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(iniValue(folder / L"ZOR\\ZorTabcastApps.ini", L"general", L"count"), L"30");
+  EXPECT_EQ(run.count("SUPPORT REPORT"), 0u) << run.output;
 }
 
 }  // namespace
