@@ -438,15 +438,11 @@ bool Simulator::pressKeys(const std::string& combo, Failure& f) {
 }
 
 bool Simulator::click(int x, int y, Failure& f) {
-  unsigned long long xid = xWindowOf(cab_.window());
-  if (!xid) {
-    f = {kExitEnvironment, "the game window has no X window id"};
-    return false;
-  }
+  // Like a hand: the pointer arrives first and rests a few frames (a game's interface may
+  // take a press only on what was under the pointer the frame before), then the button.
+  if (!xdotoolAt(x, y, "", f) || !renderFrames(2, f)) return false;
   std::string error;
-  if (!runXdotool("mousemove --window " + std::to_string(xid) + " " + std::to_string(x) + " " + std::to_string(y) +
-                      " mousedown 1",
-                  error)) {
+  if (!runXdotool("mousedown 1", error)) {
     f = {kExitEnvironment, error};
     return false;
   }
@@ -870,7 +866,9 @@ bool Simulator::execute(const Command& c, Failure& f) {
     if (!renderFor(200 + 30 * count, f)) return false;
     say("wheel: " + a[2] + " at " + a[0] + "," + a[1]);
   } else if (n == "mouse-down") {
-    if (!xdotoolAt(static_cast<int>(number(0)), static_cast<int>(number(1)), "mousedown 1", f)) return false;
+    if (!xdotoolAt(static_cast<int>(number(0)), static_cast<int>(number(1)), "", f) || !renderFrames(2, f)) return false;
+    std::string error;
+    if (!runXdotool("mousedown 1", error)) return f = {kExitEnvironment, error}, false;
     if (!waitKeyState(VK_LBUTTON, true, 3000, f)) return false;
     say("mouse-down: " + a[0] + "," + a[1]);
   } else if (n == "mouse-up") {
