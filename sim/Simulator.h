@@ -32,6 +32,7 @@ struct Options {
   // The benchmark compares the plugin's two playback targets (tablet, dashboard of the W900)
   // instead of the cab without and with the plugin.
   bool benchTarget = false;
+  std::wstring barePluginPath;  // --bench-overlay: the plugin built without its overlay
 };
 
 class Simulator {
@@ -40,6 +41,8 @@ class Simulator {
   int runScenario(const Scenario& scenario);
   int runBenchmark();
   int runTargetBenchmark();
+  // The plugin with its panel hidden and shown against the plugin built without the overlay.
+  int runOverlayBenchmark();
 
  private:
   struct Failure {
