@@ -17,6 +17,7 @@
 
 #include "Console.h"
 #include "Input.h"
+#include "PlainWindows.h"
 #include "Png.h"
 #include "RawMouse.h"
 #include "SdkHost.h"
@@ -896,6 +897,10 @@ bool Simulator::execute(const Command& c, Failure& f) {
                              " (screen " + std::to_string(after.x) + "," + std::to_string(after.y) + ")";
     if (!expect(moved == (a[2] == "moved"), what + ", expected " + a[2])) return false;
     say("cursor-warp: " + what);
+  } else if (n == "windows") {
+    std::string error;
+    if (!openPlainWindows(static_cast<int>(number(0)), error)) return f = {kExitEnvironment, error}, false;
+    say("windows: " + std::to_string(plainWindowCount()) + " plain windows open");
   } else if (n == "wndproc-chain") {
     const bool add = a[0] == "add";
     const bool done = add ? addChainedWndProc(cab_.window()) : removeChainedWndProc(cab_.window());

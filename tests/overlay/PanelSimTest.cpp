@@ -42,11 +42,13 @@ std::string gameWith(const std::string& settings, const std::string& media) {
 }
 
 const char* const kLofi = "media open lofi \"Lofi radio - YouTube\"\n";
+// A title beyond ASCII (accents, emoji outside the basic plane) from the list to the capture.
+const char* const kLofiUnicode = "media open lofi \"Lofi radio \xF0\x9F\x8E\xB5 M\xC3\xBAsica - YouTube\"\n";
 
 TEST(PanelInGame, TheChosenWindowPlaysOnTheTabletItsShortcutReachesItAndTheDashboardTargetSwitches) {
   auto plugin = privatePluginCopy();
   const std::string scenario =
-      gameWith("ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n", kLofi) +
+      gameWith("ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n", kLofiUnicode) +
       "probe tablet map\n"
       "key ctrl+F8\n"
       "wait-probe-screen overlay overlay 3000\n" +
@@ -134,6 +136,32 @@ TEST(PanelInGame, SmartCaptureStartsTheDetectedProgramSwitchesWhenItClosesAndSto
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_TRUE(run.printed("Aplicacion detectada | Lofi radio - YouTube")) << run.output;
   EXPECT_EQ(run.count("[ZorTabcast] Cambio automatico de aplicacion | Spotify Premium"), 1u);
+}
+
+TEST(PanelInGame, ThreeHundredWindowsAndTitlesOfSixHundredCharactersInTheSourceList) {
+  auto plugin = privatePluginCopy();
+  std::string longTitle;
+  while (longTitle.size() < 590) longTitle += "Lista de reproduccion muy larga ";
+  longTitle += "- YouTube";
+  const std::string scenario =
+      gameWith("ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n",
+               "media open long \"" + longTitle + "\"\n" + kLofiUnicode) +
+      "windows 300\n"
+      "key ctrl+F8\n"
+      "wait-probe-screen overlay overlay 3000\n" +
+      panel::kSourceList +
+      "wheel 300 360 -30\n"  // down the list
+      "wait-probe-screen overlay overlay 1000\n"
+      "wheel 300 360 60\n"  // and back up
+      "wait-probe-screen overlay overlay 1000\n" +
+      panel::kFirstListedWindow +
+      "key ctrl+F8\n"
+      "run 500\n"
+      "probe-screen overlay map\n"
+      "unload\n";
+  SimRun run = runSim(scenario, plugin->path, {}, 240000);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.count("plugin.error"), 0u) << run.output;
 }
 
 }  // namespace
