@@ -58,6 +58,8 @@ class Cab {
   // Whether the swap chain's Present no longer starts with the bytes it had when it was made
   // (a plugin has patched it).
   bool presentPatched() const;
+  // The same for the immediate context's DrawIndexed.
+  bool drawIndexedPatched() const;
 
   // Pixel rectangle of a named region of the frame (false for unknown names).
   bool regionRect(const std::string& name, Rect& out) const;
@@ -90,6 +92,7 @@ class Cab {
   ComPtr<ID3D11DeviceContext> context_;
   ComPtr<IDXGISwapChain> swapChain_;
   unsigned char presentEntry_[8] = {};
+  unsigned char drawIndexedEntry_[8] = {};
   ComPtr<ID3D11RenderTargetView> backBufferRtv_;
   ComPtr<ID3D11Texture2D> backBuffer_, staging_;
   ComPtr<ID3D11VertexShader> vs_;

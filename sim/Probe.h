@@ -1,6 +1,7 @@
 // Reading a region of a rendered frame: its average colour and a coarse signature that tells
-// apart what the simulator draws (the game's map, the dashboard's own screen, the gauge), the
-// plugin's test patterns and the picture of the media program (zor_media.exe).
+// apart what the simulator draws (the game's map, the dashboard's own screen, the gauge, the
+// plain dashboard body), the plugin's test patterns and the picture of the media program
+// (zor_media.exe).
 #pragma once
 
 #include <cstdint>
@@ -27,8 +28,8 @@ struct ProbeResult {
   std::vector<int8_t> cells;  // the palette colour of each sample (-1: none), row by row
 };
 
-// "map", "navmap", "gauge", "checker", "visual", "direct", "red", "media" (the media program's
-// picture), "black", "unknown".
+// "map", "navmap", "gauge", "panel", "checker", "visual", "direct", "red", "media" (the media
+// program's picture), "black", "unknown".
 bool isProbeSignature(std::string_view name);
 const char* probeSignatureList();
 

@@ -27,8 +27,10 @@ constexpr CommandForm kCommandForms[] = {
     {"click", "ii", false},           {"screenshot", "s|s", false},   {"probe", "r|g", false},
     {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
     {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
-    {"print", "s", true},             {"wait-hooked", "i", false},  {"speed", "i", false},
-    {"expect-window", "sw", false},   {"wait-change", "ri", false}, {"wait-media-command", "sMii", false},
+    {"print", "s", true},             {"wait-hooked", "i", false},  {"expect-patched", "sb", false},
+    {"speed", "i", false},            {"expect-window", "sw", false}, {"wait-change", "ri", false},
+    {"wait-media-command", "sMii", false}, {"expect-still", "ri", false}, {"playback", "p|si", false},
+    {"wait-new-log", "si", false},
 };
 
 const CommandForm* findCommandForm(std::string_view name) {
@@ -49,7 +51,7 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
     case 'r': {
       Rect r;
       if (isNamedRegion(a) || parseRectText(a, r)) return true;
-      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield or x,y,w,h)", false;
+      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield, panel or x,y,w,h)", false;
     }
     case 'g':
       if (isProbeSignature(a)) return true;
@@ -64,6 +66,9 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
       for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close", "reopen"})
         if (a == v) return true;
       return why = "unknown media action '" + a + "' (open, title, hide, show, minimize, restore, close, reopen)", false;
+    case 'p':
+      if (a == "start" || a == "restore") return true;
+      return why = "expected start or restore, got '" + a + "'", false;
     case 'M':
       for (const char* v : {"NEXTTRACK", "PREVIOUSTRACK", "PLAY_PAUSE", "PLAY", "PAUSE", "STOP", "VOLUME_UP",
                             "VOLUME_DOWN", "VOLUME_MUTE", "OTHER", "-"})
@@ -89,7 +94,7 @@ bool parseInt(std::string_view t, long long& v) {
 }
 
 bool isNamedRegion(std::string_view n) {
-  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield";
+  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield" || n == "panel";
 }
 
 bool parseRectText(std::string_view t, Rect& r) {
@@ -182,6 +187,14 @@ bool parseScenario(std::string_view text, Scenario& out, std::string& error) {
         return error = std::to_string(lineNo) + ": 'media " + words[1] + "' takes " + (titled ? "an id and a title" : "an id"),
                false;
     }
+    if (words[0] == "playback" && (words[1] == "start") != (n >= 2))
+      return error = std::to_string(lineNo) + ": 'playback start' takes a window keyword (and an fps), 'playback restore' nothing",
+             false;
+    if (words[0] == "playback" && n == 3) {
+      long long fps = 0;
+      if (!parseInt(words[3], fps) || fps < 1 || fps > 1000)
+        return error = std::to_string(lineNo) + ": 'playback start': fps must be a number from 1 to 1000", false;
+    }
     if (words[0] == "screenshot" && n == 2 && words[2] != "screen")
       return error = std::to_string(lineNo) + ": 'screenshot' takes a file and optionally 'screen'", false;
     if (words[0] == "cab" && n == 1 && words[1] != "reload")
@@ -226,15 +239,22 @@ const char* scenarioHelp() {
   probe REGION [SIG]              print what a region shows; with SIG it must show that
   wait-probe REGION SIG MS        render until the region shows SIG
   wait-change REGION MS           render until at least 5% of the region's samples changed colour
+  expect-still REGION MS          render for MS; the region's picture must not move meanwhile
+  playback start "KEYWORD" [FPS] | playback restore
+                                  the panel's start and restore requests, through the plugin's
+                                  test export (ZorTabcastPlugin_playback.dll only)
   expect-window "TITLE" visible|hidden|minimized|absent
                                   a top-level window with exactly that title, as window searches see it
   expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT
+  wait-new-log TEXT MS            render until the plugin logs TEXT anew (not counting earlier lines)
   scene-check                     check the scene against what the plugin looks for
   wait-hooked MS                  render until a plugin has hooked the swap chain's Present, then
                                   two frames more (the first hooked Present adopts the device)
+  expect-patched Present|DrawIndexed 0|1
+                                  the game's method is patched by a hook (1) or as it was made (0)
   print TEXT...
-Regions: tablet, dashboard, instrument, windshield or x,y,w,h.
-Signatures: map, navmap, gauge, checker, visual, direct, red, media (the media program), black, unknown.
+Regions: tablet, dashboard, instrument, windshield, panel (the plain dashboard body) or x,y,w,h.
+Signatures: map, navmap, gauge, panel, checker, visual, direct, red, media (the media program), black, unknown.
 )";
 }
 

@@ -29,6 +29,10 @@ struct Options {
   int width = 1280, height = 720;
   int benchRounds = 0;  // > 0: benchmark mode
   int benchFrames = 60;
+  // The benchmark compares the plugin's two playback targets (tablet, dashboard of the W900)
+  // instead of the cab without and with the plugin.
+  bool benchTarget = false;
+  bool benchPlayback = false;  // playing against not playing, instead of with against without the plugin
 };
 
 class Simulator {
@@ -36,8 +40,10 @@ class Simulator {
   explicit Simulator(Options options) : options_(std::move(options)) {}
   int runScenario(const Scenario& scenario);
   int runBenchmark();
+  int runTargetBenchmark();
 
  private:
+  int runPlaybackBenchmark();
   struct Failure {
     int code;
     std::string message;

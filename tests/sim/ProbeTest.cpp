@@ -58,6 +58,14 @@ TEST(Probe, TellsThePluginPatternsApart) {
   EXPECT_EQ(probePattern(1024, 1024, [](uint32_t x, uint32_t y) { return direct(1024, 1024, x, y); }), "direct");
   EXPECT_EQ(probePattern(1024, 512, [](uint32_t, uint32_t) { return Rgb{255, 0, 0}; }), "red");
   EXPECT_EQ(probePattern(64, 64, [](uint32_t, uint32_t) { return Rgb{0, 0, 0}; }), "black");
+  // The plain dashboard body: grey plastic with a little noise.
+  EXPECT_EQ(probePattern(64, 64,
+                         [](uint32_t x, uint32_t y) {
+                           const int n = static_cast<int>((x * 7 + y * 13) % 11) - 5;
+                           return Rgb{static_cast<uint8_t>(66 + n), static_cast<uint8_t>(68 + n),
+                                      static_cast<uint8_t>(72 + n)};
+                         }),
+            "panel");
   EXPECT_EQ(probePattern(256, 256, [](uint32_t x, uint32_t y) { return evenCell(x, y) ? Rgb{120, 60, 200} : Rgb{200, 200, 100}; }),
             "unknown");
 }
