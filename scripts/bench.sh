@@ -38,6 +38,13 @@ if [ -f "$build/bin/zor_sim.exe" ]; then
       --plugin "$winout\\full\\ZorTabcastPlugin.dll" --bench-overlay "$winout\\bare\\ZorTabcastPluginBare.dll" \
       --out "$winout") | grep -E '^(bench round|sim_overlay:|FAILED|CRASH)'
   [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "   failed"; rc=1; }
+  if [ -f "$build/bin/ZorTabcastPlugin_playback.dll" ]; then
+    echo "== sim_playback"
+    (cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --bench 5 --bench-frames 60 --bench-playback \
+        --plugin ZorTabcastPlugin_playback.dll --out "$winout\\playback") \
+      | grep -E '^(bench round|sim_playback:|FAILED|CRASH)'
+    [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "   failed"; rc=1; }
+  fi
 elif [ ${#benches[@]} -eq 0 ]; then
   echo "no benchmarks built"
 fi

@@ -27,9 +27,10 @@ constexpr CommandForm kCommandForms[] = {
     {"click", "ii", false},           {"screenshot", "s|s", false},   {"probe", "r|g", false},
     {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
     {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
-    {"print", "s", true},             {"wait-hooked", "i", false},  {"speed", "i", false},
-    {"expect-patched", "sb", false},
-    {"expect-window", "sw", false},   {"wait-change", "ri", false}, {"wait-media-command", "sMii", false},
+    {"print", "s", true},             {"wait-hooked", "i", false},  {"expect-patched", "sb", false},
+    {"speed", "i", false},            {"expect-window", "sw", false}, {"wait-change", "ri", false},
+    {"wait-media-command", "sMii", false}, {"expect-still", "ri", false}, {"playback", "p|si", false},
+    {"wait-new-log", "si", false},
     {"raw-input", "x", false},        {"mouse-move", "nn", false},  {"expect-raw-mouse", "v", false},
     {"cursor-warp", "iiu", false},    {"wndproc-chain", "y", false}, {"probe-screen", "r|g", false},
     {"wait-probe-screen", "rgi", false}, {"wheel", "iin", false}, {"mouse-down", "ii", false},
@@ -69,6 +70,9 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
       for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close", "reopen"})
         if (a == v) return true;
       return why = "unknown media action '" + a + "' (open, title, hide, show, minimize, restore, close, reopen)", false;
+    case 'p':
+      if (a == "start" || a == "restore") return true;
+      return why = "expected start or restore, got '" + a + "'", false;
     case 'M':
       for (const char* v : {"NEXTTRACK", "PREVIOUSTRACK", "PLAY_PAUSE", "PLAY", "PAUSE", "STOP", "VOLUME_UP",
                             "VOLUME_DOWN", "VOLUME_MUTE", "OTHER", "-"})
@@ -206,6 +210,14 @@ bool parseScenario(std::string_view text, Scenario& out, std::string& error) {
         return error = std::to_string(lineNo) + ": 'media " + words[1] + "' takes " + (titled ? "an id and a title" : "an id"),
                false;
     }
+    if (words[0] == "playback" && (words[1] == "start") != (n >= 2))
+      return error = std::to_string(lineNo) + ": 'playback start' takes a window keyword (and an fps), 'playback restore' nothing",
+             false;
+    if (words[0] == "playback" && n == 3) {
+      long long fps = 0;
+      if (!parseInt(words[3], fps) || fps < 1 || fps > 1000)
+        return error = std::to_string(lineNo) + ": 'playback start': fps must be a number from 1 to 1000", false;
+    }
     if (words[0] == "screenshot" && n == 2 && words[2] != "screen")
       return error = std::to_string(lineNo) + ": 'screenshot' takes a file and optionally 'screen'", false;
     if (words[0] == "cab" && n == 1 && words[1] != "reload")
@@ -263,9 +275,14 @@ const char* scenarioHelp() {
   probe-screen REGION [SIG]       the same, read from the screen after Present (overlays included)
   wait-probe-screen REGION SIG MS
   wait-change REGION MS           render until at least 5% of the region's samples changed colour
+  expect-still REGION MS          render for MS; the region's picture must not move meanwhile
+  playback start "KEYWORD" [FPS] | playback restore
+                                  the panel's start and restore requests, through the plugin's
+                                  test export (ZorTabcastPlugin_playback.dll only)
   expect-window "TITLE" visible|hidden|minimized|absent
                                   a top-level window with exactly that title, as window searches see it
   expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT
+  wait-new-log TEXT MS            render until the plugin logs TEXT anew (not counting earlier lines)
   scene-check                     check the scene against what the plugin looks for
   wait-hooked MS                  render until a plugin has hooked the swap chain's Present, then
                                   two frames more (the first hooked Present adopts the device)

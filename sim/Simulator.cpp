@@ -779,6 +779,34 @@ bool Simulator::execute(const Command& c, Failure& f) {
         return expect(false, "probe " + a[0] + " did not change within " + a[1] + " ms");
       }
     }
+  } else if (n == "expect-still") {
+    FrameCapture frame;
+    Rect rect;
+    ProbeResult first, r;
+    if (!probe(a[0], frame, rect, first, f)) return false;
+    int most = 0;
+    for (unsigned long long end = uptimeMs() + number(1); uptimeMs() < end;) {
+      if (!probe(a[0], frame, rect, r, f)) return false;
+      most = std::max(most, probeDifference(first, r));
+      if (most >= 5) {
+        say(formatProbe(a[0], rect, r));
+        return expect(false, "probe " + a[0] + " changed (" + std::to_string(most) + "% of the samples) within " +
+                                 a[1] + " ms");
+      }
+    }
+    say(formatProbe(a[0], rect, r) + " (still for " + a[1] + " ms; at most " + std::to_string(most) +
+        "% of the samples changed)");
+  } else if (n == "playback") {
+    using RequestFn = int (*)(const char*, int);
+    auto request = reinterpret_cast<RequestFn>(sdk.pluginExport("zor_test_request_playback"));
+    if (!request) {
+      return f = {kExitPlugin, "the plugin has no playback test export (scenarios that start playback load "
+                               "ZorTabcastPlugin_playback.dll)"},
+             false;
+    }
+    const bool start = a[0] == "start";
+    request(start ? a[1].c_str() : nullptr, start && a.size() > 2 ? static_cast<int>(number(2)) : 30);
+    say(start ? "playback: start requested for \"" + a[1] + "\"" : std::string("playback: restore requested"));
   } else if (n == "expect-log") {
     if (!expect(sdk.logContains(a[0]), "the plugin never logged \"" + a[0] + "\"")) return false;
     say("expect-log: ok \"" + a[0] + "\"");
@@ -808,6 +836,14 @@ bool Simulator::execute(const Command& c, Failure& f) {
       if (!renderOne(nullptr, nullptr, f)) return false;
     }
     say("wait-log: ok \"" + a[0] + "\"");
+  } else if (n == "wait-new-log") {
+    const size_t from = sdk.logCount();
+    unsigned long long begin = uptimeMs(), end = begin + number(1);
+    while (!sdk.logContains(a[0], from)) {
+      if (uptimeMs() > end) return expect(false, "the plugin did not log \"" + a[0] + "\" anew within " + a[1] + " ms");
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    }
+    say("wait-new-log: ok \"" + a[0] + "\" (after " + std::to_string(uptimeMs() - begin) + " ms)");
   } else if (n == "expect-log-file") {
     std::string log = readPluginLog();
     if (!expect(log.find(a[0]) != std::string::npos,
@@ -926,6 +962,7 @@ int Simulator::runScenario(const Scenario& scenario) {
 }
 
 int Simulator::runBenchmark() {
+  if (options_.benchPlayback) return runPlaybackBenchmark();
   Failure f{kExitOk, {}};
   armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 30000 + 60000);
   if (!start(f)) return finish(f.code, f.message);
@@ -1045,6 +1082,74 @@ int Simulator::runTargetBenchmark() {
   say(line);
   if (tabletHooked || !dashboardHooked) return finish(kExitExpectation, "DrawIndexed hooked with the wrong target");
   return finish(kExitOk, {});
+}
+
+// The cab with the plugin loaded (calibration off), the media program open: frames while the
+// tablet plays the program against frames while nothing plays, in alternating rounds.
+int Simulator::runPlaybackBenchmark() {
+  Failure f{kExitOk, {}};
+  armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 30000 + 90000);
+  if (!start(f)) return finish(f.code, f.message);
+  // A private copy of the plugin, so its settings stay out of the build folder.
+  const std::wstring folder = options_.outDir + L"\\plugin";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  CreateDirectoryW((folder + L"\\ZOR").c_str(), nullptr);
+  const std::wstring copy = folder + L"\\" + options_.pluginPath.substr(options_.pluginPath.find_last_of(L"\\/") + 1);
+  if (!CopyFileW(options_.pluginPath.c_str(), copy.c_str(), FALSE)) return finish(kExitPlugin, "cannot copy the plugin");
+  options_.pluginPath = copy;
+  WritePrivateProfileStringW(L"gps", L"calibration_mode", L"0", (folder + L"\\ZOR\\ZorTabcastPlugin.ini").c_str());
+  fps_ = 0;
+  std::string error;
+  auto& sdk = SdkHost::instance();
+  if (!setTruck({"vehicle.kenworth.w900"}, f)) return finish(f.code, f.message);
+  sdk.setChannel("truck.engine.enabled", true);
+  sdk.setChannel("truck.electric.enabled", true);
+  sdk.setPaused(false);
+  cab_.setSpeed(80);
+  if (!loadPlugin(f) || !renderFor(1500, f)) return finish(f.code, f.message);
+  if (!cab_.loadCab(error)) return finish(kExitEnvironment, error);  // the game's order: the cab after the plugin
+  using RequestFn = int (*)(const char*, int);
+  auto request = reinterpret_cast<RequestFn>(sdk.pluginExport("zor_test_request_playback"));
+  if (!request) return finish(kExitPlugin, "the plugin has no playback test export");
+  auto program = std::make_unique<MediaProgram>("bench", L"Lofi radio - YouTube", 0);
+  if (!program->open(10000, error)) return finish(kExitEnvironment, error);
+  if (!renderFor(1500, f)) return finish(f.code, f.message);
+  auto measure = [&](double& perFrame) {
+    auto t0 = std::chrono::steady_clock::now();
+    if (!renderFrames(static_cast<unsigned long long>(options_.benchFrames), f)) return false;
+    perFrame = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / options_.benchFrames;
+    return true;
+  };
+  std::vector<double> idle, playing;
+  for (int round = 0; round < options_.benchRounds; ++round) {
+    double a = 0, b = 0;
+    request(nullptr, 30);
+    if (!renderFor(500, f) || !measure(a)) return finish(f.code, f.message);
+    request("YouTube", 30);
+    if (!renderFor(700, f) || !measure(b)) return finish(f.code, f.message);
+    idle.push_back(a);
+    playing.push_back(b);
+    char line[160];
+    std::snprintf(line, sizeof line, "bench round %d: %.2f ms/frame not playing, %.2f ms/frame playing", round + 1, a, b);
+    say(line);
+  }
+  request(nullptr, 30);
+  renderFrames(3, f);
+  program->close(5000);
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  };
+  const double m0 = median(idle), m1 = median(playing);
+  const bool shown = sdk.logContains("Primer frame del trabajador copiado");
+  char line[240];
+  std::snprintf(line, sizeof line,
+                "sim_playback: cab scene %dx%d, %d rounds of %d frames: median %.2f ms/frame not playing, %.2f ms "
+                "playing the media program on the tablet; ratio %.3f%s",
+                options_.width, options_.height, options_.benchRounds, options_.benchFrames, m0, m1,
+                m0 > 0 ? m1 / m0 : 0.0, shown ? "" : " (NO FRAME REACHED THE TABLET)");
+  say(line);
+  return finish(shown ? kExitOk : kExitExpectation, shown ? std::string() : "no captured frame reached the tablet");
 }
 
 int Simulator::runOverlayBenchmark() {

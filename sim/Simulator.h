@@ -33,6 +33,7 @@ struct Options {
   // instead of the cab without and with the plugin.
   bool benchTarget = false;
   std::wstring barePluginPath;  // --bench-overlay: the plugin built without its overlay
+  bool benchPlayback = false;  // playing against not playing, instead of with against without the plugin
 };
 
 class Simulator {
@@ -45,6 +46,7 @@ class Simulator {
   int runOverlayBenchmark();
 
  private:
+  int runPlaybackBenchmark();
   struct Failure {
     int code;
     std::string message;

@@ -17,7 +17,8 @@ using namespace zor::sim;
 namespace {
 
 const char kUsage[] = R"(usage: zor_sim.exe [options] --scenario FILE
-       zor_sim.exe [options] --bench ROUNDS [--bench-frames N] [--bench-target | --bench-overlay BARE_DLL]
+       zor_sim.exe [options] --bench ROUNDS [--bench-frames N] [--bench-target | --bench-playback |
+                                             --bench-overlay BARE_DLL]
        zor_sim.exe --check FILE        parse a scenario and report errors only
 options:
   --plugin PATH    plugin DLL (default: ZorTabcastPlugin.dll beside zor_sim.exe)
@@ -28,6 +29,8 @@ options:
   --bench-overlay BARE_DLL
                    benchmark the plugin with its panel hidden and shown against BARE_DLL, a build
                    of the plugin without the overlay
+  --bench-playback frame time while the plugin plays the media program on the tablet against not
+                   playing (needs the plugin with the playback test export)
 exit status: 0 ok, 1 expectation failed, 2 bad input, 3 plugin failure, 4 crash, 5 timeout, 6 environment
 )";
 
@@ -102,6 +105,8 @@ int main() {
       options.benchTarget = true;
     } else if (a == L"--bench-overlay" && value(v)) {
       options.barePluginPath = fullPath(v);
+    } else if (a == L"--bench-playback") {
+      options.benchPlayback = true;
     } else if ((a == L"--bench" || a == L"--bench-frames") && value(v)) {
       int n = _wtoi(v.c_str());
       if (n <= 0 || n > 1000) return usage("bad " + narrow(a) + " " + narrow(v));

@@ -1,9 +1,11 @@
 #include "capture/GdiWindowCapture.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <system_error>
 
+#include "capture/BlackSamples.h"
 #include "capture/WindowMatching.h"
 #include "core/Clock.h"
 #include "core/FaultGuard.h"
@@ -27,35 +29,9 @@ int64_t intervalForFps(uint32_t fps) {
   return 1000 / static_cast<int64_t>(capped);
 }
 
-// The black test samples a grid of 8 x 8 pixels of a 32-bit surface, so it costs nothing next
-// to the copy it may save.
-constexpr int kSampleGrid = 8;
-
-template <class Visit>
-bool forEachSample(void* bits, int width, int height, Visit visit) {
-  auto* pixels = static_cast<uint32_t*>(bits);
-  for (int gy = 0; gy < kSampleGrid; ++gy) {
-    const size_t y = static_cast<size_t>((2 * gy + 1) * height / (2 * kSampleGrid));
-    for (int gx = 0; gx < kSampleGrid; ++gx) {
-      const size_t x = static_cast<size_t>((2 * gx + 1) * width / (2 * kSampleGrid));
-      if (!visit(pixels[y * static_cast<size_t>(width) + x])) return false;
-    }
-  }
-  return true;
-}
-
-// True when no sampled pixel has any colour.
-bool sampledBlack(void* bits, int width, int height) {
-  return forEachSample(bits, width, height, [](uint32_t& p) { return (p & 0x00FFFFFFu) == 0; });
-}
-
-// Blackens the sampled pixels: a PrintWindow that paints nothing (and reports success) leaves
-// them black instead of showing the previous frame again.
-void clearSamples(void* bits, int width, int height) {
-  forEachSample(bits, width, height, [](uint32_t& p) {
-    p = 0;
-    return true;
-  });
+uint64_t elapsedNs(std::chrono::steady_clock::time_point since) {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - since).count());
 }
 
 }  // namespace
@@ -210,6 +186,9 @@ CaptureCounters GdiWindowCapture::counters() const {
   c.uploads = uploads_.load();
   c.surfacesCreated = surfacesCreated_.load();
   c.surfacesReleased = surfacesReleased_.load();
+  c.paintNs = paintNs_.load();
+  c.composeNs = composeNs_.load();
+  c.publishNs = publishNs_.load();
   return c;
 }
 
@@ -400,8 +379,13 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
     }
   }
 
-  if (!captureInto(window, s)) return true;
+  StepTimes steps;
+  if (!captureInto(window, s, steps)) return true;
+  const auto publishStart = std::chrono::steady_clock::now();
   if (!publish(s)) return true;
+  paintNs_.fetch_add(steps.paintNs);
+  composeNs_.fetch_add(steps.composeNs);
+  publishNs_.fetch_add(elapsedNs(publishStart));
   w.lastFrame = clock::steadyNs();
   if (w.restartPending) {
     w.restartPending = false;
@@ -411,7 +395,7 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
 }
 
 // Paints the window into the source surface and composes the destination surface from it.
-bool GdiWindowCapture::captureInto(HWND window, const Settings& s) {
+bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& steps) {
   RECT client{};
   if (!GetClientRect(window, &client)) return false;
   const int clientWidth = client.right - client.left;
@@ -422,7 +406,8 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s) {
     releaseSurface(source_);
     if (!createSurface(source_, clientWidth, clientHeight, false)) return false;
   }
-  clearSamples(source_.bits, clientWidth, clientHeight);
+  const auto paintStart = std::chrono::steady_clock::now();
+  blacksamples::clear(source_.bits, clientWidth, clientHeight);
   printWindowCalls_.fetch_add(1);
   if (!PrintWindow(window, source_.dc, PW_RENDERFULLCONTENT)) {
     if (!printWindowFailureLogged_.exchange(true)) {
@@ -433,7 +418,8 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s) {
   GdiFlush();
   // Some hosts answer PrintWindow for another process's window with success and paint nothing;
   // the window's own device context still has its picture.
-  if (sampledBlack(source_.bits, clientWidth, clientHeight)) copyFromWindowDc(window, clientWidth, clientHeight);
+  if (blacksamples::allBlack(source_.bits, clientWidth, clientHeight)) copyFromWindowDc(window, clientWidth, clientHeight);
+  steps.paintNs = elapsedNs(paintStart);
 
   if (s.outputWidth < 1 || s.outputHeight < 1) return false;
   const int outWidth = static_cast<int>(s.outputWidth);
@@ -458,6 +444,7 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s) {
     if (srcW < 1 || srcH < 1) return false;
   }
 
+  const auto composeStart = std::chrono::steady_clock::now();
   HDC dc = destination_.dc;
   SetStretchBltMode(dc, COLORONCOLOR);
   SetBrushOrgEx(dc, 0, 0, nullptr);
@@ -470,6 +457,7 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s) {
     return false;
   }
   GdiFlush();
+  steps.composeNs = elapsedNs(composeStart);
   return true;
 }
 
@@ -481,7 +469,7 @@ bool GdiWindowCapture::copyFromWindowDc(HWND window, int width, int height) {
   if (!copied) return false;
   GdiFlush();
   deviceContextCopies_.fetch_add(1);
-  if (sampledBlack(source_.bits, width, height)) return false;
+  if (blacksamples::allBlack(source_.bits, width, height)) return false;
   if (fallbackLoggedWindow_ != window) {
     fallbackLoggedWindow_ = window;
     logInfo(

@@ -42,6 +42,12 @@ struct CaptureCounters {
   uint64_t uploads = 0;  // UpdateSubresource calls
   uint64_t surfacesCreated = 0;
   uint64_t surfacesReleased = 0;
+  // Time spent in the steps of the published frames (steady nanoseconds, summed): painting the
+  // window (PrintWindow, the black test and any device-context copy), composing (PatBlt and
+  // StretchBlt), publishing (the copy into a slot).
+  uint64_t paintNs = 0;
+  uint64_t composeNs = 0;
+  uint64_t publishNs = 0;
 };
 
 class GdiWindowCapture final : public WindowCapture {
@@ -107,10 +113,15 @@ class GdiWindowCapture final : public WindowCapture {
     uint64_t seenGeneration = 0;
   };
 
+  struct StepTimes {
+    uint64_t paintNs = 0;
+    uint64_t composeNs = 0;
+  };
+
   void workerLoop();
   // One pass of the loop; false when the worker must leave.
   bool iterate(WorkerClock& w);
-  bool captureInto(HWND window, const Settings& s);
+  bool captureInto(HWND window, const Settings& s, StepTimes& steps);
   bool copyFromWindowDc(HWND window, int width, int height);
   bool publish(const Settings& s);
 
@@ -172,7 +183,7 @@ class GdiWindowCapture final : public WindowCapture {
   std::atomic<bool> firstFrameLogged_{false};
 
   std::atomic<uint64_t> printWindowCalls_{0}, deviceContextCopies_{0}, framesPublished_{0}, windowSearches_{0},
-      uploads_{0}, surfacesCreated_{0}, surfacesReleased_{0};
+      uploads_{0}, surfacesCreated_{0}, surfacesReleased_{0}, paintNs_{0}, composeNs_{0}, publishNs_{0};
 };
 
 }  // namespace zor

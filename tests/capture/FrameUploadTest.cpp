@@ -104,7 +104,8 @@ TEST(CaptureOfAnotherProcess, CopiesTheMediaProgramFromItsDeviceContext) {
   sim::MediaProgram program("lofi", title, 0);
   std::string error;
   ASSERT_TRUE(program.open(10000, error)) << error;
-  SetWindowPos(program.hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  // On screen whatever the display's size (the copy reads what the screen shows), in front.
+  SetWindowPos(program.hwnd(), HWND_TOPMOST, 20, 20, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 
   GdiWindowCapture engine;
   ComRef<ID3D11Texture2D> target;
