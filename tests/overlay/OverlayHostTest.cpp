@@ -225,6 +225,7 @@ TEST_F(OverlayHost, ThePanelTakesTheGameWindowsInputOnlyWhileShown) {
 }
 
 TEST_F(OverlayHost, ShutDownWhileShownGivesTheGameItsWindowCursorAndInputBack) {
+  const ULONG deviceRefs = refCount(game.device.get()), contextRefs = refCount(game.context.get());
   ASSERT_TRUE(start());
   pressCtrlF8();
   FakeKeys::down[VK_LBUTTON] = true;  // the player holds the mouse button on the panel
@@ -244,6 +245,8 @@ TEST_F(OverlayHost, ShutDownWhileShownGivesTheGameItsWindowCursorAndInputBack) {
                overlay.inputLockHooks().getRawInputBuffer);
   EXPECT_FALSE(holdsHookEngine(HookOwner::Overlay));
   EXPECT_FALSE(overlay.leftInWindowChain());
+  EXPECT_EQ(refCount(game.device.get()), deviceRefs) << "no reference of the game's device is left behind";
+  EXPECT_EQ(refCount(game.context.get()), contextRefs);
   SetCursorPos(before.x + 37, before.y + 21);
   POINT moved{};
   GetCursorPos(&moved);
