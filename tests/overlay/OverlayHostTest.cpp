@@ -82,12 +82,14 @@ TEST_F(OverlayHost, CtrlF8ShowsThePanelInTheBackBufferAndHidesItWithoutAnySettin
   EXPECT_LT(panelShare(), 0.01) << "hidden: the game's frame is left alone";
   pressCtrlF8();
   ASSERT_TRUE(overlay.panelVisible());
+  EXPECT_TRUE(ImGui::GetIO().MouseDrawCursor) << "the panel draws its own cursor while shown";
   frame();
   const std::vector<uint32_t> shown = game.backBuffer();
   EXPECT_GT(drawnShare(shown, game.width, kPanelRect), 0.95);
   EXPECT_LT(drawnShare(shown, game.width, kOutsideRect), 0.01);
   pressCtrlF8();
   EXPECT_FALSE(overlay.panelVisible());
+  EXPECT_FALSE(ImGui::GetIO().MouseDrawCursor);
   frame();
   EXPECT_LT(panelShare(), 0.01);
 
