@@ -28,6 +28,16 @@ if [ -f "$build/bin/zor_sim.exe" ]; then
       --plugin "$winout\\plugin\\ZorTabcastPlugin.dll" --out "$winout") \
     | grep -E '^(bench round|sim_target:|FAILED|CRASH)'
   [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "   failed"; rc=1; }
+  # The in-game panel: the plugin with it hidden and shown against a build without the overlay,
+  # each from a private copy (their ZOR folders hold their own settings).
+  echo "== sim_overlay"
+  mkdir -p "$out/full" "$out/bare"
+  cp "$build/bin/ZorTabcastPlugin.dll" "$out/full/"
+  cp "$build/bin/ZorTabcastPluginBare.dll" "$out/bare/"
+  (cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --bench 5 --bench-frames 60 \
+      --plugin "$winout\\full\\ZorTabcastPlugin.dll" --bench-overlay "$winout\\bare\\ZorTabcastPluginBare.dll" \
+      --out "$winout") | grep -E '^(bench round|sim_overlay:|FAILED|CRASH)'
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "   failed"; rc=1; }
   if [ -f "$build/bin/ZorTabcastPlugin_playback.dll" ]; then
     echo "== sim_playback"
     (cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --bench 5 --bench-frames 60 --bench-playback \

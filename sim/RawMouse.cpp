@@ -34,7 +34,9 @@ void RawMouse::add(const RAWINPUT& record) {
 }
 
 void RawMouse::onInputMessage(const MSG& msg) {
-  if (mode_ != RawMode::Data || msg.message != WM_INPUT) return;
+  // In buffer mode too: input that arrives while the loop runs comes as a message the buffer
+  // read did not see.
+  if (mode_ == RawMode::Off || msg.message != WM_INPUT) return;
   alignas(8) unsigned char buffer[256];
   UINT size = sizeof buffer;
   const UINT read = GetRawInputData(reinterpret_cast<HRAWINPUT>(msg.lParam), RID_INPUT, buffer, &size,

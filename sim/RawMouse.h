@@ -23,7 +23,7 @@ class RawMouse {
  public:
   bool enable(HWND window, RawMode mode, std::string& error);
   RawMode mode() const { return mode_; }
-  // Data mode: a WM_INPUT message the loop took.
+  // A WM_INPUT message the loop took (in buffer mode, one that came after the buffer was read).
   void onInputMessage(const MSG& msg);
   // Buffer mode: reads the records waiting in the buffer.
   void readBuffer();

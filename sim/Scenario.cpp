@@ -33,7 +33,7 @@ constexpr CommandForm kCommandForms[] = {
     {"raw-input", "x", false},        {"mouse-move", "nn", false},  {"expect-raw-mouse", "v", false},
     {"cursor-warp", "iiu", false},    {"wndproc-chain", "y", false}, {"probe-screen", "r|g", false},
     {"wait-probe-screen", "rgi", false}, {"wheel", "iin", false}, {"mouse-down", "ii", false},
-    {"mouse-up", "", false},
+    {"mouse-up", "", false},           {"windows", "i", false},
     {"expect-still", "ri", false},   {"playback", "p|si", false},  {"wait-new-log", "si", false},
     {"click-item", "s|i", false},    {"expect-item", "sE", false}, {"expect-text", "s", false},
     {"expect-no-text", "s", false},  {"wait-text", "si", false},   {"panel-text", "", false},
@@ -272,6 +272,7 @@ const char* scenarioHelp() {
                                   movement or buttons, or records without either
   cursor-warp X Y moved|kept      SetCursorPos to client coordinates; expect the cursor there or not
   wndproc-chain add|remove        another module's window procedure on top of the game window's
+  windows N                       N more plain visible windows ("Ventana 1"...) beside the game window
   screenshot FILE.png [screen]    the next frame, read back before Present; with 'screen', the
                                   window as it is on the screen after Present (overlays included)
   probe REGION [SIG]              print what a region shows; with SIG it must show that

@@ -17,6 +17,7 @@
 
 #include "Console.h"
 #include "Input.h"
+#include "PlainWindows.h"
 #include "Png.h"
 #include "RawMouse.h"
 #include "SdkHost.h"
@@ -438,15 +439,11 @@ bool Simulator::pressKeys(const std::string& combo, Failure& f) {
 }
 
 bool Simulator::click(int x, int y, Failure& f) {
-  unsigned long long xid = xWindowOf(cab_.window());
-  if (!xid) {
-    f = {kExitEnvironment, "the game window has no X window id"};
-    return false;
-  }
+  // Like a hand: the pointer arrives first and rests a few frames (a game's interface may
+  // take a press only on what was under the pointer the frame before), then the button.
+  if (!xdotoolAt(x, y, "", f) || !renderFrames(2, f)) return false;
   std::string error;
-  if (!runXdotool("mousemove --window " + std::to_string(xid) + " " + std::to_string(x) + " " + std::to_string(y) +
-                      " mousedown 1",
-                  error)) {
+  if (!runXdotool("mousedown 1", error)) {
     f = {kExitEnvironment, error};
     return false;
   }
@@ -909,7 +906,9 @@ bool Simulator::execute(const Command& c, Failure& f) {
     if (!renderFor(200 + 30 * count, f)) return false;
     say("wheel: " + a[2] + " at " + a[0] + "," + a[1]);
   } else if (n == "mouse-down") {
-    if (!xdotoolAt(static_cast<int>(number(0)), static_cast<int>(number(1)), "mousedown 1", f)) return false;
+    if (!xdotoolAt(static_cast<int>(number(0)), static_cast<int>(number(1)), "", f) || !renderFrames(2, f)) return false;
+    std::string error;
+    if (!runXdotool("mousedown 1", error)) return f = {kExitEnvironment, error}, false;
     if (!waitKeyState(VK_LBUTTON, true, 3000, f)) return false;
     say("mouse-down: " + a[0] + "," + a[1]);
   } else if (n == "mouse-up") {
@@ -937,6 +936,10 @@ bool Simulator::execute(const Command& c, Failure& f) {
                              " (screen " + std::to_string(after.x) + "," + std::to_string(after.y) + ")";
     if (!expect(moved == (a[2] == "moved"), what + ", expected " + a[2])) return false;
     say("cursor-warp: " + what);
+  } else if (n == "windows") {
+    std::string error;
+    if (!openPlainWindows(static_cast<int>(number(0)), error)) return f = {kExitEnvironment, error}, false;
+    say("windows: " + std::to_string(plainWindowCount()) + " plain windows open");
   } else if (n == "wndproc-chain") {
     const bool add = a[0] == "add";
     const bool done = add ? addChainedWndProc(cab_.window()) : removeChainedWndProc(cab_.window());
@@ -1150,6 +1153,81 @@ int Simulator::runPlaybackBenchmark() {
                 m0 > 0 ? m1 / m0 : 0.0, shown ? "" : " (NO FRAME REACHED THE TABLET)");
   say(line);
   return finish(shown ? kExitOk : kExitExpectation, shown ? std::string() : "no captured frame reached the tablet");
+}
+
+int Simulator::runOverlayBenchmark() {
+  Failure f{kExitOk, {}};
+  armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 60000 + 60000);
+  if (!start(f)) return finish(f.code, f.message);
+  fps_ = 0;
+  std::string error;
+  if (!cab_.loadCab(error)) return finish(kExitEnvironment, error);
+  const TruckModel& w900 = defaultTruck();
+  if (!cab_.setTruck(w900, error)) return finish(kExitEnvironment, error);
+  auto& sdk = SdkHost::instance();
+  sdk.setTruck(TruckConfig{w900.vehicleId, w900.brandId, w900.name});
+  sdk.setChannel("truck.engine.enabled", true);
+  sdk.setChannel("truck.electric.enabled", true);
+  sdk.setPaused(false);
+  cab_.setSpeed(80);
+  const std::wstring full = options_.pluginPath;
+  auto perFrame = [&](double& ms) {
+    auto t0 = std::chrono::steady_clock::now();
+    if (!renderFrames(static_cast<unsigned long long>(options_.benchFrames), f)) return false;
+    ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / options_.benchFrames;
+    return true;
+  };
+  // Loads a build and renders until it has hooked Present and adopted the device.
+  auto loadBuild = [&](const std::wstring& path) {
+    options_.pluginPath = path;
+    if (!loadPlugin(f)) return false;
+    for (unsigned long long end = uptimeMs() + 30000; !cab_.presentPatched();) {
+      if (uptimeMs() > end) return f = {kExitPlugin, "Present was not hooked within 30 s"}, false;
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    }
+    return renderFrames(10, f);
+  };
+  auto panelShown = [&]() {
+    Rect rect;
+    ProbeResult r;
+    return probeScreen("overlay", rect, r, f) && r.signature == "overlay";
+  };
+  if (!renderFrames(20, f)) return finish(f.code, f.message);  // warm-up
+  std::vector<double> bare, hidden, shown;
+  for (int round = 0; round < options_.benchRounds && f.code == kExitOk; ++round) {
+    double a = 0, b = 0, c = 0;
+    if (!loadBuild(options_.barePluginPath) || !perFrame(a) || !unloadPlugin(f)) break;
+    if (!loadBuild(full) || !perFrame(b)) break;
+    if (!pressKeys("ctrl+F8", f) || !renderFrames(10, f)) break;
+    if (!panelShown()) {
+      if (f.code == kExitOk) f = {kExitEnvironment, "Ctrl+F8 did not show the panel"};
+      break;
+    }
+    if (!perFrame(c) || !unloadPlugin(f)) break;
+    bare.push_back(a);
+    hidden.push_back(b);
+    shown.push_back(c);
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "bench round %d: %.2f ms/frame without the overlay, %.2f with the panel hidden, %.2f with it shown",
+                  round + 1, a, b, c);
+    say(line);
+  }
+  options_.pluginPath = full;
+  if (f.code != kExitOk) return finish(f.code, f.message);
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  };
+  const double m0 = median(bare), m1 = median(hidden), m2 = median(shown);
+  char line[320];
+  std::snprintf(line, sizeof line,
+                "sim_overlay: cab scene %dx%d, %d rounds of %d frames: median %.2f ms/frame without the overlay, %.2f "
+                "with the panel hidden (ratio %.3f), %.2f with the panel shown (ratio %.3f)",
+                options_.width, options_.height, options_.benchRounds, options_.benchFrames, m0, m1,
+                m0 > 0 ? m1 / m0 : 0.0, m2, m0 > 0 ? m2 / m0 : 0.0);
+  say(line);
+  return finish(kExitOk, {});
 }
 
 }  // namespace zor::sim

@@ -33,6 +33,7 @@ struct Options {
   // The benchmark compares the plugin's two playback targets (tablet, dashboard of the W900)
   // instead of the cab without and with the plugin.
   bool benchTarget = false;
+  std::wstring barePluginPath;  // --bench-overlay: the plugin built without its overlay
   bool benchPlayback = false;  // playing against not playing, instead of with against without the plugin
 };
 
@@ -42,6 +43,8 @@ class Simulator {
   int runScenario(const Scenario& scenario);
   int runBenchmark();
   int runTargetBenchmark();
+  // The plugin with its panel hidden and shown against the plugin built without the overlay.
+  int runOverlayBenchmark();
 
  private:
   int runPlaybackBenchmark();

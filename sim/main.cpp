@@ -17,7 +17,8 @@ using namespace zor::sim;
 namespace {
 
 const char kUsage[] = R"(usage: zor_sim.exe [options] --scenario FILE
-       zor_sim.exe [options] --bench ROUNDS [--bench-frames N] [--bench-target | --bench-playback]
+       zor_sim.exe [options] --bench ROUNDS [--bench-frames N] [--bench-target | --bench-playback |
+                                             --bench-overlay BARE_DLL]
        zor_sim.exe --check FILE        parse a scenario and report errors only
 options:
   --plugin PATH    plugin DLL (default: ZorTabcastPlugin.dll beside zor_sim.exe)
@@ -25,6 +26,9 @@ options:
   --size WxH       window client size (default 1280x720)
   --bench-target   benchmark the plugin's tablet target against its dashboard target (W900)
                    instead of the cab without and with the plugin
+  --bench-overlay BARE_DLL
+                   benchmark the plugin with its panel hidden and shown against BARE_DLL, a build
+                   of the plugin without the overlay
   --bench-playback frame time while the plugin plays the media program on the tablet against not
                    playing (needs the plugin with the playback test export)
 exit status: 0 ok, 1 expectation failed, 2 bad input, 3 plugin failure, 4 crash, 5 timeout, 6 environment
@@ -99,6 +103,8 @@ int main() {
         return usage("bad --size " + narrow(v) + " (at least 320x200)");
     } else if (a == L"--bench-target") {
       options.benchTarget = true;
+    } else if (a == L"--bench-overlay" && value(v)) {
+      options.barePluginPath = fullPath(v);
     } else if (a == L"--bench-playback") {
       options.benchPlayback = true;
     } else if ((a == L"--bench" || a == L"--bench-frames") && value(v)) {
@@ -131,6 +137,9 @@ int main() {
   }
   if (options.pluginPath.empty()) options.pluginPath = exeDir + L"\\ZorTabcastPlugin.dll";
   Simulator sim(options);
-  if (options.benchRounds > 0) return options.benchTarget ? sim.runTargetBenchmark() : sim.runBenchmark();
+  if (options.benchRounds > 0) {
+    if (!options.barePluginPath.empty()) return sim.runOverlayBenchmark();
+    return options.benchTarget ? sim.runTargetBenchmark() : sim.runBenchmark();
+  }
   return sim.runScenario(scenario);
 }

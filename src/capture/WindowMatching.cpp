@@ -50,7 +50,10 @@ bool titleContains(std::wstring_view title, std::wstring_view keyword) {
 size_t readVisibleTitle(HWND window, wchar_t (&buffer)[kTitleBuffer]) {
   if (!IsWindowVisible(window)) return 0;
   for (wchar_t& c : buffer) c = L'\0';
-  int n = GetWindowTextW(window, buffer, kTitleBuffer);
+  // The title as the system keeps it: GetWindowTextW would send WM_GETTEXT to a window of
+  // this process that another thread owns (the game's own window, read from the render thread),
+  // and wait for as long as that thread does not pump its messages, or forever.
+  int n = InternalGetWindowText(window, buffer, kTitleBuffer);
   if (n <= 0) return 0;
   return n < kTitleBuffer ? static_cast<size_t>(n) : kMaxTitleChars;
 }

@@ -352,8 +352,8 @@ bool Dx11Core::acquireContext(IDXGISwapChain* swapChain) {
   }
   ConfigOverlay& overlay = ConfigOverlay::instance();
   if (window && !overlay.isInitialized()) {
-    // The saved playback target, restored once per acquisition where the panel starts; until
-    // the panel restores it itself, the graphics core does it here.
+    // The saved playback target, restored once per start of the panel, right before it starts
+    // (the graphics core knows the settings file).
     if (!settingsPath_.empty()) setPlaybackTarget(readSavedPlaybackTarget(settingsPath_));
     overlay.initialize(window, dev, ctx);
   }

@@ -33,7 +33,7 @@ bool startPlayback(std::string_view title, uint32_t width, uint32_t height, int3
   const std::string_view keyword = searchKeyword.empty() ? title : searchKeyword;
   const int32_t rate = std::clamp(fps, 1, 60);
   WindowCapture& capture = WindowCapture::instance();
-  capture.setWindowKeyword(toWide(clipUtf8(keyword, 255)));
+  capture.setWindowKeyword(toWide(keyword));
   capture.setFps(static_cast<uint32_t>(rate));
   panel.requestStart(keyword, static_cast<int32_t>(width), static_cast<int32_t>(height), rate);
   restoreAppAudio(title);

@@ -163,7 +163,7 @@ void applyProfile(const Profile& profile, bool start) {
   panel.fpsIndex.store(fpsIndex(fps));
   panel.profileAutoStart.store(profile.autoStart);
   WindowCapture& capture = WindowCapture::instance();
-  capture.setWindowKeyword(toWide(clipUtf8(keyword, 255)));
+  capture.setWindowKeyword(toWide(keyword));
   capture.setFps(static_cast<uint32_t>(fps));
   if (start && !profile.windowTitle.empty()) {
     panel.profileMode.store(

@@ -52,11 +52,13 @@ struct WindowSearch {
 BOOL CALLBACK findWindowProcess(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<WindowSearch*>(param);
   if (!IsWindowVisible(window)) return TRUE;
-  const int length = GetWindowTextLengthW(window);
-  if (length < 1) return TRUE;
-  std::wstring title(static_cast<size_t>(length) + 1, L'\0');
-  const int got = GetWindowTextW(window, title.data(), length + 1);
-  title.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  // The title as the system keeps it: GetWindowTextW would send WM_GETTEXT to a window of this
+  // process that another thread owns (the game's window, read from the render thread) and wait
+  // for that thread.
+  wchar_t buffer[512] = {};
+  const int got = InternalGetWindowText(window, buffer, 512);
+  if (got < 1) return TRUE;
+  std::wstring title(buffer, static_cast<size_t>(got));
   if (lowered(std::move(title)).find(search->needle) == std::wstring::npos) return TRUE;
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);

@@ -141,6 +141,14 @@ void ConfigOverlay::setVisible(bool visible) {
   h.panelVisible.store(visible, std::memory_order_release);
   h.wizardVisible.store(visible && !setupCompleted_);
   setInputLocked(visible);
+  {
+    // The panel draws its own cursor while shown (the game may hide the system's).
+    std::lock_guard<std::recursive_mutex> lock(h.imguiMutex);
+    if (context_) {
+      ImGui::SetCurrentContext(context_);
+      ImGui::GetIO().MouseDrawCursor = visible;
+    }
+  }
   if (visible) {
     justShown_ = true;
     ClipCursor(nullptr);

@@ -45,6 +45,9 @@ TEST(PlaybackScenario, TheMediaProgramPlaysOnTheTabletAndFollowsTheGame) {
   SimRun run = runSim(
       "timeout 150000\n"
       "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
+      // The capture engine's own loss and recovery: smart capture (run by the overlay's frame)
+      // would stop the playback itself when the program closes.
+      "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n"
       "truck vehicle.kenworth.w900\n"
       "load\n"
       "channel electric 1\n"

@@ -23,12 +23,7 @@ class MediaControlsTest : public MediaTest {
     setKeys({});
     TestWindows::clearAll();
   }
-  // The keys this thread sees as held down (GetKeyState reads this table).
-  static void setKeys(const std::vector<int>& held) {
-    BYTE state[256] = {};
-    for (int key : held) state[key] = 0x80;
-    SetKeyboardState(state);
-  }
+  static void setKeys(const std::vector<int>& held) { TestWindows::setHeldKeys(held); }
   // A key message through the real window procedure; what the media shortcuts made of it.
   static ShortcutResult key(UINT message, WPARAM vk, bool repeat = false) {
     const LPARAM lParam = (repeat ? (1 << 30) : 0) | (message == WM_KEYUP || message == WM_SYSKEYUP ? (3u << 30) : 1);

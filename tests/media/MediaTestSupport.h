@@ -80,22 +80,26 @@ class MediaTest : public ::testing::Test {
   LogCapture log;
 };
 
-// Real visible top-level windows of this process. Hiding or destroying a shown window costs
-// about 2 s under Wine, so the windows live for the whole program and tests retitle them; an
-// empty title takes a window out of every title list.
+// Real visible top-level windows of this process, on a thread of their own with a message loop
+// (the capture worker and title reads send them messages at any time). Hiding or destroying a
+// shown window costs about 2 s under Wine, so the windows live for the whole program and tests
+// retitle them; an empty title takes a window out of every title list. Their procedure hands
+// key and focus messages to the media shortcuts, as the overlay's does with the panel closed.
 class TestWindows {
  public:
   static HWND get(size_t i);
   static void setTitle(size_t i, const std::wstring& title) { SetWindowTextW(get(i), title.c_str()); }
   // Every test window without a title.
   static void clearAll();
-  // Messages posted to window i since the last call: (message, wParam, lParam).
+  // Application commands window i received since the last call: (message, wParam, lParam).
   struct Posted {
     UINT message;
     WPARAM wParam;
     LPARAM lParam;
   };
   static std::vector<Posted> takePosted(size_t i);
+  // The keys the windows' thread sees as held down (what GetKeyState reads there).
+  static void setHeldKeys(const std::vector<int>& keys);
   // A child window of window 0 (for the top-level rule of media commands).
   static HWND child();
   static constexpr size_t kCount = 4;

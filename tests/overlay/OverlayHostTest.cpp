@@ -6,7 +6,12 @@
 #include <imgui.h>
 
 #include "OverlayTestKit.h"
+#include "capture/WindowCapture.h"
 #include "core/HookApi.h"
+#include "media/AppLibrary.h"
+#include "media/MediaFiles.h"
+#include "media/PanelState.h"
+#include "media/ProfileManager.h"
 #include "core/PluginConfig.h"
 #include "overlay/OverlayHost.h"
 #include "support/TempFolder.h"
@@ -18,8 +23,23 @@ class OverlayHost : public ::testing::Test {
  protected:
   GameWindow& game = GameWindow::get();
   ConfigOverlay& overlay = ConfigOverlay::instance();
+  // The media settings the overlay loads and smart capture reads: a folder of this test's own.
+  static inline TempFolder* settings = nullptr;
+
+  static void SetUpTestSuite() {
+    settings = new TempFolder(L"zor_overlay_settings");
+    media::setSettingsFolder(settings->path());
+  }
+  static void TearDownTestSuite() {
+    media::setSettingsFolder(L"");
+    delete settings;
+    settings = nullptr;
+  }
 
   void SetUp() override {
+    PanelState::instance().reset();
+    ProfileManager::instance().reset();
+    AppLibrary::instance().reset();
     ASSERT_TRUE(game.swapChain) << "no D3D11 swap chain";
     FakeKeys::clear();
     ConfigOverlay::setKeyStateSource(&FakeKeys::state);
@@ -62,12 +82,14 @@ TEST_F(OverlayHost, CtrlF8ShowsThePanelInTheBackBufferAndHidesItWithoutAnySettin
   EXPECT_LT(panelShare(), 0.01) << "hidden: the game's frame is left alone";
   pressCtrlF8();
   ASSERT_TRUE(overlay.panelVisible());
+  EXPECT_TRUE(ImGui::GetIO().MouseDrawCursor) << "the panel draws its own cursor while shown";
   frame();
   const std::vector<uint32_t> shown = game.backBuffer();
   EXPECT_GT(drawnShare(shown, game.width, kPanelRect), 0.95);
   EXPECT_LT(drawnShare(shown, game.width, kOutsideRect), 0.01);
   pressCtrlF8();
   EXPECT_FALSE(overlay.panelVisible());
+  EXPECT_FALSE(ImGui::GetIO().MouseDrawCursor);
   frame();
   EXPECT_LT(panelShare(), 0.01);
 
@@ -205,6 +227,7 @@ TEST_F(OverlayHost, ThePanelTakesTheGameWindowsInputOnlyWhileShown) {
 }
 
 TEST_F(OverlayHost, ShutDownWhileShownGivesTheGameItsWindowCursorAndInputBack) {
+  const ULONG deviceRefs = refCount(game.device.get()), contextRefs = refCount(game.context.get());
   ASSERT_TRUE(start());
   pressCtrlF8();
   FakeKeys::down[VK_LBUTTON] = true;  // the player holds the mouse button on the panel
@@ -224,6 +247,8 @@ TEST_F(OverlayHost, ShutDownWhileShownGivesTheGameItsWindowCursorAndInputBack) {
                overlay.inputLockHooks().getRawInputBuffer);
   EXPECT_FALSE(holdsHookEngine(HookOwner::Overlay));
   EXPECT_FALSE(overlay.leftInWindowChain());
+  EXPECT_EQ(refCount(game.device.get()), deviceRefs) << "no reference of the game's device is left behind";
+  EXPECT_EQ(refCount(game.context.get()), contextRefs);
   SetCursorPos(before.x + 37, before.y + 21);
   POINT moved{};
   GetCursorPos(&moved);
@@ -290,6 +315,12 @@ TEST_F(OverlayHost, TheGameCanResizeItsBuffersOrReplaceItsSwapChainWhileThePanel
   pressCtrlF8();
   frame();
   ASSERT_GT(panelShare(), 0.95);
+  {
+    // What a reference kept from one frame to the next would do to the game.
+    ComRef<ID3D11Texture2D> held;
+    game.swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(held.put()));
+    EXPECT_EQ(game.swapChain->ResizeBuffers(0, 760, 620, DXGI_FORMAT_UNKNOWN, 0), DXGI_ERROR_INVALID_CALL);
+  }
   // The overlay holds no reference to the back buffer between frames, so the game's resize
   // succeeds, and the panel is drawn into the new buffer from the next frame on.
   EXPECT_EQ(game.swapChain->ResizeBuffers(0, 760, 620, DXGI_FORMAT_UNKNOWN, 0), S_OK);
@@ -312,6 +343,47 @@ TEST_F(OverlayHost, TheGameCanResizeItsBuffersOrReplaceItsSwapChainWhileThePanel
   ASSERT_EQ(factory->CreateSwapChain(game.device.get(), &sd, game.swapChain.put()), S_OK);
   frame();
   EXPECT_GT(panelShare(), 0.95);
+}
+
+// A capture engine that only answers what the panel asks when it is first shown.
+struct SeedingEngine : WindowCapture {
+  std::wstring keyword;
+  int32_t fps = 15;
+  void setPaused(bool) override {}
+  bool hasWindow() override { return false; }
+  bool start(ID3D11Device*, ID3D11DeviceContext*, const std::wstring&, uint32_t, bool, int32_t, int32_t, int32_t,
+             int32_t) override {
+    return false;
+  }
+  void deactivate() override {}
+  bool isActive() override { return false; }
+  bool uploadLatestFrame(ID3D11Texture2D*) override { return false; }
+  void shutdown() override {}
+  std::wstring windowKeyword() override { return keyword; }
+  int32_t effectiveFps() override { return fps; }
+};
+
+TEST_F(OverlayHost, TheFirstShowTakesTheSourceWindowAndRateFromTheCaptureEngineOnce) {
+  SeedingEngine engine;
+  engine.keyword = L"M\u00fasica \U0001F3B5 en vivo";
+  WindowCapture::install(&engine);
+  PanelState& panel = PanelState::instance();
+  ASSERT_TRUE(start());
+  frame();
+  EXPECT_EQ(panel.sourceWindowTitle(), "") << "nothing is taken while the panel is hidden";
+  pressCtrlF8();
+  EXPECT_EQ(panel.sourceWindowTitle(), "M\xC3\xBAsica \xF0\x9F\x8E\xB5 en vivo");
+  EXPECT_EQ(panel.fps.load(), 15);
+  EXPECT_EQ(panel.fpsIndex.load(), 0);
+
+  engine.keyword = L"Otra ventana";
+  engine.fps = 30;
+  pressCtrlF8();
+  pressCtrlF8();
+  EXPECT_EQ(panel.sourceWindowTitle(), "M\xC3\xBAsica \xF0\x9F\x8E\xB5 en vivo") << "seeded once per start";
+  EXPECT_EQ(panel.fps.load(), 15);
+  overlay.shutdown();
+  WindowCapture::install(nullptr);
 }
 
 }  // namespace

@@ -89,23 +89,5 @@ TEST(OverlayInGame, UnloadWithThePanelOpenTheButtonDownAndAnotherWindowProcedure
   EXPECT_TRUE(run.printed("scenario complete"));
 }
 
-TEST(OverlayInGame, UnloadWithThePanelOpenAndTheButtonDownReleasesTheModuleAndTheMouse) {
-  auto plugin = privatePluginCopy();
-  SimRun run = runSim(std::string(kGameStart) +
-                          "key ctrl+F8\n"
-                          "wait-probe-screen overlay overlay 3000\n"
-                          "mouse-down 300 300\n"
-                          "unload\n"
-                          "mouse-up\n"
-                          "raw-input data\n"
-                          "mouse-move 40 30\n"
-                          "expect-raw-mouse moving\n"
-                          "cursor-warp 900 500 moved\n"
-                          "probe-screen overlay map\n",
-                      plugin->path);
-  ASSERT_EQ(run.exitCode, 0) << run.output;
-  EXPECT_EQ(run.count("otro modulo reemplazo"), 0u) << run.output;
-}
-
 }  // namespace
 }  // namespace zor::test
