@@ -9,7 +9,7 @@ namespace zor::sim {
 namespace {
 
 // Argument kinds: i integer, s any text, r region, g signature, c channel, e event,
-// m media verb, b 0/1, k key combination.
+// m media verb, b 0/1, k key combination, p point of a frame.
 struct CommandForm {
   const char* name;
   const char* args;  // kinds of the required arguments, then "|" and the optional ones
@@ -27,7 +27,8 @@ constexpr CommandForm kCommandForms[] = {
     {"click", "ii", false},           {"screenshot", "s|s", false},   {"probe", "r|g", false},
     {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
     {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
-    {"print", "s", true},             {"wait-hooked", "i", false},             {"speed", "i", false},        {"expect-window", "sw", false},
+    {"print", "s", true},             {"wait-hooked", "i", false},  {"load-at", "p|i", false},
+    {"hold-queue", "i", false},       {"wait-queue", "i", false},             {"speed", "i", false},        {"expect-window", "sw", false},
 };
 
 const CommandForm* findCommandForm(std::string_view name) {
@@ -69,6 +70,9 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
     case 'k':
       if (a.empty()) return why = "empty key", false;
       return true;
+    case 'p':
+      if (a == "before-tablet" || a == "after-tablet") return true;
+      return why = "unknown point of a frame '" + a + "' (before-tablet, after-tablet)", false;
     default:
       return !a.empty() || (why = "empty argument", false);
   }
@@ -198,6 +202,11 @@ const char* scenarioHelp() {
   ini FILE SECTION KEY VALUE      write a setting into the plugin's ZOR folder (use before load)
   load | init | shutdown | unload | reload
                                   load = LoadLibrary + init; unload = shutdown + FreeLibrary
+  load-at before-tablet|after-tablet [MS]
+                                  load in the middle of the next frame (before the tablet screen
+                                  is drawn, or after it, before Present) and hold that frame until
+                                  the plugin has hooked Present and PSSetShaderResources (at most
+                                  MS, default 10000): its hooks land at that point of the frame
   cycle-init N [FRAMES]           N x (shutdown, FRAMES frames, init, FRAMES frames)
   cycle-reload N [FRAMES]         N x (unload, FRAMES frames, load, FRAMES frames)
   registrations                   print what the plugin registered
@@ -219,6 +228,9 @@ const char* scenarioHelp() {
                                   a top-level window with exactly that title, as window searches see it
   expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT
   scene-check                     check the scene against what the plugin looks for
+  hold-queue MS                   a loader thread of the game goes into the engine's texture-queue
+                                  function (hooked by the plugin) and stays there MS ms
+  wait-queue MS                   render until that thread has come back out
   wait-hooked MS                  render until a plugin has hooked the swap chain's Present, then
                                   two frames more (the first hooked Present adopts the device)
   print TEXT...

@@ -48,7 +48,9 @@ class SdkHost {
   bool init(std::string& error);
   void shutdown();
   // shutdown (when initialised) and FreeLibrary; false when the module stays mapped.
-  bool unload(std::string& error);
+  // With threadInside (a thread of the game is still inside the plugin's code), a module that
+  // stays mapped after FreeLibrary is expected (the plugin keeps its code for that thread).
+  bool unload(std::string& error, bool threadInside = false);
   bool loaded() const { return module_ != nullptr; }
   bool initialised() const { return initialised_; }
   const std::wstring& pluginPath() const { return path_; }
