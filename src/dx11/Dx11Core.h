@@ -127,10 +127,6 @@ class Dx11Core {
   }
   bool hookInstalled(Hook h) const noexcept { return installed_[static_cast<size_t>(h)].load(); }
   bool bootstrapRunning() const noexcept { return bootstrapRunning_.load(); }
-  // How long shut-down waits for detours still executing (polls of about 1 ms).
-  void setDrainPolls(uint32_t polls) noexcept { drainPolls_ = polls; }
-
-  static constexpr uint32_t kDefaultDrainPolls = 2000;
 
  private:
   friend struct Dx11CoreTestAccess;
@@ -153,8 +149,15 @@ class Dx11Core {
   bool bootstrapAttempt();
   bool installRequiredHook(Hook hook, void* detour, const char* createText, const char* enableText);
   void installOptionalHook(Hook hook, void* detour, const char* createText, const char* enableText);
-  void waitForDetours();
+  bool waitForDetours(uint64_t deadlineNs);
   void logDrainTimeout();
+  // Removal of hooks already disabled and drained (the third phase of removeHooks).
+  void removeDisabledHooks();
+  // Shut-down after the hooks are gone: device, context, overlay, capture, replacer, engine lease.
+  void releaseAfterHooks();
+  // Completes a shut-down that had to leave its hooks in place for a thread still inside a
+  // detour; false while such a thread is still inside.
+  bool finishStrandedShutdown();
   bool sleepBetweenAttempts(uint64_t attemptEndNs);
   void releaseDeviceAndContext();
 
@@ -173,13 +176,17 @@ class Dx11Core {
   void confirmByFingerprint(ID3D11DeviceContext* context, ID3D11Texture2D* texture, ID3D11ShaderResourceView* view);
   void recordCandidate(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view, const D3D11_TEXTURE2D_DESC& desc,
                        uint32_t slot, UINT numViews);
-  void trySizeLock(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view, const D3D11_TEXTURE2D_DESC& desc,
-                   uint32_t slot);
+  void trySizeLock(ID3D11DeviceContext* context, ID3D11Texture2D* texture, ID3D11ShaderResourceView* view,
+                   const D3D11_TEXTURE2D_DESC& desc, uint32_t slot);
   void confirmOverlayAtCreation(const D3D11_TEXTURE2D_DESC* desc, HRESULT result, ID3D11Texture2D** texture);
-  bool registerGpsResources(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view);
+  // Registers what identification found with the replacer; context is the binding's (null at
+  // creation), which decides whether the replacement is sized now or at the next Present.
+  bool registerGpsResources(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view, ID3D11DeviceContext* context);
   bool searchWindowEnded() const noexcept;
   // Sizes the replacement for a GPS texture confirmed at creation; runs on the render thread.
   void prepareDeferredGpsSize();
+  // Makes the red diagnostic view a binding off the render thread asked for; render thread.
+  void prepareDeferredRedView();
   ID3D11ShaderResourceView* sizeRuleReplacement(ID3D11ShaderResourceView* view, uint32_t slot);
   void noteMatchedSubstitution(ID3D11DeviceContext* context, ID3D11ShaderResourceView* view, uint32_t slot,
                                UINT startSlot, UINT numViews);
@@ -197,6 +204,13 @@ class Dx11Core {
   // the game may create textures on any thread, and the immediate context belongs to the
   // render thread alone.
   std::atomic<bool> gpsSizePending_{false};
+  // The red diagnostic view was wanted by a binding off the render thread; made at the next Present.
+  std::atomic<bool> redViewPending_{false};
+  // Identification may run: the game's device is adopted and the replacer is up to take what it
+  // finds (a confirmation made before would be lost for good).
+  std::atomic<bool> gpsReady_{false};
+  // The last shut-down left its hooks disabled but in place for a thread still inside a detour.
+  std::atomic<bool> hooksStranded_{false};
 
   // ---- hook state
   std::array<std::atomic<bool>, kHookCount> installed_{};
@@ -252,7 +266,6 @@ class Dx11Core {
   std::atomic<bool> cameraReturnInProgress_{false};
   std::atomic<bool> gpsOffscreen_{false};
   PlaybackState playback_;
-  uint32_t drainPolls_ = kDefaultDrainPolls;
 };
 
 }  // namespace zor

@@ -82,6 +82,7 @@ void Dx11Core::onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSl
   }
 
   EditedBinding edit;
+  const bool onImmediate = context && context == contextPeek_.load(std::memory_order_acquire);
   try {
     GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
     const bool sizeRule = config_.legacyAutoLock && gpsrules::sizeConfigured(config_);
@@ -114,7 +115,12 @@ void Dx11Core::onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSl
         noteMatchedSubstitution(context, view, slot, startSlot, numViews);
         edit.start(views, numViews);
         if (config_.debugForceRed) {
-          if (ID3D11ShaderResourceView* red = replacer.redDiagnosticViewRef()) {
+          // Making the red view writes through the immediate context: a binding on another
+          // context gets it once the render thread has made it.
+          ID3D11ShaderResourceView* red =
+              onImmediate ? replacer.redDiagnosticViewRef() : replacer.readyRedDiagnosticViewRef();
+          if (!red && !onImmediate) redViewPending_.store(true, std::memory_order_release);
+          if (red) {
             r->Release();
             edit.put(i, red);
             continue;

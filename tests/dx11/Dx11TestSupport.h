@@ -16,6 +16,7 @@
 
 #include "capture/WindowCapture.h"
 #include "dx11/Dx11Core.h"
+#include "core/DetourGuard.h"
 #include "core/HookApi.h"
 #include "gps/GpsTextureReplacer.h"
 #include "media/PlaybackRequests.h"
@@ -49,7 +50,8 @@ struct Dx11CoreTestAccess {
     c.playback_.fps = 30;
     c.stateCheckTick_.store(0);
     c.lastShaderAnalysis_.store(0);
-    c.drainPolls_ = Dx11Core::kDefaultDrainPolls;
+    c.hooksStranded_.store(false);
+    detour::setShutdownBudgetMs(detour::kDefaultShutdownBudgetMs);
     GameState& s = c.gameState();
     s.engineEnabled.store(true);
     s.engineKnown.store(false);
@@ -67,6 +69,8 @@ struct Dx11CoreTestAccess {
     PlaybackRequests::instance().reset();
   }
   static void setTrampoline(Dx11Core& c, Hook h, void* p) { c.trampolines_[idx(h)].store(p); }
+  // The configuration a started core works with (initialize() reads it from the INI file).
+  static void setConfig(Dx11Core& c, const PluginConfig& config) { c.config_ = config; }
   static void setTarget(Dx11Core& c, Hook h, void* p) { c.targets_[idx(h)].store(p); }
   static void setMinHookReady(Dx11Core& c, bool v) { c.minHookReady_.store(v); }
   static void markInitialized(Dx11Core& c) { c.initialized_.store(true); }

@@ -267,18 +267,20 @@ TEST_F(HookInstall, ShutdownWaitsUntilNoThreadIsInsideADetour) {
   CloseHandle(g_release);
 }
 
-TEST_F(HookInstall, ShutdownWaitIsBoundedAndReported) {
+TEST_F(HookInstall, ShutdownWaitIsBoundedAndReportedAndLeavesTheHooksOffButInPlace) {
   g_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   reset(reinterpret_cast<void*>(&blockingPSSetShader));
   ASSERT_TRUE(core.installHooks());
   Access::markInitialized(core);
-  core.setDrainPolls(30);
+  detour::setShutdownBudgetMs(30);
   g_phase = 0;
   std::thread game([] { detours::psSetShader(nullptr, nullptr, nullptr, 0); });
   ASSERT_TRUE(waitFor([] { return g_phase.load() == 1; }));
   core.shutdown();
   EXPECT_TRUE(log.has(LogLevel::WARNING, "[Dx11Core] Apagado: un hilo del juego seguia dentro de un hook del plugin"));
-  EXPECT_TRUE(hooks.createdHooks().empty());
+  EXPECT_FALSE(hooks.callsOf("disable").empty());
+  EXPECT_TRUE(hooks.callsOf("remove").empty());
+  EXPECT_EQ(hooks.createdHooks().size(), 7u);
   SetEvent(g_release);
   game.join();
   EXPECT_EQ(detour::threadsInside(), 0u);
