@@ -114,11 +114,19 @@ class GameCallScope {
 };
 
 // Whether the calling thread is inside plugin code that calls D3D11 itself (a detour body or an
-// OwnCallsScope) - the test of the pass-through detours, which open no scope: one TLS load.
+// OwnCallsScope) - the test of the pass-through detours, which open no scope.
 inline bool ownCallInProgress() noexcept {
   const DWORD slot = internal::g_tlsSlot;
   if (slot < 64) return (__readgsqword(internal::slotOffset(slot)) & internal::kOwnMask) != 0;
   return (internal::slowRead() & internal::kOwnMask) != 0;
+}
+// The same in one TLS load and no call, for the hottest detours: false when the word does not
+// live in the thread environment block (the caller then asks ownCallInProgress()).
+inline bool ownCallKnown(bool& own) noexcept {
+  const DWORD slot = internal::g_tlsSlot;
+  if (slot >= 64) return false;
+  own = (__readgsqword(internal::slotOffset(slot)) & internal::kOwnMask) != 0;
+  return true;
 }
 
 // Scopes open on the calling thread.

@@ -14,12 +14,8 @@
 
 namespace zor {
 
-Dx11Core& Dx11Core::instance() noexcept {
-  static Dx11Core core;
-  return core;
-}
-
 Dx11Core::Dx11Core() : state_(&zor::gameState()) {
+  existing_ = this;
   // Singletons that shut-down uses are created first, so they are destroyed after this one.
   Logger::instance();
   GpsTextureReplacer::instance();

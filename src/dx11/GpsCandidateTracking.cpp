@@ -3,8 +3,9 @@
 // shader or by the tablet's mesh (the default), and the size-based lock of the legacy
 // configuration. Every plausible texture is counted in the candidate table on the way.
 //
-// Cost: per bound view a few COM calls to read the texture description; a texture failing the
-// plausibility filter is dropped before any lock. The candidate lock is taken for plausible
+// Cost: per bound view a look at the view cache (the texture description is read with four COM
+// calls once in a view's life while the cache is in use); a texture failing the plausibility
+// filter is dropped before any lock. The candidate lock is taken for plausible
 // textures only, the hook lock only for fingerprint textures in slot 6, and only while the
 // search is armed (it disarms itself 2 s after the first fingerprint confirmation).
 #include <algorithm>
@@ -61,6 +62,35 @@ bool Dx11Core::registerGpsResources(ID3D11Texture2D* texture, ID3D11ShaderResour
   return false;
 }
 
+bool Dx11Core::describeView(ID3D11ShaderResourceView* view, ViewFacts& facts) {
+  const bool cached = viewCacheInUse();
+  if (cached && viewCache_.find(view, facts)) return facts.texture != nullptr;
+  facts = ViewFacts{};
+  ComRef<ID3D11Resource> resource;
+  view->GetResource(resource.put());
+  if (resource) {
+    D3D11_RESOURCE_DIMENSION dimension = D3D11_RESOURCE_DIMENSION_UNKNOWN;
+    resource->GetType(&dimension);
+    ComRef<ID3D11Texture2D> texture;
+    if (dimension == D3D11_RESOURCE_DIMENSION_TEXTURE2D &&
+        SUCCEEDED(resource->QueryInterface(__uuidof(ID3D11Texture2D), reinterpret_cast<void**>(texture.put()))) &&
+        texture) {
+      D3D11_TEXTURE2D_DESC desc{};
+      texture->GetDesc(&desc);
+      // No reference is kept: the view holds its texture for as long as it lives.
+      facts.texture = texture.get();
+      facts.width = desc.Width;
+      facts.height = desc.Height;
+      facts.format = static_cast<uint32_t>(desc.Format);
+      facts.mipLevels = desc.MipLevels;
+      facts.bindFlags = desc.BindFlags;
+      facts.plausible = gpsrules::isPlausibleGpsTexture(desc);
+    }
+  }
+  if (cached) viewCache_.store(view, facts);
+  return facts.texture != nullptr;
+}
+
 void Dx11Core::trackGpsCandidates(ID3D11DeviceContext* context, UINT startSlot, UINT numViews,
                                   ID3D11ShaderResourceView* const* views) {
   if (!context || !views || numViews == 0) return;
@@ -73,21 +103,8 @@ void Dx11Core::trackGpsCandidates(ID3D11DeviceContext* context, UINT startSlot, 
   for (UINT i = 0; i < count; ++i) {
     ID3D11ShaderResourceView* view = views[i];
     if (!view) continue;
-    ComRef<ID3D11Resource> resource;
-    view->GetResource(resource.put());
-    if (!resource) continue;
-    D3D11_RESOURCE_DIMENSION dimension = D3D11_RESOURCE_DIMENSION_UNKNOWN;
-    resource->GetType(&dimension);
-    if (dimension != D3D11_RESOURCE_DIMENSION_TEXTURE2D) continue;
-    ComRef<ID3D11Texture2D> texture;
-    if (FAILED(resource->QueryInterface(__uuidof(ID3D11Texture2D), reinterpret_cast<void**>(texture.put()))) ||
-        !texture) {
-      continue;
-    }
-    resource.reset();
-    D3D11_TEXTURE2D_DESC desc{};
-    texture->GetDesc(&desc);
-    if (!gpsrules::isPlausibleGpsTexture(desc)) continue;
+    ViewFacts facts;
+    if (!describeView(view, facts) || !facts.plausible) continue;
     if (!windowChecked) {
       windowChecked = true;
       if (searchWindowEnded()) {
@@ -96,14 +113,16 @@ void Dx11Core::trackGpsCandidates(ID3D11DeviceContext* context, UINT startSlot, 
       }
     }
 
+    const D3D11_TEXTURE2D_DESC desc = facts.desc();
+    ID3D11Texture2D* texture = facts.texture;
     const uint32_t slot = startSlot + i;
     if (slot == gpsrules::kOverlaySlot && gpsrules::hasOverlayFingerprint(desc) &&
         ident_.overlayHookCount.load() < gpsrules::kMaxOverlayConfirmations) {
-      confirmByFingerprint(context, texture.get(), view);
+      confirmByFingerprint(context, texture, view);
     }
-    recordCandidate(texture.get(), view, desc, slot, numViews);
+    recordCandidate(texture, view, desc, slot, numViews);
     if (config_.legacyAutoLock && !ident_.gpsLocked.load(std::memory_order_relaxed)) {
-      trySizeLock(context, texture.get(), view, desc, slot);
+      trySizeLock(context, texture, view, desc, slot);
     }
   }
 }

@@ -50,6 +50,8 @@ bool Dx11Core::installHooks() {
   void* present = hookTarget(Hook::Present);
   if (!minHookReady_.load() || !present) return false;
   hooksClosing_.store(false);
+  // Views may have come and gone unseen while the CreateShaderResourceView hook was not in place.
+  viewCache_.clear();
 
   // Present (required).
   LPVOID original = nullptr;

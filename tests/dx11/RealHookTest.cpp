@@ -401,6 +401,40 @@ TEST_F(RealHooks, BindingsFromADeferredContextLeaveTheImmediateContextToTheRende
   MH_RemoveHook(update);
 }
 
+// The binding hook's quick look decides alone for most calls; whatever it lets through or
+// stops, the tablet is replaced wherever it is bound and nothing else is, while identification
+// runs and after it has stopped.
+TEST_F(RealHooks, TheQuickLookOfTheBindingHookMissesNoTabletBinding) {
+  startHooked();
+  Access::setConfig(core, PluginConfig{});
+  game.swapChain->Present(0, 0);
+  TextureAndView tablet = makeTextureAndView(game.device.get(), overlayDesc());
+  TextureAndView small = makeTextureAndView(game.device.get(), textureDesc(64, 64));
+  TextureAndView gpsSized = makeTextureAndView(game.device.get(), textureDesc(512, 512));
+  ASSERT_NE(drawTablet(tablet.view.get()), tablet.view.get());
+  auto bound = [&](std::vector<ID3D11ShaderResourceView*> views, UINT start) {
+    game.context->PSSetShaderResources(start, static_cast<UINT>(views.size()), views.data());
+    std::vector<ID3D11ShaderResourceView*> now(views.size());
+    game.context->PSGetShaderResources(start, static_cast<UINT>(now.size()), now.data());
+    for (ID3D11ShaderResourceView* v : now)
+      if (v) v->Release();
+    return now;
+  };
+  for (bool searching : {true, false}) {
+    SCOPED_TRACE(searching ? "identification running" : "identification stopped");
+    core.identification().gpsSearchActive.store(searching);
+    for (int round = 0; round < 2; ++round) {  // the second time from what the first one learnt
+      const auto three = bound({small.view.get(), tablet.view.get(), gpsSized.view.get()}, 5);
+      EXPECT_EQ(three[0], small.view.get());
+      EXPECT_NE(three[1], tablet.view.get());
+      EXPECT_EQ(three[2], gpsSized.view.get());
+      EXPECT_NE(bound({tablet.view.get()}, 6)[0], tablet.view.get());
+      EXPECT_EQ(bound({small.view.get()}, 6)[0], small.view.get());
+      EXPECT_EQ(bound({gpsSized.view.get()}, 6)[0], gpsSized.view.get());
+    }
+  }
+}
+
 // What a bound view is, is remembered per view; a view created where a released one lived is
 // looked at afresh.
 TEST_F(RealHooks, AViewCreatedWhereAReleasedOneLivedIsJudgedAfresh) {
