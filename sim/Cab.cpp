@@ -29,6 +29,7 @@ constexpr NdcRect kInstrument{-0.85f, -0.75f, -0.45f, -0.15f};
 constexpr NdcRect kDashboardGps{-0.25f, -0.7f, 0.2f, -0.2f};
 constexpr NdcRect kBezel{0.42f, -0.55f, 0.92f, 0.35f};
 constexpr NdcRect kTabletScreen{0.45f, -0.5f, 0.89f, 0.3f};
+constexpr NdcRect kPlainPanel{-0.9f, -0.98f, 0.35f, -0.8f};  // dashboard body below the screens
 
 struct Vertex {
   float x, y, u, v;
@@ -117,6 +118,10 @@ const unsigned char* presentFunction(IDXGISwapChain* swapChain) {
 const unsigned char* bindFunction(ID3D11DeviceContext* context) {
   return static_cast<const unsigned char*>((*reinterpret_cast<void***>(context))[8]);
 }
+// ID3D11DeviceContext::DrawIndexed, slot 12.
+const unsigned char* drawIndexedFunction(ID3D11DeviceContext* context) {
+  return static_cast<const unsigned char*>((*reinterpret_cast<void***>(context))[12]);
+}
 }  // namespace
 
 bool Cab::presentPatched() const {
@@ -138,6 +143,11 @@ void Cab::runAction(FramePoint point) {
   actionPoint_ = FramePoint::None;
   action_ = nullptr;
   action();
+}
+
+bool Cab::drawIndexedPatched() const {
+  return context_ &&
+         std::memcmp(drawIndexedFunction(context_.Get()), drawIndexedEntry_, sizeof drawIndexedEntry_) != 0;
 }
 
 bool Cab::create(int width, int height, std::string& error) {
@@ -177,6 +187,7 @@ bool Cab::create(int width, int height, std::string& error) {
   if (FAILED(hr)) return error = "D3D11CreateDeviceAndSwapChain failed " + hresult(hr), false;
   std::memcpy(presentEntry_, presentFunction(swapChain_.Get()), sizeof presentEntry_);
   std::memcpy(bindEntry_, bindFunction(context_.Get()), sizeof bindEntry_);
+  std::memcpy(drawIndexedEntry_, drawIndexedFunction(context_.Get()), sizeof drawIndexedEntry_);
   if (FAILED(hr = swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer_))) ||
       FAILED(hr = device_->CreateRenderTargetView(backBuffer_.Get(), nullptr, &backBufferRtv_)))
     return error = "back buffer view failed " + hresult(hr), false;
@@ -574,6 +585,7 @@ bool Cab::regionRect(const std::string& name, Rect& out) const {
                      : name == "dashboard"  ? &kDashboardGps
                      : name == "instrument" ? &kInstrument
                      : name == "windshield" ? &kWindshield
+                     : name == "panel"      ? &kPlainPanel
                                             : nullptr;
   if (!r) return false;
   int left = static_cast<int>((r->x0 + 1) / 2 * width_), right = static_cast<int>((r->x1 + 1) / 2 * width_);

@@ -62,6 +62,8 @@ class Cab {
   // Whether the swap chain's Present no longer starts with the bytes it had when it was made
   // (a plugin has patched it).
   bool presentPatched() const;
+  // The same for the immediate context's DrawIndexed.
+  bool drawIndexedPatched() const;
   // Whether both Present and the context's PSSetShaderResources have been patched.
   bool bindingHooksPatched() const;
   // Runs `action` once, at that point of the next frame drawn with the cab (before the tablet
@@ -103,6 +105,7 @@ class Cab {
   unsigned char bindEntry_[8] = {};
   FramePoint actionPoint_ = FramePoint::None;
   std::function<void()> action_;
+  unsigned char drawIndexedEntry_[8] = {};
   ComPtr<ID3D11RenderTargetView> backBufferRtv_;
   ComPtr<ID3D11Texture2D> backBuffer_, staging_;
   ComPtr<ID3D11VertexShader> vs_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace zor::sim {
@@ -17,7 +18,7 @@ enum Swatch : int {
   VisualEven, VisualOdd, VisualBorder,
   DirectEven, DirectOdd, DirectBorder,
   White, Red,
-  BarYellow, BarCyan, BarGreen, BarMagenta, BarRed, BarBlue, BarWhite,
+  MediaTeal, MediaPurple,              // the media program's picture (sim/media_app)
   Black,
   SwatchCount
 };
@@ -36,13 +37,11 @@ constexpr std::array<Colour, SwatchCount> kPalette = {{
     {"checker-blue", 40, 70, 255}, {"visual-blue", 18, 116, 230}, {"visual-darkblue", 10, 62, 155},
     {"visual-red", 255, 70, 40},   {"direct-pink", 255, 0, 180},  {"direct-wine", 140, 20, 60},
     {"direct-green", 0, 255, 40},  {"white", 245, 245, 245},      {"red", 255, 0, 0},
-    {"bar-yellow", 235, 235, 16},  {"bar-cyan", 16, 235, 235},    {"bar-green", 16, 235, 16},
-    {"bar-magenta", 235, 16, 235}, {"bar-red", 235, 16, 16},      {"bar-blue", 16, 16, 235},
-    {"bar-white", 235, 235, 235},  {"black", 0, 0, 0},
+    {"media-teal", 0, 140, 130},   {"media-purple", 110, 50, 160}, {"black", 0, 0, 0},
 }};
 
-constexpr const char* kSignatures[] = {"map",    "navmap", "gauge", "checker", "visual",
-                                       "direct", "red",    "media", "black",   "unknown"};
+constexpr const char* kSignatures[] = {"map",    "navmap", "gauge", "panel",   "checker", "visual",
+                                       "direct", "red",    "media", "black", "unknown"};
 
 int nearestSwatch(int r, int g, int b) {
   int best = -1;
@@ -58,7 +57,18 @@ int nearestSwatch(int r, int g, int b) {
   return best;
 }
 
-std::string classify(const std::array<double, SwatchCount>& f) {
+// The plain dashboard body: grey plastic with a little noise. Told apart by its own test, not
+// by a swatch, so that greys elsewhere (the road) keep their nearest swatch.
+constexpr Colour kPanelGrey = {"panel-grey", 66, 68, 72};
+constexpr int kPanelTolerance = 12;
+
+bool panelGrey(int r, int g, int b) {
+  return std::abs(r - kPanelGrey.r) <= kPanelTolerance && std::abs(g - kPanelGrey.g) <= kPanelTolerance &&
+         std::abs(b - kPanelGrey.b) <= kPanelTolerance;
+}
+
+// panel: the share of samples that are the dashboard body's grey.
+std::string classify(const std::array<double, SwatchCount>& f, double panel) {
   auto sum = [&](std::initializer_list<Swatch> s) {
     double t = 0;
     for (auto i : s) t += f[i];
@@ -69,10 +79,11 @@ std::string classify(const std::array<double, SwatchCount>& f) {
   if (sum({CheckerEven, CheckerOdd}) >= 0.5) return "checker";
   if (sum({VisualEven, VisualOdd}) >= 0.5) return "visual";
   if (sum({DirectEven, DirectOdd}) >= 0.5) return "direct";
-  int bars = 0;
-  for (auto s : {BarYellow, BarCyan, BarGreen, BarMagenta, BarRed, BarBlue, BarWhite, White}) bars += f[s] >= 0.03 ? 1 : 0;
-  if (bars >= 4 && sum({BarYellow, BarCyan, BarGreen, BarMagenta, BarRed, BarBlue, BarWhite, White, Black}) >= 0.6)
+  // The media program: teal ground, purple bars, white text and progress; black around it when
+  // the plugin letterboxes it.
+  if (f[MediaTeal] >= 0.3 && f[MediaPurple] >= 0.08 && sum({MediaTeal, MediaPurple, White, Black}) >= 0.7)
     return "media";
+  if (panel >= 0.6) return "panel";
   if (f[MapGround] >= 0.4 && sum({MapGround, MapRoad, MapRoute, White}) >= 0.6) return "map";
   if (f[NavGround] >= 0.4 && sum({NavGround, NavRoad, White}) >= 0.6) return "navmap";
   if (f[GaugeFace] >= 0.4 && sum({GaugeFace, GaugeMark, White}) >= 0.6) return "gauge";
@@ -85,7 +96,9 @@ bool isProbeSignature(std::string_view name) {
   return std::find(std::begin(kSignatures), std::end(kSignatures), name) != std::end(kSignatures);
 }
 
-const char* probeSignatureList() { return "map, navmap, gauge, checker, visual, direct, red, media, black, unknown"; }
+const char* probeSignatureList() {
+  return "map, navmap, gauge, panel, checker, visual, direct, red, media, black, unknown";
+}
 
 bool rectInside(const Rect& r, int width, int height) {
   return r.w > 0 && r.h > 0 && r.x >= 0 && r.y >= 0 && r.x + r.w <= width && r.y + r.h <= height;
@@ -95,7 +108,7 @@ ProbeResult probeRegion(const Image& image, const Rect& region) {
   ProbeResult out;
   constexpr int kGrid = 32;
   std::array<int, SwatchCount> counts{};
-  int other = 0, samples = 0;
+  int other = 0, samples = 0, panel = 0;
   long sums[3] = {0, 0, 0};
   for (int gy = 0; gy < kGrid; ++gy) {
     for (int gx = 0; gx < kGrid; ++gx) {
@@ -105,15 +118,17 @@ ProbeResult probeRegion(const Image& image, const Rect& region) {
       sums[0] += p[0];
       sums[1] += p[1];
       sums[2] += p[2];
+      if (panelGrey(p[0], p[1], p[2])) ++panel;
       int s = nearestSwatch(p[0], p[1], p[2]);
       if (s < 0) ++other; else ++counts[s];
+      out.cells.push_back(static_cast<int8_t>(s));
       ++samples;
     }
   }
   std::array<double, SwatchCount> fractions{};
   for (int i = 0; i < SwatchCount; ++i) fractions[i] = static_cast<double>(counts[i]) / samples;
   for (int c = 0; c < 3; ++c) out.avg[c] = static_cast<uint8_t>(sums[c] / samples);
-  out.signature = classify(fractions);
+  out.signature = classify(fractions, static_cast<double>(panel) / samples);
 
   std::vector<std::pair<int, const char*>> ranked;
   for (int i = 0; i < SwatchCount; ++i)
@@ -126,6 +141,13 @@ ProbeResult probeRegion(const Image& image, const Rect& region) {
     out.mix += ':' + std::to_string(ranked[i].first * 100 / samples);
   }
   return out;
+}
+
+int probeDifference(const ProbeResult& a, const ProbeResult& b) {
+  if (a.cells.size() != b.cells.size()) return 100;
+  size_t differing = 0;
+  for (size_t i = 0; i < a.cells.size(); ++i) differing += a.cells[i] != b.cells[i];
+  return a.cells.empty() ? 0 : static_cast<int>(differing * 100 / a.cells.size());
 }
 
 std::string formatProbe(const std::string& name, const Rect& r, const ProbeResult& res) {

@@ -9,7 +9,7 @@ namespace zor::sim {
 namespace {
 
 // Argument kinds: i integer, s any text, r region, g signature, c channel, e event,
-// m media verb, b 0/1, k key combination, p point of a frame.
+// m media verb, M media command name, p playback verb, b 0/1, k key combination, f point of a frame.
 struct CommandForm {
   const char* name;
   const char* args;  // kinds of the required arguments, then "|" and the optional ones
@@ -27,8 +27,11 @@ constexpr CommandForm kCommandForms[] = {
     {"click", "ii", false},           {"screenshot", "s|s", false},   {"probe", "r|g", false},
     {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
     {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
-    {"print", "s", true},             {"wait-hooked", "i", false},  {"load-at", "p|i", false},
-    {"hold-queue", "i", false},       {"wait-queue", "i", false},             {"speed", "i", false},        {"expect-window", "sw", false},
+    {"print", "s", true},             {"wait-hooked", "i", false},  {"expect-patched", "sb", false},
+    {"speed", "i", false},            {"expect-window", "sw", false}, {"wait-change", "ri", false},
+    {"wait-media-command", "sMii", false}, {"expect-still", "ri", false}, {"playback", "p|si", false},
+    {"wait-new-log", "si", false},    {"load-at", "f|i", false},    {"hold-queue", "i", false},
+    {"wait-queue", "i", false},
 };
 
 const CommandForm* findCommandForm(std::string_view name) {
@@ -49,7 +52,7 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
     case 'r': {
       Rect r;
       if (isNamedRegion(a) || parseRectText(a, r)) return true;
-      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield or x,y,w,h)", false;
+      return why = "unknown region '" + a + "' (tablet, dashboard, instrument, windshield, panel or x,y,w,h)", false;
     }
     case 'g':
       if (isProbeSignature(a)) return true;
@@ -61,16 +64,24 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
       if (a == "paused" || a == "started") return true;
       return why = "unknown event '" + a + "' (paused, started; trucks are sent with 'truck')", false;
     case 'm':
-      for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close"})
+      for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close", "reopen"})
         if (a == v) return true;
-      return why = "unknown media action '" + a + "' (open, title, hide, show, minimize, restore, close)", false;
+      return why = "unknown media action '" + a + "' (open, title, hide, show, minimize, restore, close, reopen)", false;
+    case 'p':
+      if (a == "start" || a == "restore") return true;
+      return why = "expected start or restore, got '" + a + "'", false;
+    case 'M':
+      for (const char* v : {"NEXTTRACK", "PREVIOUSTRACK", "PLAY_PAUSE", "PLAY", "PAUSE", "STOP", "VOLUME_UP",
+                            "VOLUME_DOWN", "VOLUME_MUTE", "OTHER", "-"})
+        if (a == v) return true;
+      return why = "unknown media command '" + a + "' (NEXTTRACK, PREVIOUSTRACK, PLAY_PAUSE, VOLUME_UP, ...)", false;
     case 'w':
       if (a == "visible" || a == "hidden" || a == "minimized" || a == "absent") return true;
       return why = "expected visible, hidden, minimized or absent, got '" + a + "'", false;
     case 'k':
       if (a.empty()) return why = "empty key", false;
       return true;
-    case 'p':
+    case 'f':
       if (a == "before-tablet" || a == "after-tablet") return true;
       return why = "unknown point of a frame '" + a + "' (before-tablet, after-tablet)", false;
     default:
@@ -87,7 +98,7 @@ bool parseInt(std::string_view t, long long& v) {
 }
 
 bool isNamedRegion(std::string_view n) {
-  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield";
+  return n == "tablet" || n == "dashboard" || n == "instrument" || n == "windshield" || n == "panel";
 }
 
 bool parseRectText(std::string_view t, Rect& r) {
@@ -180,6 +191,14 @@ bool parseScenario(std::string_view text, Scenario& out, std::string& error) {
         return error = std::to_string(lineNo) + ": 'media " + words[1] + "' takes " + (titled ? "an id and a title" : "an id"),
                false;
     }
+    if (words[0] == "playback" && (words[1] == "start") != (n >= 2))
+      return error = std::to_string(lineNo) + ": 'playback start' takes a window keyword (and an fps), 'playback restore' nothing",
+             false;
+    if (words[0] == "playback" && n == 3) {
+      long long fps = 0;
+      if (!parseInt(words[3], fps) || fps < 1 || fps > 1000)
+        return error = std::to_string(lineNo) + ": 'playback start': fps must be a number from 1 to 1000", false;
+    }
     if (words[0] == "screenshot" && n == 2 && words[2] != "screen")
       return error = std::to_string(lineNo) + ": 'screenshot' takes a file and optionally 'screen'", false;
     if (words[0] == "cab" && n == 1 && words[1] != "reload")
@@ -214,7 +233,11 @@ const char* scenarioHelp() {
   channel engine|electric 0|1     set a telemetry channel (delivered at the next frame)
   event paused|started            send a game event
   truck VEHICLE_ID [BRAND NAME]   put the player in a truck (configuration event + dashboard)
-  media open ID "TITLE" | media title ID "TITLE" | media hide|show|minimize|restore|close ID
+  media open ID "TITLE" | media title ID "TITLE" | media hide|show|minimize|restore|close|reopen ID
+                                  the media program zor_media.exe, a process of its own per ID;
+                                  reopen starts it again with its last title
+  wait-media-command ID NAME N MS render until program ID has received N media commands (WM_APPCOMMAND),
+                                  the last one NAME (NEXTTRACK, PREVIOUSTRACK, PLAY_PAUSE, VOLUME_UP, ...)
   frames N | run MS               render
   cab [reload]                    load the cab (its textures go through the engine's texture queue)
   speed KMH                       driving speed of the scenery (0 = parked)
@@ -224,18 +247,26 @@ const char* scenarioHelp() {
                                   window as it is on the screen after Present (overlays included)
   probe REGION [SIG]              print what a region shows; with SIG it must show that
   wait-probe REGION SIG MS        render until the region shows SIG
+  wait-change REGION MS           render until at least 5% of the region's samples changed colour
+  expect-still REGION MS          render for MS; the region's picture must not move meanwhile
+  playback start "KEYWORD" [FPS] | playback restore
+                                  the panel's start and restore requests, through the plugin's
+                                  test export (ZorTabcastPlugin_playback.dll only)
   expect-window "TITLE" visible|hidden|minimized|absent
                                   a top-level window with exactly that title, as window searches see it
   expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT
+  wait-new-log TEXT MS            render until the plugin logs TEXT anew (not counting earlier lines)
   scene-check                     check the scene against what the plugin looks for
   hold-queue MS                   a loader thread of the game goes into the engine's texture-queue
                                   function (hooked by the plugin) and stays there MS ms
   wait-queue MS                   render until that thread has come back out
   wait-hooked MS                  render until a plugin has hooked the swap chain's Present, then
                                   two frames more (the first hooked Present adopts the device)
+  expect-patched Present|DrawIndexed 0|1
+                                  the game's method is patched by a hook (1) or as it was made (0)
   print TEXT...
-Regions: tablet, dashboard, instrument, windshield or x,y,w,h.
-Signatures: map, navmap, gauge, checker, visual, direct, red, media, black, unknown.
+Regions: tablet, dashboard, instrument, windshield, panel (the plain dashboard body) or x,y,w,h.
+Signatures: map, navmap, gauge, panel, checker, visual, direct, red, media (the media program), black, unknown.
 )";
 }
 

@@ -54,6 +54,8 @@ class SdkHost {
   bool loaded() const { return module_ != nullptr; }
   bool initialised() const { return initialised_; }
   const std::wstring& pluginPath() const { return path_; }
+  // An export of the loaded plugin beyond the SDK's two, or null.
+  FARPROC pluginExport(const char* name) const { return module_ ? GetProcAddress(module_, name) : nullptr; }
 
   // Game state. Channels are delivered at the next frame(); events at once.
   void setChannel(const std::string& name, bool value);

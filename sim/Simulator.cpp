@@ -387,6 +387,57 @@ bool Simulator::probe(const std::string& region, FrameCapture& frame, Rect& rect
   return true;
 }
 
+bool Simulator::mediaCommand(const Command& c, Failure& f) {
+  const std::vector<std::string>& a = c.args;
+  const std::string& verb = a[0];
+  const std::string& id = a[1];
+  auto it = media_.find(id);
+  if (verb == "open" || verb == "reopen") {
+    if (it != media_.end()) {
+      f = {kExitBadInput, "line " + std::to_string(c.line) + ": media program '" + id + "' is already open"};
+      return false;
+    }
+    auto known = mediaTitles_.find(id);
+    if (verb == "reopen" && known == mediaTitles_.end()) {
+      f = {kExitBadInput, "line " + std::to_string(c.line) + ": media program '" + id + "' was never opened"};
+      return false;
+    }
+    const std::wstring title = verb == "open" ? widen(a[2]) : known->second;
+    auto program = std::make_unique<MediaProgram>(id, title, mediaOpened_++);
+    std::string error;
+    if (!program->open(10000, error)) {
+      f = {kExitEnvironment, "media program '" + id + "' did not open: " + error};
+      return false;
+    }
+    say("media: " + verb + "ed '" + id + "' titled \"" + narrow(title) + "\" (process " +
+        std::to_string(program->processId()) + ")");
+    mediaTitles_[id] = title;
+    media_[id] = std::move(program);
+    return true;
+  }
+  if (it == media_.end()) {
+    f = {kExitBadInput, "line " + std::to_string(c.line) + ": no media program '" + id + "' open"};
+    return false;
+  }
+  MediaProgram& program = *it->second;
+  if (verb == "title") {
+    program.setTitle(widen(a[2]));
+    mediaTitles_[id] = widen(a[2]);
+  } else if (verb == "hide") {
+    program.show(SW_HIDE);
+  } else if (verb == "show" || verb == "restore") {
+    program.show(SW_SHOWNOACTIVATE);
+  } else if (verb == "minimize") {
+    program.show(SW_SHOWMINNOACTIVE);
+  } else if (verb == "close") {
+    bool closed = program.close(5000);
+    media_.erase(it);
+    if (!closed) return f = {kExitEnvironment, "media program '" + id + "' did not end when asked to close"}, false;
+  }
+  say("media: " + verb + " '" + id + "'" + (verb == "title" ? " -> \"" + a[2] + "\"" : ""));
+  return true;
+}
+
 bool Simulator::waitKeyState(int vk, bool down, DWORD timeoutMs, Failure& f) {
   unsigned long long end = uptimeMs() + timeoutMs;
   for (;;) {
@@ -513,7 +564,7 @@ bool Simulator::sceneCheck(Failure& f) {
   bool patched = textureQueueEntryPatched(&entry);
   say("scene-check queue-entry: " + entry + (patched ? " (patched: the function is hooked)" : " (as built: not hooked)"));
   // The window the plugin takes for the game's: the first visible, unowned top-level window of
-  // this process with a client area of at least 320 x 200. Media windows are owned, so never.
+  // this process with a client area of at least 320 x 200. Media programs are other processes.
   struct Finder {
     DWORD pid;
     HWND found = nullptr;
@@ -534,7 +585,7 @@ bool Simulator::sceneCheck(Failure& f) {
   report(finder.found == cab_.window(),
          std::string("game-window: the first visible, unowned window of at least 320x200 of this process is ") +
              (finder.found == cab_.window() ? "the cab's" : finder.found ? "ANOTHER window" : "missing") + " (" +
-             std::to_string(media_.size()) + " media window(s) open)");
+             std::to_string(media_.size()) + " media program(s) open)");
   if (!cab_.cabLoaded()) {
     report(false, "cab: not loaded (use 'cab' first)");
     f = {kExitExpectation, "scene-check failed"};
@@ -681,38 +732,26 @@ bool Simulator::execute(const Command& c, Failure& f) {
   } else if (n == "truck") {
     return setTruck(a, f);
   } else if (n == "media") {
-    const std::string& verb = a[0];
-    const std::string& id = a[1];
-    auto it = media_.find(id);
-    if (verb == "open") {
-      if (it != media_.end()) {
-        f = {kExitBadInput, "line " + std::to_string(c.line) + ": media window '" + id + "' is already open"};
-        return false;
+    return mediaCommand(c, f);
+  } else if (n == "wait-media-command") {
+    auto it = media_.find(a[0]);
+    if (it == media_.end()) return f = {kExitBadInput, "line " + std::to_string(c.line) + ": no media program '" + a[0] + "'"}, false;
+    const unsigned want = static_cast<unsigned>(number(2));
+    unsigned long long begin = uptimeMs(), end = begin + number(3);
+    for (;;) {
+      unsigned count = it->second->commandCount();
+      const char* last = mediaCommandName(it->second->lastCommand());
+      if (count == want && a[1] == last) {
+        say("wait-media-command: '" + a[0] + "' received " + std::to_string(count) + " command(s), the last " + last +
+            " (after " + std::to_string(uptimeMs() - begin) + " ms)");
+        break;
       }
-      auto w = std::make_unique<MediaWindow>(id, widen(a[2]), mediaOpened_++);
-      if (!w->open(5000)) {
-        f = {kExitEnvironment, "media window '" + id + "' did not open"};
-        return false;
+      if (uptimeMs() > end) {
+        return expect(false, "media program '" + a[0] + "' received " + std::to_string(count) +
+                                 " command(s), the last " + last + "; expected " + a[2] + ", the last " + a[1]);
       }
-      media_[id] = std::move(w);
-      say("media: opened '" + id + "' titled \"" + a[2] + "\"");
-      return true;
+      if (!renderOne(nullptr, nullptr, f)) return false;
     }
-    if (it == media_.end()) {
-      f = {kExitBadInput, "line " + std::to_string(c.line) + ": no media window '" + id + "'"};
-      return false;
-    }
-    if (verb == "title") it->second->setTitle(widen(a[2]));
-    else if (verb == "hide") it->second->show(SW_HIDE);
-    else if (verb == "show") it->second->show(SW_SHOWNOACTIVATE);
-    else if (verb == "minimize") it->second->show(SW_SHOWMINNOACTIVE);
-    else if (verb == "restore") it->second->show(SW_SHOWNOACTIVATE);
-    else if (verb == "close") {
-      bool closed = it->second->close(5000);
-      media_.erase(it);
-      if (!closed) return f = {kExitEnvironment, "media window '" + id + "' did not close"}, false;
-    }
-    say("media: " + verb + " '" + id + "'" + (verb == "title" ? " -> \"" + a[2] + "\"" : ""));
   } else if (n == "frames") {
     return renderFrames(number(0), f);
   } else if (n == "run") {
@@ -761,6 +800,53 @@ bool Simulator::execute(const Command& c, Failure& f) {
         return expect(false, "probe " + a[0] + " did not show " + a[1] + " within " + a[2] + " ms");
       }
     }
+  } else if (n == "wait-change") {
+    FrameCapture frame;
+    Rect rect;
+    ProbeResult first, r;
+    if (!probe(a[0], frame, rect, first, f)) return false;
+    unsigned long long begin = uptimeMs(), end = begin + number(1);
+    for (;;) {
+      if (!probe(a[0], frame, rect, r, f)) return false;
+      const int moved = probeDifference(first, r);
+      if (moved >= 5) {
+        say(formatProbe(a[0], rect, r) + " (" + std::to_string(moved) + "% of the samples changed after " +
+            std::to_string(uptimeMs() - begin) + " ms)");
+        break;
+      }
+      if (uptimeMs() > end) {
+        say(formatProbe(a[0], rect, r));
+        return expect(false, "probe " + a[0] + " did not change within " + a[1] + " ms");
+      }
+    }
+  } else if (n == "expect-still") {
+    FrameCapture frame;
+    Rect rect;
+    ProbeResult first, r;
+    if (!probe(a[0], frame, rect, first, f)) return false;
+    int most = 0;
+    for (unsigned long long end = uptimeMs() + number(1); uptimeMs() < end;) {
+      if (!probe(a[0], frame, rect, r, f)) return false;
+      most = std::max(most, probeDifference(first, r));
+      if (most >= 5) {
+        say(formatProbe(a[0], rect, r));
+        return expect(false, "probe " + a[0] + " changed (" + std::to_string(most) + "% of the samples) within " +
+                                 a[1] + " ms");
+      }
+    }
+    say(formatProbe(a[0], rect, r) + " (still for " + a[1] + " ms; at most " + std::to_string(most) +
+        "% of the samples changed)");
+  } else if (n == "playback") {
+    using RequestFn = int (*)(const char*, int);
+    auto request = reinterpret_cast<RequestFn>(sdk.pluginExport("zor_test_request_playback"));
+    if (!request) {
+      return f = {kExitPlugin, "the plugin has no playback test export (scenarios that start playback load "
+                               "ZorTabcastPlugin_playback.dll)"},
+             false;
+    }
+    const bool start = a[0] == "start";
+    request(start ? a[1].c_str() : nullptr, start && a.size() > 2 ? static_cast<int>(number(2)) : 30);
+    say(start ? "playback: start requested for \"" + a[1] + "\"" : std::string("playback: restore requested"));
   } else if (n == "expect-log") {
     if (!expect(sdk.logContains(a[0]), "the plugin never logged \"" + a[0] + "\"")) return false;
     say("expect-log: ok \"" + a[0] + "\"");
@@ -776,6 +862,13 @@ bool Simulator::execute(const Command& c, Failure& f) {
     for (int i = 0; i < 2; ++i)
       if (!renderOne(nullptr, nullptr, f)) return false;
     say("wait-hooked: Present hooked after " + std::to_string(uptimeMs() - begin) + " ms");
+  } else if (n == "expect-patched") {
+    if (a[0] != "Present" && a[0] != "DrawIndexed")
+      return f = {kExitBadInput, "line " + std::to_string(c.line) + ": expect-patched takes Present or DrawIndexed"}, false;
+    const bool wanted = a[1] == "1" || a[1] == "on";
+    const bool patched = a[0] == "Present" ? cab_.presentPatched() : cab_.drawIndexedPatched();
+    if (!expect(patched == wanted, a[0] + (patched ? " is patched" : " is not patched"))) return false;
+    say("expect-patched: " + a[0] + (patched ? " patched" : " as made"));
   } else if (n == "wait-log") {
     unsigned long long end = uptimeMs() + number(1);
     while (!sdk.logContains(a[0])) {
@@ -783,6 +876,14 @@ bool Simulator::execute(const Command& c, Failure& f) {
       if (!renderOne(nullptr, nullptr, f)) return false;
     }
     say("wait-log: ok \"" + a[0] + "\"");
+  } else if (n == "wait-new-log") {
+    const size_t from = sdk.logCount();
+    unsigned long long begin = uptimeMs(), end = begin + number(1);
+    while (!sdk.logContains(a[0], from)) {
+      if (uptimeMs() > end) return expect(false, "the plugin did not log \"" + a[0] + "\" anew within " + a[1] + " ms");
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    }
+    say("wait-new-log: ok \"" + a[0] + "\" (after " + std::to_string(uptimeMs() - begin) + " ms)");
   } else if (n == "expect-log-file") {
     std::string log = readPluginLog();
     if (!expect(log.find(a[0]) != std::string::npos,
@@ -822,6 +923,7 @@ int Simulator::runScenario(const Scenario& scenario) {
 }
 
 int Simulator::runBenchmark() {
+  if (options_.benchPlayback) return runPlaybackBenchmark();
   Failure f{kExitOk, {}};
   armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 30000 + 60000);
   if (!start(f)) return finish(f.code, f.message);
@@ -864,6 +966,151 @@ int Simulator::runBenchmark() {
                 options_.width, options_.height, options_.benchRounds, options_.benchFrames, m0, m1, m0 > 0 ? m1 / m0 : 0.0);
   say(line);
   return finish(kExitOk, {});
+}
+
+int Simulator::runTargetBenchmark() {
+  Failure f{kExitOk, {}};
+  armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 40000 + 60000);
+  if (!start(f)) return finish(f.code, f.message);
+  fps_ = 0;
+  std::string error;
+  if (!cab_.loadCab(error)) return finish(kExitEnvironment, error);
+  const TruckModel& w900 = defaultTruck();
+  if (!cab_.setTruck(w900, error)) return finish(kExitEnvironment, error);
+  auto& sdk = SdkHost::instance();
+  sdk.setTruck(TruckConfig{w900.vehicleId, w900.brandId, w900.name});
+  sdk.setChannel("truck.engine.enabled", true);
+  sdk.setChannel("truck.electric.enabled", true);
+  sdk.setPaused(false);
+  cab_.setSpeed(80);
+  // The target the plugin restores when it adopts the device: [gps_output] mode beside the DLL.
+  const std::wstring folder = folderOf(options_.pluginPath) + L"\\ZOR";
+  const std::wstring ini = folder + L"\\ZorTabcastPlugin.ini";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  // One load with the target given; false with f set on failure.
+  auto measure = [&](const wchar_t* mode, double& perFrame, bool& hooked) {
+    if (!WritePrivateProfileStringW(L"gps_output", L"mode", mode, ini.c_str())) {
+      f = {kExitEnvironment, "cannot write " + narrow(ini)};
+      return false;
+    }
+    if (!loadPlugin(f)) return false;
+    // Until the plugin has hooked Present and adopted the device (a few frames later the
+    // dashboard target has its resource and DrawIndexed hooked), at most 30 s.
+    const bool dashboard = mode[0] == L'1';
+    for (unsigned long long end = uptimeMs() + 30000;;) {
+      if (dashboard ? cab_.drawIndexedPatched() : cab_.presentPatched()) break;
+      if (uptimeMs() > end) break;
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    }
+    if (!renderFrames(10, f)) return false;
+    hooked = cab_.drawIndexedPatched();
+    auto t0 = std::chrono::steady_clock::now();
+    if (!renderFrames(static_cast<unsigned long long>(options_.benchFrames), f)) return false;
+    perFrame = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / options_.benchFrames;
+    return unloadPlugin(f);
+  };
+  if (!renderFrames(20, f)) return finish(f.code, f.message);  // warm-up
+  std::vector<double> tablet, dashboard;
+  bool tabletHooked = false, dashboardHooked = true;
+  for (int round = 0; round < options_.benchRounds; ++round) {
+    double a = 0, b = 0;
+    bool ha = false, hb = false;
+    if (!measure(L"0", a, ha) || !measure(L"1", b, hb)) break;
+    tablet.push_back(a);
+    dashboard.push_back(b);
+    tabletHooked = tabletHooked || ha;
+    dashboardHooked = dashboardHooked && hb;
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "bench round %d: %.2f ms/frame tablet target (DrawIndexed %s), %.2f ms/frame dashboard target (DrawIndexed %s)",
+                  round + 1, a, ha ? "hooked" : "not hooked", b, hb ? "hooked" : "not hooked");
+    say(line);
+  }
+  WritePrivateProfileStringW(L"gps_output", L"mode", nullptr, ini.c_str());
+  if (f.code != kExitOk) return finish(f.code, f.message);
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  };
+  double m0 = median(tablet), m1 = median(dashboard);
+  char line[320];
+  std::snprintf(line, sizeof line,
+                "sim_target: cab scene %dx%d, %s, %d rounds of %d frames: median %.2f ms/frame with the tablet target "
+                "(DrawIndexed %s), %.2f ms with the dashboard target (DrawIndexed %s); ratio %.3f",
+                options_.width, options_.height, w900.vehicleId, options_.benchRounds, options_.benchFrames, m0,
+                tabletHooked ? "HOOKED" : "never hooked", m1, dashboardHooked ? "hooked" : "NOT ALWAYS HOOKED",
+                m0 > 0 ? m1 / m0 : 0.0);
+  say(line);
+  if (tabletHooked || !dashboardHooked) return finish(kExitExpectation, "DrawIndexed hooked with the wrong target");
+  return finish(kExitOk, {});
+}
+
+// The cab with the plugin loaded (calibration off), the media program open: frames while the
+// tablet plays the program against frames while nothing plays, in alternating rounds.
+int Simulator::runPlaybackBenchmark() {
+  Failure f{kExitOk, {}};
+  armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 30000 + 90000);
+  if (!start(f)) return finish(f.code, f.message);
+  // A private copy of the plugin, so its settings stay out of the build folder.
+  const std::wstring folder = options_.outDir + L"\\plugin";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  CreateDirectoryW((folder + L"\\ZOR").c_str(), nullptr);
+  const std::wstring copy = folder + L"\\" + options_.pluginPath.substr(options_.pluginPath.find_last_of(L"\\/") + 1);
+  if (!CopyFileW(options_.pluginPath.c_str(), copy.c_str(), FALSE)) return finish(kExitPlugin, "cannot copy the plugin");
+  options_.pluginPath = copy;
+  WritePrivateProfileStringW(L"gps", L"calibration_mode", L"0", (folder + L"\\ZOR\\ZorTabcastPlugin.ini").c_str());
+  fps_ = 0;
+  std::string error;
+  auto& sdk = SdkHost::instance();
+  if (!setTruck({"vehicle.kenworth.w900"}, f)) return finish(f.code, f.message);
+  sdk.setChannel("truck.engine.enabled", true);
+  sdk.setChannel("truck.electric.enabled", true);
+  sdk.setPaused(false);
+  cab_.setSpeed(80);
+  if (!loadPlugin(f) || !renderFor(1500, f)) return finish(f.code, f.message);
+  if (!cab_.loadCab(error)) return finish(kExitEnvironment, error);  // the game's order: the cab after the plugin
+  using RequestFn = int (*)(const char*, int);
+  auto request = reinterpret_cast<RequestFn>(sdk.pluginExport("zor_test_request_playback"));
+  if (!request) return finish(kExitPlugin, "the plugin has no playback test export");
+  auto program = std::make_unique<MediaProgram>("bench", L"Lofi radio - YouTube", 0);
+  if (!program->open(10000, error)) return finish(kExitEnvironment, error);
+  if (!renderFor(1500, f)) return finish(f.code, f.message);
+  auto measure = [&](double& perFrame) {
+    auto t0 = std::chrono::steady_clock::now();
+    if (!renderFrames(static_cast<unsigned long long>(options_.benchFrames), f)) return false;
+    perFrame = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / options_.benchFrames;
+    return true;
+  };
+  std::vector<double> idle, playing;
+  for (int round = 0; round < options_.benchRounds; ++round) {
+    double a = 0, b = 0;
+    request(nullptr, 30);
+    if (!renderFor(500, f) || !measure(a)) return finish(f.code, f.message);
+    request("YouTube", 30);
+    if (!renderFor(700, f) || !measure(b)) return finish(f.code, f.message);
+    idle.push_back(a);
+    playing.push_back(b);
+    char line[160];
+    std::snprintf(line, sizeof line, "bench round %d: %.2f ms/frame not playing, %.2f ms/frame playing", round + 1, a, b);
+    say(line);
+  }
+  request(nullptr, 30);
+  renderFrames(3, f);
+  program->close(5000);
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  };
+  const double m0 = median(idle), m1 = median(playing);
+  const bool shown = sdk.logContains("Primer frame del trabajador copiado");
+  char line[240];
+  std::snprintf(line, sizeof line,
+                "sim_playback: cab scene %dx%d, %d rounds of %d frames: median %.2f ms/frame not playing, %.2f ms "
+                "playing the media program on the tablet; ratio %.3f%s",
+                options_.width, options_.height, options_.benchRounds, options_.benchFrames, m0, m1,
+                m0 > 0 ? m1 / m0 : 0.0, shown ? "" : " (NO FRAME REACHED THE TABLET)");
+  say(line);
+  return finish(shown ? kExitOk : kExitExpectation, shown ? std::string() : "no captured frame reached the tablet");
 }
 
 }  // namespace zor::sim

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Cab.h"
-#include "MediaWindow.h"
+#include "MediaProgram.h"
 #include "Scenario.h"
 
 namespace zor::sim {
@@ -31,6 +31,10 @@ struct Options {
   int width = 1280, height = 720;
   int benchRounds = 0;  // > 0: benchmark mode
   int benchFrames = 60;
+  // The benchmark compares the plugin's two playback targets (tablet, dashboard of the W900)
+  // instead of the cab without and with the plugin.
+  bool benchTarget = false;
+  bool benchPlayback = false;  // playing against not playing, instead of with against without the plugin
 };
 
 class Simulator {
@@ -38,8 +42,10 @@ class Simulator {
   explicit Simulator(Options options) : options_(std::move(options)) {}
   int runScenario(const Scenario& scenario);
   int runBenchmark();
+  int runTargetBenchmark();
 
  private:
+  int runPlaybackBenchmark();
   struct Failure {
     int code;
     std::string message;
@@ -70,7 +76,10 @@ class Simulator {
 
   Options options_;
   Cab cab_;
-  std::map<std::string, std::unique_ptr<MediaWindow>> media_;
+  bool mediaCommand(const Command& c, Failure& f);
+
+  std::map<std::string, std::unique_ptr<MediaProgram>> media_;
+  std::map<std::string, std::wstring> mediaTitles_;  // the last title of every program opened
   int mediaOpened_ = 0;
   int fps_ = 60;
   unsigned long long lastFrameMs_ = 0;

@@ -17,12 +17,16 @@ using namespace zor::sim;
 namespace {
 
 const char kUsage[] = R"(usage: zor_sim.exe [options] --scenario FILE
-       zor_sim.exe [options] --bench ROUNDS [--bench-frames N]
+       zor_sim.exe [options] --bench ROUNDS [--bench-frames N] [--bench-target | --bench-playback]
        zor_sim.exe --check FILE        parse a scenario and report errors only
 options:
   --plugin PATH    plugin DLL (default: ZorTabcastPlugin.dll beside zor_sim.exe)
   --out DIR        console.txt, game_log.txt, screenshots and the plugin's log excerpt (default: zor_sim_out)
   --size WxH       window client size (default 1280x720)
+  --bench-target   benchmark the plugin's tablet target against its dashboard target (W900)
+                   instead of the cab without and with the plugin
+  --bench-playback frame time while the plugin plays the media program on the tablet against not
+                   playing (needs the plugin with the playback test export)
 exit status: 0 ok, 1 expectation failed, 2 bad input, 3 plugin failure, 4 crash, 5 timeout, 6 environment
 )";
 
@@ -93,6 +97,10 @@ int main() {
       if (swscanf(v.c_str(), L"%dx%d", &options.width, &options.height) != 2 || options.width < 320 ||
           options.height < 200 || options.width > 7680 || options.height > 4320)
         return usage("bad --size " + narrow(v) + " (at least 320x200)");
+    } else if (a == L"--bench-target") {
+      options.benchTarget = true;
+    } else if (a == L"--bench-playback") {
+      options.benchPlayback = true;
     } else if ((a == L"--bench" || a == L"--bench-frames") && value(v)) {
       int n = _wtoi(v.c_str());
       if (n <= 0 || n > 1000) return usage("bad " + narrow(a) + " " + narrow(v));
@@ -123,5 +131,6 @@ int main() {
   }
   if (options.pluginPath.empty()) options.pluginPath = exeDir + L"\\ZorTabcastPlugin.dll";
   Simulator sim(options);
-  return options.benchRounds > 0 ? sim.runBenchmark() : sim.runScenario(scenario);
+  if (options.benchRounds > 0) return options.benchTarget ? sim.runTargetBenchmark() : sim.runBenchmark();
+  return sim.runScenario(scenario);
 }

@@ -1,6 +1,6 @@
-// The capture engine as the graphics core sees it: the operations the Present hook calls.
-// The engine itself (window matching, worker thread, frame upload) implements this interface;
-// until it exists a null engine answers every call with "nothing to do".
+// The capture engine as the rest of the plugin sees it: the operations the Present hook, the
+// panel and the media features call. The engine in production is GdiWindowCapture (a worker
+// thread painting the window with GDI, GdiWindowCapture.h); tests may install another.
 #pragma once
 
 #include <d3d11.h>
@@ -14,7 +14,7 @@ class WindowCapture {
  public:
   virtual ~WindowCapture() = default;
 
-  // The engine in use: the one installed with install(), else the built-in one.
+  // The engine in use: the one installed with install(), else the process's GdiWindowCapture.
   static WindowCapture& instance() noexcept;
   // Replaces the engine (tests, or the real engine at start-up); nullptr restores the built-in
   // one. The caller keeps ownership and must not swap engines while the Present hook runs.
@@ -36,6 +36,15 @@ class WindowCapture {
   virtual bool uploadLatestFrame(ID3D11Texture2D* texture) = 0;
   // Stops and joins the worker, releases everything.
   virtual void shutdown() = 0;
+
+  // Capture rate: at most 30 frames a second; 0 reads as 30.
+  virtual void setFps(uint32_t fps) { (void)fps; }
+  // A new title fragment: the bound window is dropped and searched again.
+  virtual void setWindowKeyword(const std::wstring& keyword) { (void)keyword; }
+  virtual std::wstring windowKeyword() { return {}; }
+  // The bound window while it exists, else null.
+  virtual HWND currentWindow() { return nullptr; }
+  virtual int32_t effectiveFps() { return 30; }
 };
 
 }  // namespace zor

@@ -66,6 +66,10 @@ void Dx11Core::resetIdentificationAndFlags() {
   gpsOffscreen_.store(false);
   playback_.active.store(false);
   state_->stateTick.store(0);
+  // The dashboard resource lives in the replacer, which a shut-down closes: each run prepares
+  // its own.
+  resourceProfileId_.store(0);
+  state_->preparedProfileId.store(0);
 }
 
 bool Dx11Core::initialize() {
@@ -81,7 +85,8 @@ bool Dx11Core::initialize() {
     if (bootstrapThread_.joinable()) bootstrapThread_.join();
     resetForStart();
     ensureConfigFolder();
-    config_ = loadPluginConfig(configFilePath(L"ZorTabcastPlugin.ini"));
+    settingsPath_ = configFilePath(L"ZorTabcastPlugin.ini");
+    config_ = loadPluginConfig(settingsPath_);
     logInfo(configurationLine(config_));
     bootstrapRunning_.store(true);
     bootstrapThread_ = std::thread([this] {

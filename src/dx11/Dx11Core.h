@@ -302,8 +302,9 @@ class Dx11Core {
   std::mutex bootstrapMutex_;
   std::condition_variable bootstrapWake_;
 
-  // ---- configuration copy
+  // ---- configuration copy, and the settings file it came from (empty until initialize)
   PluginConfig config_;
+  std::wstring settingsPath_;
 
   // ---- Present pipeline
   GameState* state_;

@@ -43,22 +43,7 @@ void Dx11Core::onStartedEvent() noexcept {
   state_->pauseKnown.store(true);
 }
 
-void Dx11Core::applyTruckProfile(const std::string& vehicleId) {
-  const uint32_t id = truckProfileIdFor(vehicleId);
-  if (id == state_->truckProfileId.load()) return;
-  state_->preparedProfileId.store(0);
-  state_->surgicalLogged.store(false);
-  state_->truckProfileId.store(id);
-  if (id != 0) {
-    logInfo(std::string("GPS original experimental: perfil disponible para ") + truckProfileDisplayName(id) + " (" +
-            vehicleId + ").");
-  } else if (playbackTarget() == kTargetDashboard) {
-    logInfo("GPS original experimental: camion sin perfil; no se sustituira ninguna pantalla (" + vehicleId + ").");
-  } else {
-    logInfo("GPS original experimental: camion sin perfil; se conserva exclusivamente TabCast/LUMEX (" + vehicleId +
-            ").");
-  }
-}
+void Dx11Core::applyTruckProfile(const std::string& vehicleId) { matchTruckProfile(vehicleId, *state_); }
 
 void Dx11Core::onConfigurationEvent(const void* eventInfo) noexcept {
   try {

@@ -359,7 +359,12 @@ bool Dx11Core::acquireContext(IDXGISwapChain* swapChain) {
   // then would be lost for good (it is never confirmed twice), the next frames find it.
   gpsReady_.store(true, std::memory_order_release);
   ConfigOverlay& overlay = ConfigOverlay::instance();
-  if (window && !overlay.isInitialized()) overlay.initialize(window, dev, ctx);
+  if (window && !overlay.isInitialized()) {
+    // The saved playback target, restored once per acquisition where the panel starts; until
+    // the panel restores it itself, the graphics core does it here.
+    if (!settingsPath_.empty()) setPlaybackTarget(readSavedPlaybackTarget(settingsPath_));
+    overlay.initialize(window, dev, ctx);
+  }
 
   char line[640];
   wsprintfA(line,

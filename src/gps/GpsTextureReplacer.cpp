@@ -211,13 +211,13 @@ bool GpsTextureReplacer::createOwned(const TextureRecipe& recipe, OwnedTexture& 
   const HRESULT hr = recipe.unhookedCreate && !device ? createTexture(recipe.desc, initial, texture.put())
                                                       : dev->CreateTexture2D(&recipe.desc, initial, texture.put());
   if (FAILED(hr) || !texture) {
-    logError(recipe.textureFailed);
+    if (recipe.textureFailed) logError(recipe.textureFailed);
     return false;
   }
   D3D11_SHADER_RESOURCE_VIEW_DESC vd = viewDesc(recipe.viewFormat, recipe.viewMips);
   ComRef<ID3D11ShaderResourceView> view;
   if (FAILED(dev->CreateShaderResourceView(texture.get(), &vd, view.put())) || !view) {
-    logError(recipe.viewFailed);
+    if (recipe.viewFailed) logError(recipe.viewFailed);
     return false;
   }
   if (recipe.writePixels) context_->UpdateSubresource(texture.get(), 0, nullptr, recipe.pixels, pitch, 0);
@@ -283,7 +283,7 @@ bool GpsTextureReplacer::recreateCheckerLocked(OwnedTexture& slot, uint32_t widt
   try {
     px = gpspattern::checker(width, height);
   } catch (...) {
-    logError(textureFailed);
+    if (textureFailed) logError(textureFailed);
     return false;
   }
   const TextureRecipe recipe{textureDesc(width, height, 0, DXGI_FORMAT_B8G8R8A8_TYPELESS, kShaderResourceRenderTarget,
@@ -424,10 +424,17 @@ bool GpsTextureReplacer::createDashboardResource(uint32_t width, uint32_t height
   std::lock_guard<std::mutex> lock(mutex_);
   if (!device_ || !context_ || width == 0 || height == 0) return false;
   if (dashboard_.view && hasSize(dashboard_.texture.get(), width, height, DXGI_FORMAT_B8G8R8A8_TYPELESS)) return true;
-  if (!recreateCheckerLocked(dashboard_, width, height, "GPS original: no se pudo crear el recurso ZOR privado.",
-                             "GPS original: no se pudo crear el SRV ZOR privado.")) {
+  // The graphics core asks again every frame after a failure: the failure lines are thinned
+  // (1st, 10th, then every 100th in a row).
+  const uint64_t attempt = dashboardFailures_ + 1;
+  const bool report = attempt == 1 || attempt == 10 || attempt % 100 == 0;
+  if (!recreateCheckerLocked(dashboard_, width, height,
+                             report ? "GPS original: no se pudo crear el recurso ZOR privado." : nullptr,
+                             report ? "GPS original: no se pudo crear el SRV ZOR privado." : nullptr)) {
+    dashboardFailures_ = attempt;
     return false;
   }
+  dashboardFailures_ = 0;
   logInfo("GPS original: recurso ZOR privado listo (" + sizeText(width, height) +
           "); no comparte ni escribe la textura del dashboard.");
   return true;
@@ -545,6 +552,7 @@ void GpsTextureReplacer::releaseTracked() {
 void GpsTextureReplacer::releaseAllLocked() {
   dashboardViewPeek_.store(nullptr, std::memory_order_release);
   dashboard_.release();
+  dashboardFailures_ = 0;
   replacement_.release();
   releaseTrackedLocked();
   directPattern_.clear();

@@ -135,7 +135,7 @@ class GpsTextureReplacer {
     bool writePixels;        // written with UpdateSubresource after creation
     bool generateMips;
     bool unhookedCreate;     // through the unhooked CreateTexture2D when we have it
-    const char* textureFailed;
+    const char* textureFailed;  // logged on failure; null: not logged (the caller thins its reports)
     const char* viewFailed;
   };
 
@@ -168,6 +168,7 @@ class GpsTextureReplacer {
   OwnedTexture replacement_;
   OwnedTexture dashboard_;
   std::atomic<ID3D11ShaderResourceView*> dashboardViewPeek_{nullptr};
+  uint64_t dashboardFailures_ = 0;  // failed creations in a row
   OwnedTexture red_;
   OwnedTexture redTest_;
   std::vector<uint32_t> directPattern_;

@@ -40,6 +40,7 @@ struct Dx11CoreTestAccess {
     c.resetForStart();
     for (auto& t : c.targets_) t.store(nullptr);
     c.config_ = config;
+    c.settingsPath_.clear();
     storePlaybackTarget(kTargetTablet);
     c.resourceProfileId_.store(0);
     c.playback_.active.store(false);
@@ -69,12 +70,11 @@ struct Dx11CoreTestAccess {
     PlaybackRequests::instance().reset();
   }
   static void setTrampoline(Dx11Core& c, Hook h, void* p) { c.trampolines_[idx(h)].store(p); }
-  // The configuration a started core works with (initialize() reads it from the INI file).
-  static void setConfig(Dx11Core& c, const PluginConfig& config) { c.config_ = config; }
   static void setTarget(Dx11Core& c, Hook h, void* p) { c.targets_[idx(h)].store(p); }
   static void setMinHookReady(Dx11Core& c, bool v) { c.minHookReady_.store(v); }
   static void markInitialized(Dx11Core& c) { c.initialized_.store(true); }
   static void setPlaybackTarget(Dx11Core&, uint32_t v) { storePlaybackTarget(static_cast<PlaybackTarget>(v)); }
+  static void setSettingsPath(Dx11Core& c, const std::wstring& path) { c.settingsPath_ = path; }
   static void setDrawIndexedCreated(Dx11Core& c, bool v) { c.drawIndexedCreated_.store(v); }
   static bool drawIndexedEnabled(Dx11Core& c) { return c.drawIndexedEnabled_.load(); }
   static bool gpsOffscreen(Dx11Core& c) { return c.gpsOffscreen_.load(); }
@@ -82,6 +82,8 @@ struct Dx11CoreTestAccess {
   static bool resumeScheduled(Dx11Core& c) { return c.playback_.resumeScheduled; }
   static bool resumePending(Dx11Core& c) { return c.playback_.resumePending.load(); }
   static std::wstring title(Dx11Core& c) { return c.playback_.title; }
+  // Replaces the configuration initialize() read from the ZOR folder (before the first frame).
+  static void setConfig(Dx11Core& c, const PluginConfig& config) { c.config_ = config; }
   static ID3D11Device* device(Dx11Core& c) { return c.device_; }
   static ID3D11PixelShader* currentPixelShader(Dx11Core& c) { return c.currentPixelShader_.load(); }
   static ID3D11Buffer* currentIndexBuffer(Dx11Core& c) { return c.currentIndexBuffer_.load(); }

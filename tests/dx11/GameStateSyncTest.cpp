@@ -68,7 +68,9 @@ TEST(GameStateSync, TruckIdentificationAndChangeDetection) {
   core.identification().gpsSearchActive.store(false);
   core.identification().overlayHookCount.store(2);
   configure(core, "truck", {text("name", "Unknown hauler"), text("name", "Mystery")});
-  EXPECT_TRUE(log.has("GPS original experimental") == false);  // profile 0 stays 0: no profile line
+  // The W900 had a profile; a truck without an id has none.
+  EXPECT_TRUE(log.has("GPS original experimental: camion sin perfil; se conserva exclusivamente TabCast/LUMEX ()."))
+      << log.dump();
   EXPECT_EQ(log.count("Cambio de camion detectado | marca=(vacia) | id=(vacio) | nombre=Mystery: liberando GPS anterior "
                       "y buscando el GPS del nuevo vehiculo."),
             1u)
@@ -80,6 +82,14 @@ TEST(GameStateSync, TruckIdentificationAndChangeDetection) {
   EXPECT_TRUE(core.identification().gpsSearchActive.load());
   EXPECT_EQ(core.identification().overlayHookCount.load(), 0u);
   EXPECT_EQ(core.identification().confirmationViewIndex.load(), -1);
+
+  // The id attribute is a C string: whatever follows a zero byte is not part of it.
+  static const char kCut[] = "vehicle.kenworth.w900\0.custom";
+  log.clear();
+  configure(core, "truck", {text("brand_id", "kenworth"), text("id", kCut), text("name", "W900")});
+  EXPECT_EQ(core.gameState().truckProfileId.load(), 1u);
+  EXPECT_TRUE(log.has("GPS original experimental: perfil disponible para Kenworth W900 (vehicle.kenworth.w900)."))
+      << log.dump();
 }
 
 }  // namespace

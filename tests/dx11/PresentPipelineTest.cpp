@@ -3,6 +3,7 @@
 
 #include "dx11/Dx11TestSupport.h"
 #include "support/ManualClock.h"
+#include "support/TempFolder.h"
 
 using namespace zor;
 using namespace zor::test;
@@ -384,6 +385,71 @@ TEST_F(PresentPipeline, FramesAreUploadedOnlyWhileDrivingWithCalibrationOff) {
   capture.clear();
   run(160);
   EXPECT_EQ(capture.countPrefix("upload"), 0u);
+}
+
+TEST_F(PresentPipeline, TheSavedTargetIsRestoredAtAcquisitionAndFramesGoToThatTargetsTexture) {
+  TempFolder folder(L"zor-target");
+  const std::wstring ini = folder / L"ZorTabcastPlugin.ini";
+  ASSERT_TRUE(writeFile(ini, "[gps_output]\nmode=1\n"));
+  PluginConfig config;
+  config.calibrationMode = false;
+  start(config);
+  Access::setSettingsPath(core, ini);
+  core.applyTruckProfile("vehicle.kenworth.w900");
+  play();
+  EXPECT_EQ(playbackTarget(), kTargetDashboard);
+  EXPECT_EQ(log.count("Destino de reproduccion seleccionado: GPS original del camion (Kenworth W900)."), 1u)
+      << log.dump();
+  run(160);
+  ComRef<ID3D11Texture2D> dashboard(GpsTextureReplacer::instance().dashboardTextureRef());
+  ASSERT_TRUE(dashboard);
+  EXPECT_GE(capture.countPrefix("upload"), 10u);
+  EXPECT_EQ(capture.lastUploadTexture, dashboard.get());
+
+  // A truck without a profile: nothing to write into.
+  core.applyTruckProfile("vehicle.mack.anthem");
+  capture.clear();
+  run(160);
+  EXPECT_EQ(capture.countPrefix("upload"), 0u);
+
+  // The tablet again: frames go to the replacement.
+  setPlaybackTarget(kTargetTablet);
+  run(160);
+  ComRef<ID3D11Texture2D> replacement(GpsTextureReplacer::instance().replacementTextureRef());
+  EXPECT_GE(capture.countPrefix("upload"), 10u);
+  EXPECT_EQ(capture.lastUploadTexture, replacement.get());
+}
+
+TEST_F(PresentPipeline, DrawIndexedIsHookedFromTheNextPresentOnlyWhileTheDashboardCanShowSomething) {
+  PluginConfig config;
+  config.calibrationMode = false;
+  start(config);
+  ScriptedHooks hooks;
+  char drawIndexed = 0;
+  hooks.name(&drawIndexed, "DrawIndexed");
+  Access::setTarget(core, Hook::DrawIndexed, &drawIndexed);
+  Access::setDrawIndexedCreated(core, true);
+  core.applyTruckProfile("vehicle.kenworth.w900");
+  frame();
+  setPlaybackTarget(kTargetDashboard);
+  frame();  // the resource is ready, but nothing is shown yet
+  EXPECT_TRUE(hooks.allCalls().empty());
+
+  core.onStartedEvent();
+  PlaybackRequests::instance().requestStart("YouTube", 1280, 720, 30);
+  frame();  // playback starts after the switch of this frame
+  EXPECT_TRUE(hooks.allCalls().empty());
+  frame();
+  EXPECT_EQ(hooks.allCalls(), (std::vector<std::string>{"enable:DrawIndexed"}));
+  setPlaybackTarget(kTargetTablet);
+  frame();
+  setPlaybackTarget(kTargetDashboard);
+  frame();
+  core.applyTruckProfile("vehicle.freightliner.cascadia2019");
+  frame();
+  frame();
+  EXPECT_EQ(hooks.allCalls(), (std::vector<std::string>{"enable:DrawIndexed", "disable:DrawIndexed",
+                                                        "enable:DrawIndexed", "disable:DrawIndexed"}));
 }
 
 TEST_F(PresentPipeline, CameraReturnNeedsQuiet450msAndComesAtMostEvery800ms) {

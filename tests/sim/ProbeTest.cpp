@@ -1,12 +1,12 @@
 // The probe must tell apart what can appear on a GPS screen: the game's pictures, each of the
-// plugin's test patterns (built here from their texel definitions) and a captured media window.
+// plugin's test patterns (built here from their texel definitions) and the media program's picture.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <functional>
 #include <vector>
 
-#include "MediaWindow.h"
+#include "MediaProgram.h"
 #include "Probe.h"
 
 namespace zor::sim {
@@ -58,6 +58,14 @@ TEST(Probe, TellsThePluginPatternsApart) {
   EXPECT_EQ(probePattern(1024, 1024, [](uint32_t x, uint32_t y) { return direct(1024, 1024, x, y); }), "direct");
   EXPECT_EQ(probePattern(1024, 512, [](uint32_t, uint32_t) { return Rgb{255, 0, 0}; }), "red");
   EXPECT_EQ(probePattern(64, 64, [](uint32_t, uint32_t) { return Rgb{0, 0, 0}; }), "black");
+  // The plain dashboard body: grey plastic with a little noise.
+  EXPECT_EQ(probePattern(64, 64,
+                         [](uint32_t x, uint32_t y) {
+                           const int n = static_cast<int>((x * 7 + y * 13) % 11) - 5;
+                           return Rgb{static_cast<uint8_t>(66 + n), static_cast<uint8_t>(68 + n),
+                                      static_cast<uint8_t>(72 + n)};
+                         }),
+            "panel");
   EXPECT_EQ(probePattern(256, 256, [](uint32_t x, uint32_t y) { return evenCell(x, y) ? Rgb{120, 60, 200} : Rgb{200, 200, 100}; }),
             "unknown");
 }
@@ -72,53 +80,76 @@ TEST(Probe, ReportsAverageColourAndMix) {
   EXPECT_EQ(formatProbe("tablet", Rect{10, 10, 50, 50}, r), "probe tablet at=10,10,50,50 avg=#FF0000 sig=red mix=red:100");
 }
 
-// A media window painted through PrintWindow, as the plugin captures it, reads as "media";
-// it is owned (so never taken for the game's window) yet visible, and obeys hide/minimise/close.
-TEST(MediaWindowCapture, PaintsRecognisableBarsThroughPrintWindow) {
-  MediaWindow w("lofi", L"Lofi radio - YouTube", 0);
-  ASSERT_TRUE(w.open(5000));
-  HWND h = w.hwnd();
-  ASSERT_NE(h, nullptr);
-  EXPECT_NE(GetWindow(h, GW_OWNER), nullptr);
-  EXPECT_TRUE(IsWindowVisible(h));
-  wchar_t title[64];
-  GetWindowTextW(h, title, 64);
-  EXPECT_STREQ(title, L"Lofi radio - YouTube");
-
+// The window's client area as the screen shows it, probed whole.
+ProbeResult probeWindow(HWND h) {
   RECT rc;
   GetClientRect(h, &rc);
-  int cw = rc.right, ch = rc.bottom;
+  const int cw = rc.right, ch = rc.bottom;
   BITMAPINFO bi{};
   bi.bmiHeader = {sizeof(BITMAPINFOHEADER), cw, -ch, 1, 32, BI_RGB};
   void* bits = nullptr;
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HDC windowDc = GetDC(h);
+  HDC mem = CreateCompatibleDC(windowDc);
+  HBITMAP dib = CreateDIBSection(windowDc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(mem, dib);
-  ASSERT_TRUE(PrintWindow(h, mem, PW_CLIENTONLY | 2));
+  BitBlt(mem, 0, 0, cw, ch, windowDc, 0, 0, SRCCOPY);
+  GdiFlush();
   std::vector<uint8_t> rgba(static_cast<size_t>(cw) * ch * 4);
   auto* px = static_cast<const uint8_t*>(bits);
   for (size_t i = 0; i < rgba.size(); i += 4) rgba[i] = px[i + 2], rgba[i + 1] = px[i + 1], rgba[i + 2] = px[i], rgba[i + 3] = 255;
   SelectObject(mem, old);
   DeleteObject(dib);
   DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-  EXPECT_EQ(probeRegion(Image{rgba.data(), cw, ch, cw * 4}, Rect{0, 0, cw, ch}).signature, "media");
-  EXPECT_GT(w.paints(), 0u);
+  ReleaseDC(h, windowDc);
+  return probeRegion(Image{rgba.data(), cw, ch, cw * 4}, Rect{0, 0, cw, ch});
+}
 
-  w.setTitle(L"(2) Spotify Premium");
+bool waitFor(const std::function<bool()>& cond) {
+  for (int i = 0; i < 300 && !cond(); ++i) Sleep(10);
+  return cond();
+}
+
+// The media program runs in a process of its own with an unowned, titled window whose moving
+// picture reads as "media"; it counts the media commands it receives and obeys retitle,
+// minimise, hide and close from outside.
+TEST(MediaProgram, SeparateProcessWithAMovingRecognisablePicture) {
+  MediaProgram program("lofi", L"Lofi radio - YouTube", 0);
+  std::string error;
+  ASSERT_TRUE(program.open(10000, error)) << error;
+  HWND h = program.hwnd();
+  ASSERT_NE(h, nullptr);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  EXPECT_NE(pid, GetCurrentProcessId());
+  EXPECT_EQ(GetWindow(h, GW_OWNER), nullptr);
+  wchar_t title[64];
+  GetWindowTextW(h, title, 64);
+  EXPECT_STREQ(title, L"Lofi radio - YouTube");
+
+  ProbeResult first = probeWindow(h);
+  EXPECT_EQ(first.signature, "media") << first.mix;
+  EXPECT_TRUE(waitFor([&] { return probeDifference(first, probeWindow(h)) >= 5; })) << "the picture does not move";
+
+  EXPECT_EQ(program.commandCount(), 0u);
+  PostMessageW(h, WM_APPCOMMAND, reinterpret_cast<WPARAM>(h), MAKELPARAM(0, APPCOMMAND_MEDIA_NEXTTRACK));
+  PostMessageW(h, WM_APPCOMMAND, reinterpret_cast<WPARAM>(h), MAKELPARAM(0, APPCOMMAND_MEDIA_PLAY_PAUSE));
+  EXPECT_TRUE(waitFor([&] { return program.commandCount() == 2; }));
+  EXPECT_STREQ(mediaCommandName(program.lastCommand()), "PLAY_PAUSE");
+
+  program.setTitle(L"(2) Spotify Premium");
   GetWindowTextW(h, title, 64);
   EXPECT_STREQ(title, L"(2) Spotify Premium");
-  auto waitFor = [&](const std::function<bool()>& cond) {
-    for (int i = 0; i < 200 && !cond(); ++i) Sleep(10);
-    return cond();
-  };
-  w.show(SW_SHOWMINNOACTIVE);
+  program.show(SW_SHOWMINNOACTIVE);
   EXPECT_TRUE(waitFor([&] { return IsIconic(h) && IsWindowVisible(h); }));
-  w.show(SW_HIDE);
+  program.show(SW_HIDE);
   EXPECT_TRUE(waitFor([&] { return !IsWindowVisible(h); }));
-  EXPECT_TRUE(w.close(5000));
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  EXPECT_TRUE(program.close(5000));
   EXPECT_FALSE(IsWindow(h));
+  if (process) {
+    EXPECT_EQ(WaitForSingleObject(process, 0), WAIT_OBJECT_0);
+    CloseHandle(process);
+  }
 }
 
 }  // namespace

@@ -44,6 +44,8 @@ TEST(ScenarioParse, RejectsBadLinesNamingTheLine) {
       {"media open lofi", "'media open' takes an id and a title"},
       {"media hide lofi \"x\"", "'media hide' takes an id"},
       {"media explode lofi", "unknown media action 'explode'"},
+      {"media reopen lofi \"x\"", "'media reopen' takes an id"},
+      {"wait-media-command lofi JUMP 1 500", "unknown media command 'JUMP'"},
       {"print \"unterminated", "1: unterminated quote"},
       {"cab now", "'cab' takes nothing or 'reload'"},
       {"expect-window \"x\" gone", "expected visible, hidden, minimized or absent"},

@@ -137,7 +137,7 @@ TEST(SimScene, BadInputAndFailedExpectationsEndWithDistinctStatus) {
   EXPECT_TRUE(late.printed("TIMEOUT"));
 }
 
-TEST(SimScene, MediaWindowsAndRealInputDoWhatTheScenarioSays) {
+TEST(SimScene, MediaProgramsAndRealInputDoWhatTheScenarioSays) {
   SimRun run = runSim(
       "cab\n"
       "media open lofi \"Lofi radio - YouTube\"\n"
@@ -156,15 +156,15 @@ TEST(SimScene, MediaWindowsAndRealInputDoWhatTheScenarioSays) {
       "expect-window \"(2) Spotify Premium\" visible\n"
       "media close lofi\n"
       "expect-window \"(2) Spotify Premium\" absent\n"
-      "media open lofi \"Lofi radio - YouTube\"\n"
-      "expect-window \"Lofi radio - YouTube\" visible\n"
+      "media reopen lofi\n"
+      "expect-window \"(2) Spotify Premium\" visible\n"
       "key ctrl+F8\n"
       "click 640 360\n",
       defaultPlugin());
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(run.count("expect-window: "), 8u);
   EXPECT_TRUE(run.printed("scene-check game-window: the first visible, unowned window of at least 320x200 of this "
-                          "process is the cab's (2 media window(s) open) -> ok"))
+                          "process is the cab's (2 media program(s) open) -> ok"))
       << run.output;
   EXPECT_TRUE(run.printed("key: ctrl+F8 pressed and released"));
   EXPECT_TRUE(run.printed("click: 640,360"));

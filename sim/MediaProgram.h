@@ -1,0 +1,49 @@
+// A media program: zor_media.exe (sim/media_app) started as a process of its own, standing in
+// for a browser tab or a music player. The simulator drives its window from outside, as the
+// user would: retitle, minimise, hide, show, close (WM_CLOSE ends the program), and reopens it
+// by starting a new process. Programs are started in a job that ends them with the simulator.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace zor::sim {
+
+class MediaProgram {
+ public:
+  // index places the window (beside the game's window, one step lower per program).
+  MediaProgram(std::string id, std::wstring title, int index);
+  ~MediaProgram();
+  MediaProgram(const MediaProgram&) = delete;
+  MediaProgram& operator=(const MediaProgram&) = delete;
+
+  // Starts the program (zor_media.exe beside this executable, or `exe`) and waits until its
+  // window is shown; false with `error` set when it did not come up within the timeout.
+  bool open(DWORD timeoutMs, std::string& error, const std::wstring& exe = {});
+  void setTitle(const std::wstring& title);
+  void show(int command);  // SW_HIDE, SW_SHOWNOACTIVATE, SW_SHOWMINNOACTIVE, ...
+  // Asks the program to close its window and waits for the process to end (it is terminated
+  // when it does not end within the timeout; the result is then false).
+  bool close(DWORD timeoutMs);
+
+  const std::string& id() const { return id_; }
+  HWND hwnd() const { return hwnd_; }
+  DWORD processId() const { return processId_; }
+  // WM_APPCOMMAND messages the program received so far, and the last command's number.
+  unsigned commandCount() const;
+  int lastCommand() const;
+
+ private:
+  std::string id_;
+  std::wstring title_;
+  int index_;
+  HANDLE process_ = nullptr;
+  DWORD processId_ = 0;
+  HWND hwnd_ = nullptr;
+};
+
+// "NEXTTRACK", "PLAY_PAUSE", ... for an APPCOMMAND number; "-" for none.
+const char* mediaCommandName(int command);
+
+}  // namespace zor::sim

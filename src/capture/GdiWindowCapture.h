@@ -1,0 +1,189 @@
+// The capture engine: a worker thread finds the user's window by its title fragment, paints it
+// with PrintWindow into a memory surface, stretches it (96 %, centred on black) into a second
+// surface of the GPS texture's size and publishes the pixels into a two-slot frame buffer, at
+// most 30 times a second. The render thread copies the newest frame into the GPS texture
+// (uploadLatestFrame) without ever waiting for the worker.
+//
+// Every change that makes frames in flight stale (start, deactivate, pause, keyword, output
+// size, shutdown) bumps the capture generation; the worker drops frames of an old generation
+// and the render thread never sees a frame of another size. Waits are condition-variable waits
+// on deadlines read from the clock seam, so tests move time by hand (wake() re-evaluates them).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/WindowCapture.h"
+
+namespace zor {
+
+// One slot of the frame buffer: 32-bit pixels as GDI leaves them (blue, green, red, fourth byte).
+struct CaptureFrame {
+  std::vector<uint8_t> pixels;  // height rows of stride bytes; capacity kept between frames
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t stride = 0;  // width * 4
+  uint64_t sequence = 0;  // 0 = never published
+};
+
+// What the engine has done so far (tests and benchmarks count work with these).
+struct CaptureCounters {
+  uint64_t printWindowCalls = 0;
+  uint64_t deviceContextCopies = 0;  // BitBlt copies after an all-black PrintWindow
+  uint64_t framesPublished = 0;
+  uint64_t windowSearches = 0;
+  uint64_t uploads = 0;  // UpdateSubresource calls
+  uint64_t surfacesCreated = 0;
+  uint64_t surfacesReleased = 0;
+  // Time spent in the steps of the published frames (steady nanoseconds, summed): painting the
+  // window (PrintWindow, the black test and any device-context copy), composing (PatBlt and
+  // StretchBlt), publishing (the copy into a slot).
+  uint64_t paintNs = 0;
+  uint64_t composeNs = 0;
+  uint64_t publishNs = 0;
+};
+
+class GdiWindowCapture final : public WindowCapture {
+ public:
+  GdiWindowCapture() = default;
+  ~GdiWindowCapture() override;
+  GdiWindowCapture(const GdiWindowCapture&) = delete;
+  GdiWindowCapture& operator=(const GdiWindowCapture&) = delete;
+
+  // The process's engine (what WindowCapture::instance() gives unless another is installed).
+  static GdiWindowCapture& processEngine() noexcept;
+
+  bool start(ID3D11Device* device, ID3D11DeviceContext* context, const std::wstring& keyword, uint32_t fps, bool flip,
+             int32_t cropLeft, int32_t cropTop, int32_t cropWidth, int32_t cropHeight) override;
+  void deactivate() override;
+  // Refused (ERROR line, nothing changes) when called from the worker thread itself.
+  void shutdown() override;
+  void setPaused(bool paused) override;
+  void setFps(uint32_t fps) override;
+  void setWindowKeyword(const std::wstring& keyword) override;
+  std::wstring windowKeyword() override;
+  bool hasWindow() override;
+  HWND currentWindow() override;
+  int32_t effectiveFps() override;
+  bool isActive() override { return active_.load(std::memory_order_acquire); }
+  bool uploadLatestFrame(ID3D11Texture2D* texture) override;
+
+  // For tests and benchmarks.
+  // Re-evaluates every wait of the worker now (after a test moved the clock).
+  void wake();
+  // Blocks until the worker waits with nothing left to act on (true), or the timeout passes.
+  bool waitUntilIdle(uint32_t timeoutMs);
+  // A copy of the newest published frame; false when none.
+  bool latestFrame(CaptureFrame& out);
+  uint64_t generation() const { return generation_.load(); }
+  uint32_t outputWidth() const { return outputWidth_.load(); }
+  uint32_t outputHeight() const { return outputHeight_.load(); }
+  bool workerRunning() const { return thread_.joinable(); }
+  CaptureCounters counters() const;
+
+ private:
+  struct Settings {  // the worker's snapshot, taken under the state lock
+    HWND window = nullptr;
+    std::wstring keyword;
+    int32_t cropLeft = 0, cropTop = 0, cropWidth = 0, cropHeight = 0;
+    uint32_t outputWidth = 0, outputHeight = 0;
+    int64_t intervalMs = 33;
+    bool flip = false;
+    uint64_t generation = 0;
+  };
+  struct Surface {  // a memory DC with a 32-bit DIB section selected into it
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+    void* bits = nullptr;
+    int width = 0, height = 0;
+    bool flip = false;
+  };
+  struct WorkerClock {  // steady nanoseconds
+    uint64_t lastAttempt = 0, lastSearch = 0, lastFrame = 0, lastWatchdog = 0, lastRestart = 0;
+    bool lossLogged = false;
+    bool restartPending = false;
+    uint64_t seenGeneration = 0;
+  };
+
+  struct StepTimes {
+    uint64_t paintNs = 0;
+    uint64_t composeNs = 0;
+  };
+
+  void workerLoop();
+  // One pass of the loop; false when the worker must leave.
+  bool iterate(WorkerClock& w);
+  bool captureInto(HWND window, const Settings& s, StepTimes& steps);
+  bool copyFromWindowDc(HWND window, int width, int height);
+  bool publish(const Settings& s);
+
+  // Waits under the state lock until the clock reaches deadline, or stop, deactivation, pause or
+  // a generation other than `generation`.
+  void waitUntil(std::unique_lock<std::mutex>& lock, uint64_t deadlineNs, uint64_t generation);
+  template <class Predicate>
+  void waitFor(std::unique_lock<std::mutex>& lock, Predicate done);
+  void blockOnce(std::unique_lock<std::mutex>& lock, uint64_t timeoutNs);
+  void notifyWorker();
+  void setWorkerExited(bool exited);
+  void resetFrameBuffer();
+  void bumpGeneration() { generation_.fetch_add(1, std::memory_order_acq_rel); }
+  bool createSurface(Surface& surface, int width, int height, bool topDown);
+  void releaseSurface(Surface& surface);
+  void releaseSurfaces();
+
+  // Borrowed from start(); read by the render thread without a lock.
+  std::atomic<ID3D11DeviceContext*> context_{nullptr};
+
+  // State lock: the fields below up to the condition variables.
+  std::mutex stateMutex_;
+  HWND window_ = nullptr;
+  std::wstring keyword_;
+  int32_t cropLeft_ = 0, cropTop_ = 0, cropWidth_ = 0, cropHeight_ = 0;
+  bool flip_ = false;
+  int64_t intervalMs_ = 33;
+  uint64_t wakeSequence_ = 0;     // bumped by every notification
+  uint64_t blockedSequence_ = 0;  // the notification count when the worker last blocked
+  bool blocked_ = false;          // the worker is waiting
+  bool workerExited_ = true;      // no worker loop runs
+  std::condition_variable wakeup_;
+  std::condition_variable idle_;  // tests: the worker blocked
+
+  std::atomic<uint32_t> outputWidth_{0};
+  std::atomic<uint32_t> outputHeight_{0};
+  std::atomic<bool> active_{false};
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> paused_{false};
+  std::atomic<uint64_t> generation_{0};
+  std::thread thread_;
+  std::atomic<DWORD> workerThreadId_{0};
+
+  // Frame lock: the slots and the front index.
+  std::mutex frameMutex_;
+  CaptureFrame slots_[2];
+  int32_t front_ = -1;
+  uint64_t nextSequence_ = 1;
+  std::atomic<uint64_t> latestPublished_{0};
+  std::atomic<uint64_t> lastUploaded_{0};
+
+  // Worker-only (and shutdown after the join).
+  Surface source_;
+  Surface destination_;
+  HWND fallbackLoggedWindow_ = nullptr;
+
+  // One-shot messages of the engine's life (the process engine lives as long as the process).
+  std::atomic<bool> printWindowFailureLogged_{false};
+  std::atomic<bool> firstFrameLogged_{false};
+
+  std::atomic<uint64_t> printWindowCalls_{0}, deviceContextCopies_{0}, framesPublished_{0}, windowSearches_{0},
+      uploads_{0}, surfacesCreated_{0}, surfacesReleased_{0}, paintNs_{0}, composeNs_{0}, publishNs_{0};
+};
+
+}  // namespace zor

@@ -1,0 +1,299 @@
+// The capture worker on a real window, with the clock moved by hand: what it logs, when it
+// captures, what its frames hold, and what it leaves behind.
+#include <climits>
+#include <cstring>
+
+#include "CaptureTestKit.h"
+#include "core/Clock.h"
+
+namespace zor::test {
+namespace {
+
+using CaptureWorker = CaptureFixture;
+
+// Checks the letterbox: a picture of 96 % of the frame, centred on black; top and bottom of the
+// window in the given rows of memory.
+void expectPicture(const CaptureFrame& f, uint32_t width, uint32_t height, uint32_t pictureX, uint32_t pictureY,
+                   bool topRowsFirst) {
+  ASSERT_EQ(f.width, width);
+  ASSERT_EQ(f.height, height);
+  ASSERT_EQ(f.stride, width * 4);
+  const uint32_t pw = width * 96 / 100, ph = height * 96 / 100;
+  EXPECT_EQ(pictureX, (width - pw) / 2);
+  EXPECT_EQ(pictureY, (height - ph) / 2);
+  const uint32_t midY = height / 2 + 2, midX = width / 2;
+  EXPECT_EQ(pixelAt(f, pictureX - 1, midY), 0u);
+  EXPECT_NE(pixelAt(f, pictureX, midY), 0u);
+  EXPECT_NE(pixelAt(f, pictureX + pw - 1, midY), 0u);
+  EXPECT_EQ(pixelAt(f, pictureX + pw, midY), 0u);
+  EXPECT_EQ(pixelAt(f, midX, pictureY - 1), 0u);
+  EXPECT_EQ(pixelAt(f, midX, pictureY + ph), 0u);
+  const uint32_t first = pixelAt(f, midX, pictureY), last = pixelAt(f, midX, pictureY + ph - 1);
+  EXPECT_EQ(first, pixelOf(topRowsFirst ? kTop : kBottom));
+  EXPECT_EQ(last, pixelOf(topRowsFirst ? kBottom : kTop));
+}
+
+TEST_F(CaptureWorker, FindsTheWindowAndPublishesItLetterboxedAt96PercentInEitherRowOrder) {
+  ComRef<ID3D11Texture2D> target = texture(854, 480);
+  startCapturing(target.get(), /*flip=*/true);
+  // The start without a known window, then the worker's search.
+  const int prepared = log_.indexOf("[WindowCapture] Perfil preparado; el trabajador buscara la ventana cada 2 segundos.");
+  const int started = log_.indexOf("Captura de ventana iniciada.");  // the start line as the log shows it
+  const int capped = log_.indexOf("Captura limitada a maximo 30 FPS; GenerateMips solo se ejecuta cuando existe un frame nuevo.");
+  const int lost = log_.indexOf("Ventana de captura perdida; recuperacion automatica en espera.");
+  const int found = log_.indexOf("Ventana de captura recuperada automaticamente.");
+  EXPECT_TRUE(prepared == 0 && started == 1 && capped == 2 && lost == 3 && found == 4) << log_.dump();
+  EXPECT_EQ(engine_.currentWindow(), window_->hwnd());
+  expectPicture(frame_, 854, 480, 17, 10, /*topRowsFirst=*/true);
+
+  // Bottom-up rows without flip; a bigger texture takes the frame of the old size out of play.
+  engine_.deactivate();
+  ComRef<ID3D11Texture2D> big = texture(1920, 1080);
+  ASSERT_TRUE(start(uniqueToken(), 30, /*flip=*/false));
+  EXPECT_EQ(log_.count("Perfil preparado"), 1u);  // the window is still bound
+  const uint64_t generation = engine_.generation();
+  EXPECT_FALSE(engine_.uploadLatestFrame(big.get()));
+  EXPECT_EQ(engine_.generation(), generation + 1);
+  EXPECT_EQ(engine_.outputWidth(), 1920u);
+  ASSERT_TRUE(settle());
+  ASSERT_TRUE(engine_.latestFrame(frame_));
+  expectPicture(frame_, 1920, 1080, 38, 22, /*topRowsFirst=*/false);
+}
+
+TEST_F(CaptureWorker, FrameIntervalFollowsTheFpsCap) {
+  ComRef<ID3D11Texture2D> target = texture(64, 64);
+  startCapturing(target.get());
+  const struct {
+    uint32_t fps;
+    uint64_t intervalMs;
+    int32_t effective;
+  } rows[] = {{0, 33, 30}, {60, 33, 30}, {7, 142, 7}, {30, 33, 30}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE("fps " + std::to_string(row.fps));
+    engine_.setFps(row.fps);
+    EXPECT_EQ(engine_.effectiveFps(), row.effective);
+    advance(200);  // one attempt now: the next is due one interval later
+    const uint64_t before = printWindowCalls();
+    advance(row.intervalMs - 1);
+    EXPECT_EQ(printWindowCalls(), before);
+    advance(1);
+    EXPECT_EQ(printWindowCalls(), before + 1);
+  }
+}
+
+TEST_F(CaptureWorker, PauseResetsTheBufferAndStopsAllGdiWorkUntilItEnds) {
+  ComRef<ID3D11Texture2D> target = texture(64, 64);
+  startCapturing(target.get());
+  const uint64_t generation = engine_.generation();
+  engine_.setPaused(true);
+  EXPECT_EQ(engine_.generation(), generation + 1);
+  EXPECT_FALSE(engine_.latestFrame(frame_));
+  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+  engine_.setPaused(true);  // no change, no new generation
+  EXPECT_EQ(engine_.generation(), generation + 1);
+  const uint64_t calls = printWindowCalls();
+  advance(5000);
+  EXPECT_EQ(printWindowCalls(), calls);
+  engine_.setPaused(false);  // captures at once, without waiting for the interval
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(printWindowCalls(), calls + 1);
+  EXPECT_TRUE(engine_.latestFrame(frame_));
+}
+
+TEST_F(CaptureWorker, LostWindowIsLoggedOnceSearchedEvery2sAndRecovered) {
+  ComRef<ID3D11Texture2D> target = texture(64, 64);
+  startCapturing(target.get());
+  log_.clear();
+  const std::wstring other = L"Radio " + uniqueToken();
+  engine_.setWindowKeyword(other);
+  EXPECT_FALSE(engine_.hasWindow());  // dropped at once
+  EXPECT_FALSE(engine_.latestFrame(frame_));
+  EXPECT_EQ(engine_.windowKeyword(), other);
+  ASSERT_TRUE(settle());
+  uint64_t searches = engine_.counters().windowSearches;  // searched at once
+  EXPECT_EQ(log_.count("Ventana de captura perdida; recuperacion automatica en espera."), 1u);
+  advance(1999);
+  EXPECT_EQ(engine_.counters().windowSearches, searches);
+  advance(1);
+  EXPECT_EQ(engine_.counters().windowSearches, ++searches);
+  advance(2000);
+  EXPECT_EQ(engine_.counters().windowSearches, ++searches);
+  EXPECT_EQ(log_.count("Ventana de captura perdida"), 1u);
+
+  window_->setTitle(other + L" - live");
+  advance(2000);
+  EXPECT_EQ(log_.count("Ventana de captura recuperada automaticamente."), 1u);
+  EXPECT_EQ(engine_.currentWindow(), window_->hwnd());
+  EXPECT_TRUE(engine_.latestFrame(frame_));
+
+  // The same keyword again changes nothing; an empty one waits without searching.
+  const uint64_t generation = engine_.generation();
+  engine_.setWindowKeyword(other);
+  EXPECT_EQ(engine_.generation(), generation);
+  engine_.setWindowKeyword(L"");
+  ASSERT_TRUE(settle());
+  searches = engine_.counters().windowSearches;
+  advance(2000);
+  advance(2000);
+  EXPECT_EQ(engine_.counters().windowSearches, searches);
+  EXPECT_EQ(log_.count("Ventana de captura perdida"), 2u);
+}
+
+TEST_F(CaptureWorker, WatchdogRestartsAfter4sWithoutFramesAndNotAgainWithin8s) {
+  ComRef<ID3D11Texture2D> target = texture(64, 64);
+  startCapturing(target.get());
+  window_->resizeClient(0, 0);  // nothing to capture from now on
+  log_.clear();
+  const uint64_t released = engine_.counters().surfacesReleased;
+  const char* kRestart = "Watchdog de captura: flujo de frames detenido; reinicio ligero iniciado.";
+  const size_t expected[] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2};  // after 1 s, 2 s, ... 13 s
+  for (size_t second = 0; second < std::size(expected); ++second) {
+    advance(1000);
+    EXPECT_EQ(log_.count(kRestart), expected[second]) << "after " << second + 1 << " s";
+  }
+  EXPECT_GT(engine_.counters().surfacesReleased, released);  // a light restart drops the surfaces
+  window_->resizeClient(320, 180);
+  advance(40);
+  EXPECT_EQ(log_.count("Watchdog de captura: flujo de frames recuperado correctamente."), 1u) << log_.dump();
+  EXPECT_TRUE(engine_.latestFrame(frame_));
+}
+
+// Crops pick a part of the client area (320 x 180: red top half, blue bottom half); those
+// outside it or of no size give no frame.
+TEST_F(CaptureWorker, CropSelectsTheSourceRectangleAndBadCropsGiveNoFrame) {
+  ComRef<ID3D11Texture2D> target = texture(100, 100);
+  const uint32_t red = pixelOf(kTop), blue = pixelOf(kBottom);
+  const struct {
+    const char* name;
+    int32_t left, top, width, height;
+    bool frame;
+    uint32_t upper, lower;  // picture rows near its top and its bottom (flip: top rows first)
+  } rows[] = {
+      {"whole client area", 0, 0, 0, 0, true, red, blue},
+      {"top half", 0, 0, 320, 90, true, red, red},
+      {"bottom half", 0, 90, 320, 90, true, blue, blue},
+      {"width without height", 0, 90, 320, 0, true, red, blue},
+      {"cut at the client edge", 10, 100, 100000, 100000, true, blue, blue},
+      {"huge sizes", 0, 0, INT_MAX, INT_MAX, true, red, blue},
+      {"negative origin counts from the edge", -500, -7, 320, 90, true, red, red},
+      {"left beyond the client width", 320, 0, 10, 10, false, 0, 0},
+      {"top beyond the client height", 0, 180, 10, 10, false, 0, 0},
+      {"everything huge", INT_MAX, INT_MAX, INT_MAX, INT_MAX, false, 0, 0},
+      {"negative size", 0, 0, -5, -5, false, 0, 0},
+  };
+  bool sized = false;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    engine_.deactivate();
+    ASSERT_TRUE(start(uniqueToken(), 30, true, row.left, row.top, row.width, row.height));
+    if (!sized) {
+      EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+      sized = true;
+    }
+    ASSERT_TRUE(settle());
+    const uint64_t calls = printWindowCalls();
+    advance(40);
+    EXPECT_GT(printWindowCalls(), calls);  // the worker tried
+    ASSERT_EQ(engine_.latestFrame(frame_), row.frame);
+    if (!row.frame) continue;
+    EXPECT_EQ(pixelAt(frame_, 50, 5), row.upper);
+    EXPECT_EQ(pixelAt(frame_, 50, 94), row.lower);
+  }
+}
+
+TEST_F(CaptureWorker, StartTwiceChangesNothingAndBadArgumentsAreRefused) {
+  ComRef<ID3D11Texture2D> target = texture(64, 64);
+  EXPECT_FALSE(engine_.start(nullptr, context_.get(), uniqueToken(), 30, true, 0, 0, 0, 0));
+  EXPECT_FALSE(engine_.start(device_.get(), nullptr, uniqueToken(), 30, true, 0, 0, 0, 0));
+  EXPECT_FALSE(engine_.workerRunning());
+  startCapturing(target.get());
+  const uint64_t generation = engine_.generation();
+  EXPECT_TRUE(start(L"another keyword", 7));
+  EXPECT_EQ(engine_.windowKeyword(), uniqueToken());
+  EXPECT_EQ(engine_.effectiveFps(), 30);
+  EXPECT_EQ(engine_.generation(), generation);
+  EXPECT_EQ(log_.count("Captura de ventana iniciada."), 1u);
+}
+
+// The worker calls shutdown on itself (from the clock it reads): refused, and the engine goes on.
+TEST_F(CaptureWorker, ShutdownFromTheWorkerThreadIsRefused) {
+  struct SelfStop {
+    GdiWindowCapture* engine;
+    DWORD testThread;
+    std::atomic<int> calls{0};
+    clock::Source source;
+  } self{&engine_, GetCurrentThreadId()};
+  self.source = {[](void*) { return GetTickCount64(); },
+                 [](void* p) {
+                   auto* s = static_cast<SelfStop*>(p);
+                   if (GetCurrentThreadId() != s->testThread && s->calls.fetch_add(1) == 0) s->engine->shutdown();
+                   return static_cast<uint64_t>(GetTickCount64()) * 1'000'000ull;
+                 },
+                 &self};
+  clock::setSource(&self.source);
+  ComRef<ID3D11Texture2D> target = texture(64, 64);
+  ASSERT_TRUE(start(uniqueToken()));
+  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+  for (int i = 0; i < 200 && !engine_.latestFrame(frame_); ++i) Sleep(10);
+  clock::setSource(nullptr);
+  EXPECT_GE(self.calls.load(), 1);
+  EXPECT_TRUE(log_.has(LogLevel::ERROR, "WindowCapture::shutdown llamado desde el hilo de captura")) << log_.dump();
+  EXPECT_TRUE(engine_.isActive());
+  EXPECT_TRUE(engine_.workerRunning());
+  EXPECT_TRUE(engine_.latestFrame(frame_));  // the worker carried on
+  engine_.shutdown();
+  EXPECT_FALSE(engine_.workerRunning());
+  EXPECT_EQ(engine_.outputWidth(), 0u);
+  // A later start brings a new worker.
+  ASSERT_TRUE(start(uniqueToken()));
+  EXPECT_TRUE(engine_.workerRunning());
+}
+
+TEST_F(CaptureWorker, AWindowThatClosesWhileBeingPrintedIsLostNotFatal) {
+  AppWindow doomed(L"Doomed " + uniqueToken(), WS_VISIBLE, 700, 300, 200, 120);
+  doomed.toFront();
+  ComRef<ID3D11Texture2D> target = texture(64, 64);
+  ASSERT_TRUE(start(L"Doomed " + uniqueToken()));
+  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+  ASSERT_TRUE(settle());
+  ASSERT_EQ(engine_.currentWindow(), doomed.hwnd());
+  log_.clear();
+  doomed.destroyOnNextPrint();
+  advance(40);
+  for (int i = 0; i < 300 && IsWindow(doomed.hwnd()); ++i) Sleep(10);
+  advance(40);
+  EXPECT_FALSE(engine_.hasWindow());
+  EXPECT_EQ(log_.count("Ventana de captura perdida; recuperacion automatica en espera."), 1u) << log_.dump();
+  EXPECT_TRUE(engine_.isActive());
+}
+
+// 1,000 captured and uploaded frames leave no GDI object and no COM reference behind.
+TEST_F(CaptureWorker, AThousandFramesLeakNoGdiObjectNorComReference) {
+  ComRef<ID3D11Texture2D> target = texture(256, 256);
+  startCapturing(target.get());
+  ASSERT_TRUE(engine_.uploadLatestFrame(target.get()));
+  const size_t gdiBefore = liveGdiObjects();
+  const ULONG textureRefs = refCount(target.get());
+  const ULONG contextRefs = refCount(context_.get());
+  const ULONG deviceRefs = refCount(device_.get());
+  const CaptureCounters before = engine_.counters();
+  int uploaded = 0;
+  for (int i = 0; i < 1000; ++i) {
+    advance(34);
+    uploaded += engine_.uploadLatestFrame(target.get());
+  }
+  const CaptureCounters after = engine_.counters();
+  EXPECT_EQ(uploaded, 1000);
+  EXPECT_EQ(after.framesPublished - before.framesPublished, 1000u);
+  EXPECT_EQ(after.surfacesCreated, before.surfacesCreated);  // surfaces reused
+  EXPECT_EQ(liveGdiObjects(), gdiBefore);
+  EXPECT_EQ(refCount(target.get()), textureRefs);
+  EXPECT_EQ(refCount(context_.get()), contextRefs);
+  EXPECT_EQ(refCount(device_.get()), deviceRefs);
+  engine_.shutdown();
+  EXPECT_EQ(engine_.counters().surfacesReleased, engine_.counters().surfacesCreated);
+  EXPECT_EQ(liveGdiObjects(), gdiBefore - 4);  // the two surfaces (two DCs, two DIB sections) are gone
+}
+
+}  // namespace
+}  // namespace zor::test

@@ -1,0 +1,150 @@
+// The render thread's half: what uploadLatestFrame writes into the GPS texture, and when it
+// does nothing; and the capture of another process's window (the media program).
+#include <string>
+
+#include "CaptureTestKit.h"
+#include "MediaProgram.h"
+
+namespace zor::test {
+namespace {
+
+using FrameUpload = CaptureFixture;
+
+TEST_F(FrameUpload, WritesEachNewFrameOnceAndOnlyIntoBgraTexturesOfTheFrameSize) {
+  ComRef<ID3D11Texture2D> rgba = texture(64, 64, DXGI_FORMAT_R8G8B8A8_UNORM);
+  ComRef<ID3D11Texture2D> target = texture(64, 64);
+  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));  // not active
+  ASSERT_TRUE(start(uniqueToken()));
+  EXPECT_FALSE(engine_.uploadLatestFrame(nullptr));
+  EXPECT_FALSE(engine_.uploadLatestFrame(rgba.get()));
+  EXPECT_EQ(engine_.outputWidth(), 0u);  // a texture of another format never sizes the worker
+
+  startCapturing(target.get());
+  EXPECT_FALSE(engine_.uploadLatestFrame(rgba.get()));
+  for (uint32_t texel : readTexels(device_.get(), rgba.get())) ASSERT_EQ(texel, 0u);
+
+  ASSERT_TRUE(engine_.uploadLatestFrame(target.get()));
+  std::vector<uint32_t> texels = readTexels(device_.get(), target.get());
+  ASSERT_EQ(texels.size(), frame_.pixels.size() / 4);
+  EXPECT_EQ(std::memcmp(texels.data(), frame_.pixels.data(), frame_.pixels.size()), 0);
+  // No new frame: nothing is written, so the caller generates no mips.
+  const uint64_t uploads = engine_.counters().uploads;
+  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+  EXPECT_EQ(engine_.counters().uploads, uploads);
+  advance(34);
+  EXPECT_TRUE(engine_.uploadLatestFrame(target.get()));
+  EXPECT_EQ(engine_.counters().uploads, uploads + 1);
+}
+
+TEST_F(FrameUpload, FirstFrameIsLoggedOncePerEngineNotPerStart) {
+  ComRef<ID3D11Texture2D> target = texture(32, 32);
+  const char* kFirst = "[WindowCapture] Primer frame del trabajador copiado correctamente a la textura del GPS.";
+  for (int round = 0; round < 2; ++round) {
+    startCapturing(target.get());
+    ASSERT_TRUE(engine_.uploadLatestFrame(target.get()));
+    advance(34);
+    ASSERT_TRUE(engine_.uploadLatestFrame(target.get()));
+    engine_.deactivate();
+    EXPECT_FALSE(engine_.latestFrame(frame_));
+  }
+  EXPECT_EQ(log_.count(kFirst), 1u);
+}
+
+// A context whose UpdateSubresource faults the first time (as a driver might), then copies.
+struct FaultingContext {
+  static constexpr size_t kUpdateSubresource = 48;  // ID3D11DeviceContext method slot
+  static constexpr size_t kSlots = 144;
+
+  explicit FaultingContext(ID3D11DeviceContext* real) : real_(real) {
+    std::memcpy(table_, *reinterpret_cast<void***>(real), sizeof table_);
+    table_[kUpdateSubresource] = reinterpret_cast<void*>(&update);
+  }
+  ID3D11DeviceContext* get() { return reinterpret_cast<ID3D11DeviceContext*>(this); }
+
+  static void STDMETHODCALLTYPE update(ID3D11DeviceContext* self, ID3D11Resource* dst, UINT sub, const D3D11_BOX* box,
+                                       const void* data, UINT rowPitch, UINT depthPitch) {
+    auto* me = reinterpret_cast<FaultingContext*>(self);
+    if (me->faults_++ == 0) *static_cast<volatile int*>(nullptr) = 1;  // access violation in the "driver"
+    me->real_->UpdateSubresource(dst, sub, box, data, rowPitch, depthPitch);
+  }
+
+  void** vtable_ = table_;  // first member: the object's method table
+  void* table_[kSlots];
+  ID3D11DeviceContext* real_;
+  int faults_ = 0;
+};
+
+TEST_F(FrameUpload, AFaultInsideUpdateSubresourceSkipsTheFrameAndTheNextPresentRetriesIt) {
+  FaultingContext faulting(context_.get());
+  ComRef<ID3D11Texture2D> target = texture(48, 48);
+  ASSERT_TRUE(engine_.start(device_.get(), faulting.get(), uniqueToken(), 30, true, 0, 0, 0, 0));
+  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+  ASSERT_TRUE(settle());
+  ASSERT_TRUE(engine_.latestFrame(frame_));
+  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+  EXPECT_TRUE(log_.has(LogLevel::ERROR,
+                       "[WindowCapture] UpdateSubresource protegido detecto una excepcion; se omite este frame."));
+  EXPECT_FALSE(log_.has("Primer frame del trabajador"));
+  EXPECT_TRUE(engine_.uploadLatestFrame(target.get()));  // the same frame, this time copied
+  EXPECT_EQ(faulting.faults_, 2);
+  EXPECT_EQ(readTexels(device_.get(), target.get())[24 * 48 + 24], *reinterpret_cast<const uint32_t*>(
+                                                                         &frame_.pixels[(24 * 48 + 24) * 4]));
+  engine_.shutdown();  // the borrowed context goes before the wrapper does
+}
+
+// The media program is another process: PrintWindow leaves its picture black under Wine, and the
+// worker copies it from the window's device context instead, saying so once.
+TEST(CaptureOfAnotherProcess, CopiesTheMediaProgramFromItsDeviceContext) {
+  LogCapture log;
+  ComRef<ID3D11DeviceContext> context;
+  ComRef<ID3D11Device> device = makeDevice(&context);
+  ASSERT_TRUE(device);
+  const std::wstring title = L"Lofi " + uniqueToken() + L" - YouTube";
+  sim::MediaProgram program("lofi", title, 0);
+  std::string error;
+  ASSERT_TRUE(program.open(10000, error)) << error;
+  // On screen whatever the display's size (the copy reads what the screen shows), in front.
+  SetWindowPos(program.hwnd(), HWND_TOPMOST, 20, 20, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+
+  GdiWindowCapture engine;
+  ComRef<ID3D11Texture2D> target;
+  D3D11_TEXTURE2D_DESC d = textureDesc(256, 144, 1, DXGI_FORMAT_B8G8R8A8_UNORM);
+  device->CreateTexture2D(&d, nullptr, target.put());
+  ASSERT_TRUE(engine.start(device.get(), context.get(), title, 30, true, 0, 0, 0, 0));
+  EXPECT_FALSE(engine.uploadLatestFrame(target.get()));
+  CaptureFrame first, later;
+  for (int i = 0; i < 500 && !engine.latestFrame(first); ++i) Sleep(10);
+  ASSERT_EQ(engine.currentWindow(), program.hwnd()) << log.dump();
+  ASSERT_GT(first.sequence, 0u);
+  // Teal ground and purple bars of the program inside the black border.
+  size_t teal = 0, purple = 0;
+  for (uint32_t y = 10; y < 134; y += 4) {
+    for (uint32_t x = 10; x < 246; x += 4) {
+      const uint32_t p = pixelAt(first, x, y);
+      teal += p == pixelOf(RGB(0, 140, 130));
+      purple += p == pixelOf(RGB(110, 50, 160));
+    }
+  }
+  EXPECT_GT(teal, 200u);
+  EXPECT_GT(purple, 50u);
+  EXPECT_GT(engine.counters().deviceContextCopies, 0u);
+  EXPECT_EQ(log.count("PrintWindow dejo la ventana en negro; se copia desde su contexto de dispositivo"), 1u);
+  // The picture moves, and it reaches the texture.
+  bool moved = false;
+  for (int i = 0; i < 200 && !moved; ++i) {
+    Sleep(10);
+    moved = engine.latestFrame(later) && later.sequence != first.sequence &&
+            std::memcmp(later.pixels.data(), first.pixels.data(), first.pixels.size()) != 0;
+  }
+  EXPECT_TRUE(moved) << "first " << first.sequence << " later " << later.sequence << " copies "
+                     << engine.counters().deviceContextCopies << " prints " << engine.counters().printWindowCalls
+                     << " same " << (std::memcmp(later.pixels.data(), first.pixels.data(), first.pixels.size()) == 0);
+  EXPECT_TRUE(engine.uploadLatestFrame(target.get()));
+  engine.shutdown();
+  EXPECT_EQ(log.count("PrintWindow dejo la ventana en negro"), 1u);
+  EXPECT_TRUE(program.close(5000));
+}
+
+}  // namespace
+}  // namespace zor::test

@@ -1,0 +1,154 @@
+// What the player sees: the plugin in the simulated game with calibration off shows the media
+// program (a separate process) on the tablet, live; pause, engine and ignition stop and resume
+// it; closing the program loses it once and reopening it comes back within 2 s; the game's other
+// screens keep their own pictures. Playback is started through the plugin's test export (the
+// panel's buttons, until the panel exists).
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "SimProcess.h"
+
+namespace zor::test {
+namespace {
+
+constexpr char kPanelRegion[] = "790,635,80,40";  // noise textures only, between the instruments
+
+// "(after N ms)" of the first line holding `text`; -1 when absent.
+long long afterMs(const SimRun& run, const std::string& text) {
+  std::smatch m;
+  for (const std::string& line : run.lines(text)) {
+    if (std::regex_search(line, m, std::regex(R"(\(after (\d+) ms\))"))) return std::stoll(m[1]);
+  }
+  return -1;
+}
+
+// Lines between the first line holding `from` and the next holding `to`.
+std::string between(const SimRun& run, const std::string& from, const std::string& to) {
+  const size_t a = run.output.find(from);
+  if (a == std::string::npos) return {};
+  const size_t b = run.output.find(to, a);
+  return run.output.substr(a, b == std::string::npos ? std::string::npos : b - a);
+}
+
+size_t occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(PlaybackScenario, TheMediaProgramPlaysOnTheTabletAndFollowsTheGame) {
+  TempFolder folder(L"zor_playback_plugin");
+  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+  const std::string panel = std::string("probe ") + kPanelRegion + "\n";
+  SimRun run = runSim(
+      "timeout 150000\n"
+      "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
+      "truck vehicle.kenworth.w900\n"
+      "load\n"
+      "channel electric 1\n"
+      "channel engine 1\n"
+      "event started\n"
+      "run 1500\n"
+      "wait-log \"Conduccion reanudada\" 5000\n"
+      "cab\n"
+      "media open lofi \"Lofi radio - YouTube\"\n"
+      "wait-log \"V0.7.6 OVERLAY tablet_gps_overlay.dds\" 20000\n"
+      "run 300\n"
+      "probe tablet\n" +
+          panel +
+          "print == start\n"
+          "playback start YouTube\n"
+          "wait-probe tablet media 10000\n"
+          "wait-change tablet 3000\n"
+          "probe dashboard navmap\n"
+          "probe instrument gauge\n"
+          "probe windshield map\n" +
+          panel +
+          "print == pause\n"
+          "event paused\n"
+          "wait-new-log \"ATS en pausa/carga: captura multimedia conservada en espera.\" 2000\n"
+          "expect-still tablet 1200\n"
+          "event started\n"
+          "wait-change tablet 3000\n"
+          "print == engine\n"
+          "channel engine 0\n"
+          "wait-new-log \"Motor apagado: GPS original y captura suspendida.\" 2000\n"
+          "expect-still tablet 1200\n"
+          "channel engine 1\n"
+          "wait-new-log \"Motor encendido: captura del GPS reanudada automaticamente.\" 2000\n"
+          "wait-change tablet 3000\n"
+          "print == ignition\n"
+          "channel electric 0\n"
+          "wait-new-log \"Contacto apagado: GPS sin captura y alimentacion multimedia suspendida.\" 2000\n"
+          "expect-still tablet 1200\n"
+          "channel electric 1\n"
+          "wait-new-log \"Motor encendido: captura del GPS reanudada automaticamente.\" 2000\n"
+          "wait-change tablet 3000\n"
+          "print == close\n"
+          "media close lofi\n"
+          "wait-new-log \"Ventana de captura perdida; recuperacion automatica en espera.\" 3000\n"
+          "run 300\n"  // the frame the worker took while the window went away may still arrive
+          "expect-still tablet 1500\n"
+          "print == reopen\n"
+          "media reopen lofi\n"
+          "wait-new-log \"Ventana de captura recuperada automaticamente.\" 2000\n"
+          "wait-change tablet 3000\n"
+          "probe tablet media\n"
+          "print == restore\n"
+          "playback restore\n"
+          "wait-new-log \"GPS original restaurado; captura detenida.\" 2000\n"
+          "unload\n",
+      plugin, {}, 180000);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+
+  const long long firstFrameMs = afterMs(run, "probe tablet at=");
+  EXPECT_GE(firstFrameMs, 0);
+  std::printf("[ playback ] start request to the program's picture on the tablet: %lld ms\n", firstFrameMs);
+  std::printf("[ playback ] reopened program back on the tablet after %lld ms\n",
+              afterMs(run, "wait-new-log: ok \"Ventana de captura recuperada"));
+  EXPECT_TRUE(run.printed("[WindowCapture] PrintWindow dejo la ventana en negro"));
+
+  // The other screens keep the game's pictures while the tablet plays.
+  const auto panels = run.lines(std::string("probe ") + kPanelRegion + " at=");
+  ASSERT_EQ(panels.size(), 2u);
+  EXPECT_EQ(panels[0], panels[1]);
+  // Closing the program: one loss line, nothing repeated while it stays closed.
+  const std::string closed = between(run, "== close", "== reopen");
+  EXPECT_EQ(occurrences(closed, "plugin.warning: [ZorTabcast] Ventana de captura perdida"), 1u) << closed;
+  EXPECT_EQ(occurrences(between(run, "== reopen", "== restore"), "Ventana de captura perdida"), 0u);
+  if (HasFailure()) std::printf("%s", run.output.c_str());
+}
+
+// The same picture on the truck's own screen: with the dashboard target the W900's navigation
+// screen plays the program, while the tablet keeps the game's map.
+TEST(PlaybackScenario, TheMediaProgramPlaysOnTheTrucksOwnScreen) {
+  TempFolder folder(L"zor_playback_dashboard");
+  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+  SimRun run = runSim(
+      "timeout 120000\n"
+      "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
+      "ini ZorTabcastPlugin.ini gps_output mode 1\n"
+      "truck vehicle.kenworth.w900\n"
+      "load\n"
+      "channel electric 1\n"
+      "channel engine 1\n"
+      "event started\n"
+      "cab\n"
+      "wait-hooked 30000\n"
+      "media open lofi \"Lofi radio - YouTube\"\n"
+      "run 300\n"
+      "playback start YouTube\n"
+      "wait-probe dashboard media 10000\n"
+      "wait-change dashboard 3000\n"
+      "probe tablet map\n"
+      "probe instrument gauge\n"
+      "unload\n",
+      plugin, {}, 150000);
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+}
+
+}  // namespace
+}  // namespace zor::test

@@ -1,0 +1,155 @@
+// Window matching on real windows of this process (topmost, so they come first on the shared
+// display), and the pure string rules table by table.
+#include "capture/WindowMatching.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "AppWindow.h"
+#include "support/TempFolder.h"
+
+namespace zor {
+namespace {
+
+using test::AppWindow;
+using test::uniqueToken;
+
+TEST(StripCounterGroups, RemovesOnlyParenthesisedDigitGroups) {
+  const struct {
+    const wchar_t* in;
+    const wchar_t* out;
+  } cases[] = {
+      {L"(3) YouTube", L" YouTube"},
+      {L"Chat (12) - Twitch", L"Chat  - Twitch"},
+      {L"(1)(22)x(333)", L"x"},
+      {L"()", L"()"},
+      {L"(x)", L"(x)"},
+      {L"(12", L"(12"},
+      {L"((12))", L"()"},
+      {L"(1 2)", L"(1 2)"},
+      {L"", L""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(stripCounterGroups(c.in), c.out) << test::narrow(c.in);
+}
+
+TEST(ResolveTitleAlias, FirstRowInTableOrderWhoseKeyOccurs) {
+  const struct {
+    const wchar_t* keyword;
+    const wchar_t* alias;
+  } cases[] = {
+      {L"youtube music - mix", L"YouTube"},
+      {L"Prime Video: Series", L"Prime Video"},
+      {L"Netflix", L""},
+      {L"Spotify playlist on YOUTUBE", L"YouTube"},  // row order decides, not the position in the text
+      {L"VLC media player", L"VLC"},
+      {L"Jobs board", L"OBS"},
+      {L"", L""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(resolveTitleAlias(c.keyword), c.alias) << test::narrow(c.keyword);
+}
+
+TEST(ContainsIgnoreCase, LowerCasesBothSides) {
+  EXPECT_TRUE(containsIgnoreCase(L"Lofi radio - YouTube", L"youtube"));
+  EXPECT_TRUE(containsIgnoreCase(L"spotify", L"SPOTIFY"));
+  EXPECT_TRUE(containsIgnoreCase(L"anything", L""));
+  EXPECT_TRUE(containsIgnoreCase(L"", L""));
+  EXPECT_FALSE(containsIgnoreCase(L"", L"a"));
+  EXPECT_FALSE(containsIgnoreCase(L"VLC", L"VLC media"));
+}
+
+// A few windows for the whole program: two in front, one minimised, one never shown.
+class WindowMatching : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    front_ = new AppWindow(L"front", WS_VISIBLE, 40, 40);
+    back_ = new AppWindow(L"back", WS_VISIBLE, 80, 80);
+    minimised_ = new AppWindow(L"minimised", WS_VISIBLE | WS_MINIMIZE, 120, 120);
+    hidden_ = new AppWindow(L"hidden", 0, 160, 160);
+  }
+  static void TearDownTestSuite() {
+    for (AppWindow* w : {front_, back_, minimised_, hidden_}) delete w;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(IsWindowVisible(front_->hwnd()) && IsWindowVisible(back_->hwnd()));
+    int n = 0;
+    for (AppWindow* w : {front_, back_, minimised_, hidden_}) w->setTitle(token_ + L" unused " + std::to_wstring(n++));
+    back_->toFront();
+    front_->toFront();
+  }
+  const std::wstring token_ = uniqueToken();
+  static inline AppWindow* front_ = nullptr;
+  static inline AppWindow* back_ = nullptr;
+  static inline AppWindow* minimised_ = nullptr;
+  static inline AppWindow* hidden_ = nullptr;
+};
+
+TEST_F(WindowMatching, FirstWindowInFrontToBackOrderWins) {
+  front_->setTitle(L"Lofi " + token_ + L" - A");
+  back_->setTitle(L"Lofi " + token_ + L" - B");
+  EXPECT_EQ(findWindowByTitleFragment(L"Lofi " + token_), front_->hwnd());
+  back_->toFront();
+  EXPECT_EQ(findWindowByTitleFragment(L"Lofi " + token_), back_->hwnd());
+  EXPECT_EQ(findCaptureWindow(L"Lofi " + token_ + L" - A"), front_->hwnd());
+  // Case-sensitive plain pass.
+  EXPECT_EQ(findWindowByTitleFragment(L"lofi " + token_), nullptr);
+}
+
+TEST_F(WindowMatching, HiddenWindowsAreSkippedAndMinimisedVisibleOnesFound) {
+  hidden_->setTitle(L"Hidden " + token_);
+  minimised_->setTitle(L"Mini " + token_);
+  ASSERT_TRUE(IsIconic(minimised_->hwnd()));
+  EXPECT_EQ(findCaptureWindow(L"Hidden " + token_), nullptr);
+  EXPECT_EQ(findCaptureWindow(L"Mini " + token_), minimised_->hwnd());
+
+  std::vector<std::wstring> titles{L"kept"};
+  front_->setTitle(L"Twin " + token_);
+  back_->setTitle(L"Twin " + token_);
+  listVisibleWindowTitles(titles);
+  EXPECT_EQ(titles.front(), L"kept");  // appended, not cleared
+  EXPECT_EQ(std::count(titles.begin(), titles.end(), L"Twin " + token_), 2);
+  EXPECT_EQ(std::count(titles.begin(), titles.end(), L"Mini " + token_), 1);
+  EXPECT_EQ(std::count(titles.begin(), titles.end(), L"Hidden " + token_), 0);
+  EXPECT_EQ(std::count(titles.begin(), titles.end(), L""), 0);
+}
+
+// A keyword copied while a notification count was shown still finds its window.
+TEST_F(WindowMatching, CounterStrippedPassAndAliasFallback) {
+  front_->setTitle(token_ + L" YouTube");  // begins with the token: no leading blank
+  back_->setTitle(L"Lofi " + token_ + L" YouTube");
+  const std::wstring keyword = L"(1) " + token_ + L" YouTube";
+  // Stripped keyword " <token> YouTube" (leading blank) skips the front window, takes the back one.
+  EXPECT_EQ(findWindowByTitleFragment(keyword), back_->hwnd());
+  back_->setTitle(L"(7) Lofi " + token_ + L" YouTube (2)");
+  EXPECT_EQ(findWindowByTitleFragment(L"(1) Lofi " + token_ + L" YouTube"), back_->hwnd());
+
+  back_->setTitle(token_ + L" unused");
+  EXPECT_EQ(findWindowByTitleFragment(keyword), nullptr);
+  // The alias finds the front window, first of all windows with "YouTube".
+  EXPECT_EQ(findCaptureWindow(keyword), front_->hwnd());
+  EXPECT_EQ(findCaptureWindow(L"Youtube"), front_->hwnd());  // plain pass fails on the capital T
+  EXPECT_EQ(findCaptureWindow(L""), nullptr);
+}
+
+TEST_F(WindowMatching, TitlesTakePartWithTheir511FirstCharactersAndAnyScript) {
+  std::wstring title = token_;
+  title.resize(550, L'a');
+  title += L"TAIL";
+  title.resize(600, L'b');
+  front_->setTitle(title);
+  EXPECT_EQ(findCaptureWindow(title.substr(0, 511)), front_->hwnd());
+  EXPECT_EQ(findCaptureWindow(title.substr(0, 512)), nullptr);
+  EXPECT_EQ(findCaptureWindow(L"aaaTAIL"), nullptr);
+  std::vector<std::wstring> titles;
+  listVisibleWindowTitles(titles);
+  EXPECT_EQ(std::count(titles.begin(), titles.end(), title.substr(0, 511)), 1);
+
+  const std::wstring music = L"\x041C\x0443\x0437\x044B\x043A\x0430 \x97F3\x697D " + token_ + L" (3)";
+  back_->setTitle(music);
+  EXPECT_EQ(findCaptureWindow(L"\x97F3\x697D " + token_), back_->hwnd());
+  EXPECT_EQ(findCaptureWindow(L"\x041C\x0443\x0437\x044B\x043A\x0430 \x97F3\x697D " + token_ + L" (9)"), back_->hwnd());
+}
+
+}  // namespace
+}  // namespace zor
