@@ -118,10 +118,19 @@ const unsigned char* presentFunction(IDXGISwapChain* swapChain) {
 const unsigned char* drawIndexedFunction(ID3D11DeviceContext* context) {
   return static_cast<const unsigned char*>((*reinterpret_cast<void***>(context))[12]);
 }
+// ID3D11DeviceContext::IASetIndexBuffer, slot 19: the last method a plugin's start-up hooks.
+const unsigned char* indexBufferFunction(ID3D11DeviceContext* context) {
+  return static_cast<const unsigned char*>((*reinterpret_cast<void***>(context))[19]);
+}
 }  // namespace
 
 bool Cab::presentPatched() const {
   return swapChain_ && std::memcmp(presentFunction(swapChain_.Get()), presentEntry_, sizeof presentEntry_) != 0;
+}
+
+bool Cab::drawStatePatched() const {
+  return context_ &&
+         std::memcmp(indexBufferFunction(context_.Get()), indexBufferEntry_, sizeof indexBufferEntry_) != 0;
 }
 
 bool Cab::drawIndexedPatched() const {
@@ -166,6 +175,7 @@ bool Cab::create(int width, int height, std::string& error) {
   if (FAILED(hr)) return error = "D3D11CreateDeviceAndSwapChain failed " + hresult(hr), false;
   std::memcpy(presentEntry_, presentFunction(swapChain_.Get()), sizeof presentEntry_);
   std::memcpy(drawIndexedEntry_, drawIndexedFunction(context_.Get()), sizeof drawIndexedEntry_);
+  std::memcpy(indexBufferEntry_, indexBufferFunction(context_.Get()), sizeof indexBufferEntry_);
   if (FAILED(hr = swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer_))) ||
       FAILED(hr = device_->CreateRenderTargetView(backBuffer_.Get(), nullptr, &backBufferRtv_)))
     return error = "back buffer view failed " + hresult(hr), false;

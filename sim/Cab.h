@@ -60,6 +60,8 @@ class Cab {
   bool presentPatched() const;
   // The same for the immediate context's DrawIndexed.
   bool drawIndexedPatched() const;
+  // The context's IASetIndexBuffer is patched: the plugin's start-up hooks are all in.
+  bool drawStatePatched() const;
 
   // Pixel rectangle of a named region of the frame (false for unknown names).
   bool regionRect(const std::string& name, Rect& out) const;
@@ -93,6 +95,7 @@ class Cab {
   ComPtr<IDXGISwapChain> swapChain_;
   unsigned char presentEntry_[8] = {};
   unsigned char drawIndexedEntry_[8] = {};
+  unsigned char indexBufferEntry_[8] = {};
   ComPtr<ID3D11RenderTargetView> backBufferRtv_;
   ComPtr<ID3D11Texture2D> backBuffer_, staging_;
   ComPtr<ID3D11VertexShader> vs_;

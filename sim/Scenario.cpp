@@ -248,7 +248,8 @@ const char* scenarioHelp() {
   expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT
   wait-new-log TEXT MS            render until the plugin logs TEXT anew (not counting earlier lines)
   scene-check                     check the scene against what the plugin looks for
-  wait-hooked MS                  render until a plugin has hooked the swap chain's Present, then
+  wait-hooked MS                  render until a plugin has hooked the swap chain's Present and the
+                                  context's IASetIndexBuffer (the last of its start-up hooks), then
                                   two frames more (the first hooked Present adopts the device)
   expect-patched Present|DrawIndexed 0|1
                                   the game's method is patched by a hook (1) or as it was made (0)
