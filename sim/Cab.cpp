@@ -122,6 +122,10 @@ const unsigned char* bindFunction(ID3D11DeviceContext* context) {
 const unsigned char* drawIndexedFunction(ID3D11DeviceContext* context) {
   return static_cast<const unsigned char*>((*reinterpret_cast<void***>(context))[12]);
 }
+// ID3D11DeviceContext::IASetIndexBuffer, slot 19: the last method a plugin's start-up hooks.
+const unsigned char* indexBufferFunction(ID3D11DeviceContext* context) {
+  return static_cast<const unsigned char*>((*reinterpret_cast<void***>(context))[19]);
+}
 }  // namespace
 
 bool Cab::presentPatched() const {
@@ -143,6 +147,11 @@ void Cab::runAction(FramePoint point) {
   actionPoint_ = FramePoint::None;
   action_ = nullptr;
   action();
+}
+
+bool Cab::drawStatePatched() const {
+  return context_ &&
+         std::memcmp(indexBufferFunction(context_.Get()), indexBufferEntry_, sizeof indexBufferEntry_) != 0;
 }
 
 bool Cab::drawIndexedPatched() const {
@@ -188,6 +197,7 @@ bool Cab::create(int width, int height, std::string& error) {
   std::memcpy(presentEntry_, presentFunction(swapChain_.Get()), sizeof presentEntry_);
   std::memcpy(bindEntry_, bindFunction(context_.Get()), sizeof bindEntry_);
   std::memcpy(drawIndexedEntry_, drawIndexedFunction(context_.Get()), sizeof drawIndexedEntry_);
+  std::memcpy(indexBufferEntry_, indexBufferFunction(context_.Get()), sizeof indexBufferEntry_);
   if (FAILED(hr = swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer_))) ||
       FAILED(hr = device_->CreateRenderTargetView(backBuffer_.Get(), nullptr, &backBufferRtv_)))
     return error = "back buffer view failed " + hresult(hr), false;

@@ -64,6 +64,8 @@ class Cab {
   bool presentPatched() const;
   // The same for the immediate context's DrawIndexed.
   bool drawIndexedPatched() const;
+  // The context's IASetIndexBuffer is patched: the plugin's start-up hooks are all in.
+  bool drawStatePatched() const;
   // Whether both Present and the context's PSSetShaderResources have been patched.
   bool bindingHooksPatched() const;
   // Runs `action` once, at that point of the next frame drawn with the cab (before the tablet
@@ -106,6 +108,7 @@ class Cab {
   FramePoint actionPoint_ = FramePoint::None;
   std::function<void()> action_;
   unsigned char drawIndexedEntry_[8] = {};
+  unsigned char indexBufferEntry_[8] = {};
   ComPtr<ID3D11RenderTargetView> backBufferRtv_;
   ComPtr<ID3D11Texture2D> backBuffer_, staging_;
   ComPtr<ID3D11VertexShader> vs_;

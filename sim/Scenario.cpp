@@ -260,7 +260,8 @@ const char* scenarioHelp() {
   hold-queue MS                   a loader thread of the game goes into the engine's texture-queue
                                   function (hooked by the plugin) and stays there MS ms
   wait-queue MS                   render until that thread has come back out
-  wait-hooked MS                  render until a plugin has hooked the swap chain's Present, then
+  wait-hooked MS                  render until a plugin has hooked the swap chain's Present and the
+                                  context's IASetIndexBuffer (the last of its start-up hooks), then
                                   two frames more (the first hooked Present adopts the device)
   expect-patched Present|DrawIndexed 0|1
                                   the game's method is patched by a hook (1) or as it was made (0)

@@ -855,8 +855,10 @@ bool Simulator::execute(const Command& c, Failure& f) {
     say("expect-no-log: ok \"" + a[0] + "\"");
   } else if (n == "wait-hooked") {
     unsigned long long begin = uptimeMs(), end = begin + number(0);
-    while (!cab_.presentPatched()) {
-      if (uptimeMs() > end) return expect(false, "Present was not hooked within " + a[0] + " ms");
+    // Present is hooked first and IASetIndexBuffer last: a cab loaded after both finds every
+    // creation and binding hook in place.
+    while (!cab_.presentPatched() || !cab_.drawStatePatched()) {
+      if (uptimeMs() > end) return expect(false, "the plugin's hooks were not in within " + a[0] + " ms");
       if (!renderOne(nullptr, nullptr, f)) return false;
     }
     for (int i = 0; i < 2; ++i)

@@ -9,7 +9,7 @@
 #include "core/DetourGuard.h"
 #include "core/HookApi.h"
 #include "gps/GpsTextureReplacer.h"
-#include "media/PlaybackRequests.h"
+#include "media/PanelState.h"
 #include "overlay/ConfigOverlay.h"
 
 namespace zor {
@@ -20,7 +20,7 @@ Dx11Core::Dx11Core() : state_(&zor::gameState()) {
   Logger::instance();
   GpsTextureReplacer::instance();
   ConfigOverlay::instance();
-  PlaybackRequests::instance();
+  PanelState::instance();
 }
 
 Dx11Core::~Dx11Core() { shutdown(); }

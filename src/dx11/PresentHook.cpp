@@ -13,7 +13,7 @@
 #include "dx11/Detours.h"
 #include "dx11/Dx11Core.h"
 #include "gps/GpsTextureReplacer.h"
-#include "media/PlaybackRequests.h"
+#include "media/PanelState.h"
 #include "overlay/ConfigOverlay.h"
 
 namespace zor {
@@ -221,8 +221,8 @@ bool Dx11Core::startCaptureLocked(const std::wstring& title, uint32_t fps) {
 }
 
 void Dx11Core::handleStartRequest() {
-  PlaybackRequests& requests = PlaybackRequests::instance();
-  if (!requests.startRequested()) return;
+  PanelState& requests = PanelState::instance();
+  if (!requests.startRequested.load()) return;
   StartRequest request;  // prefilled: 1280 x 720, 256 x 256, 30 fps
   if (!requests.takeStartRequest(request)) return;
 
@@ -255,8 +255,8 @@ void Dx11Core::handleStartRequest() {
 }
 
 void Dx11Core::handleStopRequest() {
-  PlaybackRequests& requests = PlaybackRequests::instance();
-  if (!requests.restoreRequested()) return;
+  PanelState& requests = PanelState::instance();
+  if (!requests.restoreRequested.load()) return;
   requests.completeRestore();
   std::lock_guard<std::mutex> lock(playbackMutex_);
   WindowCapture::instance().deactivate();

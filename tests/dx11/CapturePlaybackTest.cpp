@@ -42,9 +42,9 @@ TEST(CapturePlayback, TheProgramsPictureReachesTheTabletTextureLetterboxedAndOnl
   ASSERT_TRUE(core.initialize());
   ASSERT_TRUE(waitFor([&] { return core.hooksInstalled() && !core.bootstrapRunning(); })) << log.dump();
   Access::setConfig(core, config);  // not the test folder's INI
-  PlaybackRequests::instance().reset();
+  PanelState::instance().reset();
   const std::string keyword(title.begin(), title.end());
-  PlaybackRequests::instance().requestStart(keyword, 1280, 720, 30);
+  PanelState::instance().requestStart(keyword, 1280, 720, 30);
 
   game.swapChain->Present(0, 0);  // adopts the device, starts capture, hands the texture's size over
   ASSERT_TRUE(engine.isActive()) << log.dump();
@@ -91,7 +91,7 @@ TEST(CapturePlayback, TheProgramsPictureReachesTheTabletTextureLetterboxedAndOnl
   core.shutdown();
   EXPECT_FALSE(engine.workerRunning());
   EXPECT_TRUE(program.close(5000));
-  PlaybackRequests::instance().reset();
+  PanelState::instance().reset();
   Access::fresh(core);
 }
 

@@ -19,7 +19,7 @@
 #include "core/DetourGuard.h"
 #include "core/HookApi.h"
 #include "gps/GpsTextureReplacer.h"
-#include "media/PlaybackRequests.h"
+#include "media/PanelState.h"
 #include "support/GfxTestKit.h"
 
 namespace zor {
@@ -67,7 +67,7 @@ struct Dx11CoreTestAccess {
     s.lastSeenPaused.store(true);
     s.lastSeenElectric.store(true);
     s.lastSeenEngine.store(true);
-    PlaybackRequests::instance().reset();
+    PanelState::instance().reset();
   }
   static void setTrampoline(Dx11Core& c, Hook h, void* p) { c.trampolines_[idx(h)].store(p); }
   static void setTarget(Dx11Core& c, Hook h, void* p) { c.targets_[idx(h)].store(p); }

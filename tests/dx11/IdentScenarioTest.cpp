@@ -27,6 +27,7 @@ std::string scenario() {
              "event started\n"
              "run 1500\n"
              "wait-log \"Conduccion reanudada\" 5000\n"
+             "wait-hooked 30000\n"  // the tablet's texture is created with the creation hook in place
              "cab\n"
              "wait-probe tablet checker 20000\n"
              "run 500\n"

@@ -85,7 +85,7 @@ class PresentPipeline : public ::testing::Test {
     frame();
     ASSERT_TRUE(core.contextAcquired());
     core.onStartedEvent();
-    PlaybackRequests::instance().requestStart(keyword, 1280, 720, fps);
+    PanelState::instance().requestStart(keyword, 1280, 720, fps);
     frame();
     ASSERT_TRUE(core.playbackActive());
   }
@@ -187,7 +187,7 @@ TEST_F(PresentPipeline, PauseEdgesPauseTheWorkerAndLogInOrder) {
   core.onPausedEvent();
   frame();
   core.onStartedEvent();
-  PlaybackRequests::instance().requestStart("YouTube", 1280, 720, 30);
+  PanelState::instance().requestStart("YouTube", 1280, 720, 30);
   frame();
   core.onPausedEvent();
   frame();
@@ -311,7 +311,7 @@ TEST_F(PresentPipeline, PreparedPlaybackStartsAfterTheLastOfIgnitionAndEngine) {
   engine(false);
   frame();
   core.onStartedEvent();
-  PlaybackRequests::instance().requestStart("Spotify", 1280, 720, 60);
+  PanelState::instance().requestStart("Spotify", 1280, 720, 60);
   frame();
   EXPECT_TRUE(log.has("Reproduccion preparada; se iniciara automaticamente al encender contacto y motor."));
   EXPECT_EQ(capture.countPrefix("start("), 0u);
@@ -341,21 +341,21 @@ TEST_F(PresentPipeline, NewStartReplacesPlaybackAndRestoreStopsIt) {
   play("YouTube", 30);
   EXPECT_EQ(capture.countPrefix("start(YouTube,30,1,4,5,600,300)"), 1u);
   capture.clear();
-  PlaybackRequests::instance().requestStart("VLC", 1280, 720, 15);
+  PanelState::instance().requestStart("VLC", 1280, 720, 15);
   frame();
   EXPECT_EQ(capture.events(), (std::vector<std::string>{"deactivate", "start(VLC,15,1,4,5,600,300)"}));
   EXPECT_NE(core.gameState().stateTick.load(), 0u);
 
   capture.clear();
-  PlaybackRequests::instance().requestRestore();
+  PanelState::instance().requestRestore();
   frame();
   EXPECT_EQ(capture.events(), (std::vector<std::string>{"deactivate"}));
   EXPECT_FALSE(core.playbackActive());
   EXPECT_TRUE(log.has("GPS original restaurado; captura detenida."));
   EXPECT_EQ(core.gameState().stateTick.load(), 0u);
   EXPECT_TRUE(Access::title(core).empty());
-  EXPECT_TRUE(PlaybackRequests::instance().activeWindowTitle().empty());
-  EXPECT_FALSE(PlaybackRequests::instance().restoreRequested());
+  EXPECT_TRUE(PanelState::instance().activeWindowTitle().empty());
+  EXPECT_FALSE(PanelState::instance().restoreRequested.load());
   // Nothing comes back by itself afterwards.
   engine(false);
   frame();
@@ -436,7 +436,7 @@ TEST_F(PresentPipeline, DrawIndexedIsHookedFromTheNextPresentOnlyWhileTheDashboa
   EXPECT_TRUE(hooks.allCalls().empty());
 
   core.onStartedEvent();
-  PlaybackRequests::instance().requestStart("YouTube", 1280, 720, 30);
+  PanelState::instance().requestStart("YouTube", 1280, 720, 30);
   frame();  // playback starts after the switch of this frame
   EXPECT_TRUE(hooks.allCalls().empty());
   frame();
@@ -529,7 +529,7 @@ TEST_F(PresentPipeline, CabinReturnNeedsTheGpsUnseenFor500msWhileStillPaused) {
   EXPECT_TRUE(log.has("Conduccion reanudada: captura multimedia activa nuevamente."));
 
   // Without playback a sighting ends no pause.
-  PlaybackRequests::instance().requestRestore();
+  PanelState::instance().requestRestore();
   frame();
   core.onPausedEvent();
   clock.advanceMs(3000);

@@ -1,0 +1,113 @@
+#include "media/MediaControls.h"
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+
+#include "capture/WindowCapture.h"
+#include "core/Clock.h"
+#include "core/Logger.h"
+#include "media/PanelState.h"
+#include "media/SmartAudio.h"
+
+namespace zor {
+namespace {
+
+constexpr uint64_t kCommandSpacingMs = 600;
+
+std::atomic<uint64_t> g_lastCommandTick{0};
+std::atomic<bool> g_keyConsumed[256];
+
+bool isShortcutKey(WPARAM key) {
+  return key == VK_UP || key == VK_DOWN || key == 'B' || key == 'M' || key == 'N' || key == 'P';
+}
+
+bool keyDown(int virtualKey) { return (GetKeyState(virtualKey) & 0x8000) != 0; }
+
+ShortcutResult mediaKey(WPARAM key) {
+  const HWND window = WindowCapture::instance().currentWindow();
+  if (!window) return ShortcutResult::NotHandled;
+  if (key == 'N')
+    sendMediaCommand(window, kCommandNextTrack, "siguiente");
+  else if (key == 'B')
+    sendMediaCommand(window, kCommandPreviousTrack, "anterior");
+  else
+    sendMediaCommand(window, kCommandPlayPause, "pausa_reanudar");
+  g_keyConsumed[key].store(true);
+  return ShortcutResult::Consumed;
+}
+
+ShortcutResult volumeKey(WPARAM key) {
+  PanelState& panel = PanelState::instance();
+  panel.audioRefreshTime.store(clock::steadyNs());
+  const std::string title = panel.sourceWindowTitle();
+  const AudioState state = readAudioState(title);
+  showAudioState(state);
+  if (!state.connected || title.empty()) return ShortcutResult::NotHandled;
+  if (key == 'M') {
+    const bool mute = !panel.muted.load();
+    panel.muted.store(mute);
+    setAppMute(title, mute, true);
+  } else {
+    const int32_t step = key == VK_UP ? 10 : -10;
+    const int32_t volume = std::clamp(panel.volume.load() + step, 0, 100);
+    if (key == VK_UP && panel.muted.load() && volume >= 1) {
+      panel.muted.store(false);
+      setAppMute(title, false, true);
+    }
+    panel.volume.store(volume);
+    setAppVolume(title, volume, true);
+  }
+  g_keyConsumed[key].store(true);
+  return ShortcutResult::Consumed;
+}
+
+}  // namespace
+
+bool sendMediaCommand(HWND window, uint32_t command, std::string_view action) {
+  const uint64_t now = clock::tickMs();
+  uint64_t last = g_lastCommandTick.load();
+  if ((last != 0 && now >= last && now - last < kCommandSpacingMs) ||
+      !g_lastCommandTick.compare_exchange_strong(last, now)) {
+    logInfo("CONTROLES MULTIMEDIA: repeticion bloqueada.");
+    return false;
+  }
+  if (!window || !IsWindow(window)) {
+    logWarning("CONTROLES MULTIMEDIA: la ventana capturada ya no esta disponible.");
+    return false;
+  }
+  HWND target = GetAncestor(window, GA_ROOT);
+  if (!target) target = window;
+  const bool posted = PostMessageW(target, WM_APPCOMMAND, reinterpret_cast<WPARAM>(target),
+                                   static_cast<LPARAM>(static_cast<uint64_t>(command) << 16)) != FALSE;
+  if (posted)
+    logInfo("CONTROLES MULTIMEDIA: comando enviado a la ventana capturada | accion=" + std::string(action) + ".");
+  else
+    logWarning("CONTROLES MULTIMEDIA: fallo al publicar comando | accion=" + std::string(action) + ".");
+  return posted;
+}
+
+ShortcutResult handleMediaShortcut(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_KILLFOCUS) {
+    clearConsumedKeys();
+    return ShortcutResult::NotHandled;
+  }
+  if (message != WM_KEYDOWN && message != WM_KEYUP && message != WM_SYSKEYDOWN && message != WM_SYSKEYUP)
+    return ShortcutResult::NotHandled;
+  if (!isShortcutKey(wParam)) return ShortcutResult::NotHandled;
+  if (message == WM_KEYUP || message == WM_SYSKEYUP)
+    return g_keyConsumed[wParam].exchange(false) ? ShortcutResult::Consumed : ShortcutResult::NotHandled;
+  if (!keyDown(VK_CONTROL) || keyDown(VK_SHIFT) || keyDown(VK_MENU)) return ShortcutResult::NotHandled;
+  if (g_keyConsumed[wParam].load()) return ShortcutResult::Consumed;
+  if (lParam & (1 << 30)) return ShortcutResult::NotHandled;
+  if (wParam == 'B' || wParam == 'N' || wParam == 'P') return mediaKey(wParam);
+  return volumeKey(wParam);
+}
+
+void clearConsumedKeys() noexcept {
+  for (std::atomic<bool>& k : g_keyConsumed) k.store(false, std::memory_order_relaxed);
+}
+
+void resetMediaCommandGuard() noexcept { g_lastCommandTick.store(0); }
+
+}  // namespace zor

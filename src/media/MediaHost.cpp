@@ -1,0 +1,20 @@
+#include "media/MediaHost.h"
+
+#include "media/PanelState.h"
+#include "media/ProfileManager.h"
+#include "media/SmartCapture.h"
+
+namespace zor::media {
+
+void frame() {
+  profileStartupFrame();
+  smartCaptureFrame();
+}
+
+void overlayShutdown() {
+  PanelState::instance().resetForOverlayShutdown();
+  resetProfilesForOverlayShutdown();
+  resetSmartCaptureForOverlayShutdown();
+}
+
+}  // namespace zor::media

@@ -1,0 +1,102 @@
+#include "media/Playback.h"
+
+#include <algorithm>
+
+#include "capture/WindowCapture.h"
+#include "core/Logger.h"
+#include "core/Utf8.h"
+#include "media/PanelState.h"
+#include "media/SmartAudio.h"
+#include "media/SmartCapture.h"
+
+namespace zor {
+
+int32_t resolutionIndex(int64_t width, int64_t height) {
+  static constexpr int64_t kSizes[][2] = {{854, 480}, {1280, 720}, {1600, 900}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
+  for (int32_t i = 0; i < 6; ++i)
+    if (kSizes[i][0] == width && kSizes[i][1] == height) return i;
+  return 3;
+}
+
+int32_t fpsIndex(int64_t fps) {
+  static constexpr int64_t kRates[] = {15, 30, 45, 60};
+  for (int32_t i = 0; i < 4; ++i)
+    if (kRates[i] == fps) return i;
+  return 1;
+}
+
+bool startPlayback(std::string_view title, uint32_t width, uint32_t height, int32_t fps, std::string_view origin,
+                   std::string_view searchKeyword) {
+  PanelState& panel = PanelState::instance();
+  panel.profileMode.store(false);
+  if (title.empty()) return false;
+  const std::string_view keyword = searchKeyword.empty() ? title : searchKeyword;
+  const int32_t rate = std::clamp(fps, 1, 60);
+  WindowCapture& capture = WindowCapture::instance();
+  capture.setWindowKeyword(toWide(keyword));
+  capture.setFps(static_cast<uint32_t>(rate));
+  panel.requestStart(keyword, static_cast<int32_t>(width), static_cast<int32_t>(height), rate);
+  restoreAppAudio(title);
+  panel.audioRefreshTime.store(0);
+  return true;
+}
+
+void applyAppSettings(const AppEntry& app, std::string_view title) {
+  PanelState& panel = PanelState::instance();
+  panel.captureWidth.store(static_cast<int32_t>(app.width));
+  panel.captureHeight.store(static_cast<int32_t>(app.height));
+  panel.resolutionIndex.store(resolutionIndex(app.width, app.height));
+  const int32_t rate = std::clamp(app.fps, 1, 60);
+  panel.fps.store(rate);
+  panel.fpsIndex.store(fpsIndex(rate));
+  if (!title.empty()) {
+    panel.setSourceWindowTitle(title);
+    const int32_t volume = std::clamp(app.volume, 0, 100);
+    panel.volume.store(volume);
+    setAppVolume(title, volume, true);
+    panel.audioRefreshTime.store(0);
+  }
+  logInfo("V4.5.2 APP PROFILE: perfil cargado | " + app.name + " | volumen=" + std::to_string(app.volume) +
+          "% | captura=" + std::to_string(app.width) + "x" + std::to_string(app.height) +
+          " | fps=" + std::to_string(app.fps) + ".");
+}
+
+bool startPlaybackFromPanel() {
+  PanelState& panel = PanelState::instance();
+  const std::string title = panel.sourceWindowTitle();
+  if (title.empty()) return false;
+  panel.userRestoredGps.store(false);
+  AppLibrary& library = AppLibrary::instance();
+  const int32_t index = library.indexForTitle(title);
+  if (index >= 0) {
+    AppEntry updated = library.apps()[static_cast<size_t>(index)];
+    updated.width = static_cast<uint32_t>(panel.captureWidth.load());
+    updated.height = static_cast<uint32_t>(panel.captureHeight.load());
+    updated.fps = panel.fps.load();
+    updated.volume = std::clamp(panel.volume.load(), 0, 100);
+    library.updateApp(index, updated);
+  }
+  return startPlayback(title, static_cast<uint32_t>(panel.captureWidth.load()),
+                       static_cast<uint32_t>(panel.captureHeight.load()), panel.fps.load(), "panel", {});
+}
+
+void restoreOriginalGps() {
+  PanelState& panel = PanelState::instance();
+  panel.requestRestore();
+  panel.userRestoredGps.store(true);
+  panel.pendingProfileAutostart.store(false);
+  smartCapture().waitingForNextApp = false;
+  WindowCapture::instance().setWindowKeyword(std::wstring());
+  logInfo("GPS original restaurado por el usuario; autoinicio suspendido hasta una nueva reproduccion manual.");
+}
+
+bool activateApp(const AppEntry& app, std::string_view matchedTitle) {
+  PanelState& panel = PanelState::instance();
+  panel.userRestoredGps.store(false);
+  panel.setSourceWindowTitle(matchedTitle);
+  if (smartCapture().settings.rememberLast) saveSmartCaptureSettings();
+  applyAppSettings(app, matchedTitle);
+  return startPlayback(matchedTitle, app.width, app.height, app.fps, "gestor visual final", {});
+}
+
+}  // namespace zor

@@ -1,0 +1,38 @@
+// Starting and stopping playback, whatever asks for it: the panel's buttons, a profile, smart
+// capture, an application card. Every start goes through startPlayback, which points the
+// capture engine at the window, restores the application's audio and leaves the start request
+// that the Present hook takes. Render thread.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "media/AppLibrary.h"
+
+namespace zor {
+
+// Panel rows: 854x480 -> 0, 1280x720 -> 1, 1600x900 -> 2, 1920x1080 -> 3, 2560x1440 -> 4,
+// 3840x2160 -> 5, any other size -> 3; fps 15 -> 0, 30 -> 1, 45 -> 2, 60 -> 3, other -> 1.
+int32_t resolutionIndex(int64_t width, int64_t height);
+int32_t fpsIndex(int64_t fps);
+
+// title and searchKeyword UTF-8; the keyword handed to the capture engine is searchKeyword when
+// non-empty, else title. origin is the caller's label: "panel", "perfil inteligente",
+// "captura inteligente", "cambio automatico", "gestor visual final". False (and nothing changed
+// but the profile mode, which every call clears) for an empty title.
+bool startPlayback(std::string_view title, uint32_t width, uint32_t height, int32_t fps, std::string_view origin,
+                   std::string_view searchKeyword);
+// An application's capture size, fps and (for a non-empty title) volume become the panel's.
+void applyAppSettings(const AppEntry& app, std::string_view title);
+
+// "Iniciar reproduccion": with a source window chosen, lifts the restore block, stores the
+// panel's size, fps and volume into the window's library application (when there is one) and
+// starts playback. False when no source window is chosen or the start failed.
+bool startPlaybackFromPanel();
+// "Restaurar GPS original": stops playback, gives the GPS its own picture back and blocks every
+// automatic start until the next manual one.
+void restoreOriginalGps();
+// An application card's "Activar" for the window title it matched.
+bool activateApp(const AppEntry& app, std::string_view matchedTitle);
+
+}  // namespace zor

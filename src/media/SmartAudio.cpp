@@ -1,0 +1,258 @@
+#include "media/SmartAudio.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cwctype>
+
+#include "core/Clock.h"
+#include "core/IniFile.h"
+#include "core/Logger.h"
+#include "core/Utf8.h"
+#include "media/MediaFiles.h"
+#include "media/PanelState.h"
+
+namespace zor {
+namespace {
+
+std::atomic<audio::EnumeratorFactory> g_factory{nullptr};
+
+constexpr uint64_t kRefreshIntervalNs = 2'000'000'000ull;
+
+HRESULT systemEnumerator(IMMDeviceEnumerator** out) {
+  return CoCreateInstance(audio::kClsidDeviceEnumerator, nullptr, CLSCTX_ALL, audio::kIidDeviceEnumerator,
+                          reinterpret_cast<void**>(out));
+}
+
+// COM for the calling thread, multithreaded, for the lifetime of the scope. An apartment of
+// another model already there is used as it is.
+class ComScope {
+ public:
+  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  ~ComScope() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+  bool usable() const { return SUCCEEDED(hr_) || hr_ == RPC_E_CHANGED_MODE; }
+
+ private:
+  HRESULT hr_;
+};
+
+std::wstring lowered(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+struct WindowSearch {
+  std::wstring needle;  // lower case
+  DWORD processId = 0;
+};
+
+BOOL CALLBACK findWindowProcess(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<WindowSearch*>(param);
+  if (!IsWindowVisible(window)) return TRUE;
+  const int length = GetWindowTextLengthW(window);
+  if (length < 1) return TRUE;
+  std::wstring title(static_cast<size_t>(length) + 1, L'\0');
+  const int got = GetWindowTextW(window, title.data(), length + 1);
+  title.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  if (lowered(std::move(title)).find(search->needle) == std::wstring::npos) return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == 0) return TRUE;
+  search->processId = pid;
+  return FALSE;
+}
+
+DWORD processOfTitle(std::string_view titleUtf8) {
+  if (titleUtf8.empty()) return 0;
+  WindowSearch search{lowered(toWide(titleUtf8))};
+  if (search.needle.empty()) return 0;
+  EnumWindows(&findWindowProcess, reinterpret_cast<LPARAM>(&search));
+  return search.processId;
+}
+
+int32_t percentOf(double level) {
+  const double p = level * 100.0 + 0.5;
+  if (!(p >= 0.0)) return 0;  // also NaN
+  return p >= 100.0 ? 100 : static_cast<int32_t>(p);
+}
+
+}  // namespace
+
+std::wstring appAudioKey(std::string_view titleUtf8) {
+  static constexpr std::pair<const wchar_t*, const wchar_t*> kKeys[] = {
+      {L"youtube", L"youtube"}, {L"spotify", L"spotify"}, {L"vlc", L"vlc"},
+      {L"prime video", L"prime_video"}, {L"twitch", L"twitch"}, {L"obs", L"obs"},
+  };
+  const std::wstring title = lowered(toWide(titleUtf8));
+  for (const auto& [fragment, section] : kKeys)
+    if (title.find(fragment) != std::wstring::npos) return section;
+  std::wstring key = title;
+  for (wchar_t& c : key)
+    if (!std::iswalnum(c)) c = L'_';
+  if (key.size() > 80) key.resize(80);
+  return key.empty() ? L"default" : key;
+}
+
+std::wstring processImageName(DWORD processId) {
+  if (processId == 0) return {};
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (!process) return {};
+  std::wstring path(32768, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  const BOOL ok = QueryFullProcessImageNameW(process, 0, path.data(), &size);
+  CloseHandle(process);
+  if (!ok || size == 0) return {};
+  path.resize(size);
+  const size_t cut = path.find_last_of(L"\\/");
+  return lowered(cut == std::wstring::npos ? path : path.substr(cut + 1));
+}
+
+std::vector<AudioSessionRef> findAudioSessions(std::string_view titleUtf8) {
+  std::vector<AudioSessionRef> sessions;
+  const std::wstring target = processImageName(processOfTitle(titleUtf8));
+  if (target.empty()) return sessions;
+
+  ComScope com;
+  if (!com.usable()) return sessions;
+  audio::EnumeratorFactory factory = g_factory.load(std::memory_order_acquire);
+  ComRef<IMMDeviceEnumerator> enumerator;
+  if (FAILED((factory ? factory : &systemEnumerator)(enumerator.put())) || !enumerator) return sessions;
+  ComRef<IMMDevice> device;
+  if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eMultimedia, device.put())) || !device) return sessions;
+  ComRef<IAudioSessionManager2> manager;
+  if (FAILED(device->Activate(audio::kIidSessionManager2, CLSCTX_ALL, nullptr,
+                              reinterpret_cast<void**>(manager.put()))) ||
+      !manager)
+    return sessions;
+  ComRef<IAudioSessionEnumerator> list;
+  if (FAILED(manager->GetSessionEnumerator(list.put())) || !list) return sessions;
+  int count = 0;
+  if (FAILED(list->GetCount(&count))) return sessions;
+
+  for (int i = 0; i < count; ++i) {
+    ComRef<IAudioSessionControl> control;
+    if (FAILED(list->GetSession(i, control.put())) || !control) continue;
+    ComRef<IAudioSessionControl2> control2;
+    if (FAILED(control->QueryInterface(audio::kIidSessionControl2, reinterpret_cast<void**>(control2.put()))) ||
+        !control2)
+      continue;
+    DWORD pid = 0;
+    if (FAILED(control2->GetProcessId(&pid))) continue;
+    std::wstring name = processImageName(pid);
+    if (name.empty() || name != target) continue;
+    ComRef<ISimpleAudioVolume> volume;
+    if (FAILED(control2->QueryInterface(audio::kIidSimpleVolume, reinterpret_cast<void**>(volume.put()))) || !volume)
+      continue;
+    sessions.push_back({std::move(volume), std::move(name)});
+  }
+  return sessions;
+}
+
+AudioState readAudioState(std::string_view titleUtf8) {
+  AudioState state;
+  ComScope com;  // keeps COM up while the sessions are used
+  std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);
+  state.sessionCount = static_cast<uint32_t>(sessions.size());
+  if (sessions.empty()) {
+    state.message = titleUtf8.empty() ? "Seleccione una ventana." : "La aplicacion no tiene una sesion de audio activa.";
+    return state;
+  }
+  double sum = 0.0;
+  int readable = 0;
+  for (AudioSessionRef& s : sessions) {
+    float level = 0.0f;
+    if (SUCCEEDED(s.volume->GetMasterVolume(&level))) {
+      sum += level;
+      ++readable;
+    }
+    BOOL mute = FALSE;
+    if (SUCCEEDED(s.volume->GetMute(&mute)) && mute) state.muted = true;
+  }
+  state.processName = toUtf8(sessions.front().processName);
+  state.connected = readable > 0;
+  if (state.connected) state.volume = static_cast<uint32_t>(percentOf(sum / readable));
+  state.message = state.connected ? "Sesion de audio conectada." : "No fue posible leer el volumen.";
+  return state;
+}
+
+bool setAppVolume(std::string_view titleUtf8, int32_t percent, bool save) {
+  ComScope com;
+  std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);
+  if (sessions.empty()) return false;
+  const int32_t p = std::clamp(percent, 0, 100);
+  const float level = static_cast<float>(p) / 100.0f;
+  bool any = false;
+  bool anyMuted = false;
+  for (AudioSessionRef& s : sessions) {
+    if (SUCCEEDED(s.volume->SetMasterVolume(level, nullptr))) any = true;
+    BOOL mute = FALSE;
+    if (SUCCEEDED(s.volume->GetMute(&mute)) && mute) anyMuted = true;
+  }
+  if (any && save) saveAppAudio(titleUtf8, p, anyMuted);
+  return any;
+}
+
+bool setAppMute(std::string_view titleUtf8, bool mute, bool save) {
+  ComScope com;
+  std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);
+  if (sessions.empty()) return false;
+  bool any = false;
+  int32_t volume = 100;
+  for (AudioSessionRef& s : sessions) {
+    if (SUCCEEDED(s.volume->SetMute(mute ? TRUE : FALSE, nullptr))) any = true;
+    float level = 0.0f;
+    if (SUCCEEDED(s.volume->GetMasterVolume(&level))) volume = percentOf(level);
+  }
+  if (any && save) saveAppAudio(titleUtf8, volume, mute);
+  return any;
+}
+
+void saveAppAudio(std::string_view titleUtf8, int32_t volume, bool muted) {
+  const std::wstring section = appAudioKey(titleUtf8);
+  ini::writeKeys(media::settingsPath(media::kAudioFile),
+                 {{section, L"volume", std::to_wstring(std::clamp(volume, 0, 100))},
+                  {section, L"muted", muted ? L"1" : L"0"}});
+}
+
+void restoreAppAudio(std::string_view titleUtf8) {
+  const AudioState state = readAudioState(titleUtf8);
+  if (!state.connected) return;
+  const std::wstring path = media::settingsPath(media::kAudioFile);
+  const std::wstring section = appAudioKey(titleUtf8);
+  const int64_t stored = ini::readInteger(path, section.c_str(), L"volume", state.volume);
+  const int32_t volume = static_cast<int32_t>(std::clamp<int64_t>(stored, 0, 100));
+  const bool muted = ini::readInteger(path, section.c_str(), L"muted", state.muted ? 1 : 0) != 0;
+  const bool volumeSet = setAppVolume(titleUtf8, volume, false);
+  const bool muteSet = setAppMute(titleUtf8, muted, false);
+  if (volumeSet || muteSet) {
+    logInfo("V4.5.4 SMART AUDIO: configuracion restaurada | volumen=" + std::to_string(volume) +
+            "% | mute=" + (muted ? "si" : "no") + ".");
+  }
+}
+
+void showAudioState(const AudioState& state) {
+  PanelState& panel = PanelState::instance();
+  panel.audioFound.store(state.connected);
+  panel.volume.store(static_cast<int32_t>(state.volume));
+  panel.muted.store(state.muted);
+  panel.setText(PanelText::AudioProcessName, state.processName);
+  panel.setText(PanelText::AudioStatus, state.message);
+}
+
+void refreshAudioState(bool force) {
+  PanelState& panel = PanelState::instance();
+  const uint64_t now = clock::steadyNs();
+  const uint64_t last = panel.audioRefreshTime.load();
+  if (!force && last != 0 && now >= last && now - last < kRefreshIntervalNs) return;
+  panel.audioRefreshTime.store(now);
+  showAudioState(readAudioState(panel.sourceWindowTitle()));
+}
+
+namespace audio {
+void setEnumeratorFactory(EnumeratorFactory factory) noexcept { g_factory.store(factory, std::memory_order_release); }
+}  // namespace audio
+
+}  // namespace zor

@@ -1,0 +1,51 @@
+// Smart capture: every 3 s the visible windows are scored against the compatible applications;
+// the best one becomes the source window, playback starts by itself when asked to, and switches
+// to another application when the one playing closes. Settings in
+// "ZorTabcastSmartCapture.ini". Render thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zor {
+
+struct SmartCaptureSettings {
+  bool enabled = true;         // "enabled": run the periodic detection
+  bool autoStart = false;      // "auto_start": start playback when an application is detected
+  bool rememberLast = true;    // "remember_last": keep and prefer the last window
+  bool autoSwitchApps = true;  // "auto_switch_apps": switch when the playing application closes
+};
+
+struct SmartCaptureState {
+  SmartCaptureSettings settings;
+  bool settingsLoaded = false;
+  std::string statusText = "Buscando aplicaciones compatibles...";  // at most 159 bytes
+  std::string detectedTitle;  // at most 255 bytes
+  bool detected = false;
+  bool waitingForNextApp = false;  // the playing application closed; waiting for another
+  uint64_t lastTickNs = 0;         // steady time of the last periodic run; 0 = none yet
+  bool ticked = false;             // a periodic run happened since the last reset
+};
+
+// The process-wide state (the panel reads and edits it).
+SmartCaptureState& smartCapture();
+
+// Reads the settings file once (until the next overlay shutdown); the remembered window
+// becomes the source window when none is set.
+void loadSmartCaptureSettings();
+// Writes the four switches and the source window as "last_window".
+void saveSmartCaptureSettings();
+// One detection run; without force nothing happens while detection is switched off.
+void smartCaptureTick(bool force);
+// The overlay's per-frame call: loads the settings and, with detection on, runs the tick at
+// once the first time and then whenever 3 s of steady time have passed.
+void smartCaptureFrame();
+// The remembered window when it is listed, else the first title with the highest score;
+// empty when no title scores.
+std::wstring pickBestApplicationTitle(const std::vector<std::wstring>& titles);
+// What an overlay shutdown forgets: detection results, waiting, profile mode, the loaded flag
+// and the time of the last run.
+void resetSmartCaptureForOverlayShutdown();
+
+}  // namespace zor
