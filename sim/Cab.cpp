@@ -115,14 +115,44 @@ namespace {
 const unsigned char* presentFunction(IDXGISwapChain* swapChain) {
   return static_cast<const unsigned char*>((*reinterpret_cast<void***>(swapChain))[8]);
 }
+// ID3D11DeviceContext::PSSetShaderResources, slot 8 as well.
+const unsigned char* bindFunction(ID3D11DeviceContext* context) {
+  return static_cast<const unsigned char*>((*reinterpret_cast<void***>(context))[8]);
+}
 // ID3D11DeviceContext::DrawIndexed, slot 12.
 const unsigned char* drawIndexedFunction(ID3D11DeviceContext* context) {
   return static_cast<const unsigned char*>((*reinterpret_cast<void***>(context))[12]);
+}
+// ID3D11DeviceContext::IASetIndexBuffer, slot 19: the last method a plugin's start-up hooks.
+const unsigned char* indexBufferFunction(ID3D11DeviceContext* context) {
+  return static_cast<const unsigned char*>((*reinterpret_cast<void***>(context))[19]);
 }
 }  // namespace
 
 bool Cab::presentPatched() const {
   return swapChain_ && std::memcmp(presentFunction(swapChain_.Get()), presentEntry_, sizeof presentEntry_) != 0;
+}
+
+bool Cab::bindingHooksPatched() const {
+  return presentPatched() && std::memcmp(bindFunction(context_.Get()), bindEntry_, sizeof bindEntry_) != 0;
+}
+
+void Cab::atFramePoint(FramePoint point, std::function<void()> action) {
+  actionPoint_ = point;
+  action_ = std::move(action);
+}
+
+void Cab::runAction(FramePoint point) {
+  if (actionPoint_ != point || !action_) return;
+  auto action = std::move(action_);
+  actionPoint_ = FramePoint::None;
+  action_ = nullptr;
+  action();
+}
+
+bool Cab::drawStatePatched() const {
+  return context_ &&
+         std::memcmp(indexBufferFunction(context_.Get()), indexBufferEntry_, sizeof indexBufferEntry_) != 0;
 }
 
 bool Cab::drawIndexedPatched() const {
@@ -166,7 +196,9 @@ bool Cab::create(int width, int height, std::string& error) {
                                              &sd, &swapChain_, &device_, &got, &context_);
   if (FAILED(hr)) return error = "D3D11CreateDeviceAndSwapChain failed " + hresult(hr), false;
   std::memcpy(presentEntry_, presentFunction(swapChain_.Get()), sizeof presentEntry_);
+  std::memcpy(bindEntry_, bindFunction(context_.Get()), sizeof bindEntry_);
   std::memcpy(drawIndexedEntry_, drawIndexedFunction(context_.Get()), sizeof drawIndexedEntry_);
+  std::memcpy(indexBufferEntry_, indexBufferFunction(context_.Get()), sizeof indexBufferEntry_);
   if (FAILED(hr = swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer_))) ||
       FAILED(hr = device_->CreateRenderTargetView(backBuffer_.Get(), nullptr, &backBufferRtv_)))
     return error = "back buffer view failed " + hresult(hr), false;
@@ -538,11 +570,13 @@ bool Cab::renderFrame(FrameCapture* capture, std::vector<DrawRecord>* trace, std
     ID3D11ShaderResourceView* bezel[3] = {nullptr, nullptr, bezel_.srv.Get()};
     context_->PSSetShaderResources(0, 3, bezel);
     draw(trace, "bezel", bezelMesh_, psBezel_.Get(), "psBezel", nullptr, nullptr);
+    runAction(FramePoint::BeforeTablet);
     draw(trace, "tablet-screen", tabletMesh_, psScreen_.Get(), "psScreen", tablet_.srv.Get(), &tabletDesc_);
     context_->OMSetBlendState(alpha_.Get(), nullptr, 0xFFFFFFFF);
     draw(trace, "tablet-glass", tabletMesh_, psGlass_.Get(), "psGlass", tablet_.srv.Get(), &tabletDesc_);
     context_->OMSetBlendState(opaque_.Get(), nullptr, 0xFFFFFFFF);
     context_->PSSetShaderResources(6, 1, none);
+    runAction(FramePoint::AfterTablet);
   }
 
   if (capture) {

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ struct DrawRecord {
   D3D11_TEXTURE2D_DESC slot6{};  // texture of the view the scene bound in slot 6
   bool slot6Replaced = false;    // the context held another view after the scene bound its own
 };
+
+// Points of a frame at which a scenario can act (start the plugin) while the frame is drawn.
+enum class FramePoint { None, BeforeTablet, AfterTablet };
 
 struct FrameCapture {
   std::vector<uint8_t> rgba;
@@ -60,6 +64,13 @@ class Cab {
   bool presentPatched() const;
   // The same for the immediate context's DrawIndexed.
   bool drawIndexedPatched() const;
+  // The context's IASetIndexBuffer is patched: the plugin's start-up hooks are all in.
+  bool drawStatePatched() const;
+  // Whether both Present and the context's PSSetShaderResources have been patched.
+  bool bindingHooksPatched() const;
+  // Runs `action` once, at that point of the next frame drawn with the cab (before the tablet
+  // screen's first draw, or after its last one, just before Present).
+  void atFramePoint(FramePoint point, std::function<void()> action);
 
   // Pixel rectangle of a named region of the frame (false for unknown names).
   bool regionRect(const std::string& name, Rect& out) const;
@@ -81,6 +92,7 @@ class Cab {
                    Texture& out, std::string& error);
   bool makeMesh(const char* name, float x0, float y0, float x1, float y1, UINT quads, Mesh& out, std::string& error);
   bool makeDashboardTextures(std::string& error);
+  void runAction(FramePoint point);
   void draw(std::vector<DrawRecord>* trace, const char* object, const Mesh& mesh, ID3D11PixelShader* ps,
             const char* psName, ID3D11ShaderResourceView* slot6, const D3D11_TEXTURE2D_DESC* slot6Desc);
   static LRESULT CALLBACK wndProc(HWND, UINT, WPARAM, LPARAM);
@@ -92,7 +104,11 @@ class Cab {
   ComPtr<ID3D11DeviceContext> context_;
   ComPtr<IDXGISwapChain> swapChain_;
   unsigned char presentEntry_[8] = {};
+  unsigned char bindEntry_[8] = {};
+  FramePoint actionPoint_ = FramePoint::None;
+  std::function<void()> action_;
   unsigned char drawIndexedEntry_[8] = {};
+  unsigned char indexBufferEntry_[8] = {};
   ComPtr<ID3D11RenderTargetView> backBufferRtv_;
   ComPtr<ID3D11Texture2D> backBuffer_, staging_;
   ComPtr<ID3D11VertexShader> vs_;

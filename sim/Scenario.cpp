@@ -9,7 +9,7 @@ namespace zor::sim {
 namespace {
 
 // Argument kinds: i integer, s any text, r region, g signature, c channel, e event,
-// m media verb, M media command name, b 0/1, k key combination.
+// m media verb, M media command name, p playback verb, b 0/1, k key combination, f point of a frame.
 struct CommandForm {
   const char* name;
   const char* args;  // kinds of the required arguments, then "|" and the optional ones
@@ -37,6 +37,7 @@ constexpr CommandForm kCommandForms[] = {
     {"expect-still", "ri", false},   {"playback", "p|si", false},  {"wait-new-log", "si", false},
     {"click-item", "s|i", false},    {"expect-item", "sE", false}, {"expect-text", "s", false},
     {"expect-no-text", "s", false},  {"wait-text", "si", false},   {"panel-text", "", false},
+    {"load-at", "f|i", false},         {"hold-queue", "i", false},   {"wait-queue", "i", false},
 };
 
 const CommandForm* findCommandForm(std::string_view name) {
@@ -107,6 +108,9 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
     case 'z':
       if (a == "kept") return true;
       return why = "expected nothing or kept, got '" + a + "'", false;
+    case 'f':
+      if (a == "before-tablet" || a == "after-tablet") return true;
+      return why = "unknown point of a frame '" + a + "' (before-tablet, after-tablet)", false;
     default:
       return !a.empty() || (why = "empty argument", false);
   }
@@ -246,6 +250,11 @@ const char* scenarioHelp() {
   load | init | shutdown | unload [kept] | reload
                                   load = LoadLibrary + init; unload = shutdown + FreeLibrary (with
                                   'kept' the plugin is expected to keep its module loaded)
+  load-at before-tablet|after-tablet [MS]
+                                  load in the middle of the next frame (before the tablet screen
+                                  is drawn, or after it, before Present) and hold that frame until
+                                  the plugin has hooked Present and PSSetShaderResources (at most
+                                  MS, default 10000): its hooks land at that point of the frame
   cycle-init N [FRAMES]           N x (shutdown, FRAMES frames, init, FRAMES frames)
   cycle-reload N [FRAMES]         N x (unload, FRAMES frames, load, FRAMES frames)
   registrations                   print what the plugin registered
@@ -296,7 +305,11 @@ const char* scenarioHelp() {
   expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT
   wait-new-log TEXT MS            render until the plugin logs TEXT anew (not counting earlier lines)
   scene-check                     check the scene against what the plugin looks for
-  wait-hooked MS                  render until a plugin has hooked the swap chain's Present, then
+  hold-queue MS                   a loader thread of the game goes into the engine's texture-queue
+                                  function (hooked by the plugin) and stays there MS ms
+  wait-queue MS                   render until that thread has come back out
+  wait-hooked MS                  render until a plugin has hooked the swap chain's Present and the
+                                  context's IASetIndexBuffer (the last of its start-up hooks), then
                                   two frames more (the first hooked Present adopts the device)
   expect-patched Present|DrawIndexed 0|1
                                   the game's method is patched by a hook (1) or as it was made (0)

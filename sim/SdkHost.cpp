@@ -134,14 +134,16 @@ bool SdkHost::init(std::string& error) {
 void SdkHost::shutdown() {
   if (!module_ || !initialised_) return;
   say("sdk: scs_telemetry_shutdown ...");
+  const unsigned long long begin = uptimeMs();
   shutdownFn_();
+  const unsigned long long took = uptimeMs() - begin;
   initialised_ = false;
   std::lock_guard lock(mutex_);
   for (auto& r : registrations_) r.active = false;
-  say("sdk: scs_telemetry_shutdown returned");
+  say("sdk: scs_telemetry_shutdown returned after " + std::to_string(took) + " ms");
 }
 
-bool SdkHost::unload(std::string& error, bool expectKept) {
+bool SdkHost::unload(std::string& error, bool expectKept, bool threadInside) {
   if (!module_) return true;
   shutdown();
   std::wstring path = path_;
@@ -161,6 +163,10 @@ bool SdkHost::unload(std::string& error, bool expectKept) {
     return true;
   }
   if (mapped) {
+    if (threadInside) {
+      say("sdk: plugin unloaded; its module stays mapped (a game thread is still inside its code)");
+      return true;
+    }
     return error = "the plugin module is still mapped after FreeLibrary (a reference is held)", false;
   }
   say("sdk: plugin unloaded (module released)");

@@ -48,8 +48,10 @@ class SdkHost {
   bool init(std::string& error);
   void shutdown();
   // shutdown (when initialised) and FreeLibrary; false when the module stays mapped, or with
-  // expectKept (the plugin was expected to keep its module loaded) when it does not.
-  bool unload(std::string& error, bool expectKept = false);
+  // expectKept (the plugin was expected to keep its module loaded) when it does not. With
+  // threadInside (a thread of the game is still inside the plugin's code), a module that stays
+  // mapped after FreeLibrary is expected (the plugin keeps its code for that thread).
+  bool unload(std::string& error, bool expectKept = false, bool threadInside = false);
   bool loaded() const { return module_ != nullptr; }
   bool initialised() const { return initialised_; }
   const std::wstring& pluginPath() const { return path_; }

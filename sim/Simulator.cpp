@@ -231,11 +231,12 @@ int Simulator::finish(int code, const std::string& message) {
   media_.clear();
   if (SdkHost::instance().loaded()) {
     std::string error;
-    if (!SdkHost::instance().unload(error)) {
+    if (!SdkHost::instance().unload(error, loaderHeld_)) {
       say("FAILED (plugin failure): " + error);
       if (code == kExitOk) code = kExitPlugin;
     }
   }
+  joinHeldLoader();
   unsigned long long frames = cab_.frameCount();
   cab_.destroy();
   std::string log = readPluginLog();
@@ -303,9 +304,76 @@ bool Simulator::loadPlugin(Failure& f) {
   return true;
 }
 
+bool Simulator::loadAt(FramePoint point, unsigned long long waitMs, int line, Failure& f) {
+  const char* where = point == FramePoint::BeforeTablet ? "before" : "after";
+  if (!cab_.cabLoaded()) {
+    f = {kExitBadInput, "line " + std::to_string(line) + ": 'load-at' needs the cab (use 'cab' first)"};
+    return false;
+  }
+  bool loaded = false, hooked = false;
+  unsigned long long waited = 0;
+  Failure inner{kExitOk, {}};
+  cab_.atFramePoint(point, [&] {
+    loaded = loadPlugin(inner);
+    if (!loaded) return;
+    // The frame stands still here, as a game's render thread does while another thread patches.
+    const unsigned long long begin = uptimeMs();
+    while (!(hooked = cab_.bindingHooksPatched()) && uptimeMs() - begin < waitMs) Sleep(2);
+    waited = uptimeMs() - begin;
+  });
+  const bool rendered = renderOne(nullptr, nullptr, f);
+  cab_.atFramePoint(FramePoint::None, nullptr);
+  if (!rendered) return false;
+  if (!loaded) {
+    f = inner;
+    return false;
+  }
+  if (!hooked) {
+    f = {kExitExpectation, "line " + std::to_string(line) + ": the plugin did not hook Present and PSSetShaderResources "
+                           "within " + std::to_string(waitMs) + " ms"};
+    return false;
+  }
+  say(std::string("load-at: plugin started ") + where + " the tablet was drawn; its hooks were in place " +
+      std::to_string(waited) + " ms later, in the same frame");
+  return true;
+}
+
+bool Simulator::holdQueue(unsigned long long ms, int line, Failure& f) {
+  if (heldLoader_.joinable()) {
+    if (loaderHeld_) {
+      f = {kExitBadInput, "line " + std::to_string(line) + ": a loader thread is held already"};
+      return false;
+    }
+    heldLoader_.join();
+  }
+  HANDLE inside = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  loaderHeld_ = true;
+  heldLoader_ = std::thread([this, ms, inside] {
+    TextureQueueBatch batch({"/model/interior/seat_fabric.dds"});
+    holdTextureQueue(batch.record(), static_cast<unsigned>(ms), inside);
+    const unsigned long long begin = uptimeMs();
+    batch.submit();
+    say("hold-queue: the loader thread came back from the engine's texture queue after " +
+        std::to_string(uptimeMs() - begin) + " ms");
+    loaderHeld_ = false;
+  });
+  const bool entered = WaitForSingleObject(inside, 5000) == WAIT_OBJECT_0;
+  CloseHandle(inside);
+  if (!entered) {
+    f = {kExitEnvironment, "the loader thread did not reach the engine's texture queue"};
+    return false;
+  }
+  say("hold-queue: a loader thread is inside the engine's texture-queue function for " + std::to_string(ms) + " ms");
+  return true;
+}
+
+void Simulator::joinHeldLoader() {
+  if (heldLoader_.joinable()) heldLoader_.join();
+}
+
 bool Simulator::unloadPlugin(Failure& f, bool expectKept) {
   std::string error;
-  if (!SdkHost::instance().unload(error, expectKept)) {
+  if (!SdkHost::instance().unload(error, expectKept, loaderHeld_)) {
     f = {kExitPlugin, error};
     return false;
   }
@@ -643,6 +711,18 @@ bool Simulator::execute(const Command& c, Failure& f) {
     say("ini: [" + a[1] + "] " + a[2] + "=" + a[3] + " in " + narrow(file));
   } else if (n == "load") {
     return loadPlugin(f);
+  } else if (n == "hold-queue") {
+    return holdQueue(number(0), c.line, f);
+  } else if (n == "wait-queue") {
+    unsigned long long end = uptimeMs() + number(0);
+    while (loaderHeld_) {
+      if (uptimeMs() > end) return expect(false, "the held loader thread did not come back within " + a[0] + " ms");
+      if (!renderOne(nullptr, nullptr, f)) return false;
+    }
+    joinHeldLoader();
+  } else if (n == "load-at") {
+    return loadAt(a[0] == "before-tablet" ? FramePoint::BeforeTablet : FramePoint::AfterTablet,
+                  a.size() > 1 ? number(1) : 10000, c.line, f);
   } else if (n == "init") {
     std::string error;
     if (!sdk.init(error)) return f = {kExitPlugin, error}, false;
@@ -818,8 +898,10 @@ bool Simulator::execute(const Command& c, Failure& f) {
     say("expect-no-log: ok \"" + a[0] + "\"");
   } else if (n == "wait-hooked") {
     unsigned long long begin = uptimeMs(), end = begin + number(0);
-    while (!cab_.presentPatched()) {
-      if (uptimeMs() > end) return expect(false, "Present was not hooked within " + a[0] + " ms");
+    // Present is hooked first and IASetIndexBuffer last: a cab loaded after both finds every
+    // creation and binding hook in place.
+    while (!cab_.presentPatched() || !cab_.drawStatePatched()) {
+      if (uptimeMs() > end) return expect(false, "the plugin's hooks were not in within " + a[0] + " ms");
       if (!renderOne(nullptr, nullptr, f)) return false;
     }
     for (int i = 0; i < 2; ++i)

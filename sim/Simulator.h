@@ -1,8 +1,10 @@
 // Runs a scenario against the cab and the plugin, and the frame-time benchmark.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,11 @@ class Simulator {
   bool renderOne(FrameCapture* capture, std::vector<DrawRecord>* trace, Failure& f);
   bool loadPlugin(Failure& f);
   bool unloadPlugin(Failure& f, bool expectKept = false);
+  // Loads the plugin at a point of the next frame and holds the frame until its hooks are in.
+  bool loadAt(FramePoint point, unsigned long long waitMs, int line, Failure& f);
+  // A loader thread held inside the engine's texture-queue function for ms.
+  bool holdQueue(unsigned long long ms, int line, Failure& f);
+  void joinHeldLoader();
   bool probe(const std::string& region, FrameCapture& frame, Rect& rect, ProbeResult& result, Failure& f);
   bool pressKeys(const std::string& combo, Failure& f);
   bool click(int x, int y, Failure& f);
@@ -86,6 +93,8 @@ class Simulator {
   int fps_ = 60;
   unsigned long long lastFrameMs_ = 0;
   unsigned long long pluginLogStart_ = 0;
+  std::thread heldLoader_;
+  std::atomic<bool> loaderHeld_{false};
   double frameMsTotal_ = 0;
   unsigned long long framesTimed_ = 0;
 };

@@ -2,13 +2,26 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+
+namespace {
+// One held call at a time: the queue it applies to, how long, and the event it signals.
+std::atomic<const zor::sim::TextureQueueRecord*> gHeldQueue{nullptr};
+std::atomic<unsigned> gHoldMs{0};
+std::atomic<void*> gHoldInside{nullptr};
+}  // namespace
 
 // Body of the engine function: walks the list the way the engine does and marks every entry
 // loaded. Returns the number of entries processed.
 extern "C" uint64_t zor_sim_process_texture_queue(zor::sim::TextureQueueRecord* queue) {
   if (!queue) return 0;
+  if (gHeldQueue.load() == queue) {
+    gHeldQueue.store(nullptr);
+    SetEvent(static_cast<HANDLE>(gHoldInside.load()));
+    Sleep(gHoldMs.load());
+  }
   uint64_t processed = 0;
   auto* end = &queue->sentinel;
   for (auto* node = queue->first; node && node != end; node = node->next) {
@@ -21,6 +34,12 @@ extern "C" uint64_t zor_sim_process_texture_queue(zor::sim::TextureQueueRecord* 
 }
 
 namespace zor::sim {
+
+void holdTextureQueue(const TextureQueueRecord* queue, unsigned ms, void* inside) {
+  gHoldMs.store(ms);
+  gHoldInside.store(inside);
+  gHeldQueue.store(queue);
+}
 
 TextureQueueBatch::TextureQueueBatch(const std::vector<std::string>& paths) : paths_(paths) {
   entries_.resize(paths_.size());

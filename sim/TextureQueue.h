@@ -66,6 +66,10 @@ class TextureQueueBatch {
   TextureQueueRecord queue_{};
 };
 
+// Makes the engine function, when it processes `queue`, stay inside for `ms` milliseconds
+// (signalling `inside` once it is there): a loader thread held up inside the engine's code.
+void holdTextureQueue(const TextureQueueRecord* queue, unsigned ms, void* inside);
+
 // The engine function's own address and its code as it is in this process right now.
 uint8_t* textureQueueFunction();
 // The function's first bytes as built (kept before anything can patch them), and whether

@@ -3,6 +3,8 @@
 // After windows.h.
 #include <tlhelp32.h>
 
+#include "core/Clock.h"
+
 namespace zor::detour {
 
 namespace internal {
@@ -19,21 +21,34 @@ struct SlotOwner {
 } g_slotOwner;
 }  // namespace
 
-uintptr_t slowEnter() noexcept {
+uintptr_t slowRead() noexcept {
   if (g_tlsSlot == TLS_OUT_OF_INDEXES) return 0;
   const DWORD err = GetLastError();  // the game's last-error value is left alone
-  const uintptr_t depth = reinterpret_cast<uintptr_t>(TlsGetValue(g_tlsSlot));
-  TlsSetValue(g_tlsSlot, reinterpret_cast<void*>(depth + 1));
+  const uintptr_t word = reinterpret_cast<uintptr_t>(TlsGetValue(g_tlsSlot));
   SetLastError(err);
-  g_slowInFlight.fetch_add(1);
-  return depth;
+  return word;
 }
 
-void slowLeave(uintptr_t depth) noexcept {
-  if (g_tlsSlot == TLS_OUT_OF_INDEXES) return;
+uintptr_t slowSwap(uintptr_t word) noexcept {
+  if (g_tlsSlot == TLS_OUT_OF_INDEXES) return 0;
   const DWORD err = GetLastError();
-  TlsSetValue(g_tlsSlot, reinterpret_cast<void*>(depth));
+  const uintptr_t old = reinterpret_cast<uintptr_t>(TlsGetValue(g_tlsSlot));
+  TlsSetValue(g_tlsSlot, reinterpret_cast<void*>(word));
   SetLastError(err);
+  return old;
+}
+
+uintptr_t slowEnter(uintptr_t add) noexcept {
+  if (g_tlsSlot == TLS_OUT_OF_INDEXES) return 0;
+  const uintptr_t word = slowRead();
+  slowSwap(word + add);
+  g_slowInFlight.fetch_add(1);
+  return word;
+}
+
+void slowLeave(uintptr_t word) noexcept {
+  if (g_tlsSlot == TLS_OUT_OF_INDEXES) return;
+  slowSwap(word);
   g_slowInFlight.fetch_sub(1);
 }
 }  // namespace internal
@@ -57,7 +72,7 @@ NtQueryInformationThreadFn queryThread() {
   return fn;
 }
 
-// Reads the depth slot of another thread of this process from its environment block. The read
+// Reads the word of another thread of this process from its environment block. The read
 // goes through ReadProcessMemory, so a thread that ends meanwhile cannot fault us.
 bool depthOf(DWORD threadId, uintptr_t* depth) {
   NtQueryInformationThreadFn query = queryThread();
@@ -79,18 +94,30 @@ bool depthOf(DWORD threadId, uintptr_t* depth) {
 
 uintptr_t threadDepth() noexcept {
   const DWORD slot = internal::g_tlsSlot;
-  if (slot < 64) return static_cast<uintptr_t>(__readgsqword(internal::kTlsSlotsOffset + slot * 8));
-  if (slot == TLS_OUT_OF_INDEXES) return 0;
-  const DWORD err = GetLastError();
-  const uintptr_t depth = reinterpret_cast<uintptr_t>(TlsGetValue(slot));
-  SetLastError(err);
-  return depth;
+  if (slot < 64) return static_cast<uintptr_t>(__readgsqword(internal::slotOffset(slot))) & internal::kDepthMask;
+  return internal::slowRead() & internal::kDepthMask;
 }
 
-size_t threadsInside() noexcept {
+namespace {
+
+// Whether a thread's word says it is inside a detour of that part.
+bool insideOf(uintptr_t word, Drain which) {
+  const uintptr_t all = word & internal::kDepthMask;
+  const uintptr_t queue = (word & internal::kQueueMask) >> 32;
+  switch (which) {
+    case Drain::Graphics: return all > queue;  // any scope that is not the texture queue's
+    case Drain::TextureQueue: return queue != 0;
+    default: return all != 0;
+  }
+}
+
+}  // namespace
+
+size_t threadsInside(Drain which) noexcept {
   const DWORD slot = internal::g_tlsSlot;
   if (slot == TLS_OUT_OF_INDEXES) return 0;
   if (slot >= 64) {
+    // Not told apart by part here: every thread inside counts for every drain.
     const int64_t others = internal::g_slowInFlight.load() - static_cast<int64_t>(threadDepth());
     return others > 0 ? static_cast<size_t>(others) : 0;
   }
@@ -103,24 +130,49 @@ size_t threadsInside() noexcept {
   entry.dwSize = sizeof entry;
   for (BOOL ok = Thread32First(snapshot, &entry); ok; ok = Thread32Next(snapshot, &entry)) {
     if (entry.th32OwnerProcessID != self || entry.th32ThreadID == me) continue;
-    uintptr_t depth = 0;
-    if (depthOf(entry.th32ThreadID, &depth) && depth != 0) ++inside;
+    uintptr_t word = 0;
+    if (depthOf(entry.th32ThreadID, &word) && insideOf(word, which)) ++inside;
   }
   CloseHandle(snapshot);
   return inside;
 }
 
-bool waitUntilIdle(uint32_t maxPolls) noexcept {
-  for (uint32_t i = 0;; ++i) {
-    if (threadsInside() == 0) {
+bool waitUntilIdle(Drain which, uint64_t deadlineNs) noexcept {
+  for (;;) {
+    if (threadsInside(which) == 0) {
       // A thread that was just jumping into a detour when the hooks went off has had no time to
-      // raise its depth yet: look once more after letting it run.
+      // raise its count yet: look once more after letting it run.
       Sleep(1);
-      if (threadsInside() == 0) return true;
+      if (threadsInside(which) == 0) return true;
     }
-    if (i >= maxPolls) return false;
+    if (clock::steadyNs() >= deadlineNs) return false;
     Sleep(1);
   }
+}
+
+namespace {
+std::atomic<uint32_t> g_shutdownBudgetMs{kDefaultShutdownBudgetMs};
+// The open shut-down window: its deadline and how many are open (one thread shuts down).
+std::atomic<int> g_windowDepth{0};
+std::atomic<uint64_t> g_windowDeadline{0};
+}  // namespace
+
+void setShutdownBudgetMs(uint32_t ms) noexcept { g_shutdownBudgetMs.store(ms); }
+uint32_t shutdownBudgetMs() noexcept { return g_shutdownBudgetMs.load(); }
+
+ShutdownWindow::ShutdownWindow() noexcept {
+  if (g_windowDepth.fetch_add(1) == 0) {
+    g_windowDeadline.store(clock::steadyNs() + uint64_t{g_shutdownBudgetMs.load()} * 1'000'000ull);
+  }
+  deadline_ = g_windowDeadline.load();
+}
+
+ShutdownWindow::~ShutdownWindow() { g_windowDepth.fetch_sub(1); }
+
+bool pinOwnModule() noexcept {
+  HMODULE module = nullptr;
+  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            reinterpret_cast<LPCWSTR>(&pinOwnModule), &module) != FALSE;
 }
 
 }  // namespace zor::detour

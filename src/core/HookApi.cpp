@@ -42,17 +42,27 @@ MH_STATUS acquireHookEngine(HookOwner owner) noexcept {
   return MH_OK;
 }
 
-HookEngineRelease releaseHookEngine(HookOwner owner, uint32_t drainPolls) noexcept {
+HookEngineRelease releaseHookEngine(HookOwner owner, uint64_t drainDeadlineNs) noexcept {
+  detour::ShutdownWindow window;
+  const uint64_t deadline = drainDeadlineNs != 0 ? drainDeadlineNs : window.deadlineNs();
   std::lock_guard<std::mutex> lock(g_leaseMutex);
   HookEngineRelease result;
   if (!(g_leases & bitOf(owner))) return result;
-  g_leases &= ~bitOf(owner);
-  if (g_leases != 0) return result;
+  if (g_leases != bitOf(owner)) {
+    g_leases &= ~bitOf(owner);
+    return result;
+  }
   // Every part has put its own hooks away by now; anything still enabled (a hook made outside
   // the leases) is switched off, and a thread that entered it must be out before its trampoline
   // goes.
   hookApi().disableHook(MH_ALL_HOOKS);
-  result.drained = detour::waitUntilIdle(drainPolls);
+  if (!detour::waitUntilIdle(detour::Drain::All, deadline)) {
+    // A thread is still in there: its way back (trampolines, our code) stays for good.
+    detour::pinOwnModule();
+    result.drained = false;
+    return result;
+  }
+  g_leases &= ~bitOf(owner);
   result.status = hookApi().uninitialize();
   result.uninitialized = true;
   return result;

@@ -46,10 +46,12 @@ struct HookEngineRelease {
   bool drained = true;         // no thread was left inside a detour of ours at the time
 };
 // Gives the owner's lease back (nothing when it holds none). With the last lease the engine
-// goes: every hook still enabled anywhere is switched off, threads inside our detours are given
-// up to drainPolls polls of about 1 ms to leave (uninitialising frees the trampolines they
-// return through), then the engine is uninitialised.
-HookEngineRelease releaseHookEngine(HookOwner owner, uint32_t drainPolls = 2000) noexcept;
+// goes: every hook still enabled anywhere is switched off and threads inside our detours are
+// given until drainDeadlineNs (steady clock; 0: the deadline of the shut-down window open, or of
+// a window of its own) to leave, since uninitialising frees the trampolines they return through.
+// When one is still inside then, nothing is freed: the engine stays up with its hooks off, the
+// lease stays held, and this module is pinned (drained = false).
+HookEngineRelease releaseHookEngine(HookOwner owner, uint64_t drainDeadlineNs = 0) noexcept;
 bool holdsHookEngine(HookOwner owner) noexcept;
 bool hookEngineInitialized() noexcept;
 

@@ -10,37 +10,68 @@ namespace zor {
 
 namespace {
 // Logs line the first time flag is raised (one relaxed load on the common path).
-inline void firstCall(std::atomic<bool>& flag, const char* line) {
-  if (!flag.load(std::memory_order_relaxed) && !flag.exchange(true)) logInfo(line);
+__attribute__((noinline, cold)) void firstCallSlow(std::atomic<bool>& flag, const char* line) noexcept {
+  if (!flag.exchange(true)) logInfo(line);
+}
+inline void firstCall(std::atomic<bool>& flag, const char* line) noexcept {
+  if (!flag.load(std::memory_order_relaxed)) firstCallSlow(flag, line);
 }
 }  // namespace
 
 // ---- entries
 
+// PSSetShader and IASetIndexBuffer run thousands of times a frame and only note their argument:
+// one TLS load tells the game's calls from ours, a store, and a jump to the game's method. No
+// frame of ours stays on the stack (every call here is a jump), so shut-down has nothing to wait
+// for; anything unusual (the first call's line, a TLS word outside the environment block) goes
+// through the plain version.
+namespace {
+
+__attribute__((noinline)) void STDMETHODCALLTYPE psSetShaderPlain(ID3D11DeviceContext* context,
+                                                                  ID3D11PixelShader* shader,
+                                                                  ID3D11ClassInstance* const* instances,
+                                                                  UINT numInstances) {
+  Dx11Core& core = Dx11Core::instance();
+  if (!detour::ownCallInProgress()) core.notePixelShader(shader);
+  if (auto fn = reinterpret_cast<PSSetShaderFn>(core.trampoline(Hook::PSSetShader))) {
+    fn(context, shader, instances, numInstances);
+  }
+}
+
+__attribute__((noinline)) void STDMETHODCALLTYPE iaSetIndexBufferPlain(ID3D11DeviceContext* context,
+                                                                       ID3D11Buffer* buffer, DXGI_FORMAT format,
+                                                                       UINT offset) {
+  Dx11Core& core = Dx11Core::instance();
+  if (!detour::ownCallInProgress()) core.noteIndexBuffer(buffer);
+  if (auto fn = reinterpret_cast<IASetIndexBufferFn>(core.trampoline(Hook::IASetIndexBuffer))) {
+    fn(context, buffer, format, offset);
+  }
+}
+
+}  // namespace
+
 void STDMETHODCALLTYPE detours::psSetShader(ID3D11DeviceContext* context, ID3D11PixelShader* shader,
                                             ID3D11ClassInstance* const* instances, UINT numInstances) {
-  detour::Scope scope;
-  Dx11Core& core = Dx11Core::instance();
-  if (scope.nested()) {
-    if (auto fn = reinterpret_cast<PSSetShaderFn>(core.trampoline(Hook::PSSetShader))) {
-      fn(context, shader, instances, numInstances);
-    }
-    return;
+  Dx11Core& core = Dx11Core::existing();
+  bool own = false;
+  if (!detour::ownCallKnown(own) || (!own && !core.notePixelShaderFast(shader))) {
+    return psSetShaderPlain(context, shader, instances, numInstances);
   }
-  core.onPSSetShader(context, shader, instances, numInstances);
+  if (auto fn = reinterpret_cast<PSSetShaderFn>(core.trampoline(Hook::PSSetShader))) {
+    return fn(context, shader, instances, numInstances);
+  }
 }
 
 void STDMETHODCALLTYPE detours::iaSetIndexBuffer(ID3D11DeviceContext* context, ID3D11Buffer* buffer,
                                                  DXGI_FORMAT format, UINT offset) {
-  detour::Scope scope;
-  Dx11Core& core = Dx11Core::instance();
-  if (scope.nested()) {
-    if (auto fn = reinterpret_cast<IASetIndexBufferFn>(core.trampoline(Hook::IASetIndexBuffer))) {
-      fn(context, buffer, format, offset);
-    }
-    return;
+  Dx11Core& core = Dx11Core::existing();
+  bool own = false;
+  if (!detour::ownCallKnown(own) || (!own && !core.noteIndexBufferFast(buffer))) {
+    return iaSetIndexBufferPlain(context, buffer, format, offset);
   }
-  core.onIASetIndexBuffer(context, buffer, format, offset);
+  if (auto fn = reinterpret_cast<IASetIndexBufferFn>(core.trampoline(Hook::IASetIndexBuffer))) {
+    return fn(context, buffer, format, offset);
+  }
 }
 
 HRESULT STDMETHODCALLTYPE detours::createTexture2D(ID3D11Device* device, const D3D11_TEXTURE2D_DESC* desc,
@@ -60,26 +91,39 @@ HRESULT STDMETHODCALLTYPE detours::createShaderResourceView(ID3D11Device* device
                                                             ID3D11ShaderResourceView** view) {
   detour::Scope scope;
   Dx11Core& core = Dx11Core::instance();
+  HRESULT hr = E_FAIL;
   if (scope.nested()) {
     auto fn = reinterpret_cast<CreateShaderResourceViewFn>(core.trampoline(Hook::CreateShaderResourceView));
-    return fn ? fn(device, resource, desc, view) : E_FAIL;
+    if (fn) hr = fn(device, resource, desc, view);
+  } else {
+    hr = core.onCreateShaderResourceView(device, resource, desc, view);
   }
-  return core.onCreateShaderResourceView(device, resource, desc, view);
+  // Ours or the game's, a new view may sit where a released one was: what was known is stale.
+  if (SUCCEEDED(hr) && view) core.forgetView(*view);
+  return hr;
 }
 
 // ---- bodies
 
-void Dx11Core::onPSSetShader(ID3D11DeviceContext* context, ID3D11PixelShader* shader,
-                             ID3D11ClassInstance* const* instances, UINT numInstances) {
+void Dx11Core::notePixelShader(ID3D11PixelShader* shader) noexcept {
   firstCall(firstPixelShaderSeen_, "V1.13.0: primera llamada real de PSSetShader interceptada correctamente.");
   currentPixelShader_.store(shader, std::memory_order_relaxed);
+}
+
+void Dx11Core::noteIndexBuffer(ID3D11Buffer* buffer) noexcept {
+  firstCall(firstIASetIndexBufferSeen_, "V0.9.2: primera llamada real de IASetIndexBuffer interceptada correctamente.");
+  currentIndexBuffer_.store(buffer, std::memory_order_relaxed);
+}
+
+void Dx11Core::onPSSetShader(ID3D11DeviceContext* context, ID3D11PixelShader* shader,
+                             ID3D11ClassInstance* const* instances, UINT numInstances) {
+  notePixelShader(shader);
   if (auto fn = reinterpret_cast<PSSetShaderFn>(trampoline(Hook::PSSetShader))) fn(context, shader, instances, numInstances);
 }
 
 void Dx11Core::onIASetIndexBuffer(ID3D11DeviceContext* context, ID3D11Buffer* buffer, DXGI_FORMAT format,
                                   UINT offset) {
-  firstCall(firstIASetIndexBufferSeen_, "V0.9.2: primera llamada real de IASetIndexBuffer interceptada correctamente.");
-  currentIndexBuffer_.store(buffer, std::memory_order_relaxed);
+  noteIndexBuffer(buffer);
   if (auto fn = reinterpret_cast<IASetIndexBufferFn>(trampoline(Hook::IASetIndexBuffer))) {
     fn(context, buffer, format, offset);
   }

@@ -14,12 +14,8 @@
 
 namespace zor {
 
-Dx11Core& Dx11Core::instance() noexcept {
-  static Dx11Core core;
-  return core;
-}
-
 Dx11Core::Dx11Core() : state_(&zor::gameState()) {
+  existing_ = this;
   // Singletons that shut-down uses are created first, so they are destroyed after this one.
   Logger::instance();
   GpsTextureReplacer::instance();
@@ -38,6 +34,8 @@ void Dx11Core::resetForStart() {
   contextAcquisitionStarted_.store(false);
   hooksClosing_.store(false);
   gpsSizePending_.store(false);
+  redViewPending_.store(false);
+  gpsReady_.store(false);
 
   frameCounter_.store(0);
   for (auto& f : installed_) f.store(false);
@@ -77,6 +75,13 @@ void Dx11Core::resetIdentificationAndFlags() {
 bool Dx11Core::initialize() {
   if (initialized_.exchange(true)) return true;
   try {
+    if (!finishStrandedShutdown()) {
+      initialized_.store(false);
+      logError(
+          "DX11 Core: un hilo del juego sigue dentro de un hook del plugin desde el apagado anterior; el motor grafico "
+          "no puede iniciarse todavia.");
+      return false;
+    }
     if (bootstrapThread_.joinable()) bootstrapThread_.join();
     resetForStart();
     ensureConfigFolder();
@@ -106,16 +111,18 @@ void Dx11Core::releaseDeviceAndContext() {
 
 void Dx11Core::logDrainTimeout() {
   logWarning(
-      "[Dx11Core] Apagado: un hilo del juego seguia dentro de un hook del plugin al agotarse la espera; se continua "
-      "el apagado.");
+      "[Dx11Core] Apagado: un hilo del juego seguia dentro de un hook del plugin al agotarse la espera; los hooks "
+      "quedan desactivados y el codigo del plugin y lo que ese hilo usa se conservan en memoria.");
 }
 
-void Dx11Core::waitForDetours() {
-  if (!detour::waitUntilIdle(drainPolls_)) logDrainTimeout();
+bool Dx11Core::waitForDetours(uint64_t deadlineNs) {
+  return detour::waitUntilIdle(detour::Drain::Graphics, deadlineNs);
 }
 
 void Dx11Core::shutdown() {
   if (!initialized_.exchange(false)) return;
+  // Every wait of this shut-down together ends by one deadline.
+  detour::ShutdownWindow window;
   try {
     {
       std::lock_guard<std::mutex> lock(bootstrapMutex_);
@@ -125,41 +132,62 @@ void Dx11Core::shutdown() {
     if (bootstrapThread_.joinable()) bootstrapThread_.join();
 
     removeHooks();
-
-    {
-      std::lock_guard<std::mutex> lock(playbackMutex_);
-      GpsTextureReplacer::instance().releaseRedTestTexture();
-      releaseDeviceAndContext();
-      contextAcquired_.store(false);
-      contextAcquisitionStarted_.store(false);
-      // Nothing may resume a capture of the old run after a restart.
-      playback_.active.store(false);
-      playback_.resumePending.store(false);
-      playback_.resumeScheduled = false;
-      playback_.title.clear();
+    if (hooksStranded_.load()) {
+      // A game thread is still inside one of our detours and may use anything of ours on its
+      // way out: the hooks stay off but in place, nothing is released, the code stays mapped.
+      // The next start finishes the job once the thread has left.
+      detour::pinOwnModule();
+      logDrainTimeout();
+      return;
     }
-
-    ConfigOverlay::instance().shutdown();
-    WindowCapture::instance().shutdown();
-    GpsTextureReplacer::instance().close();
-
-    resetIdentificationAndFlags();
-
-    if (minHookReady_.exchange(false)) {
-      // The engine goes with the last lease; a thread still inside any detour of ours (the
-      // texture-queue redirector's included) is let out first.
-      const HookEngineRelease released = releaseHookEngine(HookOwner::Graphics, drainPolls_);
-      if (!released.drained) logDrainTimeout();
-      if (released.status != MH_OK && released.status != MH_ERROR_NOT_INITIALIZED) {
-        logWarning(std::string("V1.1.0: MH_Uninitialize devolvio ") + hookStatusText(released.status));
-      }
-    }
-
-    for (auto& t : targets_) t.store(nullptr);
+    releaseAfterHooks();
   } catch (...) {
     // Nothing leaves shut-down; what could not be done is left as it is.
   }
   logInfo("Motor grafico detenido correctamente; recursos GPU liberados.");
+}
+
+void Dx11Core::releaseAfterHooks() {
+  {
+    std::lock_guard<std::mutex> lock(playbackMutex_);
+    GpsTextureReplacer::instance().releaseRedTestTexture();
+    releaseDeviceAndContext();
+    contextAcquired_.store(false);
+    contextAcquisitionStarted_.store(false);
+    gpsReady_.store(false);
+    // Nothing may resume a capture of the old run after a restart.
+    playback_.active.store(false);
+    playback_.resumePending.store(false);
+    playback_.resumeScheduled = false;
+    playback_.title.clear();
+  }
+
+  ConfigOverlay::instance().shutdown();
+  WindowCapture::instance().shutdown();
+  GpsTextureReplacer::instance().close();
+
+  resetIdentificationAndFlags();
+
+  if (minHookReady_.exchange(false)) {
+    // The engine goes with the last lease; a thread still inside any detour of ours (the
+    // texture-queue redirector's included) is let out first, or the engine stays.
+    const HookEngineRelease released = releaseHookEngine(HookOwner::Graphics);
+    if (!released.drained) logDrainTimeout();
+    if (released.status != MH_OK && released.status != MH_ERROR_NOT_INITIALIZED) {
+      logWarning(std::string("V1.1.0: MH_Uninitialize devolvio ") + hookStatusText(released.status));
+    }
+  }
+
+  for (auto& t : targets_) t.store(nullptr);
+}
+
+bool Dx11Core::finishStrandedShutdown() {
+  if (!hooksStranded_.load()) return true;
+  if (detour::threadsInside(detour::Drain::Graphics) != 0) return false;
+  removeDisabledHooks();
+  hooksStranded_.store(false);
+  releaseAfterHooks();
+  return true;
 }
 
 void Dx11Core::restartGpsIdentification() {

@@ -23,6 +23,7 @@
 #include "core/GameState.h"
 #include "core/PluginConfig.h"
 #include "dx11/GpsIdentification.h"
+#include "dx11/ViewDescriptionCache.h"
 #include "gps/PlaybackTarget.h"
 #include "sdk/telemetry_sdk.h"
 
@@ -63,7 +64,13 @@ bool discoverVtables(D3D11CreateDeviceAndSwapChainFn create, VtableTargets& out)
 
 class Dx11Core {
  public:
-  static Dx11Core& instance() noexcept;
+  static Dx11Core& instance() noexcept {
+    static Dx11Core core;
+    return core;
+  }
+  // The same object without the first-use check, for the hottest detours: they run only once
+  // the core exists (it installs them).
+  static Dx11Core& existing() noexcept { return *existing_; }
   ~Dx11Core();
   Dx11Core(const Dx11Core&) = delete;
   Dx11Core& operator=(const Dx11Core&) = delete;
@@ -102,6 +109,39 @@ class Dx11Core {
   HRESULT onCreateShaderResourceView(ID3D11Device* device, ID3D11Resource* resource,
                                      const D3D11_SHADER_RESOURCE_VIEW_DESC* desc, ID3D11ShaderResourceView** view);
   void onDrawIndexed(ID3D11DeviceContext* context, UINT indexCount, UINT startIndex, INT baseVertex);
+  // The PSSetShaderResources detour's first look (GpsDetours.cpp), a few loads: the binding goes
+  // straight to the game's method, through the full body, or through a look at each of its
+  // views - for the registered GPS views, or (identification running) also for views not known
+  // to fail the plausibility filter.
+  enum class BindingRoute : uint8_t { Forward, Body, ScanRegistered, ScanArmed };
+  __attribute__((always_inline)) inline BindingRoute bindingRoute(UINT numViews,
+                                                                   ID3D11ShaderResourceView* const* views) const
+      noexcept;
+  __attribute__((always_inline)) inline bool bindsRegisteredView(UINT numViews,
+                                                                  ID3D11ShaderResourceView* const* views) const
+      noexcept;
+  __attribute__((always_inline)) inline bool bindsViewToLookAt(UINT numViews,
+                                                                ID3D11ShaderResourceView* const* views) const
+      noexcept;
+  // PSSetShader / IASetIndexBuffer recording (the game's calls only).
+  void notePixelShader(ID3D11PixelShader* shader) noexcept;
+  void noteIndexBuffer(ID3D11Buffer* buffer) noexcept;
+  // The same without the first-call line, false while that line is still due (the caller then
+  // takes the call above).
+  bool notePixelShaderFast(ID3D11PixelShader* shader) noexcept {
+    if (!firstPixelShaderSeen_.load(std::memory_order_relaxed)) return false;
+    currentPixelShader_.store(shader, std::memory_order_relaxed);
+    return true;
+  }
+  bool noteIndexBufferFast(ID3D11Buffer* buffer) noexcept {
+    if (!firstIASetIndexBufferSeen_.load(std::memory_order_relaxed)) return false;
+    currentIndexBuffer_.store(buffer, std::memory_order_relaxed);
+    return true;
+  }
+  // A view was just created at this address: whatever the view cache knew about it is stale.
+  void forgetView(ID3D11ShaderResourceView* view) noexcept {
+    if (view) viewCache_.forget(view);
+  }
   void updateDrawIndexedHook();
   void prepareDashboardResource();
   void runShaderGroupAnalysis();
@@ -127,15 +167,12 @@ class Dx11Core {
   }
   bool hookInstalled(Hook h) const noexcept { return installed_[static_cast<size_t>(h)].load(); }
   bool bootstrapRunning() const noexcept { return bootstrapRunning_.load(); }
-  // How long shut-down waits for detours still executing (polls of about 1 ms).
-  void setDrainPolls(uint32_t polls) noexcept { drainPolls_ = polls; }
-
-  static constexpr uint32_t kDefaultDrainPolls = 2000;
 
  private:
   friend struct Dx11CoreTestAccess;
   friend struct GpsIdentTestAccess;
   Dx11Core();
+  static inline Dx11Core* existing_ = nullptr;  // set by the constructor
 
   struct PlaybackState {
     std::atomic<bool> active{false};
@@ -153,8 +190,15 @@ class Dx11Core {
   bool bootstrapAttempt();
   bool installRequiredHook(Hook hook, void* detour, const char* createText, const char* enableText);
   void installOptionalHook(Hook hook, void* detour, const char* createText, const char* enableText);
-  void waitForDetours();
+  bool waitForDetours(uint64_t deadlineNs);
   void logDrainTimeout();
+  // Removal of hooks already disabled and drained (the third phase of removeHooks).
+  void removeDisabledHooks();
+  // Shut-down after the hooks are gone: device, context, overlay, capture, replacer, engine lease.
+  void releaseAfterHooks();
+  // Completes a shut-down that had to leave its hooks in place for a thread still inside a
+  // detour; false while such a thread is still inside.
+  bool finishStrandedShutdown();
   bool sleepBetweenAttempts(uint64_t attemptEndNs);
   void releaseDeviceAndContext();
 
@@ -173,13 +217,23 @@ class Dx11Core {
   void confirmByFingerprint(ID3D11DeviceContext* context, ID3D11Texture2D* texture, ID3D11ShaderResourceView* view);
   void recordCandidate(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view, const D3D11_TEXTURE2D_DESC& desc,
                        uint32_t slot, UINT numViews);
-  void trySizeLock(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view, const D3D11_TEXTURE2D_DESC& desc,
-                   uint32_t slot);
+  void trySizeLock(ID3D11DeviceContext* context, ID3D11Texture2D* texture, ID3D11ShaderResourceView* view,
+                   const D3D11_TEXTURE2D_DESC& desc, uint32_t slot);
   void confirmOverlayAtCreation(const D3D11_TEXTURE2D_DESC* desc, HRESULT result, ID3D11Texture2D** texture);
-  bool registerGpsResources(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view);
+  // Registers what identification found with the replacer; context is the binding's (null at
+  // creation), which decides whether the replacement is sized now or at the next Present.
+  // What a bound view is (from the view cache while the CreateShaderResourceView hook keeps it
+  // right, else read from the view); false when its resource is no 2D texture.
+  bool describeView(ID3D11ShaderResourceView* view, ViewFacts& facts);
+  bool viewCacheInUse() const noexcept {
+    return installed_[static_cast<size_t>(Hook::CreateShaderResourceView)].load(std::memory_order_relaxed);
+  }
+  bool registerGpsResources(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view, ID3D11DeviceContext* context);
   bool searchWindowEnded() const noexcept;
   // Sizes the replacement for a GPS texture confirmed at creation; runs on the render thread.
   void prepareDeferredGpsSize();
+  // Makes the red diagnostic view a binding off the render thread asked for; render thread.
+  void prepareDeferredRedView();
   ID3D11ShaderResourceView* sizeRuleReplacement(ID3D11ShaderResourceView* view, uint32_t slot);
   void noteMatchedSubstitution(ID3D11DeviceContext* context, ID3D11ShaderResourceView* view, uint32_t slot,
                                UINT startSlot, UINT numViews);
@@ -197,6 +251,13 @@ class Dx11Core {
   // the game may create textures on any thread, and the immediate context belongs to the
   // render thread alone.
   std::atomic<bool> gpsSizePending_{false};
+  // The red diagnostic view was wanted by a binding off the render thread; made at the next Present.
+  std::atomic<bool> redViewPending_{false};
+  // Identification may run: the game's device is adopted and the replacer is up to take what it
+  // finds (a confirmation made before would be lost for good).
+  std::atomic<bool> gpsReady_{false};
+  // The last shut-down left its hooks disabled but in place for a thread still inside a detour.
+  std::atomic<bool> hooksStranded_{false};
 
   // ---- hook state
   std::array<std::atomic<bool>, kHookCount> installed_{};
@@ -233,6 +294,7 @@ class Dx11Core {
 
   // ---- GPS identification
   GpsIdentification ident_;
+  ViewDescriptionCache viewCache_;
 
   // ---- bootstrap thread
   std::thread bootstrapThread_;
@@ -253,7 +315,6 @@ class Dx11Core {
   std::atomic<bool> cameraReturnInProgress_{false};
   std::atomic<bool> gpsOffscreen_{false};
   PlaybackState playback_;
-  uint32_t drainPolls_ = kDefaultDrainPolls;
 };
 
 }  // namespace zor

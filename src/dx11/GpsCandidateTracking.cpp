@@ -3,8 +3,9 @@
 // shader or by the tablet's mesh (the default), and the size-based lock of the legacy
 // configuration. Every plausible texture is counted in the candidate table on the way.
 //
-// Cost: per bound view a few COM calls to read the texture description; a texture failing the
-// plausibility filter is dropped before any lock. The candidate lock is taken for plausible
+// Cost: per bound view a look at the view cache (the texture description is read with four COM
+// calls once in a view's life while the cache is in use); a texture failing the plausibility
+// filter is dropped before any lock. The candidate lock is taken for plausible
 // textures only, the hook lock only for fingerprint textures in slot 6, and only while the
 // search is armed (it disarms itself 2 s after the first fingerprint confirmation).
 #include <algorithm>
@@ -45,20 +46,55 @@ bool Dx11Core::searchWindowEnded() const noexcept {
   return now > first && now - first > gpsrules::kSearchWindowNs;
 }
 
-bool Dx11Core::registerGpsResources(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view) {
+bool Dx11Core::registerGpsResources(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view,
+                                    ID3D11DeviceContext* context) {
   GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
   if (texture) replacer.registerGpsTexture(texture);
   if (view) {
     replacer.registerGpsView(view);
     ident_.registeredViews.add(view);  // after the replacer has it
   }
-  return replacer.prepareForGpsSize();
+  // Sizing the replacement writes through the immediate context: only a binding made on that
+  // context does it on the spot. A deferred context's binding comes from a thread of the game's
+  // own; the render thread does it at the next Present.
+  if (context && context == contextPeek_.load(std::memory_order_acquire)) return replacer.prepareForGpsSize();
+  gpsSizePending_.store(true, std::memory_order_release);
+  return false;
+}
+
+bool Dx11Core::describeView(ID3D11ShaderResourceView* view, ViewFacts& facts) {
+  const bool cached = viewCacheInUse();
+  if (cached && viewCache_.find(view, facts)) return facts.texture != nullptr;
+  facts = ViewFacts{};
+  ComRef<ID3D11Resource> resource;
+  view->GetResource(resource.put());
+  if (resource) {
+    D3D11_RESOURCE_DIMENSION dimension = D3D11_RESOURCE_DIMENSION_UNKNOWN;
+    resource->GetType(&dimension);
+    ComRef<ID3D11Texture2D> texture;
+    if (dimension == D3D11_RESOURCE_DIMENSION_TEXTURE2D &&
+        SUCCEEDED(resource->QueryInterface(__uuidof(ID3D11Texture2D), reinterpret_cast<void**>(texture.put()))) &&
+        texture) {
+      D3D11_TEXTURE2D_DESC desc{};
+      texture->GetDesc(&desc);
+      // No reference is kept: the view holds its texture for as long as it lives.
+      facts.texture = texture.get();
+      facts.width = desc.Width;
+      facts.height = desc.Height;
+      facts.format = static_cast<uint32_t>(desc.Format);
+      facts.mipLevels = desc.MipLevels;
+      facts.bindFlags = desc.BindFlags;
+      facts.plausible = gpsrules::isPlausibleGpsTexture(desc);
+    }
+  }
+  if (cached) viewCache_.store(view, facts);
+  return facts.texture != nullptr;
 }
 
 void Dx11Core::trackGpsCandidates(ID3D11DeviceContext* context, UINT startSlot, UINT numViews,
                                   ID3D11ShaderResourceView* const* views) {
   if (!context || !views || numViews == 0) return;
-  if (!ident_.gpsSearchActive.load(std::memory_order_relaxed)) return;
+  if (!ident_.gpsSearchActive.load(std::memory_order_relaxed) || !gpsReady_.load(std::memory_order_acquire)) return;
 
   // The end of the search window is checked once per call, at its first plausible texture:
   // nothing below happens to any other, and most calls then never read the clock.
@@ -67,21 +103,8 @@ void Dx11Core::trackGpsCandidates(ID3D11DeviceContext* context, UINT startSlot, 
   for (UINT i = 0; i < count; ++i) {
     ID3D11ShaderResourceView* view = views[i];
     if (!view) continue;
-    ComRef<ID3D11Resource> resource;
-    view->GetResource(resource.put());
-    if (!resource) continue;
-    D3D11_RESOURCE_DIMENSION dimension = D3D11_RESOURCE_DIMENSION_UNKNOWN;
-    resource->GetType(&dimension);
-    if (dimension != D3D11_RESOURCE_DIMENSION_TEXTURE2D) continue;
-    ComRef<ID3D11Texture2D> texture;
-    if (FAILED(resource->QueryInterface(__uuidof(ID3D11Texture2D), reinterpret_cast<void**>(texture.put()))) ||
-        !texture) {
-      continue;
-    }
-    resource.reset();
-    D3D11_TEXTURE2D_DESC desc{};
-    texture->GetDesc(&desc);
-    if (!gpsrules::isPlausibleGpsTexture(desc)) continue;
+    ViewFacts facts;
+    if (!describeView(view, facts) || !facts.plausible) continue;
     if (!windowChecked) {
       windowChecked = true;
       if (searchWindowEnded()) {
@@ -90,14 +113,16 @@ void Dx11Core::trackGpsCandidates(ID3D11DeviceContext* context, UINT startSlot, 
       }
     }
 
+    const D3D11_TEXTURE2D_DESC desc = facts.desc();
+    ID3D11Texture2D* texture = facts.texture;
     const uint32_t slot = startSlot + i;
     if (slot == gpsrules::kOverlaySlot && gpsrules::hasOverlayFingerprint(desc) &&
         ident_.overlayHookCount.load() < gpsrules::kMaxOverlayConfirmations) {
-      confirmByFingerprint(context, texture.get(), view);
+      confirmByFingerprint(context, texture, view);
     }
-    recordCandidate(texture.get(), view, desc, slot, numViews);
+    recordCandidate(texture, view, desc, slot, numViews);
     if (config_.legacyAutoLock && !ident_.gpsLocked.load(std::memory_order_relaxed)) {
-      trySizeLock(texture.get(), view, desc, slot);
+      trySizeLock(context, texture, view, desc, slot);
     }
   }
 }
@@ -113,8 +138,9 @@ void Dx11Core::confirmByFingerprint(ID3D11DeviceContext* context, ID3D11Texture2
   try {
     std::lock_guard<std::mutex> lock(ident_.hookMutex);
     std::vector<ID3D11PixelShader*>& shaders = ident_.overlayShaderSets[view];
-    // A binding made while no pixel shader is set says nothing about who draws the texture.
-    if (shader && shaders.size() < gpsrules::kMaxShadersPerView &&
+    // Whatever the context reports counts, "no pixel shader" included: a pass of the tablet
+    // that binds before it sets its shader is a pass of its own.
+    if (shaders.size() < gpsrules::kMaxShadersPerView &&
         std::find(shaders.begin(), shaders.end(), shader.get()) == shaders.end()) {
       shaders.push_back(shader.get());
     }
@@ -135,7 +161,7 @@ void Dx11Core::confirmByFingerprint(ID3D11DeviceContext* context, ID3D11Texture2
   }
   if (!confirmed) return;
 
-  registerGpsResources(texture, view);
+  registerGpsResources(texture, view, context);
   char line[256];
   std::snprintf(line, sizeof line,
                 "V0.8.9 %s confirmada por huella+multi-shader: tex=0x%016llX SRV=0x%016llX slot=%u -> enganchada.",
@@ -174,8 +200,8 @@ void Dx11Core::recordCandidate(ID3D11Texture2D* texture, ID3D11ShaderResourceVie
   }
 }
 
-void Dx11Core::trySizeLock(ID3D11Texture2D* texture, ID3D11ShaderResourceView* view, const D3D11_TEXTURE2D_DESC& desc,
-                           uint32_t slot) {
+void Dx11Core::trySizeLock(ID3D11DeviceContext* context, ID3D11Texture2D* texture, ID3D11ShaderResourceView* view,
+                           const D3D11_TEXTURE2D_DESC& desc, uint32_t slot) {
   if (!gpsrules::matchesConfiguredTexture(config_, desc) || !gpsrules::slotAccepted(config_, slot)) return;
   uint64_t uses = 0;
   {
@@ -188,7 +214,7 @@ void Dx11Core::trySizeLock(ID3D11Texture2D* texture, ID3D11ShaderResourceView* v
   bool expected = false;
   if (!ident_.gpsLocked.compare_exchange_strong(expected, true)) return;
 
-  registerGpsResources(texture, view);
+  registerGpsResources(texture, view, context);
   char line[256];
   std::snprintf(line, sizeof line,
                 "V1.9.0 GPS LOCK: textura %ux%u (Mips=%u, Slot=%u, BindFlags=0x%08X) fijada como GPS tras %llu usos.",
@@ -198,7 +224,7 @@ void Dx11Core::trySizeLock(ID3D11Texture2D* texture, ID3D11ShaderResourceView* v
 
 void Dx11Core::confirmOverlayAtCreation(const D3D11_TEXTURE2D_DESC* desc, HRESULT result, ID3D11Texture2D** texture) {
   if (!desc || !gpsrules::hasOverlayFingerprint(*desc)) return;
-  if (FAILED(result) || !texture || !*texture) return;
+  if (FAILED(result) || !texture || !*texture || !gpsReady_.load(std::memory_order_acquire)) return;
   const uint64_t queued = PrismTextureQueueRedirector::instance().overlayDdsTick();
   if (queued == 0) return;
   const uint64_t now = clock::tickMs();
@@ -218,6 +244,11 @@ void Dx11Core::confirmOverlayAtCreation(const D3D11_TEXTURE2D_DESC* desc, HRESUL
 void Dx11Core::prepareDeferredGpsSize() {
   if (!gpsSizePending_.load(std::memory_order_acquire) || !gpsSizePending_.exchange(false)) return;
   GpsTextureReplacer::instance().prepareForGpsSize();
+}
+
+void Dx11Core::prepareDeferredRedView() {
+  if (!redViewPending_.load(std::memory_order_acquire) || !redViewPending_.exchange(false)) return;
+  GpsTextureReplacer::instance().getRedDiagnosticView();
 }
 
 }  // namespace zor

@@ -82,6 +82,7 @@ void Dx11Core::onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSl
   }
 
   EditedBinding edit;
+  const bool onImmediate = context && context == contextPeek_.load(std::memory_order_acquire);
   try {
     GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
     const bool sizeRule = config_.legacyAutoLock && gpsrules::sizeConfigured(config_);
@@ -114,7 +115,12 @@ void Dx11Core::onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSl
         noteMatchedSubstitution(context, view, slot, startSlot, numViews);
         edit.start(views, numViews);
         if (config_.debugForceRed) {
-          if (ID3D11ShaderResourceView* red = replacer.redDiagnosticViewRef()) {
+          // Making the red view writes through the immediate context: a binding on another
+          // context gets it once the render thread has made it.
+          ID3D11ShaderResourceView* red =
+              onImmediate ? replacer.redDiagnosticViewRef() : replacer.readyRedDiagnosticViewRef();
+          if (!red && !onImmediate) redViewPending_.store(true, std::memory_order_release);
+          if (red) {
             r->Release();
             edit.put(i, red);
             continue;
@@ -182,20 +188,9 @@ ID3D11ShaderResourceView* Dx11Core::sizeRuleReplacement(ID3D11ShaderResourceView
       currentPixelShader_.load(std::memory_order_relaxed) != ident_.gpsPixelShader.load(std::memory_order_relaxed)) {
     return nullptr;
   }
-  ComRef<ID3D11Resource> resource;
-  view->GetResource(resource.put());
-  if (!resource) return nullptr;
-  D3D11_RESOURCE_DIMENSION dimension = D3D11_RESOURCE_DIMENSION_UNKNOWN;
-  resource->GetType(&dimension);
-  if (dimension != D3D11_RESOURCE_DIMENSION_TEXTURE2D) return nullptr;
-  ComRef<ID3D11Texture2D> texture;
-  if (FAILED(resource->QueryInterface(__uuidof(ID3D11Texture2D), reinterpret_cast<void**>(texture.put()))) ||
-      !texture) {
-    return nullptr;
-  }
-  D3D11_TEXTURE2D_DESC desc{};
-  texture->GetDesc(&desc);
-  if (!gpsrules::matchesConfiguredTexture(config_, desc)) return nullptr;
+  ViewFacts facts;
+  if (!describeView(view, facts)) return nullptr;
+  if (!gpsrules::matchesConfiguredTexture(config_, facts.desc())) return nullptr;
   // A reference of its own: a texture creation on another thread may replace the view meanwhile.
   return GpsTextureReplacer::instance().replacementViewRef();
 }

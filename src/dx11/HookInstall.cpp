@@ -1,6 +1,7 @@
 // Creation, enabling and removal of the graphics hooks.
 #include <string>
 
+#include "core/DetourGuard.h"
 #include "core/Logger.h"
 #include "dx11/Detours.h"
 #include "dx11/Dx11Core.h"
@@ -14,6 +15,10 @@ namespace {
 size_t idx(Hook h) { return static_cast<size_t>(h); }
 
 std::string withStatus(const char* text, MH_STATUS st) { return std::string(text) + hookStatusText(st); }
+
+// Removal order of the hooks besides Present and DrawIndexed.
+constexpr Hook kOptionalOrder[] = {Hook::CreateShaderResourceView, Hook::PSSetShaderResources, Hook::PSSetShader,
+                                   Hook::CreateTexture2D, Hook::IASetIndexBuffer};
 
 }  // namespace
 
@@ -45,6 +50,8 @@ bool Dx11Core::installHooks() {
   void* present = hookTarget(Hook::Present);
   if (!minHookReady_.load() || !present) return false;
   hooksClosing_.store(false);
+  // Views may have come and gone unseen while the CreateShaderResourceView hook was not in place.
+  viewCache_.clear();
 
   // Present (required).
   LPVOID original = nullptr;
@@ -134,8 +141,6 @@ void Dx11Core::removeHooks() {
   // No frame may switch DrawIndexed on again from here on.
   hooksClosing_.store(true);
 
-  static constexpr Hook kOptionalOrder[] = {Hook::CreateShaderResourceView, Hook::PSSetShaderResources,
-                                            Hook::PSSetShader, Hook::CreateTexture2D, Hook::IASetIndexBuffer};
 
   // Phase 1: disable everything, so no new call enters a detour. The trampolines stay valid
   // while threads that are already inside a detour finish.
@@ -152,14 +157,28 @@ void Dx11Core::removeHooks() {
   }
 
   // Phase 2: wait until no thread is executing one of our detours. A frame that was in flight
-  // may have switched DrawIndexed on again: switch it off and wait once more.
-  waitForDetours();
-  if (drawIndexedCreated_.load()) {
+  // may have switched DrawIndexed on again: switch it off and wait once more. All waits of the
+  // shut-down share one deadline; when it passes with a thread still inside, the hooks stay off
+  // but in place (their trampolines are that thread's way back) and nothing is removed.
+  detour::ShutdownWindow window;
+  bool drained = waitForDetours(window.deadlineNs());
+  if (drained && drawIndexedCreated_.load()) {
     api.disableHook(hookTarget(Hook::DrawIndexed));
-    waitForDetours();
+    drained = waitForDetours(window.deadlineNs());
+  }
+  if (!drained) {
+    if (drawIndexedCreated_.load()) api.disableHook(hookTarget(Hook::DrawIndexed));
+    hooksStranded_.store(true);
+    return;
   }
 
-  // Phase 3: remove, in order, and forget the trampolines.
+  // Phase 3.
+  removeDisabledHooks();
+}
+
+void Dx11Core::removeDisabledHooks() {
+  const HookApi& api = hookApi();
+  // Remove, in order, and forget the trampolines.
   if (drawIndexedCreated_.load()) {
     api.removeHook(hookTarget(Hook::DrawIndexed));
     drawIndexedCreated_.store(false);
@@ -178,6 +197,7 @@ void Dx11Core::removeHooks() {
       tabletMeshIndexBuffer_.store(nullptr);
     }
   }
+  void* present = hookTarget(Hook::Present);
   if (present) {
     MH_STATUS st = api.removeHook(present);
     if (st != MH_OK && st != MH_ERROR_NOT_CREATED) {

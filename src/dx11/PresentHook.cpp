@@ -42,7 +42,10 @@ HRESULT STDMETHODCALLTYPE detours::present(IDXGISwapChain* swapChain, UINT syncI
 HRESULT Dx11Core::onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT flags) {
   auto forward = [&]() -> HRESULT {
     auto fn = reinterpret_cast<PresentFn>(trampoline(Hook::Present));
-    return fn ? fn(swapChain, syncInterval, flags) : S_OK;
+    if (!fn) return S_OK;
+    // What the game's Present calls (another program's overlay drawing, say) is the game's.
+    detour::GameCallScope game;
+    return fn(swapChain, syncInterval, flags);
   };
   // A test presentation shows nothing: no frame, no pipeline, no overlay.
   if (flags & DXGI_PRESENT_TEST) return forward();
@@ -59,6 +62,7 @@ HRESULT Dx11Core::onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT f
     }
     if (contextAcquired_.load(std::memory_order_acquire)) {
       prepareDeferredGpsSize();
+      prepareDeferredRedView();
       prepareDashboardResource();
       updateDrawIndexedHook();
       handlePauseEdge();
@@ -350,6 +354,10 @@ bool Dx11Core::acquireContext(IDXGISwapChain* swapChain) {
   if (config_.gpsWidth != 0 && config_.gpsHeight != 0) {
     replacer.createForConfiguredSize(config_.gpsWidth, config_.gpsHeight);
   }
+  // From here on what identification finds can be registered with the replacer. The bindings
+  // made between the hooks landing and this first frame are not looked at: a tablet confirmed
+  // then would be lost for good (it is never confirmed twice), the next frames find it.
+  gpsReady_.store(true, std::memory_order_release);
   ConfigOverlay& overlay = ConfigOverlay::instance();
   if (window && !overlay.isInitialized()) {
     // The saved playback target, restored once per start of the panel, right before it starts

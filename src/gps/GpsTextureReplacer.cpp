@@ -460,6 +460,13 @@ ID3D11ShaderResourceView* GpsTextureReplacer::redDiagnosticViewRef() {
   return view;
 }
 
+ID3D11ShaderResourceView* GpsTextureReplacer::readyRedDiagnosticViewRef() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ID3D11ShaderResourceView* view = red_.view.get();
+  if (view) view->AddRef();
+  return view;
+}
+
 ID3D11ShaderResourceView* GpsTextureReplacer::redDiagnosticViewLocked() {
   static constexpr char kFailed[] = "V0.6.6: no se pudo crear la textura de diagnostico ROJA.";
   if (red_.view) return red_.view.get();

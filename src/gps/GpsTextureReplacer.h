@@ -67,6 +67,9 @@ class GpsTextureReplacer {
   // The same with a reference added under the lock, for a caller that binds it while another
   // thread may release the red resources (a truck change).
   ID3D11ShaderResourceView* redDiagnosticViewRef();
+  // The red view with a reference added when it exists already; never makes it (for callers
+  // that must not write through the immediate context).
+  ID3D11ShaderResourceView* readyRedDiagnosticViewRef();
 
   // The 1024 x 512 red test texture made right after the context is acquired; held until the
   // graphics core shuts down and releases it.

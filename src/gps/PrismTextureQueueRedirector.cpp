@@ -110,6 +110,13 @@ bool PrismTextureQueueRedirector::start(const void* moduleBase) noexcept { retur
 bool PrismTextureQueueRedirector::startWith(const void* moduleBase) noexcept {
   uint8_t expected = 0;
   if (!initialized_.compare_exchange_strong(expected, 1)) return hookActive();
+  if (!finishStrandedShutdown()) {
+    initialized_.store(0);
+    log(LogLevel::ERROR,
+        "PrismTextureQueueRedirector: un hilo del motor sigue dentro del hook desde el cierre anterior; no se puede "
+        "iniciar todavia.");
+    return false;
+  }
 
   tobjCount_.store(0);
   pathCount_.store(0);
@@ -180,20 +187,29 @@ bool PrismTextureQueueRedirector::startWith(const void* moduleBase) noexcept {
 void PrismTextureQueueRedirector::shutdown() noexcept {
   uint8_t expected = 1;
   if (!initialized_.compare_exchange_strong(expected, 0)) return;
+  // Both waits below (ours and the engine lease's) end by this shut-down's deadline.
+  detour::ShutdownWindow window;
   uint8_t active = 1;
   if (hookActive_.compare_exchange_strong(active, 0)) {
-    if (void* target = target_.exchange(nullptr)) {
-      hookApi().disableHook(target);
-      hookApi().removeHook(target);
-    }
+    void* target = target_.load();
+    if (target) hookApi().disableHook(target);
     // No new call can enter now; one already inside (scanning, or in the engine's own function
-    // with our frame below it) must leave before the module may go away. Then the lease goes
-    // (the last one takes the engine with it).
-    const bool drained = detour::waitUntilIdle(kDrainPolls);
-    const HookEngineRelease released = releaseHookEngine(HookOwner::TextureQueue, kDrainPolls);
-    if (!drained || !released.drained)
+    // with our frame below it) must leave before the hook and the module may go. When it does
+    // not in time, the hook stays off but in place (its trampoline is that thread's way back),
+    // the lease stays, and the module stays mapped; the next start removes the hook.
+    if (!detour::waitUntilIdle(detour::Drain::TextureQueue, window.deadlineNs())) {
+      stranded_.store(1);
+      detour::pinOwnModule();
       log(LogLevel::WARNING,
           "PrismTextureQueueRedirector: un hilo del motor seguia dentro del hook al agotarse la espera de cierre.");
+    } else {
+      target_.store(nullptr);
+      if (target) hookApi().removeHook(target);
+      const HookEngineRelease released = releaseHookEngine(HookOwner::TextureQueue);
+      if (!released.drained)
+        log(LogLevel::WARNING,
+            "PrismTextureQueueRedirector: un hilo del motor seguia dentro del hook al agotarse la espera de cierre.");
+    }
   }
   try {
     log(LogLevel::INFO, "PrismTextureQueueRedirector V1.19.0 cerrado. tablet_gps.tobj=" +
@@ -203,15 +219,27 @@ void PrismTextureQueueRedirector::shutdown() noexcept {
   }
 }
 
+bool PrismTextureQueueRedirector::finishStrandedShutdown() noexcept {
+  if (!stranded_.load()) return true;
+  if (detour::threadsInside(detour::Drain::TextureQueue) != 0) return false;
+  if (void* target = target_.exchange(nullptr)) hookApi().removeHook(target);
+  stranded_.store(0);
+  releaseHookEngine(HookOwner::TextureQueue);
+  return true;
+}
+
 // ---- the detour -----------------------------------------------------------------------------
 
 uint64_t PrismTextureQueueRedirector::detour(void* queue, void* a2, void* a3, void* a4) noexcept {
   // Counted like every detour of ours, so shut-down can wait for a loader thread still in here.
-  detour::Scope scope;
+  detour::Scope scope(detour::Part::TextureQueue);
   PrismTextureQueueRedirector* self = g_hooked.load(std::memory_order_acquire);
   self->scanQueue(queue);
   const EngineFn game = self->trampoline_.load(std::memory_order_acquire);
-  return game ? game(queue, a2, a3, a4) : 0;
+  if (!game) return 0;
+  // The engine's function creates the textures it loads: those calls are the game's.
+  detour::GameCallScope gameCall;
+  return game(queue, a2, a3, a4);
 }
 
 uint64_t PrismTextureQueueRedirector::onTextureQueue(void* queue) noexcept {

@@ -43,7 +43,9 @@ class PrismTextureQueueRedirector {
   bool start() noexcept;
   // The same on the module image mapped at moduleBase (start() passes the executable's).
   bool start(const void* moduleBase) noexcept;
-  // Removes the hook and logs the totals. Does nothing when not started.
+  // Switches the hook off and removes it once no thread is inside (a thread still inside when the
+  // shut-down's time is up keeps the hook in place, off), then logs the totals. Does nothing when
+  // not started.
   void shutdown() noexcept;
 
   // The work of the detour for one call: walks the queue, then calls the game's function (when
@@ -73,8 +75,6 @@ class PrismTextureQueueRedirector {
   static constexpr uintptr_t kEntryPathLength = 0x48;
   static constexpr unsigned kMaxNodes = 4096;
   static constexpr size_t kMaxPathBytes = 2048;
-  // About two seconds of 1 ms polls for a thread to leave the detour at shut-down.
-  static constexpr uint32_t kDrainPolls = 2000;
 
  private:
   enum class EntryResult { Other, TabletGpsTobj, Fault };
@@ -86,12 +86,16 @@ class PrismTextureQueueRedirector {
   EntryResult readEntry(uintptr_t entry) noexcept;
   void recordSighting(PathKind kind, std::string_view path, unsigned formIndex) noexcept;
   bool startWith(const void* moduleBase) noexcept;
+  // Removes a hook that the last shut-down had to leave in place; false while a thread is still
+  // inside it.
+  bool finishStrandedShutdown() noexcept;
   void log(LogLevel level, std::string_view text) noexcept;
 
   using EngineFn = uint64_t (*)(void*, void*, void*, void*);
 
   std::atomic<uint8_t> initialized_{0};
   std::atomic<uint8_t> hookActive_{0};
+  std::atomic<uint8_t> stranded_{0};
   std::atomic<uint64_t> tobjCount_{0};
   std::atomic<uint64_t> pathCount_{0};
   std::atomic<uint64_t> ddsCount_{0};

@@ -1,6 +1,7 @@
 #include "plugin/TelemetryEntry.h"
 
 #include "core/Clock.h"
+#include "core/DetourGuard.h"
 #include "core/GameState.h"
 #include "plugin/Lifecycle.h"
 #include "core/LogFile.h"
@@ -30,7 +31,9 @@ bool registerEvent(const scs_telemetry_init_params_t& params, scs_event_t event,
 }
 
 // Graphics core first, then the redirector; a failure of one does not keep the other running.
+// Both wait for threads inside their hooks within one time bound.
 void stopParts(const LifecycleOps& ops) noexcept {
+  detour::ShutdownWindow window;
   try {
     ops.stopGraphics();
   } catch (...) {

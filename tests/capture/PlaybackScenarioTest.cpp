@@ -55,6 +55,7 @@ TEST(PlaybackScenario, TheMediaProgramPlaysOnTheTabletAndFollowsTheGame) {
       "event started\n"
       "run 1500\n"
       "wait-log \"Conduccion reanudada\" 5000\n"
+      "wait-hooked 30000\n"
       "cab\n"
       "media open lofi \"Lofi radio - YouTube\"\n"
       "wait-log \"V0.7.6 OVERLAY tablet_gps_overlay.dds\" 20000\n"

@@ -16,6 +16,7 @@
 
 #include "capture/WindowCapture.h"
 #include "dx11/Dx11Core.h"
+#include "core/DetourGuard.h"
 #include "core/HookApi.h"
 #include "gps/GpsTextureReplacer.h"
 #include "media/PanelState.h"
@@ -50,7 +51,8 @@ struct Dx11CoreTestAccess {
     c.playback_.fps = 30;
     c.stateCheckTick_.store(0);
     c.lastShaderAnalysis_.store(0);
-    c.drainPolls_ = Dx11Core::kDefaultDrainPolls;
+    c.hooksStranded_.store(false);
+    detour::setShutdownBudgetMs(detour::kDefaultShutdownBudgetMs);
     GameState& s = c.gameState();
     s.engineEnabled.store(true);
     s.engineKnown.store(false);

@@ -28,12 +28,15 @@ void STDMETHODCALLTYPE origPSSetShader(ID3D11DeviceContext*, ID3D11PixelShader* 
   g_lastShader = shader;
   ++g_shaderCalls;
 }
-// Stays inside until the test releases it.
-void STDMETHODCALLTYPE blockingPSSetShader(ID3D11DeviceContext*, ID3D11PixelShader*, ID3D11ClassInstance* const*,
-                                           UINT) {
+// The game's CreateTexture2D, staying inside until the test releases it. The detour calls it and
+// goes on afterwards (the creation rule), so a thread in it is inside our code. (PSSetShader and
+// IASetIndexBuffer jump to the game's method instead: a thread in there is not.)
+HRESULT STDMETHODCALLTYPE blockingCreateTexture2D(ID3D11Device*, const D3D11_TEXTURE2D_DESC*,
+                                                  const D3D11_SUBRESOURCE_DATA*, ID3D11Texture2D**) {
   g_phase = 1;
   WaitForSingleObject(g_release, 20000);
   g_phase = 2;
+  return E_FAIL;
 }
 
 char g_targets[static_cast<size_t>(Hook::Count)];
@@ -45,7 +48,7 @@ class HookInstall : public ::testing::Test {
  protected:
   void SetUp() override { reset(); }
   void TearDown() override { Access::fresh(core); }
-  void reset(void* psSetShaderOriginal = reinterpret_cast<void*>(&origPSSetShader)) {
+  void reset(void* createTexture2DOriginal = nullptr) {
     Access::fresh(core);
     Access::setMinHookReady(core, true);
     for (size_t i = 0; i < static_cast<size_t>(Hook::Count); ++i) {
@@ -54,7 +57,8 @@ class HookInstall : public ::testing::Test {
       hooks.name(target(h), kNames[i]);
     }
     hooks.name(target(Hook::Present), "Present", reinterpret_cast<void*>(&origPresent));
-    hooks.name(target(Hook::PSSetShader), "PSSetShader", psSetShaderOriginal);
+    hooks.name(target(Hook::PSSetShader), "PSSetShader", reinterpret_cast<void*>(&origPSSetShader));
+    if (createTexture2DOriginal) hooks.name(target(Hook::CreateTexture2D), "CreateTexture2D", createTexture2DOriginal);
     hooks.clearCalls();
     g_presentCalls = 0;
     g_shaderCalls = 0;
@@ -236,7 +240,7 @@ TEST_F(HookInstall, OurOwnCallsPassStraightThroughTheDetours) {
 
 TEST_F(HookInstall, ShutdownWaitsUntilNoThreadIsInsideADetour) {
   g_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  reset(reinterpret_cast<void*>(&blockingPSSetShader));
+  reset(reinterpret_cast<void*>(&blockingCreateTexture2D));
   ASSERT_TRUE(core.installHooks());
   Access::markInitialized(core);
   std::atomic<int> phaseAtFirstRemove{-1};
@@ -244,7 +248,7 @@ TEST_F(HookInstall, ShutdownWaitsUntilNoThreadIsInsideADetour) {
     if (op == "remove" && phaseAtFirstRemove.load() < 0) phaseAtFirstRemove = g_phase.load();
   };
   g_phase = 0;
-  std::thread game([] { detours::psSetShader(nullptr, nullptr, nullptr, 0); });
+  std::thread game([] { detours::createTexture2D(nullptr, nullptr, nullptr, nullptr); });
   ASSERT_TRUE(waitFor([] { return g_phase.load() == 1; }));
 
   std::atomic<bool> done{false};
@@ -267,18 +271,20 @@ TEST_F(HookInstall, ShutdownWaitsUntilNoThreadIsInsideADetour) {
   CloseHandle(g_release);
 }
 
-TEST_F(HookInstall, ShutdownWaitIsBoundedAndReported) {
+TEST_F(HookInstall, ShutdownWaitIsBoundedAndReportedAndLeavesTheHooksOffButInPlace) {
   g_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  reset(reinterpret_cast<void*>(&blockingPSSetShader));
+  reset(reinterpret_cast<void*>(&blockingCreateTexture2D));
   ASSERT_TRUE(core.installHooks());
   Access::markInitialized(core);
-  core.setDrainPolls(30);
+  detour::setShutdownBudgetMs(30);
   g_phase = 0;
-  std::thread game([] { detours::psSetShader(nullptr, nullptr, nullptr, 0); });
+  std::thread game([] { detours::createTexture2D(nullptr, nullptr, nullptr, nullptr); });
   ASSERT_TRUE(waitFor([] { return g_phase.load() == 1; }));
   core.shutdown();
   EXPECT_TRUE(log.has(LogLevel::WARNING, "[Dx11Core] Apagado: un hilo del juego seguia dentro de un hook del plugin"));
-  EXPECT_TRUE(hooks.createdHooks().empty());
+  EXPECT_FALSE(hooks.callsOf("disable").empty());
+  EXPECT_TRUE(hooks.callsOf("remove").empty());
+  EXPECT_EQ(hooks.createdHooks().size(), 7u);
   SetEvent(g_release);
   game.join();
   EXPECT_EQ(detour::threadsInside(), 0u);

@@ -27,6 +27,7 @@ std::string scenario() {
              "event started\n"
              "run 1500\n"
              "wait-log \"Conduccion reanudada\" 5000\n"
+             "wait-hooked 30000\n"  // the tablet's texture is created with the creation hook in place
              "cab\n"
              "wait-probe tablet checker 20000\n"
              "run 500\n"
@@ -121,6 +122,28 @@ TEST(IdentScenario, WithAnEngineOfAnotherBuildTheDrawTimeRulesStillFindTheTablet
   expectGameScreensUntouched(run, panelBefore);
   std::printf("[ identification ] altered engine: tablet pattern shown %lld ms after the cab was loaded\n",
               lockDelayMs(run));
+}
+
+// The plugin started while the game draws a frame with the cab on screen: its hooks land either
+// before the tablet is drawn (the tablet's first hooked bindings then come before the first
+// hooked Present has adopted the device) or after it. Either way the tablet is found.
+TEST(IdentScenario, StartedInTheMiddleOfAFrameItFindsTheTabletWhereverItsHooksLand) {
+  for (const char* point : {"before-tablet", "after-tablet"}) {
+    SCOPED_TRACE(point);
+    SimRun run = runSim(std::string("timeout 60000\n"
+                                    "truck vehicle.kenworth.w900\n"
+                                    "cab\n"
+                                    "frames 3\n"
+                                    "load-at ") +
+                            point +
+                            "\n"
+                            "wait-probe tablet checker 6000\n"
+                            "probe dashboard navmap\n"
+                            "unload\n",
+                        privatePluginCopy()->path);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_TRUE(run.printed(std::string("load-at: plugin started ") + (point[0] == 'b' ? "before" : "after")));
+  }
 }
 
 }  // namespace

@@ -92,5 +92,39 @@ TEST(SimGraphics, RestartsJoinTheBootstrapAndEachNewStartHooksAndAdoptsTheDevice
   EXPECT_TRUE(run.printed("scenario complete"));
 }
 
+// A loader thread of the game is inside the plugin's texture-queue hook (in the engine's own
+// function beneath it) when the game shuts the plugin down and unloads it. The shut-down ends
+// within its 2 s, says why, and keeps the plugin's code mapped, so that the thread comes back
+// out through it safely seconds later while the game renders on. The graphics core, with no
+// thread inside its own hooks, is not held up by it.
+TEST(SimGraphics, ShutdownWithALoaderThreadHeldInsideAHookEndsInTimeAndTheThreadComesBackSafely) {
+  SimRun run = runSim(
+      "load\n"
+      "truck vehicle.kenworth.w900\n"
+      "wait-hooked 30000\n"
+      "cab\n"
+      "frames 5\n"
+      "hold-queue 5000\n"
+      "unload\n"
+      "frames 10\n"
+      "wait-queue 10000\n"
+      "frames 10\n",
+      privatePluginCopy()->path);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  const auto returned = run.lines("sdk: scs_telemetry_shutdown returned after ");
+  ASSERT_EQ(returned.size(), 1u) << run.output;
+  const long long tookMs = std::stoll(returned[0].substr(returned[0].find("after ") + 6));
+  EXPECT_GE(tookMs, 1900);
+  EXPECT_LT(tookMs, 3000) << returned[0];
+  // The graphics core had no thread inside its own hooks: it stops completely.
+  EXPECT_TRUE(run.printed(message("Motor grafico detenido correctamente; recursos GPU liberados.")));
+  EXPECT_TRUE(run.printed("plugin.warning: [ZorTabcast] PrismTextureQueueRedirector: un hilo del motor seguia dentro "
+                          "del hook"))
+      << run.output;
+  EXPECT_TRUE(run.printed("sdk: plugin unloaded; its module stays mapped"));
+  EXPECT_TRUE(run.printed("hold-queue: the loader thread came back from the engine's texture queue after"));
+  EXPECT_TRUE(run.printed("scenario complete"));
+}
+
 }  // namespace
 }  // namespace zor::test

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "gps/FakeGameImage.h"
 #include "gps/GameBuild.h"
 #include "gps/RedirectorFixtures.h"
 #include "MinHook.h"
@@ -13,107 +14,6 @@
 
 namespace zor::test {
 namespace {
-
-constexpr uint32_t kHookRva = 0x1E5350;
-constexpr uint32_t kCheckRva = 0x1E5363;
-constexpr uint32_t kCheckEnd = kCheckRva + 15;
-constexpr size_t kPage = 0x1000;
-
-// A function shaped like the engine's: the checked bytes sit at +0x13. It returns its first
-// argument plus its second (rdi + r14), so a hook that drops the second argument shows.
-constexpr uint8_t kEngineFunction[] = {
-    0x48, 0x8B, 0xC4,                          // mov rax, rsp
-    0x48, 0x89, 0x58, 0x08,                    // mov [rax+8], rbx
-    0x48, 0x89, 0x70, 0x10,                    // mov [rax+0x10], rsi
-    0x55, 0x57, 0x41, 0x56, 0x41, 0x57,        // push rbp, rdi, r14, r15
-    0x90, 0x90,                                // nop nop
-    0x48, 0x8D, 0x68, 0xA1,                    // +0x13: lea rbp, [rax-0x5F]
-    0x48, 0x81, 0xEC, 0x20, 0x01, 0x00, 0x00,  // sub rsp, 0x120
-    0x48, 0x8B, 0xF9,                          // mov rdi, rcx
-    0x4C, 0x8B, 0xF2,                          // mov r14, rdx
-    0x4A, 0x8D, 0x04, 0x37,                    // lea rax, [rdi+r14]
-    0x48, 0x81, 0xC4, 0x20, 0x01, 0x00, 0x00,  // add rsp, 0x120
-    0x41, 0x5F, 0x41, 0x5E, 0x5F, 0x5D,        // pop r15, r14, rdi, rbp
-    0x48, 0x8B, 0x5C, 0x24, 0x08,              // mov rbx, [rsp+8]
-    0x48, 0x8B, 0x74, 0x24, 0x10,              // mov rsi, [rsp+0x10]
-    0xC3,                                      // ret
-};
-using EngineFn = uint64_t (*)(void*, uintptr_t);
-
-// A module image in a reserved region: PE headers in the first page, kEngineFunction at its RVA
-// in the one page around it, nothing else committed.
-class FakeGameImage {
- public:
-  struct Options {
-    uint32_t sizeOfImage = 0x1E6000;
-    bool executableSection = true;
-    bool commitCode = true;
-  };
-  FakeGameImage() : FakeGameImage(Options{}) {}
-  explicit FakeGameImage(Options o) {
-    base_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x1E6000, MEM_RESERVE, PAGE_NOACCESS));
-    VirtualAlloc(base_, kPage, MEM_COMMIT, PAGE_READWRITE);
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base_);
-    dos->e_magic = IMAGE_DOS_SIGNATURE;
-    dos->e_lfanew = 0x80;
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(base_ + 0x80);
-    nt->Signature = IMAGE_NT_SIGNATURE;
-    nt->FileHeader.Machine = IMAGE_FILE_MACHINE_AMD64;
-    nt->FileHeader.NumberOfSections = 2;
-    nt->FileHeader.SizeOfOptionalHeader = sizeof(IMAGE_OPTIONAL_HEADER64);
-    nt->OptionalHeader.Magic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
-    nt->OptionalHeader.SectionAlignment = 0x1000;
-    nt->OptionalHeader.FileAlignment = 0x200;
-    nt->OptionalHeader.SizeOfHeaders = 0x1000;
-    nt->OptionalHeader.SizeOfImage = o.sizeOfImage;
-    auto* sections = IMAGE_FIRST_SECTION(nt);
-    std::memcpy(sections[0].Name, ".rdata", 6);
-    sections[0].VirtualAddress = 0x1000;
-    sections[0].Misc.VirtualSize = 0x1000;
-    sections[0].Characteristics = IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ;
-    std::memcpy(sections[1].Name, ".text", 5);
-    sections[1].VirtualAddress = 0x2000;
-    sections[1].Misc.VirtualSize = 0x1E3800;
-    sections[1].Characteristics = o.executableSection
-                                      ? IMAGE_SCN_CNT_CODE | IMAGE_SCN_MEM_EXECUTE | IMAGE_SCN_MEM_READ
-                                      : IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ;
-    protect(base_, PAGE_READONLY);
-    if (o.commitCode) {
-      uint8_t* page = base_ + (kHookRva & ~(kPage - 1));
-      VirtualAlloc(page, kPage, MEM_COMMIT, PAGE_READWRITE);
-      std::memset(page, 0xCC, kPage);
-      std::memcpy(base_ + kHookRva, kEngineFunction, sizeof(kEngineFunction));
-      protect(page, PAGE_EXECUTE_READ);
-    }
-  }
-  ~FakeGameImage() { VirtualFree(base_, 0, MEM_RELEASE); }
-  FakeGameImage(const FakeGameImage&) = delete;
-  FakeGameImage& operator=(const FakeGameImage&) = delete;
-
-  void* base() const { return base_; }
-  ModuleImage image() const {
-    ModuleImage m;
-    EXPECT_TRUE(readModuleImage(base_, m));
-    return m;
-  }
-  EngineFn function() const { return reinterpret_cast<EngineFn>(base_ + kHookRva); }
-  void poke(uint32_t rva, uint8_t value) {
-    uint8_t* page = base_ + (rva & ~(kPage - 1));
-    protect(page, PAGE_EXECUTE_READWRITE);
-    base_[rva] = value;
-    protect(page, PAGE_EXECUTE_READ);
-    FlushInstructionCache(GetCurrentProcess(), base_ + rva, 1);
-  }
-  void protectCode(DWORD protection) { protect(base_ + (kHookRva & ~(kPage - 1)), protection); }
-  bool codeIntact() const { return std::memcmp(base_ + kHookRva, kEngineFunction, sizeof(kEngineFunction)) == 0; }
-
- private:
-  static void protect(void* page, DWORD protection) {
-    DWORD old = 0;
-    VirtualProtect(page, kPage, protection, &old);
-  }
-  uint8_t* base_ = nullptr;
-};
 
 std::string hex(uintptr_t v) {
   char buf[32];
@@ -311,7 +211,7 @@ TEST(RedirectorHook, ShutdownWaitsForAThreadStillInsideOurCode) {
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::atomic<bool> inside{false};
   std::thread engine([&] {
-    detour::Scope scope;
+    detour::Scope scope(detour::Part::TextureQueue);
     inside = true;
     WaitForSingleObject(release, 10000);
   });
@@ -329,6 +229,42 @@ TEST(RedirectorHook, ShutdownWaitsForAThreadStillInsideOurCode) {
   closer.join();
   EXPECT_TRUE(closed);
   EXPECT_EQ(log.count("seguia dentro del hook"), 0u);
+  CloseHandle(release);
+}
+
+TEST(RedirectorHook, AThreadStillInsideWhenTheTimeIsUpLeavesTheHookOffInPlaceUntilItHasLeft) {
+  FakeGameImage img;
+  Redirector r;
+  LogCapture log;
+  log.attach(r);
+  detour::setShutdownBudgetMs(50);
+  ASSERT_TRUE(r.start(img.base()));
+
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> inside{false};
+  std::thread engine([&] {
+    detour::Scope scope(detour::Part::TextureQueue);
+    inside = true;
+    WaitForSingleObject(release, 10000);
+  });
+  while (!inside) Sleep(1);
+
+  r.shutdown();
+  EXPECT_EQ(log.count("un hilo del motor seguia dentro del hook al agotarse la espera de cierre."), 1u);
+  EXPECT_FALSE(r.hookActive());
+  EXPECT_TRUE(img.codeIntact());  // off: the engine runs its own code again
+  // In place: a start meanwhile refuses, since the hook cannot be made again yet.
+  EXPECT_FALSE(r.start(img.base()));
+  EXPECT_EQ(log.count("sigue dentro del hook desde el cierre anterior"), 1u);
+
+  SetEvent(release);
+  engine.join();
+  ASSERT_TRUE(r.start(img.base()));
+  EXPECT_TRUE(r.hookActive());
+  r.shutdown();
+  EXPECT_TRUE(img.codeIntact());
+  EXPECT_EQ(log.count("seguia dentro del hook"), 1u);
+  detour::setShutdownBudgetMs(detour::kDefaultShutdownBudgetMs);
   CloseHandle(release);
 }
 
