@@ -31,7 +31,6 @@ bool isDown(SHORT state) noexcept { return (state & 0x8000) != 0; }
 
 // Polls of about 1 ms that shut-down waits for a thread still inside the window procedure or
 // an input detour.
-constexpr uint32_t kDrainPolls = 2000;
 
 constexpr const char* kInitFailed =
     "V3.0.0: ConfigOverlay::initialize fallo; el panel Ctrl+F8 no estara disponible.";
@@ -248,6 +247,8 @@ void ConfigOverlay::drawFrameContents() {
 void ConfigOverlay::shutdown() {
   overlay::Host& h = overlay::host();
   if (!h.initialized.exchange(false)) return;
+  // Every wait of this shut-down ends by one deadline (the graphics core's, when it runs this).
+  detour::ShutdownWindow drainWindow;
   try {
     const bool wasVisible = h.panelVisible.exchange(false);
     h.wizardVisible.store(false);
@@ -267,15 +268,20 @@ void ConfigOverlay::shutdown() {
                           "la cadena se conserva, pero el plugin no pudo quedar cargado.");
     }
 
-    // Then the input hooks: off, nobody inside, removed, and the lease back.
+    // Then the input hooks: off, nobody inside, removed, and the lease back. A thread still inside
+    // when this shut-down's time is up returns through their trampolines: the hooks stay off but in
+    // place, the lease stays, the code stays mapped, and the next start switches them on again.
     disableInputLockHooks();
-    if (!detour::waitUntilIdle(kDrainPolls)) {
-      logWarning("V3.0.0: un hilo seguia dentro del panel o de un hook de entrada al agotarse la espera de cierre.");
-    }
-    removeInputLockHooks();
-    if (holdsHookLease_) {
-      holdsHookLease_ = false;
-      releaseHookEngine(HookOwner::Overlay, kDrainPolls);
+    if (!detour::waitUntilIdle(detour::Drain::Graphics, drainWindow.deadlineNs())) {
+      detour::pinOwnModule();
+      logWarning("V3.0.0: un hilo seguia dentro del panel o de un hook de entrada al agotarse la espera de cierre; "
+                 "los hooks de entrada quedan desactivados y el plugin queda cargado.");
+    } else {
+      removeInputLockHooks();
+      if (holdsHookLease_) {
+        holdsHookLease_ = false;
+        releaseHookEngine(HookOwner::Overlay, drainWindow.deadlineNs());
+      }
     }
 
     {

@@ -91,7 +91,11 @@ InputLockHooks installInputLockHooks() noexcept {
   HMODULE user32 = GetModuleHandleW(L"user32.dll");
   if (!user32) user32 = LoadLibraryW(L"user32.dll");
   for (HookSlot* slot : g_slots) {
-    if (!slot->installed.load()) install(*slot, user32);
+    if (!slot->installed.load()) {
+      install(*slot, user32);
+    } else if (void* target = slot->target.load()) {
+      hookApi().enableHook(target);  // left in place, switched off, by a shut-down that ran out of time
+    }
   }
   return installedInputLockHooks();
 }
