@@ -25,11 +25,12 @@ const std::string kProfilesTab = kTop + "click 193 157\n";
 const std::string kLoadAndStart = kTop + "click 502 330\n";  // "Cargar e iniciar"
 }  // namespace panel
 
-// Calibration off (the GPS shows the captured picture, not the test pattern); the truck's cab
-// loads after the plugin has hooked the game.
+// Calibration off (the GPS shows the captured picture, not the test pattern), the first-run
+// wizard done (Ctrl+F8 opens the panel); the truck's cab loads after the plugin has hooked the game.
 std::string gameWith(const std::string& settings, const std::string& media) {
   return "timeout 240000\n"
-         "ini ZorTabcastPlugin.ini gps calibration_mode 0\n" +
+         "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
+         "ini ZorTabcastFirstRun.ini setup completed 1\n" +
          settings +
          "truck vehicle.kenworth.w900\n"
          "load\n"
