@@ -92,6 +92,14 @@ std::vector<uint32_t> gaugePicture(UINT w, UINT h) {
   return px;
 }
 
+// A picture's rows in the order the cab's screens read them: bottom row first.
+std::vector<uint32_t> bottomUpRows(std::vector<uint32_t> px, UINT w, UINT h) {
+  for (UINT y = 0; y < h / 2; ++y)
+    std::swap_ranges(px.begin() + static_cast<size_t>(y) * w, px.begin() + static_cast<size_t>(y + 1) * w,
+                     px.begin() + static_cast<size_t>(h - 1 - y) * w);
+  return px;
+}
+
 }  // namespace
 
 LRESULT CALLBACK Cab::wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
@@ -241,11 +249,13 @@ bool Cab::create(int width, int height, std::string& error) {
   if (FAILED(hr = device_->CreateBuffer(&cb, nullptr, &constants_)) || !sampler_ || !opaque_ || !alpha_ || !raster_)
     return error = "pipeline state creation failed " + hresult(hr), false;
 
+  // The game draws its map into the tablet texture bottom row first, as the screen reads it.
   if (!makeMesh("fullscreen", -1, -1, 1, 1, 1, fullQuad_, error) ||
+      !makeMesh("fullscreen", -1, -1, 1, 1, 1, mapQuad_, error, true) ||
       !makeMesh("windshield", kWindshield.x0, kWindshield.y0, kWindshield.x1, kWindshield.y1, 1, windshield_, error) ||
       !makeMesh("panel", kPanel.x0, kPanel.y0, kPanel.x1, kPanel.y1, 1, panelMesh_, error) ||
       !makeMesh("bezel", kBezel.x0, kBezel.y0, kBezel.x1, kBezel.y1, 1, bezelMesh_, error) ||
-      !makeMesh("tablet", kTabletScreen.x0, kTabletScreen.y0, kTabletScreen.x1, kTabletScreen.y1, 1, tabletMesh_, error) ||
+      !makeMesh("tablet", kTabletScreen.x0, kTabletScreen.y0, kTabletScreen.x1, kTabletScreen.y1, 1, tabletMesh_, error, true) ||
       !makeMesh("loading", -0.5f, -0.03f, 0.5f, 0.03f, 1, loadingBar_, error))
     return false;
 
@@ -375,17 +385,19 @@ bool Cab::makeTexture(UINT w, UINT h, UINT mips, DXGI_FORMAT fmt, UINT bind, UIN
   return true;
 }
 
-bool Cab::makeMesh(const char* name, float x0, float y0, float x1, float y1, UINT quads, Mesh& out, std::string& error) {
+bool Cab::makeMesh(const char* name, float x0, float y0, float x1, float y1, UINT quads, Mesh& out, std::string& error,
+                   bool bottomUp) {
+  const float top = bottomUp ? 1.0f : 0.0f, bottom = 1.0f - top;
   std::vector<Vertex> v;
   std::vector<uint16_t> idx;
   for (UINT q = 0; q < quads; ++q) {
     float a = static_cast<float>(q) / quads, b = static_cast<float>(q + 1) / quads;
     float xa = x0 + (x1 - x0) * a, xb = x0 + (x1 - x0) * b;
     auto base = static_cast<uint16_t>(v.size());
-    v.push_back({xa, y1, a, 0});
-    v.push_back({xb, y1, b, 0});
-    v.push_back({xa, y0, a, 1});
-    v.push_back({xb, y0, b, 1});
+    v.push_back({xa, y1, a, top});
+    v.push_back({xb, y1, b, top});
+    v.push_back({xa, y0, a, bottom});
+    v.push_back({xb, y0, b, bottom});
     for (uint16_t i : {0, 1, 2, 2, 1, 3}) idx.push_back(static_cast<uint16_t>(base + i));
   }
   D3D11_BUFFER_DESC bd{};
@@ -447,8 +459,8 @@ bool Cab::makeDashboardTextures(std::string& error) {
   std::string folder = std::string("/vehicle/truck/") + t.brandId + "/" + t.vehicleId + "/interior/";
   TextureQueueBatch batch({folder + "gps_screen.dds", folder + "gauges.dds", folder + "gauges.tobj"});
   batch.submit();
-  auto nav = navPicture(t.gpsWidth, t.gpsHeight);
-  auto gauge = gaugePicture(t.instrumentWidth, t.instrumentHeight);
+  auto nav = bottomUpRows(navPicture(t.gpsWidth, t.gpsHeight), t.gpsWidth, t.gpsHeight);
+  auto gauge = bottomUpRows(gaugePicture(t.instrumentWidth, t.instrumentHeight), t.instrumentWidth, t.instrumentHeight);
   UINT bind = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
   if (!makeTexture(t.gpsWidth, t.gpsHeight, t.gpsMips, kScreenFormat, bind, D3D11_RESOURCE_MISC_GENERATE_MIPS, &nav,
                    dashboard_, error) ||
@@ -459,8 +471,9 @@ bool Cab::makeDashboardTextures(std::string& error) {
   instrument_.tex->GetDesc(&instrumentDesc_);
   UINT quads = t.gpsIndexCount / 6;
   if (!makeMesh("dashboard-gps", kDashboardGps.x0, kDashboardGps.y0, kDashboardGps.x1, kDashboardGps.y1, quads,
-                dashboardMesh_, error) ||
-      !makeMesh("instrument", kInstrument.x0, kInstrument.y0, kInstrument.x1, kInstrument.y1, quads, instrumentMesh_, error))
+                dashboardMesh_, error, true) ||
+      !makeMesh("instrument", kInstrument.x0, kInstrument.y0, kInstrument.x1, kInstrument.y1, quads, instrumentMesh_, error,
+                true))
     return false;
   say(std::string("cab: truck ") + t.vehicleId + ": dashboard GPS " + std::to_string(t.gpsWidth) + "x" +
       std::to_string(t.gpsHeight) + " " + std::to_string(t.gpsMips) + " mips in slot 6, DrawIndexed " +
@@ -543,7 +556,7 @@ bool Cab::renderFrame(FrameCapture* capture, std::vector<DrawRecord>* trace, std
     context_->OMSetRenderTargets(1, tablet_.rtv.GetAddressOf(), nullptr);
     ID3D11ShaderResourceView* mapSlots[4] = {nullptr, nullptr, nullptr, icons_.srv.Get()};
     context_->PSSetShaderResources(0, 4, mapSlots);
-    draw(trace, "map", fullQuad_, psMap_.Get(), "psMap", nullptr, nullptr);
+    draw(trace, "map", mapQuad_, psMap_.Get(), "psMap", nullptr, nullptr);
     context_->OMSetRenderTargets(0, nullptr, nullptr);
     context_->GenerateMips(tablet_.srv.Get());
   }

@@ -90,7 +90,10 @@ class Cab {
   bool compileShaders(std::string& error);
   bool makeTexture(UINT w, UINT h, UINT mips, DXGI_FORMAT fmt, UINT bind, UINT misc, const std::vector<uint32_t>* pixels,
                    Texture& out, std::string& error);
-  bool makeMesh(const char* name, float x0, float y0, float x1, float y1, UINT quads, Mesh& out, std::string& error);
+  // bottomUp: the texture's first row is shown at the bottom (the cab's screens read their
+  // pictures that way, as a GDI bottom-up bitmap stores them).
+  bool makeMesh(const char* name, float x0, float y0, float x1, float y1, UINT quads, Mesh& out, std::string& error,
+                bool bottomUp = false);
   bool makeDashboardTextures(std::string& error);
   void runAction(FramePoint point);
   void draw(std::vector<DrawRecord>* trace, const char* object, const Mesh& mesh, ID3D11PixelShader* ps,
@@ -123,7 +126,7 @@ class Cab {
   Texture tablet_;                                            // the tablet GPS (map render target)
   Texture dashboard_, instrument_;                            // the truck's screens, slot 6
   D3D11_TEXTURE2D_DESC tabletDesc_{}, dashboardDesc_{}, instrumentDesc_{};
-  Mesh fullQuad_, windshield_, panelMesh_, bezelMesh_, tabletMesh_, loadingBar_, dashboardMesh_, instrumentMesh_;
+  Mesh fullQuad_, mapQuad_, windshield_, panelMesh_, bezelMesh_, tabletMesh_, loadingBar_, dashboardMesh_, instrumentMesh_;
 
   bool cabLoaded_ = false;
   const TruckModel* truck_ = nullptr;
