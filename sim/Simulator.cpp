@@ -1092,21 +1092,30 @@ int Simulator::runBenchmark() {
   return finish(kExitOk, {});
 }
 
-int Simulator::runTargetBenchmark() {
-  Failure f{kExitOk, {}};
-  armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 40000 + 60000);
-  if (!start(f)) return finish(f.code, f.message);
+// The cab of the default truck (the W900) loaded, ignition and engine on, driving, frames unpaced.
+bool Simulator::benchCab(Failure& f) {
   fps_ = 0;
   std::string error;
-  if (!cab_.loadCab(error)) return finish(kExitEnvironment, error);
   const TruckModel& w900 = defaultTruck();
-  if (!cab_.setTruck(w900, error)) return finish(kExitEnvironment, error);
+  if (!cab_.loadCab(error) || !cab_.setTruck(w900, error)) {
+    f = {kExitEnvironment, error};
+    return false;
+  }
   auto& sdk = SdkHost::instance();
   sdk.setTruck(TruckConfig{w900.vehicleId, w900.brandId, w900.name});
   sdk.setChannel("truck.engine.enabled", true);
   sdk.setChannel("truck.electric.enabled", true);
   sdk.setPaused(false);
   cab_.setSpeed(80);
+  return true;
+}
+
+int Simulator::runTargetBenchmark() {
+  Failure f{kExitOk, {}};
+  armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 40000 + 60000);
+  if (!start(f)) return finish(f.code, f.message);
+  if (!benchCab(f)) return finish(f.code, f.message);
+  const TruckModel& w900 = defaultTruck();
   // The target the plugin restores when it adopts the device: [gps_output] mode beside the DLL.
   const std::wstring folder = folderOf(options_.pluginPath) + L"\\ZOR";
   const std::wstring ini = folder + L"\\ZorTabcastPlugin.ini";
@@ -1241,17 +1250,8 @@ int Simulator::runOverlayBenchmark() {
   Failure f{kExitOk, {}};
   armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 60000 + 60000);
   if (!start(f)) return finish(f.code, f.message);
-  fps_ = 0;
-  std::string error;
-  if (!cab_.loadCab(error)) return finish(kExitEnvironment, error);
+  if (!benchCab(f)) return finish(f.code, f.message);
   const TruckModel& w900 = defaultTruck();
-  if (!cab_.setTruck(w900, error)) return finish(kExitEnvironment, error);
-  auto& sdk = SdkHost::instance();
-  sdk.setTruck(TruckConfig{w900.vehicleId, w900.brandId, w900.name});
-  sdk.setChannel("truck.engine.enabled", true);
-  sdk.setChannel("truck.electric.enabled", true);
-  sdk.setPaused(false);
-  cab_.setSpeed(80);
   const std::wstring full = options_.pluginPath;
   auto perFrame = [&](double& ms) {
     auto t0 = std::chrono::steady_clock::now();

@@ -62,6 +62,7 @@ class Simulator {
   bool renderFor(unsigned long long ms, Failure& f);
   bool renderOne(FrameCapture* capture, std::vector<DrawRecord>* trace, Failure& f);
   bool loadPlugin(Failure& f);
+  bool benchCab(Failure& f);
   bool unloadPlugin(Failure& f, bool expectKept = false);
   // Loads the plugin at a point of the next frame and holds the frame until its hooks are in.
   bool loadAt(FramePoint point, unsigned long long waitMs, int line, Failure& f);

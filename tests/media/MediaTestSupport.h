@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "capture/WindowCapture.h"
 #include "core/Logger.h"
 #include "media/AppLibrary.h"
 #include "media/MediaControls.h"
@@ -18,37 +17,11 @@
 #include "media/ProfileManager.h"
 #include "media/SmartCapture.h"
 #include "support/GfxTestKit.h"
+#include "support/RecordingCapture.h"
 #include "support/TempFolder.h"
 
 namespace zor::test {
 
-// Remembers what the media code asks of the capture engine.
-class RecordingCapture final : public WindowCapture {
- public:
-  std::wstring keyword;
-  uint32_t fps = 0;
-  int keywordCalls = 0;
-  HWND window = nullptr;   // what currentWindow answers (when IsWindow accepts it)
-  bool bound = false;      // what hasWindow answers
-
-  void setPaused(bool) override {}
-  bool hasWindow() override { return bound; }
-  bool start(ID3D11Device*, ID3D11DeviceContext*, const std::wstring&, uint32_t, bool, int32_t, int32_t, int32_t,
-             int32_t) override {
-    return false;
-  }
-  void deactivate() override {}
-  bool isActive() override { return false; }
-  bool uploadLatestFrame(ID3D11Texture2D*) override { return false; }
-  void shutdown() override {}
-  void setFps(uint32_t value) override { fps = value; }
-  void setWindowKeyword(const std::wstring& value) override {
-    keyword = value;
-    ++keywordCalls;
-  }
-  std::wstring windowKeyword() override { return keyword; }
-  HWND currentWindow() override { return window && IsWindow(window) ? window : nullptr; }
-};
 
 // Resets every piece of media state and points the settings files at a private folder.
 class MediaTest : public ::testing::Test {

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "capture/WindowCapture.h"
+#include "support/RecordingCapture.h"
 #include "media/AppLibrary.h"
 #include "media/MediaFiles.h"
 #include "media/PanelState.h"
@@ -54,25 +54,6 @@ TEST(AppEditor, StoredValuesOpenOnTheirRowsAndOthersOnTheDefaults) {
   }
 }
 
-// Records what the wizard asks of the capture engine.
-class KeywordCapture final : public WindowCapture {
- public:
-  std::wstring keyword;
-  uint32_t fps = 0;
-  void setPaused(bool) override {}
-  bool hasWindow() override { return false; }
-  bool start(ID3D11Device*, ID3D11DeviceContext*, const std::wstring&, uint32_t, bool, int32_t, int32_t, int32_t,
-             int32_t) override {
-    return false;
-  }
-  void deactivate() override {}
-  bool isActive() override { return false; }
-  bool uploadLatestFrame(ID3D11Texture2D*) override { return false; }
-  void shutdown() override {}
-  void setFps(uint32_t value) override { fps = value; }
-  void setWindowKeyword(const std::wstring& value) override { keyword = value; }
-  std::wstring windowKeyword() override { return keyword; }
-};
 
 // One visible window of this process for the whole program, retitled by the tests.
 HWND mediaWindow() {
@@ -115,7 +96,7 @@ class WizardFinish : public ::testing::Test {
   }
 
   TempFolder settings{L"zor-wizard"};
-  KeywordCapture capture;
+  RecordingCapture capture;
   LogCapture log;
   bool setupCompleted = false;
 };

@@ -6,7 +6,7 @@
 #include <imgui.h>
 
 #include "OverlayTestKit.h"
-#include "capture/WindowCapture.h"
+#include "support/RecordingCapture.h"
 #include "core/HookApi.h"
 #include "media/AppLibrary.h"
 #include "media/MediaFiles.h"
@@ -345,27 +345,11 @@ TEST_F(OverlayHost, TheGameCanResizeItsBuffersOrReplaceItsSwapChainWhileThePanel
   EXPECT_GT(panelShare(), 0.95);
 }
 
-// A capture engine that only answers what the panel asks when it is first shown.
-struct SeedingEngine : WindowCapture {
-  std::wstring keyword;
-  int32_t fps = 15;
-  void setPaused(bool) override {}
-  bool hasWindow() override { return false; }
-  bool start(ID3D11Device*, ID3D11DeviceContext*, const std::wstring&, uint32_t, bool, int32_t, int32_t, int32_t,
-             int32_t) override {
-    return false;
-  }
-  void deactivate() override {}
-  bool isActive() override { return false; }
-  bool uploadLatestFrame(ID3D11Texture2D*) override { return false; }
-  void shutdown() override {}
-  std::wstring windowKeyword() override { return keyword; }
-  int32_t effectiveFps() override { return fps; }
-};
 
 TEST_F(OverlayHost, TheFirstShowTakesTheSourceWindowAndRateFromTheCaptureEngineOnce) {
-  SeedingEngine engine;
+  RecordingCapture engine;
   engine.keyword = L"M\u00fasica \U0001F3B5 en vivo";
+  engine.effective = 15;
   WindowCapture::install(&engine);
   PanelState& panel = PanelState::instance();
   ASSERT_TRUE(start());
@@ -377,7 +361,7 @@ TEST_F(OverlayHost, TheFirstShowTakesTheSourceWindowAndRateFromTheCaptureEngineO
   EXPECT_EQ(panel.fpsIndex.load(), 0);
 
   engine.keyword = L"Otra ventana";
-  engine.fps = 30;
+  engine.effective = 30;
   pressCtrlF8();
   pressCtrlF8();
   EXPECT_EQ(panel.sourceWindowTitle(), "M\xC3\xBAsica \xF0\x9F\x8E\xB5 en vivo") << "seeded once per start";
