@@ -8,6 +8,7 @@
 #include "capture/BlackSamples.h"
 #include "capture/WindowMatching.h"
 #include "core/Clock.h"
+#include "core/DetourGuard.h"
 #include "core/FaultGuard.h"
 #include "core/Logger.h"
 
@@ -71,7 +72,16 @@ bool GdiWindowCapture::start(ID3D11Device* device, ID3D11DeviceContext* context,
     bound = nullptr;
     logInfo("[WindowCapture] Perfil preparado; el trabajador buscara la ventana cada 2 segundos.");
   }
+  if (!thread_.joinable() && !waitForWorkerExit(0)) {
+    if (!strandedWarned_.exchange(true)) {
+      logWarning(
+          "[WindowCapture] El hilo de captura anterior sigue esperando a una ventana que no responde; "
+          "la captura no puede iniciarse todavia.");
+    }
+    return false;
+  }
   if (!thread_.joinable()) {
+    strandedWarned_.store(false);
     stop_.store(false);
     setWorkerExited(false);
     try {
@@ -116,7 +126,22 @@ void GdiWindowCapture::shutdown() {
   notifyWorker();
   stop_.store(true, std::memory_order_release);
   notifyWorker();
-  if (thread_.joinable()) thread_.join();
+  if (thread_.joinable()) {
+    // A window that stops answering holds the worker inside PrintWindow for as long as it hangs;
+    // the game's shut-down waits for it no longer than for the hooks. The worker then ends by
+    // itself (releasing its surfaces) once the window answers, and this code stays mapped for it.
+    detour::ShutdownWindow drain;
+    if (!waitForWorkerExit(drain.deadlineNs())) {
+      thread_.detach();
+      detour::pinOwnModule();
+      context_.store(nullptr, std::memory_order_release);
+      logWarning(
+          "[WindowCapture] La ventana capturada no responde y el hilo de captura sigue esperandola al cerrar; "
+          "el hilo terminara por si solo y el plugin queda cargado hasta entonces.");
+      return;
+    }
+    thread_.join();
+  }
   releaseSurfaces();
   resetFrameBuffer();
   context_.store(nullptr, std::memory_order_release);
@@ -284,6 +309,18 @@ void GdiWindowCapture::setWorkerExited(bool exited) {
   idle_.notify_all();
 }
 
+bool GdiWindowCapture::waitForWorkerExit(uint64_t deadlineNs) {
+  std::unique_lock<std::mutex> lock(stateMutex_);
+  for (;;) {
+    if (workerExited_) return true;
+    const uint64_t now = clock::steadyNs();
+    if (now >= deadlineNs) return false;
+    idle_.wait_for(lock, std::chrono::nanoseconds(std::min<uint64_t>(deadlineNs - now, 10'000'000)));
+  }
+}
+
+bool GdiWindowCapture::workerRunning() { return thread_.joinable() || !waitForWorkerExit(0); }
+
 bool GdiWindowCapture::iterate(WorkerClock& w) {
   if (stop_.load()) return false;
   if (!active_.load()) {
@@ -413,6 +450,8 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& st
   }
   const auto paintStart = std::chrono::steady_clock::now();
   blacksamples::clear(source_.bits, clientWidth, clientHeight);
+  // A window that has stopped answering its messages would keep this thread inside PrintWindow.
+  if (IsHungAppWindow(window)) return false;
   printWindowCalls_.fetch_add(1);
   if (!PrintWindow(window, source_.dc, PW_RENDERFULLCONTENT)) {
     if (!printWindowFailureLogged_.exchange(true)) {

@@ -86,7 +86,9 @@ class GdiWindowCapture final : public WindowCapture {
   uint64_t generation() const { return generation_.load(); }
   uint32_t outputWidth() const { return outputWidth_.load(); }
   uint32_t outputHeight() const { return outputHeight_.load(); }
-  bool workerRunning() const { return thread_.joinable(); }
+  // A worker thread exists: ours, or one a shut-down had to leave inside a window that did not
+  // answer (it ends by itself once the window answers).
+  bool workerRunning();
   CaptureCounters counters() const;
 
  private:
@@ -134,6 +136,8 @@ class GdiWindowCapture final : public WindowCapture {
   void blockOnce(std::unique_lock<std::mutex>& lock, uint64_t timeoutNs);
   void notifyWorker();
   void setWorkerExited(bool exited);
+  // Waits until the worker loop has ended or the steady clock reaches deadlineNs (false).
+  bool waitForWorkerExit(uint64_t deadlineNs);
   void resetFrameBuffer();
   void bumpGeneration() { generation_.fetch_add(1, std::memory_order_acq_rel); }
   bool createSurface(Surface& surface, int width, int height, bool topDown);
@@ -182,6 +186,7 @@ class GdiWindowCapture final : public WindowCapture {
   // One-shot messages of the engine's life (the process engine lives as long as the process).
   std::atomic<bool> printWindowFailureLogged_{false};
   std::atomic<bool> firstFrameLogged_{false};
+  std::atomic<bool> strandedWarned_{false};  // a start met the worker a shut-down left behind
 
   std::atomic<uint64_t> printWindowCalls_{0}, deviceContextCopies_{0}, framesPublished_{0}, windowSearches_{0},
       uploads_{0}, surfacesCreated_{0}, surfacesReleased_{0}, paintNs_{0}, composeNs_{0}, publishNs_{0};

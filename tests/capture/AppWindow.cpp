@@ -84,7 +84,14 @@ LRESULT CALLBACK AppWindow::wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         PostQuitMessage(0);
         return 0;
       }
-      if (self) self->paint(reinterpret_cast<HDC>(wp));
+      if (self) {
+        if (const DWORD ms = self->hangOnPrintMs_.exchange(0)) {
+          self->hanging_ = true;
+          Sleep(ms);
+          self->hanging_ = false;
+        }
+        self->paint(reinterpret_cast<HDC>(wp));
+      }
       return 0;
     case WM_MOUSEACTIVATE:
       return MA_NOACTIVATE;

@@ -39,6 +39,10 @@ class AppWindow {
   void resizeClient(int width, int height);
   // The next WM_PRINT/WM_PRINTCLIENT destroys the window while it is being printed.
   void destroyOnNextPrint() { destroyOnPrint_ = true; }
+  // The next WM_PRINT/WM_PRINTCLIENT keeps the window's thread from answering for ms (a hung
+  // application); hanging() is true meanwhile.
+  void hangOnNextPrint(DWORD ms) { hangOnPrintMs_ = ms; }
+  bool hanging() const { return hanging_.load(); }
   unsigned paints() const { return paints_.load(); }
 
  private:
@@ -53,6 +57,8 @@ class AppWindow {
   std::atomic<COLORREF> bottom_{RGB(40, 40, 200)};
   std::atomic<unsigned> paints_{0};
   std::atomic<bool> destroyOnPrint_{false};
+  std::atomic<DWORD> hangOnPrintMs_{0};
+  std::atomic<bool> hanging_{false};
   DWORD style_ = 0;
 };
 

@@ -5,6 +5,7 @@
 
 #include "CaptureTestKit.h"
 #include "core/Clock.h"
+#include "core/DetourGuard.h"
 
 namespace zor::test {
 namespace {
@@ -265,6 +266,40 @@ TEST_F(CaptureWorker, AWindowThatClosesWhileBeingPrintedIsLostNotFatal) {
   EXPECT_FALSE(engine_.hasWindow());
   EXPECT_EQ(log_.count("Ventana de captura perdida; recuperacion automatica en espera."), 1u) << log_.dump();
   EXPECT_TRUE(engine_.isActive());
+}
+
+// A window that stops answering while the worker prints it: the game's shut-down waits for the
+// worker no longer than its time bound, no new worker starts while the old one is still inside,
+// and the old one ends by itself once the window answers.
+TEST_F(CaptureWorker, AWindowThatHangsWhileBeingPrintedCostsShutDownItsTimeBoundOnly) {
+  clock::setSource(nullptr);  // the bound runs on real time here
+  detour::setShutdownBudgetMs(300);
+  AppWindow stuck(L"Stuck " + uniqueToken(), WS_VISIBLE, 700, 300, 200, 120);
+  stuck.toFront();
+  ComRef<ID3D11Texture2D> target = texture(64, 64);
+  ASSERT_TRUE(start(L"Stuck " + uniqueToken()));
+  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));  // hands over the size
+  for (int i = 0; i < 500 && !engine_.latestFrame(frame_); ++i) Sleep(10);
+  ASSERT_TRUE(engine_.latestFrame(frame_));
+  stuck.hangOnNextPrint(3000);
+  for (int i = 0; i < 300 && !stuck.hanging(); ++i) Sleep(10);
+  ASSERT_TRUE(stuck.hanging());
+
+  const ULONGLONG begin = GetTickCount64();
+  engine_.shutdown();
+  const ULONGLONG took = GetTickCount64() - begin;
+  detour::setShutdownBudgetMs(detour::kDefaultShutdownBudgetMs);
+  EXPECT_LT(took, 1500u);
+  EXPECT_TRUE(log_.has(LogLevel::WARNING, "La ventana capturada no responde")) << log_.dump();
+  EXPECT_TRUE(engine_.workerRunning());
+  EXPECT_FALSE(start(L"Stuck " + uniqueToken())) << "a second worker while the first is inside";
+  EXPECT_FALSE(start(L"Stuck " + uniqueToken()));
+  EXPECT_EQ(log_.count("El hilo de captura anterior sigue esperando"), 1u) << log_.dump();
+
+  for (int i = 0; i < 600 && engine_.workerRunning(); ++i) Sleep(10);
+  EXPECT_FALSE(engine_.workerRunning()) << "the worker ends once the window answers";
+  ASSERT_TRUE(start(L"Stuck " + uniqueToken()));
+  EXPECT_TRUE(engine_.workerRunning());
 }
 
 // 1,000 captured and uploaded frames leave no GDI object and no COM reference behind.
