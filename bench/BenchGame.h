@@ -27,7 +27,8 @@ struct GameWindow {
   ComRef<ID3D11DeviceContext> context;
 };
 
-inline GameWindow makeGameWindow(const wchar_t* windowClass) {
+inline GameWindow makeGameWindow(const wchar_t* windowClass, LONG width = 320, LONG height = 200,
+                                 const wchar_t* title = L"bench game") {
   GameWindow w;
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
@@ -35,13 +36,13 @@ inline GameWindow makeGameWindow(const wchar_t* windowClass) {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = windowClass;
   RegisterClassExW(&wc);
-  RECT rc{0, 0, 320, 200};
+  RECT rc{0, 0, width, height};
   AdjustWindowRect(&rc, WS_OVERLAPPEDWINDOW, FALSE);
-  w.hwnd = CreateWindowExW(0, wc.lpszClassName, L"bench game", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+  w.hwnd = CreateWindowExW(0, wc.lpszClassName, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
                            rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, wc.hInstance, nullptr);
   DXGI_SWAP_CHAIN_DESC sd{};
-  sd.BufferDesc.Width = 320;
-  sd.BufferDesc.Height = 200;
+  sd.BufferDesc.Width = static_cast<UINT>(width);
+  sd.BufferDesc.Height = static_cast<UINT>(height);
   sd.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
   sd.SampleDesc.Count = 1;
   sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "BenchGame.h"
 #include "BenchKit.h"
 #include "core/ComRef.h"
 #include "media/MediaFiles.h"
@@ -21,40 +22,6 @@ namespace {
 
 bool g_keys[256];
 SHORT WINAPI keyState(int vk) { return g_keys[vk & 0xFF] ? SHORT(0x8000) : SHORT(0); }
-
-struct Game {
-  HWND hwnd = nullptr;
-  ComRef<IDXGISwapChain> swapChain;
-  ComRef<ID3D11Device> device;
-  ComRef<ID3D11DeviceContext> context;
-};
-
-Game makeGame() {
-  Game g;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = DefWindowProcW;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"ZorBenchPanelGame";
-  RegisterClassExW(&wc);
-  RECT rc{0, 0, 800, 640};
-  AdjustWindowRect(&rc, WS_OVERLAPPEDWINDOW, FALSE);
-  g.hwnd = CreateWindowExW(0, wc.lpszClassName, L"bench game - YouTube", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                           rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, wc.hInstance, nullptr);
-  DXGI_SWAP_CHAIN_DESC sd{};
-  sd.BufferDesc.Width = 800;
-  sd.BufferDesc.Height = 640;
-  sd.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
-  sd.SampleDesc.Count = 1;
-  sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
-  sd.BufferCount = 1;
-  sd.OutputWindow = g.hwnd;
-  sd.Windowed = TRUE;
-  sd.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
-  D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION, &sd,
-                                g.swapChain.put(), g.device.put(), nullptr, g.context.put());
-  return g;
-}
 
 void pump() {
   MSG m;
@@ -79,7 +46,7 @@ void writeSettings(const std::wstring& folder) {
 }
 
 struct Bench {
-  Game game;
+  GameWindow game;
   ConfigOverlay& overlay = ConfigOverlay::instance();
 
   void frame() { overlay.renderFrame(game.swapChain.get()); }
@@ -139,7 +106,7 @@ int main() {
   media::setSettingsFolder(folder);
 
   Bench b;
-  b.game = makeGame();
+  b.game = makeGameWindow(L"ZorBenchPanelGame", 800, 640, L"bench game - YouTube");
   if (!b.game.swapChain) {
     std::printf("   no D3D11 swap chain: nothing measured\n");
     return 1;

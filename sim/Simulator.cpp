@@ -1046,6 +1046,13 @@ int Simulator::runScenario(const Scenario& scenario) {
   return finish(kExitOk, {});
 }
 
+namespace {
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0.0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+}  // namespace
+
 int Simulator::runBenchmark() {
   if (options_.benchPlayback) return runPlaybackBenchmark();
   Failure f{kExitOk, {}};
@@ -1078,10 +1085,6 @@ int Simulator::runBenchmark() {
                   a, b);
     say(line);
   }
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  };
   double m0 = median(without), m1 = median(with);
   char line[200];
   std::snprintf(line, sizeof line,
@@ -1161,10 +1164,6 @@ int Simulator::runTargetBenchmark() {
   }
   WritePrivateProfileStringW(L"gps_output", L"mode", nullptr, ini.c_str());
   if (f.code != kExitOk) return finish(f.code, f.message);
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  };
   double m0 = median(tablet), m1 = median(dashboard);
   char line[320];
   std::snprintf(line, sizeof line,
@@ -1230,10 +1229,6 @@ int Simulator::runPlaybackBenchmark() {
   request(nullptr, 30);
   renderFrames(3, f);
   program->close(5000);
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  };
   const double m0 = median(idle), m1 = median(playing);
   const bool shown = sdk.logContains("Primer frame del trabajador copiado");
   char line[240];
@@ -1297,10 +1292,6 @@ int Simulator::runOverlayBenchmark() {
   }
   options_.pluginPath = full;
   if (f.code != kExitOk) return finish(f.code, f.message);
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  };
   const double m0 = median(bare), m1 = median(hidden), m2 = median(shown);
   char line[320];
   std::snprintf(line, sizeof line,
