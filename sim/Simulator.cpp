@@ -380,7 +380,8 @@ bool Simulator::unloadPlugin(Failure& f, bool expectKept) {
   return true;
 }
 
-bool Simulator::probe(const std::string& region, FrameCapture& frame, Rect& rect, ProbeResult& result, Failure& f) {
+// A named region of the cab, or "x,y,w,h", that lies inside the frame.
+bool Simulator::regionOfFrame(const std::string& region, Rect& rect, Failure& f) {
   if (!cab_.regionRect(region, rect) && !parseRectText(region, rect)) {
     f = {kExitBadInput, "unknown region '" + region + "'"};
     return false;
@@ -390,6 +391,11 @@ bool Simulator::probe(const std::string& region, FrameCapture& frame, Rect& rect
                             std::to_string(cab_.height()) + " frame"};
     return false;
   }
+  return true;
+}
+
+bool Simulator::probe(const std::string& region, FrameCapture& frame, Rect& rect, ProbeResult& result, Failure& f) {
+  if (!regionOfFrame(region, rect, f)) return false;
   if (!renderOne(&frame, nullptr, f)) return false;
   result = probeRegion(frame.image(), rect);
   return true;
@@ -543,15 +549,7 @@ bool Simulator::xdotoolAt(int x, int y, const std::string& action, Failure& f) {
 }
 
 bool Simulator::probeScreen(const std::string& region, Rect& rect, ProbeResult& result, Failure& f) {
-  if (!cab_.regionRect(region, rect) && !parseRectText(region, rect)) {
-    f = {kExitBadInput, "unknown region '" + region + "'"};
-    return false;
-  }
-  if (!rectInside(rect, cab_.width(), cab_.height())) {
-    f = {kExitBadInput, "probe region " + region + " lies outside the " + std::to_string(cab_.width()) + "x" +
-                            std::to_string(cab_.height()) + " frame"};
-    return false;
-  }
+  if (!regionOfFrame(region, rect, f)) return false;
   FrameCapture frame;
   if (!renderOne(nullptr, nullptr, f)) return false;
   if (!captureScreen(cab_.window(), frame) || !rectInside(rect, frame.width, frame.height)) {
@@ -1246,7 +1244,6 @@ int Simulator::runOverlayBenchmark() {
   armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 60000 + 60000);
   if (!start(f)) return finish(f.code, f.message);
   if (!benchCab(f)) return finish(f.code, f.message);
-  const TruckModel& w900 = defaultTruck();
   const std::wstring full = options_.pluginPath;
   auto perFrame = [&](double& ms) {
     auto t0 = std::chrono::steady_clock::now();

@@ -69,6 +69,7 @@ class Simulator {
   // A loader thread held inside the engine's texture-queue function for ms.
   bool holdQueue(unsigned long long ms, int line, Failure& f);
   void joinHeldLoader();
+  bool regionOfFrame(const std::string& region, Rect& rect, Failure& f);
   bool probe(const std::string& region, FrameCapture& frame, Rect& rect, ProbeResult& result, Failure& f);
   bool pressKeys(const std::string& combo, Failure& f);
   bool click(int x, int y, Failure& f);

@@ -41,14 +41,24 @@ bool startPlayback(std::string_view title, uint32_t width, uint32_t height, int3
   return true;
 }
 
-void applyAppSettings(const AppEntry& app, std::string_view title) {
+void setPanelCaptureSize(uint32_t width, uint32_t height) {
   PanelState& panel = PanelState::instance();
-  panel.captureWidth.store(static_cast<int32_t>(app.width));
-  panel.captureHeight.store(static_cast<int32_t>(app.height));
-  panel.resolutionIndex.store(resolutionIndex(app.width, app.height));
-  const int32_t rate = std::clamp(app.fps, 1, 60);
+  panel.captureWidth.store(static_cast<int32_t>(width));
+  panel.captureHeight.store(static_cast<int32_t>(height));
+  panel.resolutionIndex.store(resolutionIndex(width, height));
+}
+
+void setPanelFps(int32_t fps) {
+  PanelState& panel = PanelState::instance();
+  const int32_t rate = std::clamp(fps, 1, 60);
   panel.fps.store(rate);
   panel.fpsIndex.store(fpsIndex(rate));
+}
+
+void applyAppSettings(const AppEntry& app, std::string_view title) {
+  PanelState& panel = PanelState::instance();
+  setPanelCaptureSize(app.width, app.height);
+  setPanelFps(app.fps);
   if (!title.empty()) {
     panel.setSourceWindowTitle(title);
     const int32_t volume = std::clamp(app.volume, 0, 100);

@@ -15,6 +15,9 @@ namespace zor {
 // 3840x2160 -> 5, any other size -> 3; fps 15 -> 0, 30 -> 1, 45 -> 2, 60 -> 3, other -> 1.
 int32_t resolutionIndex(int64_t width, int64_t height);
 int32_t fpsIndex(int64_t fps);
+// The panel's capture size and its row; the panel's rate (kept within 1..60) and its row.
+void setPanelCaptureSize(uint32_t width, uint32_t height);
+void setPanelFps(int32_t fps);
 
 // title and searchKeyword UTF-8; the keyword handed to the capture engine is searchKeyword when
 // non-empty, else title. origin is the caller's label: "panel", "perfil inteligente",

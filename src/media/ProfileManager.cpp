@@ -155,12 +155,9 @@ void applyProfile(const Profile& profile, bool start) {
   const std::string& keyword = profile.windowKeyword.empty() ? profile.windowTitle : profile.windowKeyword;
   panel.setText(PanelText::ProfileKeyword, keyword);
   panel.setText(PanelText::ActiveWindowTitle, keyword);
-  panel.captureWidth.store(static_cast<int32_t>(profile.width));
-  panel.captureHeight.store(static_cast<int32_t>(profile.height));
-  panel.resolutionIndex.store(resolutionIndex(profile.width, profile.height));
-  const int32_t fps = std::clamp(profile.fps, 1, 60);
-  panel.fps.store(fps);
-  panel.fpsIndex.store(fpsIndex(fps));
+  setPanelCaptureSize(profile.width, profile.height);
+  setPanelFps(profile.fps);
+  const int32_t fps = panel.fps.load();
   panel.profileAutoStart.store(profile.autoStart);
   WindowCapture& capture = WindowCapture::instance();
   capture.setWindowKeyword(toWide(keyword));

@@ -37,9 +37,7 @@ void seedPanelOnce() {
   PanelState& panel = PanelState::instance();
   WindowCapture& capture = WindowCapture::instance();
   if (panel.sourceWindowTitle().empty()) panel.setSourceWindowTitle(media::textFromFile(capture.windowKeyword()));
-  const int32_t fps = std::clamp(capture.effectiveFps(), 1, 60);
-  panel.fps.store(fps);
-  panel.fpsIndex.store(fpsIndex(fps));
+  setPanelFps(capture.effectiveFps());
 }
 
 void resetPanelForShutdown() {
