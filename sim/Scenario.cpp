@@ -1,5 +1,7 @@
 #include "Scenario.h"
 
+#include "CommandTable.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -8,36 +10,17 @@ namespace zor::sim {
 
 namespace {
 
-// Argument kinds: i integer, s any text, r region, g signature, c channel, e event,
-// m media verb, M media command name, p playback verb, b 0/1, k key combination, f point of a frame.
 struct CommandForm {
   const char* name;
-  const char* args;  // kinds of the required arguments, then "|" and the optional ones
-  bool variadic;     // the last kind repeats
+  const char* args;   // kinds of the required arguments, then "|" and the optional ones
+  const char* usage;
+  const char* help;
 };
 
 constexpr CommandForm kCommandForms[] = {
-    {"timeout", "i", false},          {"fps", "i", false},          {"plugin", "s", false},
-    {"ini", "ssss", false},           {"load", "", false},          {"init", "", false},
-    {"shutdown", "", false},          {"unload", "|z", false},        {"reload", "", false},
-    {"cycle-init", "i|i", false},     {"cycle-reload", "i|i", false}, {"registrations", "", false},
-    {"expect-registrations", "s", true}, {"channel", "cb", false},  {"event", "e", false},
-    {"truck", "s|ss", false},         {"media", "ms|s", false},     {"frames", "i", false},
-    {"run", "i", false},              {"cab", "|s", false},         {"key", "k", false},
-    {"click", "ii", false},           {"screenshot", "s|s", false},   {"probe", "r|g", false},
-    {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
-    {"wait-log", "si", false},        {"expect-log-file", "s", false}, {"scene-check", "", false},
-    {"print", "s", true},             {"wait-hooked", "i", false},  {"speed", "i", false},
-    {"expect-patched", "sb", false},
-    {"expect-window", "sw", false},   {"wait-change", "ri", false}, {"wait-media-command", "sMii", false},
-    {"raw-input", "x", false},        {"mouse-move", "nn", false},  {"expect-raw-mouse", "v", false},
-    {"cursor-warp", "iiu", false},    {"wndproc-chain", "y", false}, {"probe-screen", "r|g", false},
-    {"wait-probe-screen", "rgi", false}, {"wheel", "iin", false}, {"mouse-down", "ii", false},
-    {"mouse-up", "", false},           {"windows", "i", false},
-    {"expect-still", "ri", false},   {"playback", "p|si", false},  {"wait-new-log", "si", false},
-    {"click-item", "s|i", false},    {"expect-item", "sE", false}, {"expect-text", "s", false},
-    {"expect-no-text", "s", false},  {"wait-text", "si", false},   {"panel-text", "", false},
-    {"load-at", "f|i", false},         {"hold-queue", "i", false},   {"wait-queue", "i", false},
+#define ZOR_FORM(name, args, usage, help, handler) {name, args, usage, help},
+    ZOR_SIM_COMMANDS(ZOR_FORM)
+#undef ZOR_FORM
 };
 
 const CommandForm* findCommandForm(std::string_view name) {
@@ -194,11 +177,13 @@ bool parseScenario(std::string_view text, Scenario& out, std::string& error) {
     const CommandForm* form = findCommandForm(words[0]);
     if (!form) return error = std::to_string(lineNo) + ": unknown command '" + words[0] + "'", false;
     std::string_view kinds = form->args;
+    const bool variadic = !kinds.empty() && kinds.back() == '*';
+    if (variadic) kinds.remove_suffix(1);
     size_t bar = kinds.find('|');
     std::string_view required = kinds.substr(0, bar);
     std::string_view optional = bar == std::string_view::npos ? std::string_view{} : kinds.substr(bar + 1);
     size_t n = words.size() - 1;
-    size_t maxArgs = form->variadic ? SIZE_MAX : required.size() + optional.size();
+    size_t maxArgs = variadic ? SIZE_MAX : required.size() + optional.size();
     if (n < required.size() || n > maxArgs) {
       return error = std::to_string(lineNo) + ": '" + words[0] + "' takes " +
                      (required.size() == maxArgs ? std::to_string(maxArgs)
@@ -241,84 +226,29 @@ bool parseScenario(std::string_view text, Scenario& out, std::string& error) {
   return true;
 }
 
-const char* scenarioHelp() {
-  return R"(Scenario commands (one a line, '#' comments, "quoted text" for blanks):
-  timeout MS                      whole-run limit (default 60000); exceeded: exit 5
-  fps N                           frame pacing (0 = as fast as possible; default 60)
-  plugin PATH                     plugin DLL to use (the command line's --plugin wins)
-  ini FILE SECTION KEY VALUE      write a setting into the plugin's ZOR folder (use before load)
-  load | init | shutdown | unload [kept] | reload
-                                  load = LoadLibrary + init; unload = shutdown + FreeLibrary (with
-                                  'kept' the plugin is expected to keep its module loaded)
-  load-at before-tablet|after-tablet [MS]
-                                  load in the middle of the next frame (before the tablet screen
-                                  is drawn, or after it, before Present) and hold that frame until
-                                  the plugin has hooked Present and PSSetShaderResources (at most
-                                  MS, default 10000): its hooks land at that point of the frame
-  cycle-init N [FRAMES]           N x (shutdown, FRAMES frames, init, FRAMES frames)
-  cycle-reload N [FRAMES]         N x (unload, FRAMES frames, load, FRAMES frames)
-  registrations                   print what the plugin registered
-  expect-registrations ITEM...    exact order, items like channel:truck.engine.enabled event:paused
-  channel engine|electric 0|1     set a telemetry channel (delivered at the next frame)
-  event paused|started            send a game event
-  truck VEHICLE_ID [BRAND NAME]   put the player in a truck (configuration event + dashboard)
-  media open ID "TITLE" | media title ID "TITLE" | media hide|show|minimize|restore|close|reopen ID
-                                  the media program zor_media.exe, a process of its own per ID;
-                                  reopen starts it again with its last title
-  wait-media-command ID NAME N MS render until program ID has received N media commands (WM_APPCOMMAND),
-                                  the last one NAME (NEXTTRACK, PREVIOUSTRACK, PLAY_PAUSE, VOLUME_UP, ...)
-  frames N | run MS               render
-  cab [reload]                    load the cab (its textures go through the engine's texture queue)
-  speed KMH                       driving speed of the scenery (0 = parked)
-  key COMBO                       real X key press through xdotool, e.g. ctrl+F8
-  click X Y                       real X click at client coordinates
-  wheel X Y N                     real X mouse wheel at client coordinates, N notches (< 0: down)
-  mouse-down X Y | mouse-up       real X left button held down at client coordinates, and released
-  mouse-move DX DY                real X mouse movement, relative
-  raw-input data|buffer|off       read the mouse's raw input: GetRawInputData for each WM_INPUT
-                                  the loop takes, or GetRawInputBuffer once a frame
-  expect-raw-mouse moving|still   what the raw mouse records read since the last check report:
-                                  movement or buttons, or records without either
-  cursor-warp X Y moved|kept      SetCursorPos to client coordinates; expect the cursor there or not
-  wndproc-chain add|remove        another module's window procedure on top of the game window's
-  windows N                       N more plain visible windows ("Ventana 1"...) beside the game window
-  screenshot FILE.png [screen]    the next frame, read back before Present; with 'screen', the
-                                  window as it is on the screen after Present (overlays included)
-  probe REGION [SIG]              print what a region shows; with SIG it must show that
-  wait-probe REGION SIG MS        render until the region shows SIG
-  probe-screen REGION [SIG]       the same, read from the screen after Present (overlays included)
-  wait-probe-screen REGION SIG MS
-  wait-change REGION MS           render until at least 5% of the region's samples changed colour
-  expect-still REGION MS          render for MS; the region's picture must not move meanwhile
-  playback start "KEYWORD" [FPS] | playback restore
-                                  the panel's start and restore requests, through the plugin's
-                                  test export (ZorTabcastPlugin_playback.dll only)
-  click-item "LABEL" [N]          real X click on the N-th (1) button, tab, box or field of the plugin's
-                                  panel so named, once it is shown and enabled (within 3 s); the panel
-                                  reports its items through the test export (ZorTabcastPlugin_playback.dll)
-  expect-item "LABEL" enabled|disabled|absent
-  expect-text TEXT | expect-no-text TEXT | wait-text TEXT MS
-                                  the panel's next frame shows TEXT (or not), or render until it does
-  panel-text                      print the text of the panel's next frame
-  expect-window "TITLE" visible|hidden|minimized|absent
-                                  a top-level window with exactly that title, as window searches see it
-  expect-log TEXT | expect-no-log TEXT | wait-log TEXT MS | expect-log-file TEXT
-  wait-new-log TEXT MS            render until the plugin logs TEXT anew (not counting earlier lines)
-  scene-check                     check the scene against what the plugin looks for
-  hold-queue MS                   a loader thread of the game goes into the engine's texture-queue
-                                  function (hooked by the plugin) and stays there MS ms
-  wait-queue MS                   render until that thread has come back out
-  wait-hooked MS                  render until a plugin has hooked the swap chain's Present and the
-                                  context's IASetIndexBuffer (the last of its start-up hooks), then
-                                  two frames more (the first hooked Present adopts the device)
-  expect-patched Present|DrawIndexed 0|1
-                                  the game's method is patched by a hook (1) or as it was made (0)
-  print TEXT...
-Regions: tablet, dashboard, instrument, windshield, panel (the plain dashboard body), overlay (where
+std::string scenarioHelp() {
+  std::string text = "Scenario commands (one a line, '#' comments, \"quoted text\" for blanks):\n";
+  for (const auto& c : kCommandForms) {
+    std::string head = std::string("  ") + c.name + (*c.usage ? " " : "") + c.usage;
+    head += head.size() < 34 ? std::string(34 - head.size(), ' ') : "\n" + std::string(34, ' ');
+    for (const char* h = c.help; *h; ++h) head += *h == '\n' ? "\n" + std::string(34, ' ') : std::string(1, *h);
+    text += head + "\n";
+  }
+  return text + R"(Regions: tablet, dashboard, instrument, windshield, panel (the plain dashboard body), overlay (where
 the plugin's panel opens) or x,y,w,h.
 Signatures: map, navmap, gauge, panel, checker, visual, direct, red, media (the media program), overlay
 (the plugin's panel), black, unknown.
 )";
+}
+
+std::string scenarioCommandList() {
+  std::string text;
+  for (const auto& c : kCommandForms) {
+    std::string help = c.help;
+    std::replace(help.begin(), help.end(), '\n', ' ');
+    text += std::string("- `") + c.name + (*c.usage ? " " : "") + c.usage + "`: " + help + "\n";
+  }
+  return text;
 }
 
 }  // namespace zor::sim

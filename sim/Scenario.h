@@ -24,8 +24,10 @@ struct Scenario {
 bool splitLine(std::string_view line, std::vector<std::string>& words, std::string& error);
 // Parses and validates a script; on failure `error` reads "LINE: message".
 bool parseScenario(std::string_view text, Scenario& out, std::string& error);
-// The command reference printed by --help.
-const char* scenarioHelp();
+// The command reference printed by --help, from the command table.
+std::string scenarioHelp();
+// The commands as a Markdown list, one line each in the table's order (--commands, sim/README.md).
+std::string scenarioCommandList();
 
 bool parseInt(std::string_view text, long long& value);
 // A probe region: a named one (tablet, dashboard, instrument, windshield) or "x,y,w,h".

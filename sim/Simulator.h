@@ -1,4 +1,5 @@
-// Runs a scenario against the cab and the plugin, and the frame-time benchmark.
+// Runs a scenario against the cab and the plugin, command by command (CommandTable.h), and the
+// frame-time benchmarks (Benchmarks.cpp).
 #pragma once
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "Cab.h"
+#include "CommandTable.h"
 #include "MediaProgram.h"
 #include "PanelFrame.h"
 #include "Scenario.h"
@@ -49,45 +51,66 @@ class Simulator {
   int runOverlayBenchmark();
 
  private:
-  int runPlaybackBenchmark();
   struct Failure {
     int code;
     std::string message;
   };
+  // The commands' handlers, one per row of the command table (CommandTable.h).
+#define ZOR_HANDLER(name, args, usage, help, handler) bool handler(const Command& c, Failure& f);
+  ZOR_SIM_COMMANDS(ZOR_HANDLER)
+#undef ZOR_HANDLER
+
   bool start(Failure& f);
   bool execute(const Command& c, Failure& f);
   int finish(int code, const std::string& message);
+  // A number argument, and an expectation that fails the scenario at the command's line.
+  static unsigned long long number(const Command& c, size_t i);
+  static bool expect(const Command& c, bool good, const std::string& what, Failure& f);
 
+  // Frames and probes (FrameCommands.cpp).
   bool renderFrames(unsigned long long n, Failure& f);
   bool renderFor(unsigned long long ms, Failure& f);
   bool renderOne(FrameCapture* capture, std::vector<DrawRecord>* trace, Failure& f);
+  bool regionOfFrame(const std::string& region, Rect& rect, Failure& f);
+  bool probe(const std::string& region, FrameCapture& frame, Rect& rect, ProbeResult& result, Failure& f);
+  bool probeScreen(const std::string& region, Rect& rect, ProbeResult& result, Failure& f);
+  // probe-screen and wait-probe-screen.
+  bool probeScreenCommand(const Command& c, bool wait, Failure& f);
+
+  // The plugin's lifecycle (PluginCommands.cpp).
   bool loadPlugin(Failure& f);
-  bool benchCab(Failure& f);
   bool unloadPlugin(Failure& f, bool expectKept = false);
+  bool cycle(const Command& c, bool reload, Failure& f);
+  bool registrations(const Command& c, bool expected, Failure& f);
   // Loads the plugin at a point of the next frame and holds the frame until its hooks are in.
   bool loadAt(FramePoint point, unsigned long long waitMs, int line, Failure& f);
   // A loader thread held inside the engine's texture-queue function for ms.
   bool holdQueue(unsigned long long ms, int line, Failure& f);
   void joinHeldLoader();
-  bool regionOfFrame(const std::string& region, Rect& rect, Failure& f);
-  bool probe(const std::string& region, FrameCapture& frame, Rect& rect, ProbeResult& result, Failure& f);
-  bool pressKeys(const std::string& combo, Failure& f);
-  bool click(int x, int y, Failure& f);
-  // A record of a panel frame drawn after this call (the plugin's test export).
-  bool nextPanelFrame(PanelFrame& frame, Failure& f);
-  bool panelCommand(const Command& c, Failure& f);
-  bool xdotoolAt(int x, int y, const std::string& action, Failure& f);
-  bool probeScreen(const std::string& region, Rect& rect, ProbeResult& result, Failure& f);
-  bool waitKeyState(int vk, bool down, DWORD timeoutMs, Failure& f);
-  bool sceneCheck(Failure& f);
   bool setTruck(const std::vector<std::string>& args, Failure& f);
-  std::wstring outPath(const std::string& name) const;
   std::wstring pluginLogPath() const;
   std::string readPluginLog() const;
 
+  // Real input (InputCommands.cpp).
+  bool pressKeys(const std::string& combo, Failure& f);
+  bool click(int x, int y, Failure& f);
+  bool xdotoolAt(int x, int y, const std::string& action, Failure& f);
+  bool waitKeyState(int vk, bool down, DWORD timeoutMs, Failure& f);
+
+  // The panel (PanelCommands.cpp): a record of a panel frame drawn after this call (the
+  // plugin's test export), and a failure that prints the frame.
+  bool nextPanelFrame(PanelFrame& frame, Failure& f);
+  bool panelFailure(const Command& c, const std::string& what, const PanelFrame& frame, Failure& f);
+  bool expectText(const Command& c, bool wanted, Failure& f);
+
+  // Benchmarks (Benchmarks.cpp).
+  int runPlaybackBenchmark();
+  bool benchCab(Failure& f);
+
+  std::wstring outPath(const std::string& name) const;
+
   Options options_;
   Cab cab_;
-  bool mediaCommand(const Command& c, Failure& f);
 
   std::map<std::string, std::unique_ptr<MediaProgram>> media_;
   std::map<std::string, std::wstring> mediaTitles_;  // the last title of every program opened

@@ -3,6 +3,7 @@
 // after windows.h
 #include <shellapi.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -20,6 +21,7 @@ const char kUsage[] = R"(usage: zor_sim.exe [options] --scenario FILE
        zor_sim.exe [options] --bench ROUNDS [--bench-frames N] [--bench-target | --bench-playback |
                                              --bench-overlay BARE_DLL]
        zor_sim.exe --check FILE        parse a scenario and report errors only
+       zor_sim.exe --commands          the scenario commands as a Markdown list (sim/README.md)
 options:
   --plugin PATH    plugin DLL (default: ZorTabcastPlugin.dll beside zor_sim.exe)
   --out DIR        console.txt, game_log.txt, screenshots and the plugin's log excerpt (default: zor_sim_out)
@@ -88,6 +90,10 @@ int main() {
     if (a == L"--help" || a == L"-h") {
       say(kUsage);
       say(scenarioHelp());
+      return 0;
+    } else if (a == L"--commands") {
+      std::fputs(scenarioCommandList().c_str(), stdout);
+      std::fflush(stdout);
       return 0;
     } else if (a == L"--plugin" && value(v)) {
       options.pluginPath = fullPath(v);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "Scenario.h"
 
 namespace zor::sim {
@@ -71,6 +74,19 @@ TEST(ScenarioParse, RectanglesNeedFourNumbersAndAPositiveSize) {
   EXPECT_TRUE(rectInside(Rect{0, 0, 1280, 720}, 1280, 720));
   EXPECT_FALSE(rectInside(Rect{1, 0, 1280, 720}, 1280, 720));
   EXPECT_FALSE(rectInside(Rect{-1, 5, 10, 10}, 1280, 720));
+}
+
+// The simulator's README lists the commands as the table has them (zor_sim.exe --commands).
+TEST(ScenarioParse, TheReadmeListsTheCommandTable) {
+  std::ifstream in(ZOR_SOURCE_DIR "/sim/README.md");
+  ASSERT_TRUE(in) << "cannot read sim/README.md";
+  std::string line, listed;
+  bool inList = false;
+  while (std::getline(in, line)) {
+    if (line.rfind("## ", 0) == 0) inList = line == "## Scenario commands";
+    if (inList && line.rfind("- `", 0) == 0) listed += line + "\n";
+  }
+  EXPECT_EQ(listed, scenarioCommandList()) << "paste zor_sim.exe --commands into sim/README.md";
 }
 
 }  // namespace
