@@ -22,7 +22,7 @@ constexpr CommandForm kCommandForms[] = {
     {"shutdown", "", false},          {"unload", "|z", false},        {"reload", "", false},
     {"cycle-init", "i|i", false},     {"cycle-reload", "i|i", false}, {"registrations", "", false},
     {"expect-registrations", "s", true}, {"channel", "cb", false},  {"event", "e", false},
-    {"truck", "s|ss", false},         {"media", "ms|s", false},     {"frames", "i", false},
+    {"truck", "s|ss", false},         {"media", "ms|ss", false},     {"frames", "i", false},
     {"run", "i", false},              {"cab", "|s", false},         {"key", "k", false},
     {"click", "ii", false},           {"screenshot", "s|s", false},   {"probe", "r|g", false},
     {"wait-probe", "rgi", false},     {"expect-log", "s", false},   {"expect-no-log", "s", false},
@@ -215,7 +215,8 @@ bool parseScenario(std::string_view text, Scenario& out, std::string& error) {
     }
     if (words[0] == "media") {
       bool titled = words[1] == "open" || words[1] == "title";
-      if (titled != (n == 3))
+      const bool renamed = words[1] == "open" && n == 4;  // media open ID "TITLE" EXE
+      if (titled != (n == 3) && !renamed)
         return error = std::to_string(lineNo) + ": 'media " + words[1] + "' takes " + (titled ? "an id and a title" : "an id"),
                false;
     }
