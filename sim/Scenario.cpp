@@ -263,7 +263,7 @@ const char* scenarioHelp() {
   channel engine|electric 0|1     set a telemetry channel (delivered at the next frame)
   event paused|started            send a game event
   truck VEHICLE_ID [BRAND NAME]   put the player in a truck (configuration event + dashboard)
-  media open ID "TITLE" | media title ID "TITLE" | media hide|show|minimize|restore|close|reopen ID
+  media open ID "TITLE" [EXE] | media title ID "TITLE" | media hide|show|minimize|restore|close|reopen ID
                                   the media program zor_media.exe, a process of its own per ID;
                                   reopen starts it again with its last title
   wait-media-command ID NAME N MS render until program ID has received N media commands (WM_APPCOMMAND),
