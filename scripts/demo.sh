@@ -15,7 +15,7 @@ if [ ! -f "$sim" ]; then
 fi
 mkdir -p "$out"
 rm -f "$out"/*.png "$out"/console.txt "$out"/game_log.txt "$out"/ZorTabcast.log "$out"/ZorTabcast_Diagnostic_Report.txt
-rm -rf "$out/panel"
+rm -rf "$out/panel" "$out/titles"
 # Wine sees the Linux root as drive Z:.
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 (cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --scenario "$(winpath "$root/sim/scenarios/demo.txt")" \
@@ -36,6 +36,17 @@ mv "$out"/panel/*.png "$out/" 2>/dev/null
 [ -f "$plugin/ZorTabcast_Diagnostic_Report.txt" ] && cp "$plugin/ZorTabcast_Diagnostic_Report.txt" "$out/"
 rm -rf "$plugin"
 [ $rc -eq 0 ] && rc=$prc
+
+# A music program whose title turns into the song: it plays on, and the panel shows the song.
+plugin=$(mktemp -d)
+cp "$build/bin/ZorTabcastPlugin_playback.dll" "$plugin/"
+mkdir -p "$out/titles"
+(cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --scenario "$(winpath "$root/sim/scenarios/titles.txt")" \
+  --plugin "$(winpath "$plugin/ZorTabcastPlugin_playback.dll")" --out "$(winpath "$out/titles")")
+trc=$?
+mv "$out"/titles/*.png "$out/" 2>/dev/null
+rm -rf "$plugin"
+[ $rc -eq 0 ] && rc=$trc
 echo
 echo "demo output is in $out:"
 for f in "$out"/*.png; do
@@ -49,4 +60,5 @@ done
 [ -f "$out/ZorTabcast.log" ] && echo "  ZorTabcast.log  the plugin's own log file, the lines of this run"
 [ -f "$out/ZorTabcast_Diagnostic_Report.txt" ] && echo "  ZorTabcast_Diagnostic_Report.txt  the support report exported in the Diagnostico tab"
 [ -d "$out/panel" ] && echo "  panel/  console and logs of the panel walk-through (sim/scenarios/panel.txt)"
+[ -d "$out/titles" ] && echo "  titles/  console and logs of the music program whose title is the song (sim/scenarios/titles.txt)"
 exit $rc

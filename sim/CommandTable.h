@@ -77,7 +77,7 @@
   X("cursor-warp", "iiu", "X Y moved|kept", "SetCursorPos to client coordinates; expect the cursor there or not", cmdCursorWarp) \
   X("wndproc-chain", "y", "add|remove", "another module's window procedure on top of the game window's", cmdWndProcChain) \
   /* the media program and the desktop's windows */ \
-  X("media", "ms|s", "open|title ID \"TITLE\" | hide|show|minimize|restore|close|reopen ID", \
+  X("media", "ms|ss", "open|title ID \"TITLE\" [EXE] | hide|show|minimize|restore|close|reopen ID", \
     "the media program zor_media.exe, a process of its own per ID;\nreopen starts it again with its last title", cmdMedia) \
   X("wait-media-command", "sMii", "ID NAME N MS", "render until program ID has received N media commands (WM_APPCOMMAND),\n" \
     "the last one NAME (NEXTTRACK, PREVIOUSTRACK, PLAY_PAUSE, VOLUME_UP, ...)", cmdWaitMediaCommand) \

@@ -55,7 +55,7 @@ bool Simulator::cmdMedia(const Command& c, Failure& f) {
     const std::wstring title = verb == "open" ? widen(a[2]) : known->second;
     auto program = std::make_unique<MediaProgram>(id, title, mediaOpened_++);
     std::string error;
-    if (!program->open(10000, error)) {
+    if (!program->open(10000, error, a.size() > 3 ? mediaProgramCopy(widen(a[3])) : std::wstring())) {
       f = {kExitEnvironment, "media program '" + id + "' did not open: " + error};
       return false;
     }

@@ -80,6 +80,17 @@ MediaProgram::MediaProgram(std::string id, std::wstring title, int index)
 
 MediaProgram::~MediaProgram() { close(3000); }
 
+std::wstring mediaProgramCopy(const std::wstring& name) {
+  wchar_t temp[MAX_PATH];
+  const DWORD n = GetTempPathW(MAX_PATH, temp);
+  if (n == 0 || n >= MAX_PATH || name.empty() || name.find_first_of(L"\\/:") != std::wstring::npos) return {};
+  const std::wstring folder = std::wstring(temp) + L"zor_media_" + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring copy = folder + L"\\" + name;
+  if (!CopyFileW(besideThisProgram(L"zor_media.exe").c_str(), copy.c_str(), FALSE)) return {};
+  return copy;
+}
+
 bool MediaProgram::open(DWORD timeoutMs, std::string& error, const std::wstring& exe) {
   const std::wstring program = exe.empty() ? besideThisProgram(L"zor_media.exe") : exe;
   // Beside the game's window (1280 wide at 0,0) and wholly on a 1920 x 1080 screen, so what the

@@ -43,6 +43,10 @@ class MediaProgram {
   HWND hwnd_ = nullptr;
 };
 
+// A copy of zor_media.exe named `name` ("spotify.exe") in a temporary folder of its own, so the
+// program runs under another application's executable name; empty when it could not be made.
+std::wstring mediaProgramCopy(const std::wstring& name);
+
 // "NEXTTRACK", "PLAY_PAUSE", ... for an APPCOMMAND number; "-" for none.
 const char* mediaCommandName(int command);
 

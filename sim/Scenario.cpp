@@ -200,7 +200,8 @@ bool parseScenario(std::string_view text, Scenario& out, std::string& error) {
     }
     if (words[0] == "media") {
       bool titled = words[1] == "open" || words[1] == "title";
-      if (titled != (n == 3))
+      const bool renamed = words[1] == "open" && n == 4;  // media open ID "TITLE" EXE
+      if (titled != (n == 3) && !renamed)
         return error = std::to_string(lineNo) + ": 'media " + words[1] + "' takes " + (titled ? "an id and a title" : "an id"),
                false;
     }

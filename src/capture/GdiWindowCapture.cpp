@@ -164,14 +164,19 @@ void GdiWindowCapture::setFps(uint32_t fps) {
   notifyWorker();
 }
 
-void GdiWindowCapture::setWindowKeyword(const std::wstring& keyword) {
+void GdiWindowCapture::setWindowKeyword(const std::wstring& keyword) { setWindowTarget(keyword, {}, nullptr); }
+
+void GdiWindowCapture::setWindowTarget(const std::wstring& keyword, const std::wstring& program, HWND window) {
+  if (window && !IsWindow(window)) window = nullptr;
   bool changed = false;
   try {
     std::lock_guard<std::mutex> lock(stateMutex_);
-    changed = keyword_ != keyword;
+    const bool searchChanged = keyword_ != keyword || program_ != program;
+    changed = searchChanged || (window && window != window_);
     if (changed) {
       keyword_ = keyword;
-      window_ = nullptr;
+      program_ = program;
+      window_ = window;
     }
   } catch (...) {
     return;  // the old keyword stays
@@ -340,6 +345,7 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
     if (!active_.load() || paused_.load()) return true;
     s.window = window_;
     s.keyword = keyword_;
+    s.program = program_;
     s.cropLeft = cropLeft_;
     s.cropTop = cropTop_;
     s.cropWidth = cropWidth_;
@@ -394,7 +400,7 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
       return true;
     }
     windowSearches_.fetch_add(1);
-    HWND found = findCaptureWindow(s.keyword);
+    HWND found = findCaptureWindow(s.keyword, s.program);
     if (!found) {
       waitUntilTime(now + kSearchPeriodNs);
       return true;
@@ -410,7 +416,7 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
     if (now - w.lastFrame >= kNoFrameNs && (w.lastRestart == 0 || now - w.lastRestart > kRestartSpacingNs)) {
       releaseSurfaces();
       windowSearches_.fetch_add(1);
-      if (HWND found = findCaptureWindow(s.keyword)) {
+      if (HWND found = findCaptureWindow(s.keyword, s.program)) {
         window = found;
         storeWindow(found);
       }

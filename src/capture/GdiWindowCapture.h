@@ -68,6 +68,7 @@ class GdiWindowCapture final : public WindowCapture {
   void setPaused(bool paused) override;
   void setFps(uint32_t fps) override;
   void setWindowKeyword(const std::wstring& keyword) override;
+  void setWindowTarget(const std::wstring& keyword, const std::wstring& program, HWND window) override;
   std::wstring windowKeyword() override;
   bool hasWindow() override;
   HWND currentWindow() override;
@@ -95,6 +96,7 @@ class GdiWindowCapture final : public WindowCapture {
   struct Settings {  // the worker's snapshot, taken under the state lock
     HWND window = nullptr;
     std::wstring keyword;
+    std::wstring program;  // its main window is found when no title holds the keyword
     int32_t cropLeft = 0, cropTop = 0, cropWidth = 0, cropHeight = 0;
     uint32_t outputWidth = 0, outputHeight = 0;
     int64_t intervalMs = 33;
@@ -151,6 +153,7 @@ class GdiWindowCapture final : public WindowCapture {
   std::mutex stateMutex_;
   HWND window_ = nullptr;
   std::wstring keyword_;
+  std::wstring program_;
   int32_t cropLeft_ = 0, cropTop_ = 0, cropWidth_ = 0, cropHeight_ = 0;
   bool flip_ = false;
   int64_t intervalMs_ = 33;

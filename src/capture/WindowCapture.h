@@ -41,6 +41,14 @@ class WindowCapture {
   virtual void setFps(uint32_t fps) { (void)fps; }
   // A new title fragment: the bound window is dropped and searched again.
   virtual void setWindowKeyword(const std::wstring& keyword) { (void)keyword; }
+  // The window to capture, named three ways: keyword (and, when it is not empty, the program's
+  // executable file name: its main window) find it whenever it is lost; window, when it
+  // exists, is bound at once, whatever its title says by now. A change drops the bound window.
+  virtual void setWindowTarget(const std::wstring& keyword, const std::wstring& program, HWND window) {
+    (void)program;
+    (void)window;
+    setWindowKeyword(keyword);
+  }
   virtual std::wstring windowKeyword() { return {}; }
   // The bound window while it exists, else null.
   virtual HWND currentWindow() { return nullptr; }

@@ -1,5 +1,6 @@
 #include "capture/WindowMatching.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <exception>
 #include <string_view>
@@ -102,6 +103,37 @@ BOOL CALLBACK listWindow(HWND window, LPARAM param) {
   return TRUE;
 }
 
+struct WindowListing {
+  std::vector<VisibleWindow>* out;
+  std::exception_ptr failure;
+};
+
+BOOL CALLBACK listVisible(HWND window, LPARAM param) {
+  auto& listing = *reinterpret_cast<WindowListing*>(param);
+  wchar_t title[kTitleBuffer];
+  size_t length = readVisibleTitle(window, title);
+  if (length == 0) return TRUE;
+  try {
+    VisibleWindow w;
+    w.window = window;
+    GetWindowThreadProcessId(window, &w.processId);
+    w.title.assign(title, length);
+    listing.out->push_back(std::move(w));
+  } catch (...) {
+    listing.failure = std::current_exception();
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Area of a window that may be a program's main window; -1 for a tool window.
+int64_t mainWindowArea(HWND window) {
+  if (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) return -1;
+  RECT r{};
+  if (!GetWindowRect(window, &r)) return 0;
+  return static_cast<int64_t>(r.right - r.left) * static_cast<int64_t>(r.bottom - r.top);
+}
+
 std::wstring lowerCase(const std::wstring& text) {
   std::wstring out(text);
   for (wchar_t& c : out) c = static_cast<wchar_t>(std::towlower(c));
@@ -131,12 +163,80 @@ HWND findWindowByTitleFragment(const std::wstring& keyword) {
   return firstMatch(stripped, true);
 }
 
-HWND findCaptureWindow(const std::wstring& keyword) {
+HWND findCaptureWindow(const std::wstring& keyword, const std::wstring& program) {
   if (keyword.empty()) return nullptr;
   if (HWND window = findWindowByTitleFragment(keyword)) return window;
   const std::wstring alias = resolveTitleAlias(keyword);
-  if (alias.empty() || alias == keyword) return nullptr;
-  return findWindowByTitleFragment(alias);
+  if (!alias.empty() && alias != keyword) {
+    if (HWND window = findWindowByTitleFragment(alias)) return window;
+  }
+  return findProgramMainWindow(program);
+}
+
+void listVisibleWindows(std::vector<VisibleWindow>& out, bool withPrograms) {
+  const size_t first = out.size();
+  WindowListing listing{&out, nullptr};
+  EnumWindows(&listVisible, reinterpret_cast<LPARAM>(&listing));
+  if (listing.failure) std::rethrow_exception(listing.failure);
+  if (!withPrograms) return;
+  // One look-up per process: a browser has many windows.
+  for (size_t i = first; i < out.size(); ++i) {
+    size_t j = first;
+    while (j < i && out[j].processId != out[i].processId) ++j;
+    out[i].program = j < i ? out[j].program : processImageName(out[i].processId);
+  }
+}
+
+std::wstring processImageName(DWORD processId) {
+  if (processId == 0) return {};
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (!process) return {};
+  std::wstring path(32768, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  const BOOL ok = QueryFullProcessImageNameW(process, 0, path.data(), &size);
+  CloseHandle(process);
+  if (!ok || size == 0) return {};
+  path.resize(size);
+  const size_t cut = path.find_last_of(L"\\/");
+  return lowerCase(cut == std::wstring::npos ? path : path.substr(cut + 1));
+}
+
+int programMainWindow(const std::vector<VisibleWindow>& windows, const std::wstring& program) {
+  if (program.empty()) return -1;
+  int best = -1;
+  int64_t bestArea = -1;
+  for (size_t i = 0; i < windows.size(); ++i) {
+    const VisibleWindow& w = windows[i];
+    const std::wstring name = w.program.empty() ? processImageName(w.processId) : w.program;
+    if (name != program) continue;
+    const int64_t area = mainWindowArea(w.window);
+    if (area > bestArea) {
+      bestArea = area;
+      best = static_cast<int>(i);
+    }
+  }
+  return best;
+}
+
+HWND findProgramMainWindow(const std::wstring& program) {
+  if (program.empty()) return nullptr;
+  std::vector<VisibleWindow> windows;
+  listVisibleWindows(windows, true);
+  const int i = programMainWindow(windows, program);
+  return i < 0 ? nullptr : windows[static_cast<size_t>(i)].window;
+}
+
+std::wstring windowTitle(HWND window) {
+  wchar_t title[kTitleBuffer] = {};
+  const int n = window ? InternalGetWindowText(window, title, kTitleBuffer) : 0;
+  return n > 0 ? std::wstring(title, std::min<size_t>(static_cast<size_t>(n), kMaxTitleChars)) : std::wstring();
+}
+
+bool isSameWindowAlive(HWND window, DWORD processId) {
+  if (!window || !IsWindow(window)) return false;
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  return owner == processId;
 }
 
 void listVisibleWindowTitles(std::vector<std::wstring>& out) {

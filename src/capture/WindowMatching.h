@@ -26,8 +26,32 @@ std::wstring resolveTitleAlias(const std::wstring& keyword);
 HWND findWindowByTitleFragment(const std::wstring& keyword);
 
 // The capture worker's search: the fragment search, then the same search for the keyword's
-// alias. Null for an empty keyword.
-HWND findCaptureWindow(const std::wstring& keyword);
+// alias, then (with a program named) that program's main window. Null for an empty keyword.
+HWND findCaptureWindow(const std::wstring& keyword, const std::wstring& program = {});
+
+// A visible top-level window with a non-empty title, as listed for recognition.
+struct VisibleWindow {
+  HWND window = nullptr;
+  DWORD processId = 0;
+  std::wstring title;    // at most kMaxTitleChars characters
+  std::wstring program;  // lower-case executable file name; filled only when asked for
+};
+// Appends every visible top-level window with a non-empty title, in enumeration order; with
+// withPrograms each gets its process's executable name.
+void listVisibleWindows(std::vector<VisibleWindow>& out, bool withPrograms);
+
+// Lower-case executable file name of a process ("spotify.exe"), or empty.
+std::wstring processImageName(DWORD processId);
+// The main window of a program among windows: the largest one that is not a tool window.
+// -1 when none of them belongs to the program (or program is empty).
+int programMainWindow(const std::vector<VisibleWindow>& windows, const std::wstring& program);
+// The program's main window on the desktop now, or null.
+HWND findProgramMainWindow(const std::wstring& program);
+// A window's title as the system keeps it (no message sent), at most kMaxTitleChars characters.
+std::wstring windowTitle(HWND window);
+// The window still exists and belongs to the process (a handle the system gave to a new window
+// of another process does not count).
+bool isSameWindowAlive(HWND window, DWORD processId);
 
 // Appends the title of every visible top-level window with a non-empty title, in enumeration
 // order; out is not cleared first.

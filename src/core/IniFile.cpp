@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <climits>
+#include <mutex>
 
 #include "core/Logger.h"
 #include "core/Utf8.h"
@@ -10,6 +11,10 @@ namespace zor::ini {
 namespace {
 
 std::atomic<WriteFunction> g_write{nullptr};
+
+// Writes are serialised: the render thread and the game window's thread both save
+// (ZorTabcastAudio.ini), and a file's first conversion to UTF-16 must not meet another write.
+std::mutex g_writeMutex;
 
 WriteFunction writer() noexcept {
   WriteFunction fn = g_write.load(std::memory_order_acquire);
@@ -154,6 +159,7 @@ bool fitsAnsi(const std::wstring& text) {
 
 bool writeKeys(const std::wstring& path, const std::vector<Entry>& entries) {
   if (path.empty()) return false;
+  std::lock_guard<std::mutex> lock(g_writeMutex);
   if (needsUnicode(entries)) {
     bool exists = false;
     if (byteOrderMark(path, &exists).empty() && !convertToUtf16(path, exists)) {
@@ -169,6 +175,7 @@ bool writeKeys(const std::wstring& path, const std::vector<Entry>& entries) {
 
 bool replaceWhole(const std::wstring& path, const std::vector<Entry>& entries) {
   if (path.empty()) return false;
+  std::lock_guard<std::mutex> lock(g_writeMutex);
   const std::wstring temp = temporaryPath(path);
   auto fail = [&]() {
     DeleteFileW(temp.c_str());

@@ -15,11 +15,11 @@ namespace {
 
 const AppEntry kBuiltIn[] = {
     {"YouTube", "YouTube", true, 1280, 720, 30, 80, false},
-    {"Spotify", "Spotify", true, 1280, 720, 30, 70, false},
+    {"Spotify", "Spotify", true, 1280, 720, 30, 70, false, "spotify.exe"},
     {"Prime Video", "Prime Video", false, 1920, 1080, 60, 80, false},
     {"Twitch", "Twitch", false, 1920, 1080, 60, 75, false},
-    {"VLC", "VLC", false, 1280, 720, 30, 80, false},
-    {"OBS", "OBS", false, 1280, 720, 30, 80, false},
+    {"VLC", "VLC", false, 1280, 720, 30, 80, false, "vlc.exe"},
+    {"OBS", "OBS", false, 1280, 720, 30, 80, false, "obs64.exe"},
 };
 
 bool isNetflix(const std::string& text) { return text == "Netflix" || text == "netflix"; }
@@ -30,6 +30,12 @@ std::string lowerBytes(std::string text) {
 }
 
 }  // namespace
+
+std::string builtInProgram(std::string_view name) {
+  for (const AppEntry& e : kBuiltIn)
+    if (e.name == name) return e.exe;
+  return {};
+}
 
 AppEntry clampedApp(AppEntry entry) {
   entry.width = std::clamp<uint32_t>(entry.width, 320, 7680);
@@ -47,17 +53,13 @@ AppLibrary& AppLibrary::instance() {
 void AppLibrary::initialize() {
   if (!path_.empty()) return;
   path_ = media::settingsPath(media::kAppsFile);
-  load();
-  if (apps_.empty()) {
-    apps_.assign(std::begin(kBuiltIn), std::end(kBuiltIn));
-    save();
-  }
+  if (!load()) save();
   logInfo("V2.6.1 APP LIBRARY: inicializada | aplicaciones=" + std::to_string(apps_.size()) + ".");
 }
 
-void AppLibrary::load() {
+bool AppLibrary::load() {
   apps_.clear();
-  if (path_.empty()) return;
+  if (path_.empty()) return false;
   const int32_t count = ini::readClamped(path_, L"general", L"count", 0, 0, static_cast<int32_t>(kMaxApps));
   for (int32_t i = 0; i < count; ++i) {
     const std::wstring section = L"app_" + std::to_wstring(i);
@@ -71,10 +73,16 @@ void AppLibrary::load() {
     e.fps = ini::readClamped(path_, s, L"fps", 30, 1, 60);
     e.volume = ini::readClamped(path_, s, L"volume", 80, 0, 100);
     e.autoStart = ini::readInteger(path_, s, L"auto_start", 0) != 0;
+    e.exe = lowerBytes(media::textFromFile(ini::readString(path_, s, L"exe")));
+    if (e.exe.empty()) e.exe = builtInProgram(e.name);  // files written before programs were named
     if (isNetflix(e.name) || isNetflix(e.keyword)) continue;
     if (e.name.empty() || e.keyword.empty()) continue;
     apps_.push_back(std::move(e));
   }
+  if (!apps_.empty()) return true;
+  // A file that cannot be written (read-only folder) must not leave the player without any.
+  apps_.assign(std::begin(kBuiltIn), std::end(kBuiltIn));
+  return false;
 }
 
 bool AppLibrary::save() {
@@ -92,6 +100,7 @@ bool AppLibrary::save() {
     lines.push_back({s, L"fps", std::to_wstring(e.fps)});
     lines.push_back({s, L"volume", std::to_wstring(e.volume)});
     lines.push_back({s, L"auto_start", e.autoStart ? L"1" : L"0"});
+    if (!e.exe.empty()) lines.push_back({s, L"exe", toWide(e.exe)});
   }
   return ini::replaceWhole(path_, lines);
 }
@@ -132,6 +141,16 @@ int32_t AppLibrary::indexForTitle(std::string_view titleUtf8) const {
   const std::wstring title = toWide(titleUtf8);
   for (size_t i = 0; i < apps_.size(); ++i)
     if (containsIgnoreCase(title, toWide(apps_[i].keyword))) return static_cast<int32_t>(i);
+  return -1;
+}
+
+int32_t AppLibrary::indexForWindow(std::string_view titleUtf8, const std::wstring& program) const {
+  const std::wstring title = toWide(titleUtf8);
+  for (size_t i = 0; i < apps_.size(); ++i) {
+    const AppEntry& e = apps_[i];
+    if (containsIgnoreCase(title, toWide(e.keyword)) || (!program.empty() && toWide(e.exe) == program))
+      return static_cast<int32_t>(i);
+  }
   return -1;
 }
 

@@ -21,6 +21,7 @@ struct AppEntry {
   int32_t fps = 30;        // 1..60
   int32_t volume = 80;     // 0..100
   bool autoStart = false;  // start playback when smart capture detects this application
+  std::string exe;         // "exe": the program's executable file name, lower case; may be empty
 };
 
 class AppLibrary {
@@ -33,8 +34,9 @@ class AppLibrary {
   // built-in applications, which are saved.
   void initialize();
   // Replaces the list with the file's entries (at most 30; Netflix entries and entries without
-  // name or keyword are skipped, numbers clamped).
-  void load();
+  // name or keyword are skipped, numbers clamped). A file that yields none gives the built-in
+  // applications (false is then returned; nothing is written).
+  bool load();
   // Writes the whole list; false (old file kept) when the file could not be replaced.
   bool save();
   // Replaces one entry (clamped) and saves.
@@ -50,6 +52,9 @@ class AppLibrary {
   // First entry whose keyword the title contains (case-insensitive), and its position (-1: none).
   std::optional<AppEntry> findAppForTitle(std::string_view titleUtf8) const;
   int32_t indexForTitle(std::string_view titleUtf8) const;
+  // First entry recognising a window: its title contains the keyword (any letter case) or its
+  // program (lower-case executable name) is the entry's. -1: none.
+  int32_t indexForWindow(std::string_view titleUtf8, const std::wstring& program) const;
   // First entry whose keyword, lower-cased byte by byte, equals lowerKeyword.
   std::optional<AppEntry> findAppByKeyword(std::string_view lowerKeyword) const;
 
@@ -66,6 +71,8 @@ class AppLibrary {
 
 // The badge of an application card: "YT", "SP", "PV", "TW", "VLC", "OBS" or "APP".
 const char* appShortLabel(std::string_view name);
+// The program of a built-in application's name ("Spotify" -> "spotify.exe"), else empty.
+std::string builtInProgram(std::string_view name);
 // An entry with every number within its range.
 AppEntry clampedApp(AppEntry entry);
 

@@ -7,6 +7,7 @@
 
 #include "core/FileSystem.h"
 #include "core/PluginConfig.h"
+#include "core/Utf8.h"
 
 namespace zor::media {
 namespace {
@@ -27,14 +28,6 @@ void setSettingsFolder(const std::wstring& folder) {
   g_folder = folder;
 }
 
-std::string textFromFile(const std::wstring& text) {
-  if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return {};
-  const int length = static_cast<int>(text.size());
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return {};
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), n, nullptr, nullptr);
-  return out;
-}
+std::string textFromFile(const std::wstring& text) { return toUtf8Replacing(text); }
 
 }  // namespace zor::media

@@ -40,6 +40,25 @@ void PanelState::setText(PanelText field, std::string_view utf8) {
   texts_[i] = std::move(clipped);
 }
 
+SourceWindow PanelState::sourceWindow() const {
+  std::lock_guard<std::mutex> lock(textMutex_);
+  return source_;
+}
+
+void PanelState::setSourceWindow(SourceWindow window) {
+  std::lock_guard<std::mutex> lock(textMutex_);
+  source_ = window;
+}
+
+void PanelState::setSource(std::string_view titleUtf8, HWND window) {
+  SourceWindow source{window, 0};
+  if (window) GetWindowThreadProcessId(window, &source.processId);
+  std::string clipped = clipUtf8(titleUtf8, kTextBytes[static_cast<size_t>(PanelText::SourceWindowTitle)] - 1);
+  std::lock_guard<std::mutex> lock(textMutex_);
+  texts_[static_cast<size_t>(PanelText::SourceWindowTitle)] = std::move(clipped);
+  source_ = source;
+}
+
 void PanelState::requestStart(std::string_view keywordUtf8, int32_t width, int32_t height, int32_t framesPerSecond) {
   setText(PanelText::ActiveWindowTitle, keywordUtf8);
   captureWidth.store(width);
@@ -112,6 +131,7 @@ void PanelState::reset() {
   muted.store(false);
   audioRefreshTime.store(0);
   std::lock_guard<std::mutex> lock(textMutex_);
+  source_ = {};
   for (std::string& t : texts_) t.clear();
   texts_[static_cast<size_t>(PanelText::ProfileName)] = kDefaultProfileName;
   texts_[static_cast<size_t>(PanelText::AudioStatus)] = kDefaultAudioStatus;

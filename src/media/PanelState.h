@@ -8,6 +8,8 @@
 // window's procedure (media shortcuts) reads and writes them beside the render thread.
 #pragma once
 
+#include <windows.h>
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -24,6 +26,14 @@ struct StartRequest {
   uint32_t gpsWidth = 256;
   uint32_t gpsHeight = 256;
   uint32_t fps = 30;  // 1..30
+};
+
+// The window chosen as source: its handle and its process. Titles change (a song, a video);
+// whether it is still the same window is told by these two alone.
+struct SourceWindow {
+  HWND window = nullptr;
+  DWORD processId = 0;
+  bool operator==(const SourceWindow&) const = default;
 };
 
 // Text fields and their sizes in bytes (the terminating zero included).
@@ -47,8 +57,14 @@ class PanelState {
   std::string text(PanelText field) const;
   void setText(PanelText field, std::string_view utf8);
   std::string sourceWindowTitle() const { return text(PanelText::SourceWindowTitle); }
-  void setSourceWindowTitle(std::string_view utf8) { setText(PanelText::SourceWindowTitle, utf8); }
+  // A title without a window: the window is searched by it when playback starts.
+  void setSourceWindowTitle(std::string_view utf8) { setSource(utf8, nullptr); }
   std::string activeWindowTitle() const { return text(PanelText::ActiveWindowTitle); }
+  // The chosen window (none: null handle). setSource sets it with its title, the text shown and
+  // searched when the window is gone; window may be null (a title alone).
+  SourceWindow sourceWindow() const;
+  void setSource(std::string_view titleUtf8, HWND window);
+  void setSourceWindow(SourceWindow window);
 
   // Capture size, frame rate and their panel rows.
   std::atomic<int32_t> captureWidth{1920};
@@ -97,6 +113,7 @@ class PanelState {
   PanelState();
   mutable std::mutex textMutex_;
   std::string texts_[static_cast<size_t>(PanelText::Count)];
+  SourceWindow source_;
 };
 
 }  // namespace zor

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "capture/WindowCapture.h"
+#include "capture/WindowMatching.h"
 #include "core/Logger.h"
 #include "core/Utf8.h"
 #include "media/PanelState.h"
@@ -25,15 +26,37 @@ int32_t fpsIndex(int64_t fps) {
   return 1;
 }
 
+namespace {
+
+// The program whose main window stands for the keyword when no title holds it: the one of the
+// library application that recognises the window (or the title).
+std::wstring programFor(std::string_view title, HWND window) {
+  const std::wstring program = window ? processImageName([&] {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    return pid;
+  }())
+                                      : std::wstring();
+  const AppLibrary& library = AppLibrary::instance();
+  const int32_t i = library.indexForWindow(title, program);
+  return i < 0 ? std::wstring() : toWide(library.apps()[static_cast<size_t>(i)].exe);
+}
+
+}  // namespace
+
 bool startPlayback(std::string_view title, uint32_t width, uint32_t height, int32_t fps, std::string_view origin,
-                   std::string_view searchKeyword) {
+                   std::string_view searchKeyword, HWND window) {
   PanelState& panel = PanelState::instance();
   panel.profileMode.store(false);
   if (title.empty()) return false;
   const std::string_view keyword = searchKeyword.empty() ? title : searchKeyword;
   const int32_t rate = std::clamp(fps, 1, 60);
+  if (window && !IsWindow(window)) window = nullptr;
+  const std::wstring program = programFor(title, window);
+  if (!window) window = findCaptureWindow(toWide(keyword), program);
+  if (window) panel.setSource(title, window);
   WindowCapture& capture = WindowCapture::instance();
-  capture.setWindowKeyword(toWide(keyword));
+  capture.setWindowTarget(toWide(keyword), program, window);
   capture.setFps(static_cast<uint32_t>(rate));
   panel.requestStart(keyword, static_cast<int32_t>(width), static_cast<int32_t>(height), rate);
   restoreAppAudio(title);
@@ -55,12 +78,12 @@ void setPanelFps(int32_t fps) {
   panel.fpsIndex.store(fpsIndex(rate));
 }
 
-void applyAppSettings(const AppEntry& app, std::string_view title) {
+void applyAppSettings(const AppEntry& app, std::string_view title, HWND window) {
   PanelState& panel = PanelState::instance();
   setPanelCaptureSize(app.width, app.height);
   setPanelFps(app.fps);
   if (!title.empty()) {
-    panel.setSourceWindowTitle(title);
+    panel.setSource(title, window);
     const int32_t volume = std::clamp(app.volume, 0, 100);
     panel.volume.store(volume);
     setAppVolume(title, volume, true);
@@ -86,8 +109,10 @@ bool startPlaybackFromPanel() {
     updated.volume = std::clamp(panel.volume.load(), 0, 100);
     library.updateApp(index, updated);
   }
+  const SourceWindow source = panel.sourceWindow();
+  const HWND window = isSameWindowAlive(source.window, source.processId) ? source.window : nullptr;
   return startPlayback(title, static_cast<uint32_t>(panel.captureWidth.load()),
-                       static_cast<uint32_t>(panel.captureHeight.load()), panel.fps.load(), "panel", {});
+                       static_cast<uint32_t>(panel.captureHeight.load()), panel.fps.load(), "panel", {}, window);
 }
 
 void restoreOriginalGps() {
@@ -100,13 +125,23 @@ void restoreOriginalGps() {
   logInfo("GPS original restaurado por el usuario; autoinicio suspendido hasta una nueva reproduccion manual.");
 }
 
-bool activateApp(const AppEntry& app, std::string_view matchedTitle) {
+bool activateApp(const AppEntry& app, std::string_view matchedTitle, HWND window) {
   PanelState& panel = PanelState::instance();
   panel.userRestoredGps.store(false);
-  panel.setSourceWindowTitle(matchedTitle);
+  panel.setSource(matchedTitle, window);
   if (smartCapture().settings.rememberLast) saveSmartCaptureSettings();
-  applyAppSettings(app, matchedTitle);
-  return startPlayback(matchedTitle, app.width, app.height, app.fps, "gestor visual final", {});
+  applyAppSettings(app, matchedTitle, window);
+  return startPlayback(matchedTitle, app.width, app.height, app.fps, "gestor visual final", {}, window);
+}
+
+std::string sourceTitleNow() {
+  const PanelState& panel = PanelState::instance();
+  const SourceWindow source = panel.sourceWindow();
+  if (isSameWindowAlive(source.window, source.processId)) {
+    const std::string now = toUtf8Replacing(windowTitle(source.window));
+    if (!now.empty()) return now;
+  }
+  return panel.sourceWindowTitle();
 }
 
 }  // namespace zor

@@ -4,7 +4,10 @@
 // that the Present hook takes. Render thread.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "media/AppLibrary.h"
@@ -21,12 +24,17 @@ void setPanelFps(int32_t fps);
 
 // title and searchKeyword UTF-8; the keyword handed to the capture engine is searchKeyword when
 // non-empty, else title. origin is the caller's label: "panel", "perfil inteligente",
-// "captura inteligente", "cambio automatico", "gestor visual final". False (and nothing changed
-// but the profile mode, which every call clears) for an empty title.
+// "captura inteligente", "cambio automatico", "gestor visual final". window is the window
+// chosen (it is captured whatever its title becomes); without one, the window the keyword (or
+// its application's program) finds now becomes the source. False (and nothing changed but the
+// profile mode, which every call clears) for an empty title.
 bool startPlayback(std::string_view title, uint32_t width, uint32_t height, int32_t fps, std::string_view origin,
-                   std::string_view searchKeyword);
-// An application's capture size, fps and (for a non-empty title) volume become the panel's.
-void applyAppSettings(const AppEntry& app, std::string_view title);
+                   std::string_view searchKeyword, HWND window = nullptr);
+// An application's capture size, fps and (for a non-empty title) volume become the panel's;
+// the title (and window) become the source.
+void applyAppSettings(const AppEntry& app, std::string_view title, HWND window = nullptr);
+// The source window's title as it reads now; the stored source title when no window is bound.
+std::string sourceTitleNow();
 
 // "Iniciar reproduccion": with a source window chosen, lifts the restore block, stores the
 // panel's size, fps and volume into the window's library application (when there is one) and
@@ -35,7 +43,7 @@ bool startPlaybackFromPanel();
 // "Restaurar GPS original": stops playback, gives the GPS its own picture back and blocks every
 // automatic start until the next manual one.
 void restoreOriginalGps();
-// An application card's "Activar" for the window title it matched.
-bool activateApp(const AppEntry& app, std::string_view matchedTitle);
+// An application card's "Activar" for the window it matched.
+bool activateApp(const AppEntry& app, std::string_view matchedTitle, HWND window = nullptr);
 
 }  // namespace zor

@@ -8,6 +8,7 @@
 #include "core/IniFile.h"
 #include "core/Logger.h"
 #include "core/Utf8.h"
+#include "media/AppLibrary.h"
 #include "media/MediaFiles.h"
 #include "media/PanelState.h"
 
@@ -69,6 +70,11 @@ BOOL CALLBACK findWindowProcess(HWND window, LPARAM param) {
 
 DWORD processOfTitle(std::string_view titleUtf8) {
   if (titleUtf8.empty()) return 0;
+  // The chosen window keeps its process whatever its title turns into (a song, a new video).
+  const PanelState& panel = PanelState::instance();
+  const SourceWindow source = panel.sourceWindow();
+  if (source.window && clipUtf8(titleUtf8, 255) == panel.sourceWindowTitle() && isSameWindowAlive(source.window, source.processId))
+    return source.processId;
   WindowSearch search{lowered(toWide(titleUtf8))};
   if (search.needle.empty()) return 0;
   EnumWindows(&findWindowProcess, reinterpret_cast<LPARAM>(&search));
@@ -98,18 +104,17 @@ std::wstring appAudioKey(std::string_view titleUtf8) {
   return key.empty() ? L"default" : key;
 }
 
-std::wstring processImageName(DWORD processId) {
-  if (processId == 0) return {};
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-  if (!process) return {};
-  std::wstring path(32768, L'\0');
-  DWORD size = static_cast<DWORD>(path.size());
-  const BOOL ok = QueryFullProcessImageNameW(process, 0, path.data(), &size);
-  CloseHandle(process);
-  if (!ok || size == 0) return {};
-  path.resize(size);
-  const size_t cut = path.find_last_of(L"\\/");
-  return lowered(cut == std::wstring::npos ? path : path.substr(cut + 1));
+std::wstring appAudioSection(std::string_view titleUtf8) {
+  const std::wstring byTitle = appAudioKey(titleUtf8);
+  static constexpr const wchar_t* kTableSections[] = {L"youtube", L"spotify", L"vlc", L"prime_video", L"twitch", L"obs"};
+  for (const wchar_t* section : kTableSections)
+    if (byTitle == section) return byTitle;
+  const std::wstring program = processImageName(processOfTitle(titleUtf8));
+  const AppLibrary& library = AppLibrary::instance();
+  const int32_t app = library.indexForWindow(titleUtf8, program);
+  if (app >= 0) return appAudioKey(library.apps()[static_cast<size_t>(app)].keyword);
+  if (!program.empty()) return appAudioKey(toUtf8(program));
+  return byTitle;
 }
 
 std::vector<AudioSessionRef> findAudioSessions(std::string_view titleUtf8) {
@@ -213,7 +218,7 @@ bool setAppMute(std::string_view titleUtf8, bool mute, bool save) {
 }
 
 void saveAppAudio(std::string_view titleUtf8, int32_t volume, bool muted) {
-  const std::wstring section = appAudioKey(titleUtf8);
+  const std::wstring section = appAudioSection(titleUtf8);
   ini::writeKeys(media::settingsPath(media::kAudioFile),
                  {{section, L"volume", std::to_wstring(std::clamp(volume, 0, 100))},
                   {section, L"muted", muted ? L"1" : L"0"}});
@@ -223,7 +228,9 @@ void restoreAppAudio(std::string_view titleUtf8) {
   const AudioState state = readAudioState(titleUtf8);
   if (!state.connected) return;
   const std::wstring path = media::settingsPath(media::kAudioFile);
-  const std::wstring section = appAudioKey(titleUtf8);
+  // Sections written per title before they were kept per application are still read.
+  const std::wstring own = appAudioSection(titleUtf8), old = appAudioKey(titleUtf8);
+  const std::wstring& section = ini::readString(path, own.c_str(), L"volume").empty() ? old : own;
   const int64_t stored = ini::readInteger(path, section.c_str(), L"volume", state.volume);
   const int32_t volume = static_cast<int32_t>(std::clamp<int64_t>(stored, 0, 100));
   const bool muted = ini::readInteger(path, section.c_str(), L"muted", state.muted ? 1 : 0) != 0;

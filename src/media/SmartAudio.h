@@ -1,7 +1,9 @@
 // The sound of the application shown on the GPS screen: its audio sessions on the default
 // playback device (Windows Core Audio), their volume and mute, and the last volume and mute of
 // each application in "ZorTabcastAudio.ini", restored when its playback starts again.
-// An application is always named by a window title (UTF-8), never by a process id.
+// An application is named by a window title (UTF-8): the panel's source window when that title
+// is its own (its process is asked, whatever the window's title says by now), else the first
+// visible window whose title contains it.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/WindowMatching.h"
 #include "core/ComRef.h"
 
 namespace zor {
@@ -34,10 +37,11 @@ struct AudioState {
 
 // Section of "ZorTabcastAudio.ini" for a window title.
 std::wstring appAudioKey(std::string_view titleUtf8);
-// Lower-case executable file name of a process, or empty.
-std::wstring processImageName(DWORD processId);
+// The section a title's application saves to: the key table's, else the library application's
+// (by title or program), else its program's; a title without any of them keeps its own.
+std::wstring appAudioSection(std::string_view titleUtf8);
 // Every session on the default render device whose process has the same executable name as the
-// process of the first visible window whose title contains the given one (case-insensitive).
+// process of the title's window (see above).
 std::vector<AudioSessionRef> findAudioSessions(std::string_view titleUtf8);
 AudioState readAudioState(std::string_view titleUtf8);
 bool setAppVolume(std::string_view titleUtf8, int32_t percent, bool save);

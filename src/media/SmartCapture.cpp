@@ -19,17 +19,26 @@ constexpr uint64_t kTickIntervalNs = 3'000'000'000ull;
 struct CompatibleApp {
   const wchar_t* fragment;
   int score;
+  const wchar_t* program;  // the executable of an application that is a program of its own
 };
 constexpr CompatibleApp kCompatible[] = {
-    {L"YouTube", 100}, {L"Spotify", 95}, {L"Prime Video", 88}, {L"Twitch", 85},         {L"Kick", 83},
-    {L"VLC", 80},      {L"OBS", 78},     {L"Facebook Watch", 75}, {L"Disney+", 74}, {L"Max", 70},
+    {L"YouTube", 100, L""},       {L"Spotify", 95, L"spotify.exe"}, {L"Prime Video", 88, L""},
+    {L"Twitch", 85, L""},         {L"Kick", 83, L""},               {L"VLC", 80, L"vlc.exe"},
+    {L"OBS", 78, L"obs64.exe"},   {L"Facebook Watch", 75, L""},     {L"Disney+", 74, L""},
+    {L"Max", 70, L""},
 };
 
-int scoreOf(const std::wstring& title) {
+int scoreOf(const VisibleWindow& w) {
   int best = 0;
-  for (const CompatibleApp& app : kCompatible)
-    if (app.score > best && containsIgnoreCase(title, app.fragment)) best = app.score;
+  for (const CompatibleApp& app : kCompatible) {
+    if (app.score <= best) continue;
+    if (containsIgnoreCase(w.title, app.fragment) || (!w.program.empty() && w.program == app.program)) best = app.score;
+  }
   return best;
+}
+
+bool isSource(const VisibleWindow& w, const SourceWindow& source) {
+  return source.window && w.window == source.window && w.processId == source.processId;
 }
 
 void setStatus(const char* text) { smartCapture().statusText = text; }
@@ -71,24 +80,38 @@ void saveSmartCaptureSettings() {
                   {section, L"last_window", toWide(PanelState::instance().sourceWindowTitle())}});
 }
 
-std::wstring pickBestApplicationTitle(const std::vector<std::wstring>& titles) {
-  if (smartCapture().settings.rememberLast) {
-    const std::string source = PanelState::instance().sourceWindowTitle();
-    if (!source.empty()) {
-      for (const std::wstring& title : titles)
-        if (toUtf8(title) == source) return title;
+int pickBestApplicationWindow(const std::vector<VisibleWindow>& windows) {
+  const PanelState& panel = PanelState::instance();
+  const SourceWindow source = panel.sourceWindow();
+  const bool remember = smartCapture().settings.rememberLast;
+  if (remember || panel.playbackActive.load()) {
+    for (size_t i = 0; i < windows.size(); ++i)
+      if (isSource(windows[i], source)) return static_cast<int>(i);
+  }
+  if (remember && !source.window) {  // a title remembered from the last game
+    const std::string last = panel.sourceWindowTitle();
+    if (!last.empty()) {
+      for (size_t i = 0; i < windows.size(); ++i)
+        if (toUtf8Replacing(windows[i].title) == last) return static_cast<int>(i);
     }
   }
-  const std::wstring* best = nullptr;
+  int best = -1;
   int bestScore = 0;
-  for (const std::wstring& title : titles) {
-    const int score = scoreOf(title);
+  for (size_t i = 0; i < windows.size(); ++i) {
+    const int score = scoreOf(windows[i]);
     if (score > bestScore) {
       bestScore = score;
-      best = &title;
+      best = static_cast<int>(i);
     }
   }
-  return best ? *best : std::wstring();
+  return best;
+}
+
+std::wstring pickBestApplicationTitle(const std::vector<std::wstring>& titles) {
+  std::vector<VisibleWindow> windows(titles.size());
+  for (size_t i = 0; i < titles.size(); ++i) windows[i].title = titles[i];
+  const int best = pickBestApplicationWindow(windows);
+  return best < 0 ? std::wstring() : titles[static_cast<size_t>(best)];
 }
 
 void smartCaptureTick(bool force) {
@@ -101,66 +124,67 @@ void smartCaptureTick(bool force) {
     return;
   }
 
-  std::vector<std::wstring> titles;
-  listVisibleWindowTitles(titles);
-  const std::string source = panel.sourceWindowTitle();
-  bool lastPresent = false;
-  if (!source.empty()) {
-    for (const std::wstring& title : titles) {
-      if (toUtf8(title) == source) {
-        lastPresent = true;
-        break;
-      }
-    }
-  }
+  std::vector<VisibleWindow> windows;
+  listVisibleWindows(windows, true);
+  const SourceWindow source = panel.sourceWindow();
+  bool sourcePresent = false;
+  for (const VisibleWindow& w : windows) sourcePresent = sourcePresent || isSource(w, source);
   bool active = panel.playbackActive.load() || panel.startRequested.load();
   if (!active) active = WindowCapture::instance().hasWindow();
 
-  const std::wstring best = pickBestApplicationTitle(titles);
-  if (best.empty()) {
+  const int bestIndex = pickBestApplicationWindow(windows);
+  if (bestIndex < 0) {
     s.detectedTitle.clear();
     s.detected = false;
-    if (s.settings.autoSwitchApps && active && !lastPresent) {
-      panel.requestRestore();
-      s.waitingForNextApp = true;
-      setStatus("La aplicacion se cerro. Esperando otra aplicacion disponible...");
-      logInfo("Aplicacion actual cerrada; esperando recuperacion automatica.");
+    if (s.settings.autoSwitchApps && active && !sourcePresent) {
+      if (!s.waitingForNextApp) {  // once: the stop stays requested until another application comes
+        panel.requestRestore();
+        s.waitingForNextApp = true;
+        setStatus("La aplicacion se cerro. Esperando otra aplicacion disponible...");
+        logInfo("Aplicacion actual cerrada; esperando recuperacion automatica.");
+      }
     } else {
       setStatus("No se detectaron aplicaciones compatibles.");
     }
     return;
   }
 
-  const std::string bestUtf8 = toUtf8(best);
-  const bool same = bestUtf8 == source;
+  const VisibleWindow& best = windows[static_cast<size_t>(bestIndex)];
+  const std::string bestUtf8 = toUtf8Replacing(best.title);
   s.detectedTitle = clipUtf8(bestUtf8, 255);
   s.detected = true;
-
-  const std::optional<AppEntry> app = AppLibrary::instance().findAppForTitle(bestUtf8);
-  const bool known = same && !source.empty();
-  uint32_t width = static_cast<uint32_t>(panel.captureWidth.load());
-  uint32_t height = static_cast<uint32_t>(panel.captureHeight.load());
-  int32_t fps = panel.fps.load();
-  if (app && !known) {
-    width = app->width;
-    height = app->height;
-    fps = app->fps;
-    applyAppSettings(*app, bestUtf8);
-  }
-  if (known) {
+  if (isSource(best, source)) {  // the chosen window, whatever its title says now
     s.waitingForNextApp = false;
     setStatus("Aplicacion compatible lista para usar.");
     return;
   }
 
-  panel.setSourceWindowTitle(bestUtf8);
+  const AppLibrary& library = AppLibrary::instance();
+  const int32_t appIndex = library.indexForWindow(bestUtf8, best.program);
+  const std::optional<AppEntry> app =
+      appIndex < 0 ? std::nullopt : std::optional<AppEntry>(library.apps()[static_cast<size_t>(appIndex)]);
+  const bool blocked = panel.userRestoredGps.load();
+  uint32_t width = static_cast<uint32_t>(panel.captureWidth.load());
+  uint32_t height = static_cast<uint32_t>(panel.captureHeight.load());
+  int32_t fps = panel.fps.load();
+  if (app) {
+    width = app->width;
+    height = app->height;
+    fps = app->fps;
+    // Another window of the same application keeps the player's volume and panel values.
+    if (!blocked && app->name != s.appliedApp) {
+      s.appliedApp = app->name;
+      applyAppSettings(*app, bestUtf8, best.window);
+    }
+  }
+
+  panel.setSource(bestUtf8, best.window);
   if (s.settings.rememberLast) saveSmartCaptureSettings();
 
-  const bool blocked = panel.userRestoredGps.load();
   if (!blocked && s.settings.autoSwitchApps &&
-      ((active && (!lastPresent || s.waitingForNextApp)) || (!active && s.waitingForNextApp))) {
+      ((active && (!sourcePresent || s.waitingForNextApp)) || (!active && s.waitingForNextApp))) {
     s.waitingForNextApp = false;
-    startPlayback(bestUtf8, width, height, fps, "cambio automatico", {});
+    startPlayback(bestUtf8, width, height, fps, "cambio automatico", {}, best.window);
     setStatus("Cambio automatico realizado correctamente.");
     logInfo("Cambio automatico de aplicacion | " + bestUtf8 + " | captura=" + std::to_string(width) + "x" +
             std::to_string(height) + " | fps=" + std::to_string(fps) + ".");
@@ -170,7 +194,7 @@ void smartCaptureTick(bool force) {
   setStatus("Aplicacion detectada y seleccionada automaticamente.");
   logInfo("V2.6.3 SMART CAPTURE: ventana detectada | " + bestUtf8 + ".");
   if (!blocked && (s.settings.autoStart || (app && app->autoStart)) && !active)
-    startPlayback(bestUtf8, width, height, fps, "captura inteligente", {});
+    startPlayback(bestUtf8, width, height, fps, "captura inteligente", {}, best.window);
 }
 
 void smartCaptureFrame() {
@@ -190,6 +214,7 @@ void resetSmartCaptureForOverlayShutdown() {
   s.waitingForNextApp = false;
   s.detectedTitle.clear();
   s.detected = false;
+  s.appliedApp.clear();
   s.settingsLoaded = false;
   s.lastTickNs = 0;
   s.ticked = false;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/WindowMatching.h"
+
 namespace zor {
 
 struct SmartCaptureSettings {
@@ -24,6 +26,7 @@ struct SmartCaptureState {
   std::string detectedTitle;  // at most 255 bytes
   bool detected = false;
   bool waitingForNextApp = false;  // the playing application closed; waiting for another
+  std::string appliedApp;          // name of the application whose settings were applied last
   uint64_t lastTickNs = 0;         // steady time of the last periodic run; 0 = none yet
   bool ticked = false;             // a periodic run happened since the last reset
 };
@@ -41,8 +44,11 @@ void smartCaptureTick(bool force);
 // The overlay's per-frame call: loads the settings and, with detection on, runs the tick at
 // once the first time and then whenever 3 s of steady time have passed.
 void smartCaptureFrame();
-// The remembered window when it is listed, else the first title with the highest score;
-// empty when no title scores.
+// The chosen source window when it is listed (and the last window is remembered or playing),
+// else the window whose title is the remembered one, else the first window with the highest
+// score (by its title's fragment or its program); -1 when none scores.
+int pickBestApplicationWindow(const std::vector<VisibleWindow>& windows);
+// The same choice among titles alone (windows without handle or program).
 std::wstring pickBestApplicationTitle(const std::vector<std::wstring>& titles);
 // What an overlay shutdown forgets: detection results, waiting, profile mode, the loaded flag
 // and the time of the last run.

@@ -32,15 +32,20 @@ constexpr ImVec4 kClosed{1.0f, 0.66f, 0.22f, 1};
 constexpr ImVec4 kFavourite{1.0f, 0.78f, 0.22f, 1};
 constexpr ImVec4 kMark{0.26f, 0.8f, 1.0f, 1};
 
-struct CachedTitle {
-  std::wstring wide;
-  std::string utf8;
+struct CachedWindow {
+  HWND window = nullptr;
+  DWORD processId = 0;
+  std::string utf8;  // its title
 };
 
 // The tab's own values (render thread).
 struct AppsTab {
-  std::vector<CachedTitle> windows;  // visible window titles, refreshed every 1200 ms
-  uint64_t lastWindowScan = 0;       // steady ns; 0 = refresh now
+  std::vector<VisibleWindow> windows;  // visible windows, refreshed every 1200 ms
+  uint64_t lastWindowScan = 0;         // steady ns; 0 = refresh now
+  // Per library application (by index), the window that matched it at the last refresh; a null
+  // handle when none. Worked out with the refresh, not every frame.
+  std::vector<CachedWindow> matches;
+  std::vector<std::pair<std::string, std::string>> matchedApps;  // keyword and program of each
   char newAppName[64] = {};
   char newAppKeyword[128] = {};
   int32_t settingsIndex = -1;
@@ -48,24 +53,45 @@ struct AppsTab {
 };
 AppsTab g_tab;
 
-void refreshWindows() {
-  const uint64_t now = clock::steadyNs();
-  if (g_tab.lastWindowScan != 0 && now - g_tab.lastWindowScan < kWindowScanNs) return;
-  std::vector<std::wstring> titles;
-  listVisibleWindowTitles(titles);
-  g_tab.windows.clear();
-  for (std::wstring& t : titles) g_tab.windows.push_back({t, toUtf8(t)});
-  g_tab.lastWindowScan = now;
+// The window recognising an application: the first whose title contains the keyword (any
+// letter case), else the program's main window.
+CachedWindow matchWindow(const AppEntry& app) {
+  int found = -1;
+  const std::wstring keyword = toWide(app.keyword);
+  for (size_t i = 0; found < 0 && !keyword.empty() && i < g_tab.windows.size(); ++i)
+    if (containsIgnoreCase(g_tab.windows[i].title, keyword)) found = static_cast<int>(i);
+  if (found < 0) found = programMainWindow(g_tab.windows, toWide(app.exe));
+  if (found < 0) return {};
+  const VisibleWindow& w = g_tab.windows[static_cast<size_t>(found)];
+  return {w.window, w.processId, toUtf8Replacing(w.title)};
 }
 
-// The first cached title containing the keyword (any letter case); null when none.
-const CachedTitle* matchWindow(const std::string& keyword) {
-  if (keyword.empty()) return nullptr;
-  const std::wstring wide = toWide(keyword);
-  if (wide.empty()) return nullptr;
-  for (const CachedTitle& t : g_tab.windows)
-    if (containsIgnoreCase(t.wide, wide)) return &t;
-  return nullptr;
+// Matches every card again when the windows were listed again or the library changed.
+void refreshWindows() {
+  const uint64_t now = clock::steadyNs();
+  const std::vector<AppEntry>& apps = AppLibrary::instance().apps();
+  const bool due = g_tab.lastWindowScan == 0 || now - g_tab.lastWindowScan >= kWindowScanNs;
+  if (due) {
+    g_tab.windows.clear();
+    listVisibleWindows(g_tab.windows, true);
+    g_tab.lastWindowScan = now;
+  }
+  bool same = !due && g_tab.matchedApps.size() == apps.size();
+  for (size_t i = 0; same && i < apps.size(); ++i)
+    same = g_tab.matchedApps[i].first == apps[i].keyword && g_tab.matchedApps[i].second == apps[i].exe;
+  if (same) return;
+  g_tab.matches.clear();
+  g_tab.matchedApps.clear();
+  for (const AppEntry& app : apps) {
+    g_tab.matches.push_back(matchWindow(app));
+    g_tab.matchedApps.emplace_back(app.keyword, app.exe);
+  }
+}
+
+const CachedWindow* cachedMatch(int32_t i) {
+  if (i < 0 || static_cast<size_t>(i) >= g_tab.matches.size()) return nullptr;
+  const CachedWindow& m = g_tab.matches[static_cast<size_t>(i)];
+  return m.window ? &m : nullptr;
 }
 
 void loadEditor(int32_t index) {
@@ -80,13 +106,13 @@ struct CardAction {
   enum Kind { None, Activate, Edit, ToggleFavourite } kind = None;
   int32_t index = -1;
   std::string title;
+  HWND window = nullptr;
 };
 
-void drawCard(int32_t i, const AppEntry& app, CardAction& action) {
-  const PanelState& panel = PanelState::instance();
-  const CachedTitle* match = matchWindow(app.keyword);
+void drawCard(int32_t i, const AppEntry& app, const SourceWindow& source, bool playing, CardAction& action) {
+  const CachedWindow* match = cachedMatch(i);
   const bool found = match != nullptr;
-  const bool inUse = found && panel.playbackActive.load() && match->utf8 == panel.sourceWindowTitle();
+  const bool inUse = found && playing && match->window == source.window && match->processId == source.processId;
 
   ImGui::PushID(i);
   ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 12);
@@ -121,7 +147,7 @@ void drawCard(int32_t i, const AppEntry& app, CardAction& action) {
     ImGui::Spacing();
     const float width = buttonWidth(3, 16);
     ImGui::BeginDisabled(!found || inUse);
-    if (ImGui::Button(inUse ? "Activa" : "Activar", ImVec2(width, 32))) action = {CardAction::Activate, i, match->utf8};
+    if (ImGui::Button(inUse ? "Activa" : "Activar", ImVec2(width, 32))) action = {CardAction::Activate, i, match->utf8, match->window};
     ImGui::EndDisabled();
     ImGui::SameLine(0, 8);
     if (ImGui::Button("Editar", ImVec2(width, 32))) action = {CardAction::Edit, i, {}};
@@ -139,10 +165,13 @@ void drawCardList(bool favourites, CardAction& action) {
   ImGui::TextUnformatted(favourites ? "Favoritos" : "Todas las aplicaciones");
   ImGui::Spacing();
   const std::vector<AppEntry>& apps = AppLibrary::instance().apps();
+  const PanelState& panel = PanelState::instance();
+  const SourceWindow source = panel.sourceWindow();
+  const bool playing = panel.playbackActive.load();
   bool any = false;
   for (size_t i = 0; i < apps.size(); ++i) {
     if (apps[i].favorite != favourites) continue;
-    drawCard(static_cast<int32_t>(i), apps[i], action);
+    drawCard(static_cast<int32_t>(i), apps[i], source, playing, action);
     any = true;
   }
   if (!any) ImGui::TextDisabled(favourites ? "No hay aplicaciones favoritas." : "No hay más aplicaciones.");
@@ -155,7 +184,7 @@ void runCardAction(const CardAction& action) {
   switch (action.kind) {
     case CardAction::Activate: {
       const AppEntry app = library.apps()[static_cast<size_t>(action.index)];
-      activateApp(app, clipUtf8(action.title, 255));
+      activateApp(app, clipUtf8(action.title, 255), action.window);
       break;
     }
     case CardAction::Edit:
@@ -235,9 +264,9 @@ void drawEditor() {
     library.updateApp(g_tab.settingsIndex, edited);
   }
   if (ImGui::Button("Cargar perfil en Reproduccion", ImVec2(-FLT_MIN, 34))) {
-    const CachedTitle* match = matchWindow(app.keyword);
+    const CachedWindow* match = cachedMatch(g_tab.settingsIndex);
     const AppEntry copy = app;
-    applyAppSettings(copy, match ? clipUtf8(match->utf8, 255) : std::string());
+    applyAppSettings(copy, match ? clipUtf8(match->utf8, 255) : std::string(), match ? match->window : nullptr);
   }
 }
 
@@ -292,6 +321,8 @@ void drawApplicationsTab() {
 
 void resetApplicationsTabForShutdown() {
   g_tab.windows.clear();
+  g_tab.matches.clear();
+  g_tab.matchedApps.clear();
   g_tab.lastWindowScan = 0;
 }
 

@@ -68,18 +68,20 @@ void drawSourceWindow() {
   ImGui::Spacing();
   ImGui::TextUnformatted("Ventana de la barra de tareas");
   PanelState& panel = PanelState::instance();
-  const std::string source = panel.sourceWindowTitle();
-  if (!beginComboText("##source", source.empty() ? "Seleccionar una ventana abierta..." : source)) return;
+  const std::string shown = sourceTitleNow();  // a song, a new video: what the window says now
+  if (!beginComboText("##source", shown.empty() ? "Seleccionar una ventana abierta..." : shown)) return;
   // Listed afresh every frame while the list is open, and only then.
-  std::vector<std::wstring> titles;
-  listVisibleWindowTitles(titles);
-  if (titles.empty()) ImGui::TextDisabled("No hay ventanas visibles disponibles.");
+  std::vector<VisibleWindow> windows;
+  listVisibleWindows(windows, false);
+  if (windows.empty()) ImGui::TextDisabled("No hay ventanas visibles disponibles.");
+  const SourceWindow source = panel.sourceWindow();
   int row = 0;
-  for (const std::wstring& wide : titles) {
-    const std::string title = media::textFromFile(wide);
+  for (const VisibleWindow& w : windows) {
+    const std::string title = media::textFromFile(w.title);
     if (title.empty()) continue;
-    if (selectableText(row++, title, title == source)) {
-      panel.setSourceWindowTitle(title);
+    const bool chosen = source.window == w.window && source.processId == w.processId;
+    if (selectableText(row++, title, chosen)) {
+      panel.setSource(title, w.window);
       if (smartCapture().settings.rememberLast) saveSmartCaptureSettings();
       panel.audioRefreshTime.store(0);  // the audio section asks about the new window next frame
     }

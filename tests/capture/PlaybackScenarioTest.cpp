@@ -154,5 +154,52 @@ TEST(PlaybackScenario, TheMediaProgramPlaysOnTheTrucksOwnScreen) {
   EXPECT_EQ(run.exitCode, 0) << run.output;
 }
 
+// Smart capture in the game, as a new player meets it: a window whose title keeps changing
+// plays on with one start, no stop and no lost window.
+SimRun playByTitleChanges(const std::string& program, const std::vector<std::string>& titles, int everyMs) {
+  TempFolder folder(L"zor_playback_titles");
+  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+  EXPECT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+  std::string script =
+      "timeout 120000\n"
+      "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
+      "ini ZorTabcastFirstRun.ini setup completed 1\n"
+      "ini ZorTabcastSmartCapture.ini smart_capture auto_start 1\n"
+      "truck vehicle.kenworth.w900\n"
+      "load\n"
+      "channel electric 1\n"
+      "channel engine 1\n"
+      "event started\n"
+      "wait-hooked 30000\n"
+      "cab\n"
+      "media open player \"" + titles.front() + "\" " + program + "\n"
+      "wait-probe tablet media 15000\n"
+      "print == titles\n";
+  for (size_t i = 1; i < titles.size(); ++i) script += "run " + std::to_string(everyMs) + "\nmedia title player \"" + titles[i] + "\"\n";
+  script += "run " + std::to_string(everyMs) + "\nwait-change tablet 3000\nprint == end\nunload\n";
+  return runSim(script, plugin, {}, 150000);
+}
+
+void expectOneStartAndNoLoss(const SimRun& run) {
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.count("Transmision al GPS iniciada."), 1u);
+  EXPECT_FALSE(run.printed("Aplicacion actual cerrada"));
+  EXPECT_FALSE(run.printed("Ventana de captura perdida"));
+  if (testing::Test::HasFailure()) std::printf("%s", run.output.c_str());
+}
+
+TEST(PlaybackScenario, AMusicProgramWhoseTitleBecomesTheSongPlaysOnWithOneStart) {
+  std::vector<std::string> titles = {"Spotify Premium"};
+  for (int i = 1; i <= 10; ++i) titles.push_back("Artista " + std::to_string(i) + " - Cancion " + std::to_string(i));
+  expectOneStartAndNoLoss(playByTitleChanges("spotify.exe", titles, 2000));
+}
+
+TEST(PlaybackScenario, AVideoWithALongCyrillicTitlePlaysWithOneStart) {
+  std::string cyrillic;
+  for (int i = 0; i < 130; ++i) cyrillic += "\xD0\x96";
+  const std::string title = cyrillic + " - YouTube";
+  expectOneStartAndNoLoss(playByTitleChanges("zor_video.exe", {title, title, title, title, title, title}, 2500));
+}
+
 }  // namespace
 }  // namespace zor::test

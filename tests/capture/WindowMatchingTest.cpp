@@ -132,6 +132,30 @@ TEST_F(WindowMatching, CounterStrippedPassAndAliasFallback) {
   EXPECT_EQ(findCaptureWindow(L""), nullptr);
 }
 
+// A program's windows: the largest that is not a tool window stands for the program (the test
+// windows are tool windows until a case makes one an ordinary window).
+TEST_F(WindowMatching, AProgramsMainWindowIsItsLargestWindowThatIsNotAToolWindow) {
+  const std::wstring self = processImageName(GetCurrentProcessId());
+  ASSERT_EQ(self, L"test_capture.exe");
+  std::vector<VisibleWindow> windows;
+  for (AppWindow* w : {front_, back_}) windows.push_back({w->hwnd(), GetCurrentProcessId(), L"-", self});
+  auto tool = [](AppWindow* w, bool on) {
+    const LONG_PTR style = GetWindowLongPtrW(w->hwnd(), GWL_EXSTYLE);
+    SetWindowLongPtrW(w->hwnd(), GWL_EXSTYLE, on ? style | WS_EX_TOOLWINDOW : style & ~LONG_PTR(WS_EX_TOOLWINDOW));
+  };
+  back_->resizeClient(640, 360);
+  EXPECT_EQ(programMainWindow(windows, self), -1);
+  tool(front_, false);
+  EXPECT_EQ(programMainWindow(windows, self), 0);
+  tool(back_, false);
+  EXPECT_EQ(programMainWindow(windows, self), 1);
+  EXPECT_EQ(programMainWindow(windows, L"spotify.exe"), -1);
+  EXPECT_EQ(programMainWindow(windows, L""), -1);
+  tool(front_, true);
+  tool(back_, true);
+  back_->resizeClient(320, 180);
+}
+
 TEST_F(WindowMatching, TitlesTakePartWithTheir511FirstCharactersAndAnyScript) {
   std::wstring title = token_;
   title.resize(550, L'a');

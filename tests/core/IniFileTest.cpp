@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "core/IniFile.h"
 #include "support/TempFolder.h"
@@ -135,3 +136,26 @@ TEST_F(IniFileTest, StringsAreReadUpTo511Characters) {
 }
 
 }  // namespace
+
+// The game window's thread (volume keys) and the render thread (the panel) save the same audio
+// file; the first Unicode text turns it into UTF-16 while the other may be writing.
+TEST_F(IniFileTest, TwoThreadsSavingOneFileLoseNothingWhileItTurnsUtf16) {
+  for (int round = 0; round < 20; ++round) {
+    DeleteFileW(path.c_str());
+    ASSERT_TRUE(ini::writeKeys(path, {{L"radio", L"volume", L"40"}}));
+    std::atomic<bool> go{false};
+    auto save = [&](const wchar_t* section, const wchar_t* value) {
+      while (!go.load()) {
+      }
+      EXPECT_TRUE(ini::writeKeys(path, {{section, L"volume", value}}));
+    };
+    std::thread keys(save, L"\u0420\u0430\u0434\u0438\u043E", L"50");
+    std::thread panel(save, L"musica", L"60");
+    go.store(true);
+    keys.join();
+    panel.join();
+    EXPECT_EQ(ini::readString(path, L"radio", L"volume"), L"40") << round;
+    EXPECT_EQ(ini::readString(path, L"\u0420\u0430\u0434\u0438\u043E", L"volume"), L"50") << round;
+    EXPECT_EQ(ini::readString(path, L"musica", L"volume"), L"60") << round;
+  }
+}

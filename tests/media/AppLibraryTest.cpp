@@ -148,3 +148,36 @@ TEST(AppShortLabel, CardBadgesTestCaseSensitiveFragmentsInOrder) {
 }
 
 }  // namespace
+
+namespace {
+BOOL WINAPI refusedWrite(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) { return FALSE; }
+}  // namespace
+
+TEST_F(AppLibraryTest, ProgramsComeFromTheExeKeyOrABuiltInNameAndRecogniseWindowsWithoutTheKeyword) {
+  std::string content = "[general]\r\ncount=4\r\n";
+  content += appSection(0, "name=Spotify\r\nkeyword=Spotify\r\n");                   // written before programs
+  content += appSection(1, "name=Radio\r\nkeyword=Radio\r\nexe=Radio.EXE\r\n");        // a custom program
+  content += appSection(2, "name=YouTube\r\nkeyword=YouTube\r\n");                   // a browser: none
+  content += appSection(3, "name=VLC\r\nkeyword=VLC\r\nexe=vlc64.exe\r\n");           // the file's own wins
+  initializeWith(content);
+  const std::vector<AppEntry>& apps = library.apps();
+  ASSERT_EQ(apps.size(), 4u);
+  EXPECT_EQ(apps[0].exe, "spotify.exe");
+  EXPECT_EQ(apps[1].exe, "radio.exe");
+  EXPECT_EQ(apps[2].exe, "");
+  EXPECT_EQ(apps[3].exe, "vlc64.exe");
+  EXPECT_EQ(library.indexForWindow("Artista - Cancion", L"spotify.exe"), 0);
+  EXPECT_EQ(library.indexForWindow("Artista - Cancion", L"chrome.exe"), -1);
+  EXPECT_EQ(library.indexForWindow("Lofi - YouTube", L"radio.exe"), 1);  // the first that recognises it
+  library.save();
+  EXPECT_EQ(ini::readString(path(), L"app_1", L"exe"), L"radio.exe");
+  EXPECT_EQ(ini::readString(path(), L"app_2", L"exe"), L"");
+}
+
+TEST_F(AppLibraryTest, AFolderThatCannotBeWrittenStillLeavesTheBuiltInApplications) {
+  ini::setWriteFunction(&refusedWrite);
+  library.initialize();
+  library.load();  // what the panel does when it opens
+  ini::setWriteFunction(nullptr);
+  EXPECT_EQ(library.apps().size(), 6u);
+}

@@ -4,8 +4,11 @@
 // with a real device.
 #include <gtest/gtest.h>
 
+#include "FakeCoreAudio.h"
 #include "MediaProgram.h"
 #include "MediaTestSupport.h"
+#include "core/IniFile.h"
+#include "media/SmartAudio.h"
 #include "capture/GdiWindowCapture.h"
 #include "media/Playback.h"
 #include "support/GfxTestKit.h"
@@ -29,10 +32,11 @@ class MediaProgramsTest : public MediaTest {
     engine.shutdown();
   }
 
-  std::unique_ptr<sim::MediaProgram> open(const std::string& id, const std::wstring& title, int index) {
+  std::unique_ptr<sim::MediaProgram> open(const std::string& id, const std::wstring& title, int index,
+                                          const std::wstring& exe = {}) {
     auto program = std::make_unique<sim::MediaProgram>(id, title, index);
     std::string error;
-    EXPECT_TRUE(program->open(15000, error)) << error;
+    EXPECT_TRUE(program->open(15000, error, exe.empty() ? exe : sim::mediaProgramCopy(exe))) << error;
     return program;
   }
   // The Present hook's part of a start: take the request and point the engine at its window.
@@ -118,6 +122,43 @@ TEST_F(MediaProgramsTest, SmartCaptureStartsTheBestProgramSwitchesWhenItClosesAn
   EXPECT_TRUE(framesArriveFrom(*vlc));
   EXPECT_GT(tealShare(), 0.3);
   vlc->close(10000);
+}
+
+// A music program of its own (run as spotify.exe) whose title is the song: recognised by its
+// program, played whatever its title turns into, its sound found through its process, and its
+// main window found by the engine again after it was closed and opened with another song.
+TEST_F(MediaProgramsTest, AMusicProgramIsRecognisedAndFollowedByItsProgramNotItsTitle) {
+  ASSERT_TRUE(device && gpsTexture);
+  ASSERT_TRUE(writeFile(file(media::kSmartCaptureFile), "[smart_capture]\r\nauto_start=1\r\n"));
+  loadSmartCaptureSettings();
+  AppLibrary::instance().initialize();
+  auto music = open("music", L"Artista - Primera cancion", 0, L"spotify.exe");
+
+  smartCaptureTick(false);
+  EXPECT_EQ(panel.volume.load(), 70);  // the library's Spotify settings
+  EXPECT_EQ(presentStartsCapture(), L"Artista - Primera cancion");
+  ASSERT_TRUE(framesArriveFrom(*music));
+
+  music->setTitle(L"Otro artista - Segunda cancion");
+  smartCaptureTick(false);
+  EXPECT_FALSE(panel.startRequested.load());
+  EXPECT_EQ(sourceTitleNow(), "Otro artista - Segunda cancion");
+  EXPECT_TRUE(framesArriveFrom(*music));
+  {
+    FakeAudioSystem audio;
+    audio.addSession(music->processId(), 0.5f);
+    const AudioState state = readAudioState(panel.sourceWindowTitle());
+    EXPECT_TRUE(state.connected);
+    EXPECT_EQ(state.processName, "spotify.exe");
+    EXPECT_TRUE(setAppVolume(panel.sourceWindowTitle(), 30, true));
+    EXPECT_EQ(ini::readString(file(media::kAudioFile), L"spotify", L"volume"), L"30");
+  }
+
+  ASSERT_TRUE(music->close(10000));
+  auto reopened = open("music", L"Tercer artista - Otra cancion", 0, L"spotify.exe");
+  EXPECT_TRUE(framesArriveFrom(*reopened));
+  EXPECT_EQ(log.count("Ventana de captura recuperada automaticamente."), 1u);
+  reopened->close(10000);
 }
 
 }  // namespace

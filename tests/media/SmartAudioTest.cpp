@@ -208,6 +208,26 @@ TEST_F(SmartAudioTest, APlaybackStartRestoresTheSavedVolumeAndMuteOrKeepsTheSess
   EXPECT_TRUE(system.balanced());
 }
 
+// A radio whose title is the song: one section for the application, and a section written per
+// title by an older version is still read.
+TEST_F(SmartAudioTest, AnApplicationKeepsOneSectionWhateverItsTitleAndOldTitleSectionsStillRestore) {
+  AppLibrary::instance().initialize();
+  ASSERT_TRUE(AppLibrary::instance().addCustomApp("Radio", "Radio Nacional"));
+  FakeAudioSystem system;
+  FakeSession& session = system.addSession(self, 0.8f);
+  for (const wchar_t* song : {L"Radio Nacional - Cancion 1", L"Radio Nacional - Cancion 2"}) {
+    TestWindows::setTitle(0, song);
+    EXPECT_TRUE(setAppVolume(narrow(song), song[25] == L'1' ? 40 : 50, true));
+  }
+  EXPECT_EQ(readFile(audioFile()), "[radio_nacional]\r\nvolume=50\r\nmuted=0\r\n");
+
+  ASSERT_TRUE(writeFile(audioFile(), "[radio_nacional___cancion_3]\r\nvolume=20\r\n"));
+  TestWindows::setTitle(0, L"Radio Nacional - Cancion 3");
+  restoreAppAudio("Radio Nacional - Cancion 3");
+  EXPECT_FLOAT_EQ(session.level, 0.2f);
+  EXPECT_TRUE(system.balanced());
+}
+
 TEST_F(SmartAudioTest, ThePanelQueriesAtMostEveryTwoSecondsUnlessForced) {
   ManualClock clock;
   FakeAudioSystem system;

@@ -204,3 +204,49 @@ TEST_F(SmartCaptureTest, TheOverlayFrameTicksAtOnceThenEveryThreeSecondsAndAShut
 }
 
 }  // namespace
+
+// Runs of smart capture while one window's title changes (or the window leaves the list, with
+// the engine still holding it): what a player would see as restarts, stops and reset volumes.
+TEST_F(SmartCaptureTest, AWindowStaysTheSameWindowWhateverItsTitleDoes) {
+  const std::wstring cyrillic = std::wstring(130, L'\u0416') + L" - YouTube";
+  const struct {
+    const char* fault;
+    std::string settings;
+    std::vector<std::wstring> titles;  // window 0's title at each run ("" = out of the list)
+    int starts, stops, applied;        // start requests, stop requests, application volumes applied
+  } cases[] = {
+      {"a title longer than the source field", "auto_start=1\r\n", {cyrillic, cyrillic, cyrillic}, 1, 0, 1},
+      {"a music program's song titles", "auto_start=1\r\n", {L"Spotify Premium", L"Artista - Cancion", L"Otra - Cancion"}, 1, 0, 1},
+      {"a window that leaves the list is stopped once", "auto_start=1\r\n", {L"Lofi - YouTube", L"", L"", L""}, 1, 1, 1},
+      {"the window remembered from the last game", "auto_start=1\r\nlast_window=Lofi - YouTube\r\n", {L"Lofi - YouTube", L"Lofi - YouTube"}, 1, 0, 1},
+      {"a new video keeps the player's volume", "auto_start=1\r\n", {L"A - YouTube", L"B - YouTube", L"C - YouTube"}, 1, 0, 1},
+      {"a lone surrogate in the title", "auto_start=1\r\n", {std::wstring(L"Radio ") + wchar_t(0xD800) + L" - YouTube", std::wstring(L"Radio ") + wchar_t(0xD800) + L" - YouTube"}, 1, 0, 1},
+  };
+  for (const auto& c : cases) {
+    resetMediaState();
+    TestWindows::clearAll();
+    settings(c.settings);
+    AppLibrary::instance().initialize();
+    capture.bound = true;  // the engine holds the window even when it leaves the list
+    log.clear();
+    int starts = 0, stops = 0, applied = 0;
+    for (const std::wstring& title : c.titles) {
+      TestWindows::setTitle(0, title);
+      panel.volume.store(33);  // the player's Ctrl+Down
+      smartCaptureTick(false);
+      applied += panel.volume.load() != 33;
+      if (presentTakesStart() != L"(ninguno)") ++starts;
+      if (panel.restoreRequested.load()) {
+        ++stops;
+        panel.completeRestore();
+      }
+      if (starts > 0 && !title.empty()) {
+        EXPECT_FALSE(panel.sourceWindowTitle().empty()) << c.fault;
+      }
+    }
+    EXPECT_EQ(starts, c.starts) << c.fault;
+    EXPECT_EQ(stops, c.stops) << c.fault;
+    EXPECT_EQ(applied, c.applied) << c.fault;
+    EXPECT_EQ(log.count("Aplicacion actual cerrada"), static_cast<size_t>(c.stops)) << c.fault;
+  }
+}

@@ -15,6 +15,8 @@ namespace zor::test {
 class RecordingCapture final : public WindowCapture {
  public:
   std::wstring keyword;
+  std::wstring program;
+  HWND target = nullptr;  // the window the last setWindowTarget named
   uint32_t fps = 0;
   int keywordCalls = 0;
   HWND window = nullptr;   // what currentWindow answers (when IsWindow accepts it)
@@ -35,6 +37,11 @@ class RecordingCapture final : public WindowCapture {
   void setWindowKeyword(const std::wstring& value) override {
     keyword = value;
     ++keywordCalls;
+  }
+  void setWindowTarget(const std::wstring& value, const std::wstring& exe, HWND chosen) override {
+    setWindowKeyword(value);
+    program = exe;
+    target = chosen;
   }
   std::wstring windowKeyword() override { return keyword; }
   int32_t effectiveFps() override { return effective; }
