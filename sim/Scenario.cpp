@@ -38,6 +38,7 @@ constexpr CommandForm kCommandForms[] = {
     {"click-item", "s|i", false},    {"expect-item", "sE", false}, {"expect-text", "s", false},
     {"expect-no-text", "s", false},  {"wait-text", "si", false},   {"panel-text", "", false},
     {"load-at", "f|i", false},         {"hold-queue", "i", false},   {"wait-queue", "i", false},
+    {"chart", "ss|s", false},
 };
 
 const CommandForm* findCommandForm(std::string_view name) {
@@ -313,6 +314,11 @@ const char* scenarioHelp() {
                                   two frames more (the first hooked Present adopts the device)
   expect-patched Present|DrawIndexed 0|1
                                   the game's method is patched by a hook (1) or as it was made (0)
+  chart open ID "TITLE" | chart check MS | chart picture ID FILE
+                                  the media program's still test chart over the whole screen; what
+                                  the tablet's texture holds of it (fine stripes: mean and standard
+                                  deviation; coarse stripes: darkest and brightest); the old and the
+                                  new scaling of it side by side with a close-up of the tablet (PNG)
   print TEXT...
 Regions: tablet, dashboard, instrument, windshield, panel (the plain dashboard body), overlay (where
 the plugin's panel opens) or x,y,w,h.

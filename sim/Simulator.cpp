@@ -771,6 +771,8 @@ bool Simulator::execute(const Command& c, Failure& f) {
     return setTruck(a, f);
   } else if (n == "media") {
     return mediaCommand(c, f);
+  } else if (n == "chart") {
+    return chartCommand(c, f);
   } else if (n == "wait-media-command") {
     auto it = media_.find(a[0]);
     if (it == media_.end()) return f = {kExitBadInput, "line " + std::to_string(c.line) + ": no media program '" + a[0] + "'"}, false;

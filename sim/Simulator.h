@@ -88,6 +88,7 @@ class Simulator {
   Options options_;
   Cab cab_;
   bool mediaCommand(const Command& c, Failure& f);
+  bool chartCommand(const Command& c, Failure& f);  // Chart.cpp
 
   std::map<std::string, std::unique_ptr<MediaProgram>> media_;
   std::map<std::string, std::wstring> mediaTitles_;  // the last title of every program opened

@@ -1,0 +1,212 @@
+#include "capture/FrameScaler.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace zor {
+
+namespace {
+
+constexpr int kWeightBits = 14;  // the weights of one output pixel sum to 1 << 14
+constexpr int kOne = 1 << kWeightBits;
+constexpr int kAcrossBits = 7;  // fractional bits kept between the two passes (255 << 7 fits an int16)
+constexpr int kMaxSide = 1 << 15;
+
+bool inside(int x, int length, int limit) { return x >= 0 && length >= 1 && length <= limit && x <= limit - length; }
+
+}  // namespace
+
+void FrameScaler::buildAxis(int n, int m, Axis& axis) {
+  const double scale = static_cast<double>(n) / m;
+  std::vector<std::vector<std::pair<int32_t, int>>> perPixel(static_cast<size_t>(m));
+  size_t most = 0;
+  for (int i = 0; i < m; ++i) {
+    std::vector<std::pair<int32_t, double>> taps;
+    if (n > m) {  // shrinking: the area [i, i + 1) of the output covers in the source
+      const double lo = i * scale, hi = (i + 1) * scale;
+      const int first = static_cast<int>(std::floor(lo));
+      const int last = std::min(n - 1, static_cast<int>(std::ceil(hi)) - 1);
+      for (int k = first; k <= last; ++k) taps.push_back({k, (std::min(hi, k + 1.0) - std::max(lo, double(k))) / scale});
+    } else {  // enlarging (or 1:1): between the two source pixels whose centres surround this one's
+      const double x = std::clamp((i + 0.5) * scale - 0.5, 0.0, static_cast<double>(n - 1));
+      const int k = static_cast<int>(x);
+      const double f = x - k;
+      taps.push_back({k, 1.0 - f});
+      taps.push_back({std::min(k + 1, n - 1), f});
+    }
+    // Fixed point, the rounding left on the largest weight; empty taps dropped.
+    auto& fixed = perPixel[static_cast<size_t>(i)];
+    int sum = 0;
+    size_t largest = 0;
+    for (const auto& [k, w] : taps) {
+      const int q = std::min(static_cast<int>(std::lround(w * kOne)), kOne);
+      if (q == 0) continue;
+      if (fixed.empty() || q > fixed[largest].second) largest = fixed.size();
+      fixed.push_back({k, q});
+      sum += q;
+    }
+    fixed[largest].second += kOne - sum;
+    most = std::max(most, fixed.size());
+  }
+  // Every output pixel gets the same number of pairs of taps; the padding weighs nothing.
+  axis.pairs = static_cast<int32_t>((most + 1) / 2);
+  axis.taps.assign(static_cast<size_t>(m) * axis.pairs, PairTap{});
+  for (int i = 0; i < m; ++i) {
+    auto& fixed = perPixel[static_cast<size_t>(i)];
+    fixed.resize(static_cast<size_t>(axis.pairs) * 2, {fixed.back().first, 0});
+    for (int32_t p = 0; p < axis.pairs; ++p) {
+      PairTap& t = axis.taps[static_cast<size_t>(i) * axis.pairs + p];
+      t.first = fixed[2 * p].first;
+      t.second = fixed[2 * p + 1].first;
+      t.weights = static_cast<int32_t>(static_cast<uint32_t>(fixed[2 * p].second) |
+                                        (static_cast<uint32_t>(fixed[2 * p + 1].second) << 16));
+    }
+  }
+}
+
+bool FrameScaler::prepare(const FrameGeometry& g) noexcept {
+  if (ready_ && g == geometry_) return true;
+  ready_ = false;
+  if (!inside(0, g.sourceWidth, kMaxSide) || !inside(0, g.sourceHeight, kMaxSide) ||
+      !inside(0, g.outputWidth, kMaxSide) || !inside(0, g.outputHeight, kMaxSide) ||
+      !inside(g.cropX, g.cropWidth, g.sourceWidth) || !inside(g.cropY, g.cropHeight, g.sourceHeight) ||
+      !inside(g.pictureX, g.pictureWidth, g.outputWidth) || !inside(g.pictureY, g.pictureHeight, g.outputHeight)) {
+    return false;
+  }
+  try {
+    buildAxis(g.cropWidth, g.pictureWidth, columns_);
+    buildAxis(g.cropHeight, g.pictureHeight, rows_);
+    for (PairTap& t : columns_.taps) t.first *= 4, t.second *= 4;  // byte offsets in a row
+    ringStride_ = static_cast<size_t>((g.pictureWidth + 1) & ~1) * 4;
+    ring_.assign(ringStride_ * 2 * static_cast<size_t>(rows_.pairs), 0);
+    ringRow_.assign(2 * static_cast<size_t>(rows_.pairs), -1);
+    rowPairs_.assign(static_cast<size_t>(rows_.pairs), RowPair{});
+  } catch (...) {
+    return false;
+  }
+  geometry_ = g;
+  ready_ = true;
+  return true;
+}
+
+namespace {
+
+// The two pixels of a pair of taps, their channels side by side as 16-bit values, times the pair's
+// two weights: four 32-bit sums, one per channel.
+inline __m128i weighPixels(const uint8_t* row, const FrameScaler::PairTap& t) {
+  int32_t a, b;
+  std::memcpy(&a, row + t.first, 4);
+  std::memcpy(&b, row + t.second, 4);
+  const __m128i pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_cvtsi32_si128(a), _mm_cvtsi32_si128(b)),
+                                         _mm_setzero_si128());
+  return _mm_madd_epi16(pair, _mm_set1_epi32(t.weights));
+}
+
+// A source row filtered across into `width` pixels of four 16-bit channels (7 fractional bits).
+// Pairs: the pairs of taps of each output pixel (0: read from `pairs` at run time).
+template <int Pairs>
+void filterAcross(const uint8_t* row, int16_t* out, const FrameScaler::PairTap* taps, int width, int pairs) {
+  const int n = Pairs ? Pairs : pairs;
+  const __m128i half = _mm_set1_epi32(1 << (kWeightBits - kAcrossBits - 1));
+  for (int j = 0; j < width; ++j, taps += n) {
+    __m128i sum = weighPixels(row, taps[0]);
+    for (int p = 1; p < n; ++p) sum = _mm_add_epi32(sum, weighPixels(row, taps[p]));
+    sum = _mm_srai_epi32(_mm_add_epi32(sum, half), kWeightBits - kAcrossBits);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<size_t>(j) * 4), _mm_packs_epi32(sum, sum));
+  }
+}
+
+// Filtered rows combined down into `width` frame pixels, two at a time.
+template <int Pairs>
+void filterDown(const FrameScaler::RowPair* rows, uint8_t* out, int width, int pairs) {
+  const int n = Pairs ? Pairs : pairs;
+  const __m128i half = _mm_set1_epi32(1 << (kWeightBits + kAcrossBits - 1));
+  for (int x = 0; x < width; x += 2) {
+    __m128i left = _mm_setzero_si128(), right = _mm_setzero_si128();
+    const size_t at = static_cast<size_t>(x) * 4;
+    for (int p = 0; p < n; ++p) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[p].first + at));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[p].second + at));
+      const __m128i w = _mm_set1_epi32(rows[p].weights);
+      left = _mm_add_epi32(left, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w));
+      right = _mm_add_epi32(right, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), w));
+    }
+    left = _mm_srai_epi32(_mm_add_epi32(left, half), kWeightBits + kAcrossBits);
+    right = _mm_srai_epi32(_mm_add_epi32(right, half), kWeightBits + kAcrossBits);
+    const __m128i words = _mm_packs_epi32(left, right);
+    const __m128i bytes = _mm_packus_epi16(words, words);
+    if (x + 1 < width) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + at), bytes);
+    } else {
+      const int32_t pixel = _mm_cvtsi128_si32(bytes);
+      std::memcpy(out + at, &pixel, 4);
+    }
+  }
+}
+
+}  // namespace
+
+void FrameScaler::filterRow(const uint8_t* row, int16_t* out) const noexcept {
+  const int width = geometry_.pictureWidth, pairs = columns_.pairs;
+  const PairTap* taps = columns_.taps.data();
+  switch (pairs) {
+    case 1: return filterAcross<1>(row, out, taps, width, pairs);
+    case 2: return filterAcross<2>(row, out, taps, width, pairs);
+    case 3: return filterAcross<3>(row, out, taps, width, pairs);
+    default: return filterAcross<0>(row, out, taps, width, pairs);
+  }
+}
+
+void FrameScaler::compose(const uint8_t* source, uint8_t* frame) noexcept {
+  if (!ready_) return;
+  const FrameGeometry& g = geometry_;
+  const size_t sourceStride = static_cast<size_t>(g.sourceWidth) * 4;
+  const size_t frameStride = static_cast<size_t>(g.outputWidth) * 4;
+  auto sourceRow = [&](int y) {  // y counted from the crop's top, within the surface
+    const int row = g.cropY + y;
+    return source + static_cast<size_t>(g.sourceBottomUp ? g.sourceHeight - 1 - row : row) * sourceStride +
+           static_cast<size_t>(g.cropX) * 4;
+  };
+  auto frameRow = [&](int y) {
+    return frame + static_cast<size_t>(g.outputTopDown ? y : g.outputHeight - 1 - y) * frameStride;
+  };
+
+  for (int y = 0; y < g.pictureY; ++y) std::memset(frameRow(y), 0, frameStride);
+  for (int y = g.pictureY + g.pictureHeight; y < g.outputHeight; ++y) std::memset(frameRow(y), 0, frameStride);
+  std::fill(ringRow_.begin(), ringRow_.end(), -1);  // the source has changed since the last frame
+
+  const size_t ringSize = ringRow_.size();
+  const int width = g.pictureWidth, pairs = rows_.pairs;
+  auto filtered = [&](int32_t r) {  // the row filtered across, from the ring or made now
+    const size_t slot = static_cast<size_t>(r) % ringSize;
+    int16_t* entry = ring_.data() + slot * ringStride_;
+    if (ringRow_[slot] != r) {
+      filterRow(sourceRow(r), entry);
+      ringRow_[slot] = r;
+    }
+    return entry;
+  };
+  for (int i = 0; i < g.pictureHeight; ++i) {
+    const PairTap* taps = rows_.taps.data() + static_cast<size_t>(i) * pairs;
+    for (int p = 0; p < pairs; ++p) {
+      rowPairs_[p].first = filtered(taps[p].first);
+      rowPairs_[p].second = filtered(taps[p].second);
+      rowPairs_[p].weights = taps[p].weights;
+    }
+    uint8_t* out = frameRow(g.pictureY + i);
+    std::memset(out, 0, static_cast<size_t>(g.pictureX) * 4);
+    std::memset(out + static_cast<size_t>(g.pictureX + width) * 4, 0,
+                static_cast<size_t>(g.outputWidth - g.pictureX - width) * 4);
+    out += static_cast<size_t>(g.pictureX) * 4;
+    switch (pairs) {
+      case 1: filterDown<1>(rowPairs_.data(), out, width, pairs); break;
+      case 2: filterDown<2>(rowPairs_.data(), out, width, pairs); break;
+      default: filterDown<0>(rowPairs_.data(), out, width, pairs); break;
+    }
+  }
+}
+
+}  // namespace zor
