@@ -235,7 +235,7 @@ void workerRow(const char* source, HWND window, const std::wstring& keyword, UIN
   }
   const double f = bench::median(floor);
   std::printf("   %-22s %4ux%-4u floor (BitBlt %ldx%ld + copy) %7.0f us | worker %7.0f us = %5.2fx: paint %5.2fx, "
-              "PatBlt+StretchBlt %5.2fx, publish %5.2fx | with hand-off %5.2fx | device-context copies %llu of %llu\n",
+              "scale %5.2fx, publish %5.2fx | with hand-off %5.2fx | device-context copies %llu of %llu\n",
               source, outW, outH, rc.right, rc.bottom, f / 1000, bench::median(total) / 1000, bench::median(total) / f,
               bench::median(paint) / f, bench::median(compose) / f, bench::median(publish) / f, bench::median(wall) / f,
               static_cast<unsigned long long>(c.deviceContextCopies),

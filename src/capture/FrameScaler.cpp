@@ -12,7 +12,7 @@ namespace {
 
 constexpr int kWeightBits = 14;  // the weights of one output pixel sum to 1 << 14
 constexpr int kOne = 1 << kWeightBits;
-constexpr int kAcrossBits = 7;  // fractional bits kept between the two passes (255 << 7 fits an int16)
+constexpr int kAcrossBits = 6;  // fractional bits kept between the two passes (twice 255 << 6 fits an int16)
 constexpr int kMaxSide = 1 << 15;
 
 bool inside(int x, int length, int limit) { return x >= 0 && length >= 1 && length <= limit && x <= limit - length; }
@@ -79,8 +79,44 @@ bool FrameScaler::prepare(const FrameGeometry& g) noexcept {
   try {
     buildAxis(g.cropWidth, g.pictureWidth, columns_);
     buildAxis(g.cropHeight, g.pictureHeight, rows_);
+    // Across, one or two pairs of taps per pixel lie within 2 or 4 neighbouring source pixels:
+    // they are read with one load from a start kept inside the row.
+    const int span = 2 * columns_.pairs;
+    blocks_ = (span == 2 || span == 4) && g.cropWidth >= span;
+    blockStart_.clear();
+    blockWeights_.clear();
+    if (blocks_) {
+      blockStart_.resize(static_cast<size_t>(g.pictureWidth));
+      blockWeights_.resize(static_cast<size_t>(g.pictureWidth) * columns_.pairs);
+      for (int j = 0; j < g.pictureWidth; ++j) {
+        const PairTap* taps = &columns_.taps[static_cast<size_t>(j) * columns_.pairs];
+        int first = g.cropWidth;
+        int16_t w[4] = {};
+        for (int p = 0; p < columns_.pairs; ++p) {
+          if (taps[p].weights & 0xFFFF) first = std::min(first, taps[p].first);
+          if (taps[p].weights >> 16) first = std::min(first, taps[p].second);
+        }
+        const int start = std::min(first, g.cropWidth - span);
+        for (int p = 0; p < columns_.pairs; ++p) {
+          if (const int16_t a = static_cast<int16_t>(taps[p].weights & 0xFFFF)) w[taps[p].first - start] = a;
+          if (const int16_t b = static_cast<int16_t>(taps[p].weights >> 16)) w[taps[p].second - start] = b;
+        }
+        blockStart_[static_cast<size_t>(j)] = start * 4;
+        auto pair = [](int16_t lo, int16_t hi) {
+          const auto lane = static_cast<int32_t>(static_cast<uint16_t>(lo) | (static_cast<uint32_t>(hi) << 16));
+          return BlockWeights{{lane, lane, lane, lane}};
+        };
+        BlockWeights* out = &blockWeights_[static_cast<size_t>(j) * columns_.pairs];
+        if (span == 2) {
+          out[0] = pair(w[0], w[1]);
+        } else {  // the block's pixels 0 and 2 side by side, then 1 and 3
+          out[0] = pair(w[0], w[2]);
+          out[1] = pair(w[1], w[3]);
+        }
+      }
+    }
     for (PairTap& t : columns_.taps) t.first *= 4, t.second *= 4;  // byte offsets in a row
-    ringStride_ = static_cast<size_t>((g.pictureWidth + 1) & ~1) * 4;
+    ringStride_ = static_cast<size_t>((g.pictureWidth + 3) & ~3) * 4;
     ring_.assign(ringStride_ * 2 * static_cast<size_t>(rows_.pairs), 0);
     ringRow_.assign(2 * static_cast<size_t>(rows_.pairs), -1);
     rowPairs_.assign(static_cast<size_t>(rows_.pairs), RowPair{});
@@ -119,6 +155,30 @@ void filterAcross(const uint8_t* row, int16_t* out, const FrameScaler::PairTap* 
   }
 }
 
+// One pair of filtered rows a and b combined down as a + (b - a) * w, four pixels at a time.
+void blendDown(const FrameScaler::RowPair& rows, uint8_t* out, int width) {
+  // (b - a) * 2 times the weight in 15 bits, the high half: (b - a) * weight / (1 << 14).
+  const __m128i w = _mm_set1_epi16(static_cast<int16_t>((rows.weights >> 16) * 2));
+  const __m128i half = _mm_set1_epi16(1 << (kAcrossBits - 1));
+  auto blend = [&](size_t at) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows.first + at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows.second + at));
+    const __m128i d = _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(b, a), 1), w);
+    return _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(a, d), half), kAcrossBits);
+  };
+  int x = 0;
+  for (; x + 3 < width; x += 4) {
+    const size_t at = static_cast<size_t>(x) * 4;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_packus_epi16(blend(at), blend(at + 8)));
+  }
+  if (x < width) {  // the last one to three pixels (the filtered rows are padded to four)
+    const size_t at = static_cast<size_t>(x) * 4;
+    alignas(16) uint8_t last[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(last), _mm_packus_epi16(blend(at), blend(at + 8)));
+    std::memcpy(out + at, last, static_cast<size_t>(width - x) * 4);
+  }
+}
+
 // Filtered rows combined down into `width` frame pixels, two at a time.
 template <int Pairs>
 void filterDown(const FrameScaler::RowPair* rows, uint8_t* out, int width, int pairs) {
@@ -147,10 +207,43 @@ void filterDown(const FrameScaler::RowPair* rows, uint8_t* out, int width, int p
   }
 }
 
+// The same from blocks of neighbouring pixels: Span 2 (one pair of taps) or 4 (two pairs).
+template <int Span>
+void filterBlocks(const uint8_t* row, int16_t* out, const int32_t* start, const void* blockWeights, int width) {
+  const __m128i* weights = static_cast<const __m128i*>(blockWeights);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i half = _mm_set1_epi32(1 << (kWeightBits - kAcrossBits - 1));
+  auto one = [&](int j) {
+    const uint8_t* block = row + start[j];
+    if constexpr (Span == 2) {
+      const __m128i x = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(block));
+      const __m128i pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(x, _mm_srli_si128(x, 4)), zero);
+      return _mm_madd_epi16(pair, weights[j]);
+    } else {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+      const __m128i lo = _mm_unpacklo_epi8(x, zero), hi = _mm_unpackhi_epi8(x, zero);
+      return _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(lo, hi), weights[2 * j]),
+                           _mm_madd_epi16(_mm_unpackhi_epi16(lo, hi), weights[2 * j + 1]));
+    }
+  };
+  auto round = [&](__m128i sum) { return _mm_srai_epi32(_mm_add_epi32(sum, half), kWeightBits - kAcrossBits); };
+  int j = 0;
+  for (; j + 1 < width; j += 2) {
+    const __m128i two = _mm_packs_epi32(round(one(j)), round(one(j + 1)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + static_cast<size_t>(j) * 4), two);
+  }
+  if (j < width) {
+    const __m128i last = round(one(j));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<size_t>(j) * 4), _mm_packs_epi32(last, last));
+  }
+}
+
 }  // namespace
 
 void FrameScaler::filterRow(const uint8_t* row, int16_t* out) const noexcept {
   const int width = geometry_.pictureWidth, pairs = columns_.pairs;
+  if (blocks_ && pairs == 1) return filterBlocks<2>(row, out, blockStart_.data(), blockWeights_.data(), width);
+  if (blocks_ && pairs == 2) return filterBlocks<4>(row, out, blockStart_.data(), blockWeights_.data(), width);
   const PairTap* taps = columns_.taps.data();
   switch (pairs) {
     case 1: return filterAcross<1>(row, out, taps, width, pairs);
@@ -202,7 +295,7 @@ void FrameScaler::compose(const uint8_t* source, uint8_t* frame) noexcept {
                 static_cast<size_t>(g.outputWidth - g.pictureX - width) * 4);
     out += static_cast<size_t>(g.pictureX) * 4;
     switch (pairs) {
-      case 1: filterDown<1>(rowPairs_.data(), out, width, pairs); break;
+      case 1: blendDown(rowPairs_[0], out, width); break;
       case 2: filterDown<2>(rowPairs_.data(), out, width, pairs); break;
       default: filterDown<0>(rowPairs_.data(), out, width, pairs); break;
     }

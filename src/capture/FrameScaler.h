@@ -60,6 +60,14 @@ class FrameScaler {
   FrameGeometry geometry_;
   bool ready_ = false;
   Axis columns_, rows_;
+  // Across, when each pixel's taps fit in 2 or 4 neighbouring source pixels: the block's first
+  // byte in a row, and its weights laid out for the block's pixels (columns_.pairs per pixel).
+  bool blocks_ = false;
+  std::vector<int32_t> blockStart_;
+  struct alignas(16) BlockWeights {
+    int32_t lanes[4];
+  };
+  std::vector<BlockWeights> blockWeights_;
   // Source rows already filtered across, 7 fractional bits per channel: a ring of as many rows
   // as one output row takes (they are consecutive, so they never take each other's place).
   std::vector<int16_t> ring_;
