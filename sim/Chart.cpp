@@ -4,7 +4,8 @@
 //
 //   chart open ID "TITLE"   opens zor_media.exe --chart over the screen as media program ID
 //   chart check MS          waits up to MS for the tablet to show a picture from the plugin, then
-//                           reads the top mip of the texture it draws and prints the fine half's
+//                           a second more, reads the top mip of the texture it draws (also left
+//                           in chart_top_mip.png) and prints the fine half's
 //                           mean and standard deviation and the coarse half's darkest and
 //                           brightest values (the stripes' part of the chart, picture at 96 %)
 //   chart picture ID FILE   writes FILE (PNG): the chart of program ID as StretchBlt
@@ -117,7 +118,22 @@ bool Simulator::chartCommand(const Command& c, Failure& f) {
         return f = {kExitExpectation, at + "the tablet showed no picture of the plugin within " + a[1] + " ms"}, false;
       }
     }
+    // A second later the tablet shows the window as it stands (the first frames may show it
+    // while it was still being painted).
+    if (!renderFor(1000, f)) return cab_.keepTabletView(false), false;
+    Microsoft::WRL::ComPtr<ID3D11Resource> resource;
+    if (ID3D11ShaderResourceView* view = cab_.tabletView()) view->GetResource(resource.GetAddressOf());
+    Microsoft::WRL::ComPtr<ID3D11Texture2D> texture;
+    if (!resource || FAILED(resource.As(&texture)) || !cab_.readTopMip(texture.Get(), mip, error)) {
+      cab_.keepTabletView(false);
+      return f = {kExitEnvironment, "reading the tablet's texture failed " + error}, false;
+    }
     cab_.keepTabletView(false);
+    {
+      FrameCapture shown = imageOf(mip.rgba, mip.width, mip.height);
+      std::string ignored;
+      writePng(outPath("chart_top_mip.png"), shown, ignored);
+    }
     // The stripes fill the chart's upper three quarters: rows 30-70 % of the picture hold them
     // whichever way up the frame is stored. Fine stripes on the left half, coarse on the right.
     const PictureRect p = pictureOf(mip.width, mip.height);
