@@ -207,14 +207,15 @@ bool Simulator::chartCommand(const Command& c, Failure& f) {
     tablet.w = std::min(tablet.w, screen.width - tablet.x);
     tablet.h = std::min(tablet.h, screen.height - tablet.y);
 
-    // Old | new: the 512 x 512 block around the fine and coarse halves' border and the text line;
+    // Old | new: the picture's lower left 512 x 512 (fine stripes, the text line, the first
+    // coarse stripe);
     // below, the tablet at three times its size.
     constexpr int kBlock = 512, kGap = 16, kZoom = 3;
     FrameCapture sheet;
     sheet.width = std::max(2 * kBlock + kGap, tablet.w * kZoom);
     sheet.height = kBlock + kGap + tablet.h * kZoom;
     sheet.rgba.assign(static_cast<size_t>(sheet.width) * sheet.height * 4, 64);
-    const int bx = p.x + p.w / 2 - kBlock / 2, by = p.y + p.h - kBlock;
+    const int bx = p.x, by = p.y + p.h - kBlock;
     blit(imageOf(oldFrame, out, out), bx, by, kBlock, kBlock, sheet, 0, 0, 1);
     blit(imageOf(newFrame, out, out), bx, by, kBlock, kBlock, sheet, kBlock + kGap, 0, 1);
     blit(screen, tablet.x, tablet.y, tablet.w, tablet.h, sheet, 0, kBlock + kGap, kZoom);
