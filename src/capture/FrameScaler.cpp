@@ -14,6 +14,7 @@ constexpr int kWeightBits = 14;  // the weights of one output pixel sum to 1 << 
 constexpr int kOne = 1 << kWeightBits;
 constexpr int kAcrossBits = 6;  // fractional bits kept between the two passes (twice 255 << 6 fits an int16)
 constexpr int kMaxSide = 1 << 15;
+constexpr int kMaxDownPairs = 8;  // rows combined first: at most 16 taps (a shrink by up to 15)
 
 bool inside(int x, int length, int limit) { return x >= 0 && length >= 1 && length <= limit && x <= limit - length; }
 
@@ -116,6 +117,10 @@ bool FrameScaler::prepare(const FrameGeometry& g) noexcept {
       }
     }
     for (PairTap& t : columns_.taps) t.first *= 4, t.second *= 4;  // byte offsets in a row
+    // Shrinking down by a third or more: fewer rows to filter across when the rows are combined
+    // first (into one scratch row of the crop's width), then filtered across once per frame row.
+    downFirst_ = blocks_ && rows_.pairs >= 2 && rows_.pairs <= kMaxDownPairs;
+    down_.assign(downFirst_ ? static_cast<size_t>(g.cropWidth + 4) * 4 : 0, 0);
     ringStride_ = static_cast<size_t>((g.pictureWidth + 3) & ~3) * 4;
     ring_.assign(ringStride_ * 2 * static_cast<size_t>(rows_.pairs), 0);
     ringRow_.assign(2 * static_cast<size_t>(rows_.pairs), -1);
@@ -253,6 +258,60 @@ void FrameScaler::filterRow(const uint8_t* row, int16_t* out) const noexcept {
   }
 }
 
+// Source rows combined down into one row of four 16-bit channels (6 fractional bits) per pixel:
+// each tap's bytes as x << 8 times its weight << 2, the high half: x * weight / 64.
+void combineDown(const uint8_t* const* rows, const int32_t* weights, int taps, int16_t* out, int width) {
+  const __m128i zero = _mm_setzero_si128();
+  const size_t bytes = static_cast<size_t>(width) * 4;
+  size_t at = 0;
+  for (; at + 16 <= bytes; at += 16) {
+    __m128i lo = zero, hi = zero;
+    for (int t = 0; t < taps; ++t) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + at));
+      const __m128i w = _mm_set1_epi16(static_cast<int16_t>(weights[t]));
+      lo = _mm_add_epi16(lo, _mm_mulhi_epu16(_mm_unpacklo_epi8(zero, x), w));
+      hi = _mm_add_epi16(hi, _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, x), w));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_srli_epi16(lo, 2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 8), _mm_srli_epi16(hi, 2));
+  }
+  for (; at < bytes; ++at) {  // the last pixels, one byte at a time
+    uint32_t sum = 0;
+    for (int t = 0; t < taps; ++t) sum += (static_cast<uint32_t>(rows[t][at]) << 8) * static_cast<uint32_t>(weights[t]) >> 16;
+    out[at] = static_cast<int16_t>(sum >> 2);
+  }
+}
+
+// A combined row filtered across into `width` frame pixels: Span 2 or 4 neighbouring pixels.
+template <int Span>
+void acrossToFrame(const int16_t* row, uint8_t* out, const int32_t* start, const void* blockWeights, int width) {
+  const __m128i* weights = static_cast<const __m128i*>(blockWeights);
+  const __m128i half = _mm_set1_epi32(1 << (kWeightBits + kAcrossBits - 1));
+  auto one = [&](int j) {
+    const int16_t* block = row + start[j];  // start is in bytes of the source: the same count of channels
+    if constexpr (Span == 2) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+      return _mm_madd_epi16(_mm_unpacklo_epi16(v, _mm_srli_si128(v, 8)), weights[j]);
+    } else {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8));
+      return _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), weights[2 * j]),
+                           _mm_madd_epi16(_mm_unpackhi_epi16(a, b), weights[2 * j + 1]));
+    }
+  };
+  auto round = [&](__m128i sum) { return _mm_srai_epi32(_mm_add_epi32(sum, half), kWeightBits + kAcrossBits); };
+  int j = 0;
+  for (; j + 1 < width; j += 2) {
+    const __m128i words = _mm_packs_epi32(round(one(j)), round(one(j + 1)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<size_t>(j) * 4), _mm_packus_epi16(words, words));
+  }
+  if (j < width) {
+    const __m128i words = _mm_packs_epi32(round(one(j)), round(one(j)));
+    const int32_t pixel = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+    std::memcpy(out + static_cast<size_t>(j) * 4, &pixel, 4);
+  }
+}
+
 void FrameScaler::compose(const uint8_t* source, uint8_t* frame) noexcept {
   if (!ready_) return;
   const FrameGeometry& g = geometry_;
@@ -270,6 +329,37 @@ void FrameScaler::compose(const uint8_t* source, uint8_t* frame) noexcept {
   for (int y = 0; y < g.pictureY; ++y) std::memset(frameRow(y), 0, frameStride);
   for (int y = g.pictureY + g.pictureHeight; y < g.outputHeight; ++y) std::memset(frameRow(y), 0, frameStride);
   std::fill(ringRow_.begin(), ringRow_.end(), -1);  // the source has changed since the last frame
+  auto borders = [&](uint8_t* out) {
+    std::memset(out, 0, static_cast<size_t>(g.pictureX) * 4);
+    std::memset(out + static_cast<size_t>(g.pictureX + g.pictureWidth) * 4, 0,
+                static_cast<size_t>(g.outputWidth - g.pictureX - g.pictureWidth) * 4);
+    return out + static_cast<size_t>(g.pictureX) * 4;
+  };
+
+  if (downFirst_) {
+    const uint8_t* rows[2 * kMaxDownPairs];
+    int32_t weights[2 * kMaxDownPairs];
+    for (int i = 0; i < g.pictureHeight; ++i) {
+      const PairTap* taps = rows_.taps.data() + static_cast<size_t>(i) * rows_.pairs;
+      int n = 0;
+      for (int p = 0; p < rows_.pairs; ++p) {
+        for (const auto& [row, weight] : {std::pair{taps[p].first, taps[p].weights & 0xFFFF},
+                                           std::pair{taps[p].second, (taps[p].weights >> 16) & 0xFFFF}}) {
+          if (weight == 0) continue;
+          rows[n] = sourceRow(row);
+          weights[n++] = std::min(weight * 4, 0xFFFF);
+        }
+      }
+      combineDown(rows, weights, n, down_.data(), g.cropWidth);
+      uint8_t* out = borders(frameRow(g.pictureY + i));
+      if (columns_.pairs == 1) {
+        acrossToFrame<2>(down_.data(), out, blockStart_.data(), blockWeights_.data(), g.pictureWidth);
+      } else {
+        acrossToFrame<4>(down_.data(), out, blockStart_.data(), blockWeights_.data(), g.pictureWidth);
+      }
+    }
+    return;
+  }
 
   const size_t ringSize = ringRow_.size();
   const int width = g.pictureWidth, pairs = rows_.pairs;
@@ -283,21 +373,23 @@ void FrameScaler::compose(const uint8_t* source, uint8_t* frame) noexcept {
     return entry;
   };
   for (int i = 0; i < g.pictureHeight; ++i) {
+    // The pairs that weigh something (the padding ones come last).
     const PairTap* taps = rows_.taps.data() + static_cast<size_t>(i) * pairs;
-    for (int p = 0; p < pairs; ++p) {
-      rowPairs_[p].first = filtered(taps[p].first);
-      rowPairs_[p].second = filtered(taps[p].second);
-      rowPairs_[p].weights = taps[p].weights;
+    int used = 0;
+    for (; used < pairs && taps[used].weights != 0; ++used) {
+      rowPairs_[used].first = filtered(taps[used].first);
+      rowPairs_[used].second = filtered(taps[used].second);
+      rowPairs_[used].weights = taps[used].weights;
     }
     uint8_t* out = frameRow(g.pictureY + i);
     std::memset(out, 0, static_cast<size_t>(g.pictureX) * 4);
     std::memset(out + static_cast<size_t>(g.pictureX + width) * 4, 0,
                 static_cast<size_t>(g.outputWidth - g.pictureX - width) * 4);
     out += static_cast<size_t>(g.pictureX) * 4;
-    switch (pairs) {
+    switch (used) {
       case 1: blendDown(rowPairs_[0], out, width); break;
-      case 2: filterDown<2>(rowPairs_.data(), out, width, pairs); break;
-      default: filterDown<0>(rowPairs_.data(), out, width, pairs); break;
+      case 2: filterDown<2>(rowPairs_.data(), out, width, used); break;
+      default: filterDown<0>(rowPairs_.data(), out, width, used); break;
     }
   }
 }

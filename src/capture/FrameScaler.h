@@ -74,6 +74,9 @@ class FrameScaler {
   std::vector<int32_t> ringRow_;  // the source row each ring entry holds (-1: none)
   size_t ringStride_ = 0;         // int16 values per ring entry (picture width * 4, rounded up to 2 pixels)
   std::vector<RowPair> rowPairs_;  // the current output row's
+  // Shrinking down: rows combined first, into one scratch row (four 16-bit channels a pixel).
+  bool downFirst_ = false;
+  std::vector<int16_t> down_;
 };
 
 }  // namespace zor
