@@ -8,13 +8,15 @@
 //    without one (GPU work counted), against one Present of the game's 1280x720 swap chain;
 //  - the black test of a painted window against the paint it guards;
 //  - the scaling step alone (the frame scaler from a painted surface into a frame) against
-//    StretchBlt COLORONCOLOR between two DIB sections of the same sizes.
+//    StretchBlt COLORONCOLOR between two DIB sections of the same sizes, and against the whole
+//    step it replaces (PatBlt, StretchBlt and the copy of the frame into a slot).
 #include <d3d11.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <thread>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -354,8 +356,9 @@ struct Dib {
 };
 
 void scalingRows() {
-  std::printf("   scaling step alone, %d rounds: the frame scaler (letterbox included) against StretchBlt COLORONCOLOR "
-              "of the same rectangles\n",
+  std::printf("   scaling step alone, median of %d alternating rounds: the frame scaler (letterbox included, straight into "
+              "a slot) against StretchBlt COLORONCOLOR of the same rectangles, and against the whole old step (PatBlt, "
+              "StretchBlt, the copy into a slot)\n",
               kRounds);
   const struct {
     int sw, sh, ow, oh;
@@ -367,15 +370,32 @@ void scalingRows() {
     FrameScaler scaler;
     scaler.prepare({z.sw, z.sh, true, 0, 0, z.sw, z.sh, z.ow, z.oh, px, py, pw, ph, false});
     std::vector<uint8_t> frame(static_cast<size_t>(z.ow) * z.oh * 4);
-    const auto r = bench::compare(
-        kRounds, 10, [] {},
+    auto stretch = [&] { StretchBlt(target.dc, px, py, pw, ph, source.dc, 0, 0, z.sw, z.sh, SRCCOPY); };
+    const std::function<void()> variants[] = {
         [&] {
-          StretchBlt(target.dc, px, py, pw, ph, source.dc, 0, 0, z.sw, z.sh, SRCCOPY);
+          stretch();
           GdiFlush();
         },
-        [] {}, [&] { scaler.compose(source.bits, frame.data()); });
-    std::printf("   %4dx%-4d -> %4dx%-4d StretchBlt %7.0f us   scaler %7.0f us   ratio %5.2fx\n", z.sw, z.sh, z.ow, z.oh,
-                r.first / 1000, r.second / 1000, r.second / r.first);
+        [&] {
+          PatBlt(target.dc, 0, 0, z.ow, z.oh, BLACKNESS);
+          stretch();
+          GdiFlush();
+          std::memcpy(frame.data(), target.bits, frame.size());
+        },
+        [&] { scaler.compose(source.bits, frame.data()); }};
+    std::vector<double> times[3];
+    constexpr int kCalls = 10;
+    for (int r = 0; r < kRounds; ++r) {
+      for (int v = 0; v < 3; ++v) {
+        const double t0 = bench::nowNs();
+        for (int i = 0; i < kCalls; ++i) variants[v]();
+        times[v].push_back((bench::nowNs() - t0) / kCalls);
+      }
+    }
+    const double stretchNs = bench::median(times[0]), oldNs = bench::median(times[1]), newNs = bench::median(times[2]);
+    std::printf("   %4dx%-4d -> %4dx%-4d StretchBlt %6.0f us, old step %6.0f us, scaler %6.0f us: %5.2fx of StretchBlt, "
+                "%5.2fx of the old step\n",
+                z.sw, z.sh, z.ow, z.oh, stretchNs / 1000, oldNs / 1000, newNs / 1000, newNs / stretchNs, newNs / oldNs);
   }
 }
 
