@@ -13,6 +13,9 @@ namespace {
 constexpr int kWeightBits = 14;  // the weights of one output pixel sum to 1 << 14
 constexpr int kOne = 1 << kWeightBits;
 constexpr int kAcrossBits = 6;  // fractional bits kept between the two passes (twice 255 << 6 fits an int16)
+// Rows filtered across into the ring carry half of the last step down in them (the weights down
+// sum to one), so the pass down rounds by shifting alone.
+constexpr int kAcrossHalf = (1 << (kWeightBits - kAcrossBits - 1)) + (1 << (kAcrossBits - 1) << (kWeightBits - kAcrossBits));
 constexpr int kMaxSide = 1 << 15;
 constexpr int kMaxDownPairs = 8;  // rows combined first: at most 16 taps (a shrink by up to 15)
 
@@ -151,7 +154,7 @@ inline __m128i weighPixels(const uint8_t* row, const FrameScaler::PairTap& t) {
 template <int Pairs>
 void filterAcross(const uint8_t* row, int16_t* out, const FrameScaler::PairTap* taps, int width, int pairs) {
   const int n = Pairs ? Pairs : pairs;
-  const __m128i half = _mm_set1_epi32(1 << (kWeightBits - kAcrossBits - 1));
+  const __m128i half = _mm_set1_epi32(kAcrossHalf);
   for (int j = 0; j < width; ++j, taps += n) {
     __m128i sum = weighPixels(row, taps[0]);
     for (int p = 1; p < n; ++p) sum = _mm_add_epi32(sum, weighPixels(row, taps[p]));
@@ -164,12 +167,11 @@ void filterAcross(const uint8_t* row, int16_t* out, const FrameScaler::PairTap* 
 void blendDown(const FrameScaler::RowPair& rows, uint8_t* out, int width) {
   // (b - a) * 2 times the weight in 15 bits, the high half: (b - a) * weight / (1 << 14).
   const __m128i w = _mm_set1_epi16(static_cast<int16_t>((rows.weights >> 16) * 2));
-  const __m128i half = _mm_set1_epi16(1 << (kAcrossBits - 1));
   auto blend = [&](size_t at) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows.first + at));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows.second + at));
     const __m128i d = _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(b, a), 1), w);
-    return _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(a, d), half), kAcrossBits);
+    return _mm_srai_epi16(_mm_add_epi16(a, d), kAcrossBits);
   };
   int x = 0;
   for (; x + 3 < width; x += 4) {
@@ -188,7 +190,6 @@ void blendDown(const FrameScaler::RowPair& rows, uint8_t* out, int width) {
 template <int Pairs>
 void filterDown(const FrameScaler::RowPair* rows, uint8_t* out, int width, int pairs) {
   const int n = Pairs ? Pairs : pairs;
-  const __m128i half = _mm_set1_epi32(1 << (kWeightBits + kAcrossBits - 1));
   for (int x = 0; x < width; x += 2) {
     __m128i left = _mm_setzero_si128(), right = _mm_setzero_si128();
     const size_t at = static_cast<size_t>(x) * 4;
@@ -199,8 +200,8 @@ void filterDown(const FrameScaler::RowPair* rows, uint8_t* out, int width, int p
       left = _mm_add_epi32(left, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w));
       right = _mm_add_epi32(right, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), w));
     }
-    left = _mm_srai_epi32(_mm_add_epi32(left, half), kWeightBits + kAcrossBits);
-    right = _mm_srai_epi32(_mm_add_epi32(right, half), kWeightBits + kAcrossBits);
+    left = _mm_srai_epi32(left, kWeightBits + kAcrossBits);
+    right = _mm_srai_epi32(right, kWeightBits + kAcrossBits);
     const __m128i words = _mm_packs_epi32(left, right);
     const __m128i bytes = _mm_packus_epi16(words, words);
     if (x + 1 < width) {
@@ -217,7 +218,7 @@ template <int Span>
 void filterBlocks(const uint8_t* row, int16_t* out, const int32_t* start, const void* blockWeights, int width) {
   const __m128i* weights = static_cast<const __m128i*>(blockWeights);
   const __m128i zero = _mm_setzero_si128();
-  const __m128i half = _mm_set1_epi32(1 << (kWeightBits - kAcrossBits - 1));
+  const __m128i half = _mm_set1_epi32(kAcrossHalf);
   auto one = [&](int j) {
     const uint8_t* block = row + start[j];
     if constexpr (Span == 2) {

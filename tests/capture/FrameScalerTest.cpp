@@ -65,6 +65,7 @@ TEST(FrameScaler, MatchesThePlainReferenceInEveryShapeAndRowOrder) {
       // source w, h, bottom-up, crop x, y, w, h, output w, h, picture x, y, w, h, output top-down
       {"browser window into the tablet", {1920, 1080, true, 0, 0, 1920, 1080, 1024, 1024, 20, 20, 983, 983, false}},
       {"cropped browser into a 16:9 texture", {1920, 1080, true, 1, 3, 1917, 1075, 1280, 720, 26, 14, 1228, 691, false}},
+      {"window onto a small dashboard screen", {1000, 700, true, 0, 0, 1000, 700, 256, 256, 5, 5, 245, 245, true}},
       {"small window enlarged, flipped", {97, 61, true, 0, 0, 97, 61, 256, 256, 5, 5, 245, 245, true}},
       {"odd sizes with a crop", {333, 177, true, 13, 7, 301, 150, 127, 99, 3, 2, 121, 95, true}},
       {"shrunk across, enlarged down", {400, 50, false, 0, 0, 400, 50, 100, 200, 2, 4, 96, 192, false}},
