@@ -263,15 +263,16 @@ void FrameScaler::filterRow(const uint8_t* row, int16_t* out) const noexcept {
 // each tap's bytes as x << 8 times its weight << 2, the high half: x * weight / 64.
 void combineDown(const uint8_t* const* rows, const int32_t* weights, int taps, int16_t* out, int width) {
   const __m128i zero = _mm_setzero_si128();
+  __m128i w[2 * kMaxDownPairs];
+  for (int t = 0; t < taps; ++t) w[t] = _mm_set1_epi16(static_cast<int16_t>(weights[t]));
   const size_t bytes = static_cast<size_t>(width) * 4;
   size_t at = 0;
   for (; at + 16 <= bytes; at += 16) {
     __m128i lo = zero, hi = zero;
     for (int t = 0; t < taps; ++t) {
       const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + at));
-      const __m128i w = _mm_set1_epi16(static_cast<int16_t>(weights[t]));
-      lo = _mm_add_epi16(lo, _mm_mulhi_epu16(_mm_unpacklo_epi8(zero, x), w));
-      hi = _mm_add_epi16(hi, _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, x), w));
+      lo = _mm_add_epi16(lo, _mm_mulhi_epu16(_mm_unpacklo_epi8(zero, x), w[t]));
+      hi = _mm_add_epi16(hi, _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, x), w[t]));
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_srli_epi16(lo, 2));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 8), _mm_srli_epi16(hi, 2));
