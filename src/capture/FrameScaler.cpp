@@ -89,9 +89,11 @@ bool FrameScaler::prepare(const FrameGeometry& g) noexcept {
     blocks_ = (span == 2 || span == 4) && g.cropWidth >= span;
     blockStart_.clear();
     blockWeights_.clear();
+    blendWeights_.clear();
     if (blocks_) {
       blockStart_.resize(static_cast<size_t>(g.pictureWidth));
       blockWeights_.resize(static_cast<size_t>(g.pictureWidth) * columns_.pairs);
+      blendWeights_.resize(static_cast<size_t>(g.pictureWidth + 1) / 2);
       for (int j = 0; j < g.pictureWidth; ++j) {
         const PairTap* taps = &columns_.taps[static_cast<size_t>(j) * columns_.pairs];
         int first = g.cropWidth;
@@ -113,6 +115,10 @@ bool FrameScaler::prepare(const FrameGeometry& g) noexcept {
         BlockWeights* out = &blockWeights_[static_cast<size_t>(j) * columns_.pairs];
         if (span == 2) {
           out[0] = pair(w[0], w[1]);
+          // The second pixel's weight in 15 bits for the two-at-a-time blend (a full weight
+          // becomes 32767 / 32768: a 255th of a level at most).
+          auto* lanes = reinterpret_cast<int16_t*>(blendWeights_[static_cast<size_t>(j) / 2].lanes) + (j % 2) * 4;
+          std::fill_n(lanes, 4, static_cast<int16_t>(std::min(2 * w[1], 32767)));
         } else {  // the block's pixels 0 and 2 side by side, then 1 and 3
           out[0] = pair(w[0], w[2]);
           out[1] = pair(w[1], w[3]);
@@ -215,7 +221,8 @@ void filterDown(const FrameScaler::RowPair* rows, uint8_t* out, int width, int p
 
 // The same from blocks of neighbouring pixels: Span 2 (one pair of taps) or 4 (two pairs).
 template <int Span>
-void filterBlocks(const uint8_t* row, int16_t* out, const int32_t* start, const void* blockWeights, int width) {
+void filterBlocks(const uint8_t* row, int16_t* out, const int32_t* start, const void* blockWeights,
+                  const void* blendWeights, int width) {
   const __m128i* weights = static_cast<const __m128i*>(blockWeights);
   const __m128i zero = _mm_setzero_si128();
   const __m128i half = _mm_set1_epi32(kAcrossHalf);
@@ -234,6 +241,19 @@ void filterBlocks(const uint8_t* row, int16_t* out, const int32_t* start, const 
   };
   auto round = [&](__m128i sum) { return _mm_srai_epi32(_mm_add_epi32(sum, half), kWeightBits - kAcrossBits); };
   int j = 0;
+  if constexpr (Span == 2) {  // two pixels at a time as a + (b - a) * w, in 16 bits
+    const __m128i* blend = static_cast<const __m128i*>(blendWeights);
+    const __m128i bias = _mm_set1_epi16(1 << (kAcrossBits - 1));  // what kAcrossHalf carries down
+    for (; j + 1 < width; j += 2) {
+      const __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + start[j]));
+      const __m128i second = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + start[j + 1]));
+      const __m128i ab = _mm_unpacklo_epi32(first, second);  // both a, then both b
+      const __m128i a = _mm_unpacklo_epi8(ab, zero), b = _mm_unpackhi_epi8(ab, zero);
+      const __m128i d = _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(b, a), 7), blend[j / 2]);
+      const __m128i two = _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(a, kAcrossBits), d), bias);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + static_cast<size_t>(j) * 4), two);
+    }
+  }
   for (; j + 1 < width; j += 2) {
     const __m128i two = _mm_packs_epi32(round(one(j)), round(one(j + 1)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + static_cast<size_t>(j) * 4), two);
@@ -248,8 +268,12 @@ void filterBlocks(const uint8_t* row, int16_t* out, const int32_t* start, const 
 
 void FrameScaler::filterRow(const uint8_t* row, int16_t* out) const noexcept {
   const int width = geometry_.pictureWidth, pairs = columns_.pairs;
-  if (blocks_ && pairs == 1) return filterBlocks<2>(row, out, blockStart_.data(), blockWeights_.data(), width);
-  if (blocks_ && pairs == 2) return filterBlocks<4>(row, out, blockStart_.data(), blockWeights_.data(), width);
+  if (blocks_ && pairs == 1) {
+    return filterBlocks<2>(row, out, blockStart_.data(), blockWeights_.data(), blendWeights_.data(), width);
+  }
+  if (blocks_ && pairs == 2) {
+    return filterBlocks<4>(row, out, blockStart_.data(), blockWeights_.data(), blendWeights_.data(), width);
+  }
   const PairTap* taps = columns_.taps.data();
   switch (pairs) {
     case 1: return filterAcross<1>(row, out, taps, width, pairs);

@@ -68,6 +68,7 @@ class FrameScaler {
     int32_t lanes[4];
   };
   std::vector<BlockWeights> blockWeights_;
+  std::vector<BlockWeights> blendWeights_;  // one pair across: the second pixel's weights, two pixels each
   // Source rows already filtered across, 7 fractional bits per channel: a ring of as many rows
   // as one output row takes (they are consecutive, so they never take each other's place).
   std::vector<int16_t> ring_;
