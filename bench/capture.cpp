@@ -3,21 +3,26 @@
 //  - the worker's cost per frame at 1024x1024 and 1280x720 output, split into its steps, against
 //    the floor of one BitBlt of the window plus one copy of the frame; for the media program (a
 //    process of its own: PrintWindow paints nothing there, the device-context copy serves it)
-//    and for a window of this process (PrintWindow paints it);
+//    at 960x540 and at 1920x1080, and for a window of this process (PrintWindow paints it);
 //  - the render thread's uploadLatestFrame + GenerateMips for a new frame and for a Present
 //    without one (GPU work counted), against one Present of the game's 1280x720 swap chain;
-//  - the black test of a painted window against the paint it guards.
+//  - the black test of a painted window against the paint it guards;
+//  - the scaling step alone (the frame scaler from a painted surface into a frame) against
+//    StretchBlt COLORONCOLOR between two DIB sections of the same sizes, and against the whole
+//    step it replaces (PatBlt, StretchBlt and the copy of the frame into a slot).
 #include <d3d11.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <thread>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "BenchKit.h"
 #include "capture/BlackSamples.h"
+#include "capture/FrameScaler.h"
 #include "capture/GdiWindowCapture.h"
 #include "core/ComRef.h"
 #include "core/Clock.h"
@@ -58,12 +63,15 @@ HWND findWindowOf(DWORD pid) {
   return s.found;
 }
 
-bool startProgram(const std::wstring& title, Program& p) {
+// The media program at the top-left corner: its moving picture at 960x540, or its still chart
+// (frameless) at the given size.
+bool startProgram(const std::wstring& title, Program& p, const wchar_t* chartSize = nullptr) {
   wchar_t path[MAX_PATH];
   GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring exe(path);
   exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"zor_media.exe";
-  std::wstring cmd = L"\"" + exe + L"\" --title \"" + title + L"\" --x 0 --y 0 --width 960 --height 540";
+  std::wstring cmd = L"\"" + exe + L"\" --title \"" + title + L"\" --x 0 --y 0 " +
+                     (chartSize ? std::wstring(L"--chart ") + chartSize : L"--width 960 --height 540");
   STARTUPINFOW si{sizeof si};
   if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &p.pi))
     return false;
@@ -229,7 +237,7 @@ void workerRow(const char* source, HWND window, const std::wstring& keyword, UIN
   }
   const double f = bench::median(floor);
   std::printf("   %-22s %4ux%-4u floor (BitBlt %ldx%ld + copy) %7.0f us | worker %7.0f us = %5.2fx: paint %5.2fx, "
-              "PatBlt+StretchBlt %5.2fx, publish %5.2fx | with hand-off %5.2fx | device-context copies %llu of %llu\n",
+              "scale %5.2fx, publish %5.2fx | with hand-off %5.2fx | device-context copies %llu of %llu\n",
               source, outW, outH, rc.right, rc.bottom, f / 1000, bench::median(total) / 1000, bench::median(total) / f,
               bench::median(paint) / f, bench::median(compose) / f, bench::median(publish) / f, bench::median(wall) / f,
               static_cast<unsigned long long>(c.deviceContextCopies),
@@ -324,6 +332,73 @@ void blackTestRow(const std::vector<double>& paintNsPerFrame) {
               bench::median(cost), bench::median(cost) / bench::median(paintNsPerFrame));
 }
 
+// A 32-bit bottom-up DIB section selected into a memory DC, filled with a fine pattern.
+struct Dib {
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ previous = nullptr;
+  uint8_t* bits = nullptr;
+  Dib(int w, int h) {
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* p = nullptr;
+    bitmap = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &p, nullptr, 0);
+    dc = CreateCompatibleDC(nullptr);
+    previous = SelectObject(dc, bitmap);
+    bits = static_cast<uint8_t*>(p);
+    for (size_t i = 0; bits && i < static_cast<size_t>(w) * h * 4; ++i) bits[i] = static_cast<uint8_t>(i * 7 + i / 4096);
+  }
+  ~Dib() {
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    DeleteObject(bitmap);
+  }
+};
+
+void scalingRows() {
+  std::printf("   scaling step alone, median of %d alternating rounds: the frame scaler (letterbox included, straight into "
+              "a slot) against StretchBlt COLORONCOLOR of the same rectangles, and against the whole old step (PatBlt, "
+              "StretchBlt, the copy into a slot)\n",
+              kRounds);
+  const struct {
+    int sw, sh, ow, oh;
+  } sizes[] = {{960, 540, 1024, 1024}, {960, 540, 1280, 720}, {1920, 1080, 1024, 1024}, {1920, 1080, 1280, 720}};
+  for (const auto& z : sizes) {
+    Dib source(z.sw, z.sh), target(z.ow, z.oh);
+    const int pw = z.ow * 96 / 100, ph = z.oh * 96 / 100, px = (z.ow - pw) / 2, py = (z.oh - ph) / 2;
+    SetStretchBltMode(target.dc, COLORONCOLOR);
+    FrameScaler scaler;
+    scaler.prepare({z.sw, z.sh, true, 0, 0, z.sw, z.sh, z.ow, z.oh, px, py, pw, ph, false});
+    std::vector<uint8_t> frame(static_cast<size_t>(z.ow) * z.oh * 4);
+    auto stretch = [&] { StretchBlt(target.dc, px, py, pw, ph, source.dc, 0, 0, z.sw, z.sh, SRCCOPY); };
+    const std::function<void()> variants[] = {
+        [&] {
+          stretch();
+          GdiFlush();
+        },
+        [&] {
+          PatBlt(target.dc, 0, 0, z.ow, z.oh, BLACKNESS);
+          stretch();
+          GdiFlush();
+          std::memcpy(frame.data(), target.bits, frame.size());
+        },
+        [&] { scaler.compose(source.bits, frame.data()); }};
+    std::vector<double> times[3];
+    constexpr int kCalls = 10;
+    for (int r = 0; r < kRounds; ++r) {
+      for (int v = 0; v < 3; ++v) {
+        const double t0 = bench::nowNs();
+        for (int i = 0; i < kCalls; ++i) variants[v]();
+        times[v].push_back((bench::nowNs() - t0) / kCalls);
+      }
+    }
+    const double stretchNs = bench::median(times[0]), oldNs = bench::median(times[1]), newNs = bench::median(times[2]);
+    std::printf("   %4dx%-4d -> %4dx%-4d StretchBlt %6.0f us, old step %6.0f us, scaler %6.0f us: %5.2fx of StretchBlt, "
+                "%5.2fx of the old step\n",
+                z.sw, z.sh, z.ow, z.oh, stretchNs / 1000, oldNs / 1000, newNs / 1000, newNs / stretchNs, newNs / oldNs);
+  }
+}
+
 }  // namespace
 
 int main() {
@@ -368,6 +443,17 @@ int main() {
     workerRow("media program (other)", program.window, programTitle, w, h, device.get(), context.get());
     workerRow("window of this process", own, ownTitle, w, h, device.get(), context.get());
   }
+  {  // a browser in full screen: a 1920x1080 window of another process
+    const std::wstring bigTitle = L"Bench chart " + std::to_wstring(GetCurrentProcessId()) + L" - YouTube";
+    Program big;
+    if (startProgram(bigTitle, big, L"--width 1920 --height 1080")) {
+      for (auto [w, h] : {std::pair<UINT, UINT>{1024, 1024}, {1280, 720}})
+        workerRow("1920x1080 media (other)", big.window, bigTitle, w, h, device.get(), context.get());
+    } else {
+      std::printf("   zor_media.exe --chart did not start\n");
+    }
+    stopProgram(big);
+  }
   renderRows(program.window, programTitle, device.get(), context.get(), swapChain.get());
   // The paint of the cheaper source at 1280x720 stands for a frame's smallest paint.
   {
@@ -388,6 +474,7 @@ int main() {
     if (!paint.empty()) blackTestRow(paint);
   }
   stopProgram(program);
+  scalingRows();
   clock::setSource(nullptr);
   return 0;
 }

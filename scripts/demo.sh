@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: the game simulator plays its default scenario with the plugin loaded (a Kenworth
 # W900, ignition and engine on, driving, a "Lofi radio - YouTube" window open), then the panel
-# walk-through (the first-run wizard, Aplicaciones, Diagnostico). It leaves the screenshots, the
+# walk-through (the first-run wizard, Aplicaciones, Diagnostico), then a full-screen test chart
+# played on the tablet (sharpness.png: the old and the new scaling side by side). It leaves the screenshots, the
 # simulator's console, the game log, the plugin's own log and the exported support report in
 # out/demo/.
 set -uo pipefail
@@ -47,11 +48,24 @@ trc=$?
 mv "$out"/titles/*.png "$out/" 2>/dev/null
 rm -rf "$plugin"
 [ $rc -eq 0 ] && rc=$trc
+# Picture quality: a full-screen test chart played on the tablet, with the same test build in a
+# folder of its own (calibration off). sharpness.png and the texture's picture join the others.
+plugin=$(mktemp -d)
+cp "$build/bin/ZorTabcastPlugin_playback.dll" "$plugin/"
+mkdir -p "$out/sharpness"
+(cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --scenario "$(winpath "$root/sim/scenarios/sharpness.txt")" \
+  --plugin "$(winpath "$plugin/ZorTabcastPlugin_playback.dll")" --out "$(winpath "$out/sharpness")")
+src=$?
+mv "$out"/sharpness/*.png "$out/" 2>/dev/null
+rm -rf "$plugin"
+[ $rc -eq 0 ] && rc=$src
 echo
 echo "demo output is in $out:"
 for f in "$out"/*.png; do
   case "$f" in
     *_screen.png) echo "  $(basename "$f")  the game window as the screen shows it (after Present, overlays included)" ;;
+    */sharpness.png) echo "  sharpness.png  the test chart through StretchBlt COLORONCOLOR (left) and the new scaler (right), a close-up of the tablet playing it below" ;;
+    */chart_top_mip.png) echo "  chart_top_mip.png  what the tablet's replacement texture holds of the test chart (its top mip)" ;;
     *) echo "  $(basename "$f")  the cab's frame, read back before Present" ;;
   esac
 done
@@ -61,4 +75,5 @@ done
 [ -f "$out/ZorTabcast_Diagnostic_Report.txt" ] && echo "  ZorTabcast_Diagnostic_Report.txt  the support report exported in the Diagnostico tab"
 [ -d "$out/panel" ] && echo "  panel/  console and logs of the panel walk-through (sim/scenarios/panel.txt)"
 [ -d "$out/titles" ] && echo "  titles/  console and logs of the music program whose title is the song (sim/scenarios/titles.txt)"
+[ -d "$out/sharpness" ] && echo "  sharpness/  console and logs of the test chart on the tablet (sim/scenarios/sharpness.txt)"
 exit $rc

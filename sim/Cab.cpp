@@ -506,6 +506,10 @@ void Cab::draw(std::vector<DrawRecord>* trace, const char* object, const Mesh& m
   context_->IASetIndexBuffer(mesh.ib.Get(), DXGI_FORMAT_R16_UINT, 0);
   context_->PSSetShader(ps, nullptr, 0);
   if (slot6) context_->PSSetShaderResources(6, 1, &slot6);
+  if (keepTabletView_ && slot6 == tablet_.srv.Get() && ps == psScreen_.Get()) {
+    tabletView_.Reset();
+    context_->PSGetShaderResources(6, 1, tabletView_.GetAddressOf());
+  }
   if (trace) {
     DrawRecord r;
     r.object = object;
@@ -609,6 +613,32 @@ bool Cab::renderFrame(FrameCapture* capture, std::vector<DrawRecord>* trace, std
   HRESULT hr = swapChain_->Present(0, 0);
   ++frames_;
   if (FAILED(hr)) return error = "Present failed " + hresult(hr), false;
+  return true;
+}
+
+bool Cab::readTopMip(ID3D11Texture2D* texture, FrameCapture& out, std::string& error) {
+  D3D11_TEXTURE2D_DESC d{};
+  texture->GetDesc(&d);
+  d.MipLevels = 1;
+  d.ArraySize = 1;
+  d.Usage = D3D11_USAGE_STAGING;
+  d.BindFlags = 0;
+  d.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+  d.MiscFlags = 0;
+  ComPtr<ID3D11Texture2D> staging;
+  HRESULT hr = device_->CreateTexture2D(&d, nullptr, staging.GetAddressOf());
+  if (FAILED(hr)) return error = "creating a staging texture failed " + hresult(hr), false;
+  context_->CopySubresourceRegion(staging.Get(), 0, 0, 0, 0, texture, 0, nullptr);
+  D3D11_MAPPED_SUBRESOURCE m{};
+  hr = context_->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &m);
+  if (FAILED(hr)) return error = "reading the texture failed " + hresult(hr), false;
+  out.width = static_cast<int>(d.Width);
+  out.height = static_cast<int>(d.Height);
+  out.rgba.resize(static_cast<size_t>(d.Width) * d.Height * 4);
+  for (UINT y = 0; y < d.Height; ++y)
+    std::memcpy(&out.rgba[static_cast<size_t>(y) * d.Width * 4], static_cast<const uint8_t*>(m.pData) + y * m.RowPitch,
+                static_cast<size_t>(d.Width) * 4);
+  context_->Unmap(staging.Get(), 0);
   return true;
 }
 

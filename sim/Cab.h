@@ -75,6 +75,14 @@ class Cab {
   // Pixel rectangle of a named region of the frame (false for unknown names).
   bool regionRect(const std::string& name, Rect& out) const;
 
+  // While kept, every frame remembers the view the context really held in slot 6 when the tablet
+  // screen was drawn (the plugin's replacement when it substitutes one).
+  void keepTabletView(bool keep) { keepTabletView_ = keep, tabletView_.Reset(); }
+  ID3D11ShaderResourceView* tabletView() const { return tabletView_.Get(); }
+  ID3D11ShaderResourceView* ownTabletView() const { return tablet_.srv.Get(); }
+  // The top mip of a 32-bit texture, rows top first, bytes as stored (false when unreadable).
+  bool readTopMip(ID3D11Texture2D* texture, FrameCapture& out, std::string& error);
+
  private:
   struct Texture {
     ComPtr<ID3D11Texture2D> tex;
@@ -128,6 +136,8 @@ class Cab {
   D3D11_TEXTURE2D_DESC tabletDesc_{}, dashboardDesc_{}, instrumentDesc_{};
   Mesh fullQuad_, mapQuad_, windshield_, panelMesh_, bezelMesh_, tabletMesh_, loadingBar_, dashboardMesh_, instrumentMesh_;
 
+  bool keepTabletView_ = false;
+  ComPtr<ID3D11ShaderResourceView> tabletView_;
   bool cabLoaded_ = false;
   const TruckModel* truck_ = nullptr;
   int speedKmh_ = 0;

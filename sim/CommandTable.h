@@ -82,6 +82,9 @@
   X("wait-media-command", "sMii", "ID NAME N MS", "render until program ID has received N media commands (WM_APPCOMMAND),\n" \
     "the last one NAME (NEXTTRACK, PREVIOUSTRACK, PLAY_PAUSE, VOLUME_UP, ...)", cmdWaitMediaCommand) \
   X("expect-window", "sw", "\"TITLE\" visible|hidden|minimized|absent", "a top-level window with exactly that title, as window searches see it", cmdExpectWindow) \
+  X("chart", "ss|s", "open ID \"TITLE\" | check MS | picture ID FILE", "the media program's still test chart over the whole screen; what\n" \
+    "the tablet's texture holds of it (fine stripes: mean and standard\ndeviation; coarse stripes: darkest and brightest); the old and the\n" \
+    "new scaling of it side by side with a close-up of the tablet (PNG)", cmdChart) \
   X("windows", "i", "N", "N more plain visible windows (\"Ventana 1\"...) beside the game window", cmdWindows) \
   /* the plugin's panel (ZorTabcastPlugin_playback.dll: its test exports) */ \
   X("playback", "p|si", "start \"KEYWORD\" [FPS] | restore", "the panel's start and restore requests, through the plugin's test export", cmdPlayback) \

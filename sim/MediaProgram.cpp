@@ -98,6 +98,10 @@ bool MediaProgram::open(DWORD timeoutMs, std::string& error, const std::wstring&
   const int x = 1300 + (index_ % 4) * 20, y = 40 + (index_ % 4) * 120;
   std::wstring command = quoted(program) + L" --title " + quoted(title_) + L" --x " + std::to_wstring(x) +
                          L" --y " + std::to_wstring(y);
+  if (chartWidth_ > 0) {
+    command = quoted(program) + L" --title " + quoted(title_) + L" --chart --x 0 --y 0 --width " +
+              std::to_wstring(chartWidth_) + L" --height " + std::to_wstring(chartHeight_);
+  }
   STARTUPINFOW si{sizeof si};
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS | CREATE_SUSPENDED,

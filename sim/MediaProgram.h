@@ -21,6 +21,9 @@ class MediaProgram {
   // Starts the program (zor_media.exe beside this executable, or `exe`) and waits until its
   // window is shown; false with `error` set when it did not come up within the timeout.
   bool open(DWORD timeoutMs, std::string& error, const std::wstring& exe = {});
+  // Opens the program's still test chart instead, frameless over the top-left width x height of
+  // the screen (call before open).
+  void showChart(int width, int height) { chartWidth_ = width, chartHeight_ = height; }
   void setTitle(const std::wstring& title);
   void show(int command);  // SW_HIDE, SW_SHOWNOACTIVATE, SW_SHOWMINNOACTIVE, ...
   // Asks the program to close its window and waits for the process to end (it is terminated
@@ -41,6 +44,7 @@ class MediaProgram {
   HANDLE process_ = nullptr;
   DWORD processId_ = 0;
   HWND hwnd_ = nullptr;
+  int chartWidth_ = 0, chartHeight_ = 0;
 };
 
 // A copy of zor_media.exe named `name` ("spotify.exe") in a temporary folder of its own, so the

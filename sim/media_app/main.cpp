@@ -5,11 +5,16 @@
 // with a count. The same two facts are published as window properties, so other processes can
 // read them: "ZorMedia.CommandCount" and "ZorMedia.LastCommand" (the APPCOMMAND number).
 //
-//   zor_media.exe --title TEXT [--x X --y Y] [--width W --height H] [--fps N]
+//   zor_media.exe --title TEXT [--x X --y Y] [--width W --height H] [--fps N] [--chart]
+//
+// --chart paints a still test chart instead, in a window without a frame (a player in full
+// screen): 1-pixel black and white vertical stripes on the left half and 32-pixel ones on the
+// right over the upper three quarters, a line of small black text on white below.
 //
 // Closing the window (WM_CLOSE from anyone) ends the process with status 0.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -29,6 +34,7 @@ struct State {
   unsigned commands = 0;
   int lastCommand = -1;
   ULONGLONG startMs = 0;
+  bool chart = false;
 } g_state;
 
 const wchar_t* commandName(int command) {
@@ -85,6 +91,28 @@ void paint(HWND window, HDC dc) {
   TextOutW(dc, 10, picture + (h - picture) / 2 - 6, text, static_cast<int>(wcslen(text)));
 }
 
+constexpr wchar_t kChartText[] =
+    L"Subtitulos: la letra pequena de una cancion, 0123456789 - abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+void paintChart(HWND window, HDC dc) {
+  ++g_state.frame;
+  RECT rc;
+  GetClientRect(window, &rc);
+  const int w = rc.right, h = rc.bottom, stripes = h * 3 / 4;
+  if (w <= 0 || h <= 0) return;
+  fill(dc, 0, 0, w, h, RGB(255, 255, 255));
+  HBRUSH black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  auto column = [&](int x, int width) {
+    RECT r{x, 0, std::min(w, x + width), stripes};
+    FillRect(dc, &r, black);
+  };
+  for (int x = 0; x < w / 2; x += 2) column(x, 1);
+  for (int x = w / 2 + 32; x < w; x += 64) column(x, 32);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(0, 0, 0));
+  TextOutW(dc, 10, stripes + (h - stripes) / 2 - 6, kChartText, static_cast<int>(wcslen(kChartText)));
+}
+
 void publishCommands(HWND window) {
   SetPropW(window, L"ZorMedia.CommandCount", reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(g_state.commands)));
   SetPropW(window, L"ZorMedia.LastCommand",
@@ -101,12 +129,12 @@ LRESULT CALLBACK wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(h, &ps);
-      paint(h, dc);
+      g_state.chart ? paintChart(h, dc) : paint(h, dc);
       EndPaint(h, &ps);
       return 0;
     }
     case WM_PRINTCLIENT:
-      paint(h, reinterpret_cast<HDC>(wp));
+      g_state.chart ? paintChart(h, reinterpret_cast<HDC>(wp)) : paint(h, reinterpret_cast<HDC>(wp));
       return 0;
     case WM_APPCOMMAND:
       g_state.lastCommand = GET_APPCOMMAND_LPARAM(lp);
@@ -146,9 +174,11 @@ int wmain(int argc, wchar_t** argv) {
     else if (a == L"--width" && hasValue) ok = intArg(argv[++i], width) && width > 0;
     else if (a == L"--height" && hasValue) ok = intArg(argv[++i], height) && height > 0;
     else if (a == L"--fps" && hasValue) ok = intArg(argv[++i], fps) && fps > 0 && fps <= 120;
+    else if (a == L"--chart") ok = g_state.chart = true;
     else ok = false;
     if (!ok) {
-      std::fprintf(stderr, "usage: zor_media.exe --title TEXT [--x X --y Y] [--width W --height H] [--fps N]\n");
+      std::fprintf(stderr,
+                   "usage: zor_media.exe --title TEXT [--x X --y Y] [--width W --height H] [--fps N] [--chart]\n");
       return 2;
     }
   }
@@ -161,15 +191,16 @@ int wmain(int argc, wchar_t** argv) {
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.lpszClassName = kClass;
   if (!RegisterClassExW(&wc)) return 3;
+  const DWORD style = g_state.chart ? WS_POPUP : WS_OVERLAPPEDWINDOW;
   RECT rc{0, 0, width, height};
-  AdjustWindowRectEx(&rc, WS_OVERLAPPEDWINDOW, FALSE, 0);
-  HWND window = CreateWindowExW(0, kClass, title.c_str(), WS_OVERLAPPEDWINDOW, x, y, rc.right - rc.left,
+  AdjustWindowRectEx(&rc, style, FALSE, 0);
+  HWND window = CreateWindowExW(0, kClass, title.c_str(), style, x, y, rc.right - rc.left,
                                 rc.bottom - rc.top, nullptr, nullptr, inst, nullptr);
   if (!window) return 3;
   publishCommands(window);
   ShowWindow(window, SW_SHOWNOACTIVATE);
   UpdateWindow(window);
-  SetTimer(window, kTimer, static_cast<UINT>(1000 / fps), nullptr);
+  if (!g_state.chart) SetTimer(window, kTimer, static_cast<UINT>(1000 / fps), nullptr);
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);

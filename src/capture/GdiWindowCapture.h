@@ -1,7 +1,7 @@
 // The capture engine: a worker thread finds the user's window by its title fragment, paints it
-// with PrintWindow into a memory surface, stretches it (96 %, centred on black) into a second
-// surface of the GPS texture's size and publishes the pixels into a two-slot frame buffer, at
-// most 30 times a second. The render thread copies the newest frame into the GPS texture
+// with PrintWindow into a memory surface, scales it (96 %, centred on black; FrameScaler.h)
+// straight into the back slot of a two-slot frame buffer at the GPS texture's size and publishes
+// it, at most 30 times a second. The render thread copies the newest frame into the GPS texture
 // (uploadLatestFrame) without ever waiting for the worker.
 //
 // Every change that makes frames in flight stale (start, deactivate, pause, keyword, output
@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture/FrameScaler.h"
 #include "capture/WindowCapture.h"
 
 namespace zor {
@@ -43,8 +44,8 @@ struct CaptureCounters {
   uint64_t surfacesCreated = 0;
   uint64_t surfacesReleased = 0;
   // Time spent in the steps of the published frames (steady nanoseconds, summed): painting the
-  // window (PrintWindow, the black test and any device-context copy), composing (PatBlt and
-  // StretchBlt), publishing (the copy into a slot).
+  // window (PrintWindow, the black test and any device-context copy), composing (the scaling
+  // into a slot), publishing (the rest of the hand-over).
   uint64_t paintNs = 0;
   uint64_t composeNs = 0;
   uint64_t publishNs = 0;
@@ -128,7 +129,8 @@ class GdiWindowCapture final : public WindowCapture {
   bool iterate(WorkerClock& w);
   bool captureInto(HWND window, const Settings& s, StepTimes& steps);
   bool copyFromWindowDc(HWND window, int width, int height);
-  bool publish(const Settings& s);
+  // Composes the frame into the back slot and publishes it.
+  bool publish(const Settings& s, StepTimes& steps);
 
   // Waits under the state lock until the clock reaches deadline, or stop, deactivation, pause or
   // a generation other than `generation`.
@@ -183,7 +185,7 @@ class GdiWindowCapture final : public WindowCapture {
 
   // Worker-only (and shutdown after the join).
   Surface source_;
-  Surface destination_;
+  FrameScaler scaler_;
   HWND fallbackLoggedWindow_ = nullptr;
 
   // One-shot messages of the engine's life (the process engine lives as long as the process).

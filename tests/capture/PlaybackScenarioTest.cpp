@@ -125,6 +125,44 @@ TEST(PlaybackScenario, TheMediaProgramPlaysOnTheTabletAndFollowsTheGame) {
   if (HasFailure()) std::printf("%s", run.output.c_str());
 }
 
+// A browser in full screen shown on the tablet: its fine detail (1-pixel stripes) comes out as
+// an even grey instead of black and white columns, its coarse detail keeps its contrast.
+TEST(PlaybackScenario, AFullScreenWindowsFineDetailIsAveragedOnTheTablet) {
+  TempFolder folder(L"zor_playback_chart");
+  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+  SimRun run = runSim(
+      "timeout 120000\n"
+      "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
+      "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n"
+      "truck vehicle.kenworth.w900\n"
+      "load\n"
+      "channel electric 1\n"
+      "channel engine 1\n"
+      "event started\n"
+      "wait-hooked 30000\n"
+      "cab\n"
+      "chart open chart \"Test chart - YouTube\"\n"
+      "wait-log \"V0.7.6 OVERLAY tablet_gps_overlay.dds\" 20000\n"
+      "run 300\n"
+      "playback start \"Test chart\"\n"
+      "chart check 15000\n"
+      "unload\n",
+      plugin, {}, 150000);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  const auto lines = run.lines("chart: fine half mean");
+  ASSERT_EQ(lines.size(), 1u) << run.output;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(lines[0], m, std::regex(R"(mean ([\d.]+) std ([\d.]+) \| coarse half min (\d+) max (\d+))")))
+      << lines[0];
+  const double mean = std::stod(m[1]), deviation = std::stod(m[2]);
+  const int darkest = std::stoi(m[3]), brightest = std::stoi(m[4]);
+  std::printf("[ chart ] %s\n", lines[0].c_str());
+  EXPECT_TRUE(mean >= 100 && mean <= 200) << lines[0];
+  EXPECT_LT(deviation, 20) << lines[0];
+  EXPECT_GT(brightest - darkest, 200) << lines[0];
+}
+
 // The same picture on the truck's own screen: with the dashboard target the W900's navigation
 // screen plays the program, while the tablet keeps the game's map.
 TEST(PlaybackScenario, TheMediaProgramPlaysOnTheTrucksOwnScreen) {
