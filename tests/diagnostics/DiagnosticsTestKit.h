@@ -46,8 +46,7 @@ class ScriptedProbe final : public SystemProbe {
   std::vector<uint32_t> pauses;
   bool holdPauses = false;
 
-  // True once a thread waits in a held pause.
-  bool waitUntilPausing() {
+  bool waitUntilPausing() {  // true once a thread waits in a held pause
     std::unique_lock<std::mutex> lock(gate_);
     return gateMoved_.wait_for(lock, std::chrono::seconds(10), [&] { return pausing_; });
   }
