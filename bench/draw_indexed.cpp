@@ -1,7 +1,8 @@
 // Cost of the DrawIndexed detour, hooked only while the dashboard target can be drawn: per
 // call, for a draw whose index count is not the truck's (the common case, one comparison) and
 // for the dashboard screen's draw itself (replaced: our resource bound around the draw and the
-// game's view bound again), each next to the unhooked call. Rounds of the two variants
+// game's view bound again), and for a quad (count 6) of another texture while the truck's screen
+// is drawn with 6 indices too (five of the ten trucks), each next to the unhooked call. Rounds of the two variants
 // alternate; each figure is the median over rounds, and the ratio is hooked / unhooked.
 //
 // Part 1 installs the real hooks on Wine's D3D11 and compares the game's call with the hook
@@ -124,22 +125,36 @@ int main() {
   ComRef<ID3D11ShaderResourceView> screen;
   device->CreateTexture2D(&d, nullptr, screenTexture.put());
   if (screenTexture) device->CreateShaderResourceView(screenTexture.get(), nullptr, screen.put());
-  if (!screen || !makePipeline(game, pipeline)) {
+  // Another instrument's texture, drawn as a quad in the screen's slot.
+  D3D11_TEXTURE2D_DESC q = d;
+  q.Width = q.Height = 128;
+  q.MipLevels = 8;
+  ComRef<ID3D11Texture2D> quadTexture;
+  ComRef<ID3D11ShaderResourceView> quad;
+  device->CreateTexture2D(&q, nullptr, quadTexture.put());
+  if (quadTexture) device->CreateShaderResourceView(quadTexture.get(), nullptr, quad.put());
+  if (!screen || !quad || !makePipeline(game, pipeline)) {
     std::printf("   shaders, buffers or textures could not be created: nothing measured\n");
     return 1;
   }
   ID3D11ShaderResourceView* screenView = screen.get();
+  ID3D11ShaderResourceView* quadView = quad.get();
   auto bindScreen = [&] {
     bindPipeline(ctx, pipeline);
     ctx->PSSetShaderResources(6, 1, &screenView);
   };
+  auto bindQuad = [&] {
+    bindPipeline(ctx, pipeline);
+    ctx->PSSetShaderResources(6, 1, &quadView);
+  };
   constexpr int kRounds = 21;
   constexpr int kCalls = 5000;
   Dx11Core& core = Dx11Core::instance();
-  auto dashboardTarget = [&] {
+  auto dashboardTarget = [&](const char* truck = "vehicle.kenworth.w900") {
     setPlaybackTarget(kTargetDashboard);
-    core.applyTruckProfile("vehicle.kenworth.w900");
+    core.applyTruckProfile(truck);
   };
+  constexpr char kQuadRow[] = "quad (count 6) not the screen, count-6 truck (T680)";
 
   // ---- Part 1: the real hook, enabled against disabled.
   if (!startCore(core)) return 1;
@@ -161,6 +176,11 @@ int main() {
     report("count 42, the screen's texture (replaced)",
            compare(kRounds, kCalls, hook(false), [&] { ctx->DrawIndexed(42, 0, 0); }, hook(true),
                    [&] { ctx->DrawIndexed(42, 0, 0); }));
+    dashboardTarget("vehicle.kenworth.t680");  // its screen is drawn with 6 indices
+    game.swapChain->Present(0, 0);              // prepares the T680's resource
+    bindQuad();
+    report(kQuadRow, compare(kRounds, kCalls, hook(false), [&] { ctx->DrawIndexed(6, 0, 0); }, hook(true),
+                             [&] { ctx->DrawIndexed(6, 0, 0); }));
     std::printf("   (dashboard draws replaced in part 1: %llu)\n",
                 static_cast<unsigned long long>(GpsTextureReplacer::instance().replacementCount() - before));
   }
@@ -184,6 +204,11 @@ int main() {
   report("count 42, the screen's texture (replaced)",
          compare(kRounds, kCalls, nothing, [&] { ctx->DrawIndexed(42, 0, 0); }, nothing,
                  [&] { detours::drawIndexed(ctx, 42, 0, 0); }));
+  dashboardTarget("vehicle.kenworth.t680");
+  core.prepareDashboardResource();
+  bindQuad();
+  report(kQuadRow, compare(kRounds, kCalls, nothing, [&] { ctx->DrawIndexed(6, 0, 0); }, nothing,
+                           [&] { detours::drawIndexed(ctx, 6, 0, 0); }));
   std::printf("   (dashboard draws replaced in part 2: %llu)\n",
               static_cast<unsigned long long>(GpsTextureReplacer::instance().replacementCount() - before));
   core.shutdown();

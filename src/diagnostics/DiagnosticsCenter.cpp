@@ -148,6 +148,36 @@ DiagnosticItem checkLibrary() {
   return item("Biblioteca", DiagnosticItem::Ok, std::to_string(count) + " aplicaciones configuradas");
 }
 
+// The rows of the plugin's parts, in list order: gps, application, capture, replacement,
+// visibility, fps, library. Render thread.
+std::vector<DiagnosticItem> readPluginRows() {
+  WindowCapture& capture = WindowCapture::instance();
+  const ReplacerView replacer = readReplacer();
+  std::vector<DiagnosticItem> rows;
+  rows.reserve(7);
+  rows.push_back(checkGps(replacer));
+  rows.push_back(checkApplication(capture));
+  rows.push_back(checkCapture(capture));
+  rows.push_back(checkReplacement(replacer));
+  rows.push_back(checkVisibility());
+  rows.push_back(checkFps(capture));
+  rows.push_back(checkLibrary());
+  return rows;
+}
+
+// The rows read from the machine, and the time of the check. Any thread: the CPU sample waits.
+DiagnosticsCenter::MachineReadings readMachine() {
+  SystemProbe& probe = SystemProbe::current();
+  DiagnosticsCenter::MachineReadings m;
+  m.host = checkHost(probe);
+  m.cpu = checkCpu();
+  m.memory = checkMemory(probe);
+  m.gpu = checkGpu(probe);
+  m.uptime = checkUptime(probe);
+  m.localTime = probe.localTime();
+  return m;
+}
+
 SystemProbe g_systemProbe;
 SystemProbe* g_probe = &g_systemProbe;
 
@@ -261,24 +291,24 @@ double DiagnosticsCenter::measureCpuUsage() {
 
 void DiagnosticsCenter::runChecks() {
   const uint64_t startNs = clock::steadyNs();
-  SystemProbe& probe = SystemProbe::current();
-  WindowCapture& capture = WindowCapture::instance();
-  items.clear();
-  const ReplacerView replacer = readReplacer();
-  items.push_back(checkHost(probe));
-  items.push_back(checkGps(replacer));
-  items.push_back(checkApplication(capture));
-  items.push_back(checkCapture(capture));
-  items.push_back(checkReplacement(replacer));
-  items.push_back(checkVisibility());
-  items.push_back(checkCpu());
-  items.push_back(checkMemory(probe));
-  items.push_back(checkGpu(probe));
-  items.push_back(checkFps(capture));
-  items.push_back(checkUptime(probe));
-  items.push_back(checkLibrary());
+  std::vector<DiagnosticItem> pluginRows = readPluginRows();
+  finishCheck(std::move(pluginRows), readMachine(), startNs);
+}
 
-  const SYSTEMTIME now = probe.localTime();
+void DiagnosticsCenter::finishCheck(std::vector<DiagnosticItem> pluginRows, const MachineReadings& machine,
+                                    uint64_t startNs) {
+  // The plugin's rows are gps, application, capture, replacement, visibility, fps, library.
+  items.clear();
+  items.push_back(machine.host);
+  for (size_t i = 0; i < 5; ++i) items.push_back(std::move(pluginRows[i]));
+  items.push_back(machine.cpu);
+  items.push_back(machine.memory);
+  items.push_back(machine.gpu);
+  items.push_back(std::move(pluginRows[5]));
+  items.push_back(machine.uptime);
+  items.push_back(std::move(pluginRows[6]));
+
+  const SYSTEMTIME& now = machine.localTime;
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%02u/%02u/%04u %02u:%02u:%02u", now.wDay, now.wMonth, now.wYear, now.wHour,
                 now.wMinute, now.wSecond);
@@ -316,6 +346,112 @@ bool DiagnosticsCenter::repairCapture() {
   return true;
 }
 
-void DiagnosticsCenter::reset() { *this = DiagnosticsCenter(); }
+// ---- the same off the render thread
+
+bool DiagnosticsCenter::startChecks() {
+  if (busy()) return false;
+  beginCheck();
+  return true;
+}
+
+bool DiagnosticsCenter::startRepair() {
+  if (busy()) return false;
+  WindowCapture& capture = WindowCapture::instance();
+  std::wstring keyword = capture.windowKeyword();
+  if (keyword.empty()) {
+    actionMessage = "No hay una ventana configurada para recuperar.";
+    return false;
+  }
+  capture.setWindowKeyword(std::wstring());
+  repairKeyword_ = std::move(keyword);
+  launch([] { SystemProbe::current().sleepMs(kRepairPauseMs); });
+  phase_ = Phase::RepairPause;
+  return true;
+}
+
+// The plugin's parts are read at once (as the synchronous check reads them before its sample);
+// the machine on the worker.
+void DiagnosticsCenter::beginCheck() {
+  const uint64_t startNs = clock::steadyNs();
+  pluginRows_ = readPluginRows();
+  checkStartNs_ = startNs;
+  launch([this] { machine_ = readMachine(); });
+  phase_ = Phase::Checking;
+}
+
+void DiagnosticsCenter::launch(const std::function<void()>& job) noexcept {
+  const auto run = [this](const std::function<void()>& step) noexcept {
+    try {
+      step();
+    } catch (...) {
+      // Nothing leaves the thread; the step ends all the same.
+    }
+    done_.store(true, std::memory_order_release);
+  };
+  if (worker_.joinable()) worker_.join();  // collect() and stop() have joined it already
+  done_.store(false, std::memory_order_relaxed);
+  try {
+    worker_ = std::thread(run, job);
+    return;
+  } catch (...) {
+  }
+  run(job);  // no thread to be had: the wait happens here, as it used to
+}
+
+bool DiagnosticsCenter::collect() {
+  if (phase_ == Phase::Idle || !done_.load(std::memory_order_acquire)) return false;
+  if (worker_.joinable()) worker_.join();  // its step is over: it is only returning
+  done_.store(false, std::memory_order_relaxed);
+  const Phase ended = phase_;
+  phase_ = Phase::Idle;
+  if (ended == Phase::RepairPause) {
+    endRepairPause();
+    return false;
+  }
+  std::vector<DiagnosticItem> rows = std::move(pluginRows_);
+  pluginRows_.clear();
+  finishCheck(std::move(rows), machine_, checkStartNs_);
+  return true;
+}
+
+void DiagnosticsCenter::endRepairPause() {
+  WindowCapture& capture = WindowCapture::instance();
+  // A window the player chose during the pause stays.
+  if (capture.windowKeyword().empty()) capture.setWindowKeyword(repairKeyword_);
+  repairKeyword_.clear();
+  actionMessage = "Se reinicio la busqueda de la ventana capturada.";
+  logInfo("V3.0.4 REPAIR: captura reiniciada.");
+  beginCheck();
+}
+
+void DiagnosticsCenter::stop() {
+  if (worker_.joinable()) worker_.join();
+  if (phase_ == Phase::RepairPause) {
+    WindowCapture& capture = WindowCapture::instance();
+    if (capture.windowKeyword().empty()) capture.setWindowKeyword(repairKeyword_);
+  }
+  repairKeyword_.clear();
+  pluginRows_.clear();
+  phase_ = Phase::Idle;
+  done_.store(false, std::memory_order_relaxed);
+}
+
+// Only at process exit can a worker still be there (the overlay's shut-down stops it), and by
+// then the system may have ended its thread: nothing to wait for.
+DiagnosticsCenter::~DiagnosticsCenter() {
+  if (worker_.joinable()) worker_.detach();
+}
+
+void DiagnosticsCenter::reset() {
+  stop();
+  items.clear();
+  summary = "Pulse Comprobar sistema.";
+  lastCheck.clear();
+  durationMs = 0;
+  reportPath.clear();
+  reportText.clear();
+  actionMessage.clear();
+  checked = false;
+}
 
 }  // namespace zor

@@ -105,6 +105,7 @@ bool Dx11Core::initialize() {
 
 void Dx11Core::releaseDeviceAndContext() {
   contextPeek_.store(nullptr);
+  screenSlotHint_.store(nullptr);
   releaseAndClear(context_);
   releaseAndClear(device_);
 }

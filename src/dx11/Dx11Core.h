@@ -29,6 +29,8 @@
 
 namespace zor {
 
+struct TruckGpsProfile;
+
 using D3D11CreateDeviceFn = decltype(&D3D11CreateDevice);
 using D3D11CreateDeviceAndSwapChainFn = decltype(&D3D11CreateDeviceAndSwapChain);
 using CreateDXGIFactory1Fn = HRESULT(WINAPI*)(REFIID, void**);
@@ -138,6 +140,16 @@ class Dx11Core {
     currentIndexBuffer_.store(buffer, std::memory_order_relaxed);
     return true;
   }
+  // The binding detour's note of what the game binds in the dashboard screen's slot of the
+  // immediate context (a sub, a compare and a store): the DrawIndexed detour skips its look at
+  // the context when that view is known not to be the screen.
+  void noteScreenSlotBinding(ID3D11DeviceContext* context, UINT startSlot, UINT numViews,
+                             ID3D11ShaderResourceView* const* views) noexcept {
+    const UINT i = kScreenSlot - startSlot;  // past the end (wrapped) when startSlot is above it
+    if (i < numViews && context == contextPeek_.load(std::memory_order_relaxed)) {
+      screenSlotHint_.store(views ? views[i] : nullptr, std::memory_order_relaxed);
+    }
+  }
   // A view was just created at this address: whatever the view cache knew about it is stale.
   void forgetView(ID3D11ShaderResourceView* view) noexcept {
     if (view) viewCache_.forget(view);
@@ -234,6 +246,9 @@ class Dx11Core {
   void prepareDeferredGpsSize();
   // Makes the red diagnostic view a binding off the render thread asked for; render thread.
   void prepareDeferredRedView();
+  // The DrawIndexed detour's look at slot 6 (GpsDetours.cpp).
+  ID3D11ShaderResourceView* boundScreenView(ID3D11DeviceContext* context, const TruckGpsProfile& profile);
+  bool hintedNotScreen(const TruckGpsProfile& profile) const noexcept;
   ID3D11ShaderResourceView* sizeRuleReplacement(ID3D11ShaderResourceView* view, uint32_t slot);
   void noteMatchedSubstitution(ID3D11DeviceContext* context, ID3D11ShaderResourceView* view, uint32_t slot,
                                UINT startSlot, UINT numViews);
@@ -280,6 +295,12 @@ class Dx11Core {
   std::atomic<ID3D11Buffer*> tabletMeshIndexBuffer_{nullptr};
 
   // ---- DrawIndexed hook
+  static constexpr UINT kScreenSlot = 6;  // the dashboard screen's slot (gps/TruckGpsProfile.h)
+  // The view last bound in that slot of the immediate context through the binding detour. A
+  // hint, never dereferenced: calls that bypass the detour (ClearState, a state swap, a bound
+  // output unbinding it) can leave it out of date, so it only ever spares the look at a view
+  // known not to be the screen.
+  std::atomic<ID3D11ShaderResourceView*> screenSlotHint_{nullptr};
   std::atomic<bool> drawIndexedCreated_{false};
   std::atomic<bool> drawIndexedEnabled_{false};
 

@@ -108,6 +108,7 @@ __attribute__((noinline)) void STDMETHODCALLTYPE scanForViewToLookAt(ID3D11Devic
 void STDMETHODCALLTYPE detours::psSetShaderResources(ID3D11DeviceContext* context, UINT startSlot, UINT numViews,
                                                      ID3D11ShaderResourceView* const* views) {
   Dx11Core& core = Dx11Core::existing();
+  core.noteScreenSlotBinding(context, startSlot, numViews, views);
   switch (core.bindingRoute(numViews, views)) {
     case Dx11Core::BindingRoute::Body: return psSetShaderResourcesBody(context, startSlot, numViews, views);
     case Dx11Core::BindingRoute::ScanRegistered: return scanForRegisteredView(context, startSlot, numViews, views);
@@ -132,37 +133,40 @@ void STDMETHODCALLTYPE detours::drawIndexed(ID3D11DeviceContext* context, UINT i
   core.onDrawIndexed(context, indexCount, startIndex, baseVertex);
 }
 
+static_assert(kDashboardScreenSlot == 6, "the binding detour notes slot 6");
+
 namespace {
 
-// The game's view in the screen slot when its texture is the profile's screen texture: a 2D
-// texture of the profile's size and mip count, format 29, bindable as a shader resource.
-// Returns it with the reference PSGetShaderResources added, or nullptr (nothing held).
-ID3D11ShaderResourceView* boundScreenView(ID3D11DeviceContext* context, const TruckGpsProfile& profile) {
-  ID3D11ShaderResourceView* view = nullptr;
-  context->PSGetShaderResources(kDashboardScreenSlot, 1, &view);
-  if (!view) return nullptr;
-  ID3D11Resource* resource = nullptr;
-  view->GetResource(&resource);
-  ID3D11Texture2D* texture = nullptr;
-  if (resource) {
-    if (FAILED(resource->QueryInterface(__uuidof(ID3D11Texture2D), reinterpret_cast<void**>(&texture)))) texture = nullptr;
-    resource->Release();
-  }
-  bool matches = false;
-  if (texture) {
-    D3D11_TEXTURE2D_DESC d{};
-    texture->GetDesc(&d);
-    matches = d.Width == profile.width && d.Height == profile.height && d.MipLevels == profile.mipLevels &&
-              d.Format == static_cast<DXGI_FORMAT>(kDashboardScreenFormat) &&
-              (d.BindFlags & D3D11_BIND_SHADER_RESOURCE) != 0;
-    texture->Release();
-  }
-  if (matches) return view;
-  view->Release();
-  return nullptr;
+bool isScreenTexture(const ViewFacts& facts, const TruckGpsProfile& profile) noexcept {
+  return facts.texture && facts.width == profile.width && facts.height == profile.height &&
+         facts.mipLevels == profile.mipLevels && facts.format == kDashboardScreenFormat &&
+         (facts.bindFlags & D3D11_BIND_SHADER_RESOURCE) != 0;
 }
 
 }  // namespace
+
+// The view the binding detour last saw go into slot 6 is known (from the view cache) not to be
+// the profile's screen texture: nothing in that slot needs a look. An out-of-date hint costs at
+// most a missed replacement until the game binds the slot again, never a wrong one.
+bool Dx11Core::hintedNotScreen(const TruckGpsProfile& profile) const noexcept {
+  const ID3D11ShaderResourceView* hint = screenSlotHint_.load(std::memory_order_relaxed);
+  ViewFacts facts;
+  return hint && viewCacheInUse() && viewCache_.find(hint, facts) && !isScreenTexture(facts, profile);
+}
+
+// The game's view in the screen slot when its texture is the profile's screen texture: a 2D
+// texture of the profile's size and mip count, format 29, bindable as a shader resource.
+// Returns it with the reference PSGetShaderResources added, or nullptr (nothing held). What the
+// view is comes from the view cache after its first look.
+ID3D11ShaderResourceView* Dx11Core::boundScreenView(ID3D11DeviceContext* context, const TruckGpsProfile& profile) {
+  ID3D11ShaderResourceView* view = nullptr;
+  context->PSGetShaderResources(kDashboardScreenSlot, 1, &view);
+  if (!view) return nullptr;
+  ViewFacts facts;
+  if (describeView(view, facts) && isScreenTexture(facts, profile)) return view;
+  view->Release();
+  return nullptr;
+}
 
 void Dx11Core::onDrawIndexed(ID3D11DeviceContext* context, UINT indexCount, UINT startIndex, INT baseVertex) {
   auto draw = reinterpret_cast<DrawIndexedFn>(trampoline(Hook::DrawIndexed));
@@ -179,7 +183,10 @@ void Dx11Core::onDrawIndexed(ID3D11DeviceContext* context, UINT indexCount, UINT
                           state_->preparedProfileId.load(std::memory_order_relaxed) == p &&
                           (playback_.active.load(std::memory_order_relaxed) || config_.calibrationMode ||
                            config_.debugForceRed);
-  ID3D11ShaderResourceView* gameView = considered ? boundScreenView(context, *profile) : nullptr;
+  // Another instrument drawn with the screen's index count costs a few loads; the first draw
+  // of a view, or one the binding detour did not see bound, looks at the context.
+  ID3D11ShaderResourceView* gameView =
+      considered && !hintedNotScreen(*profile) ? boundScreenView(context, *profile) : nullptr;
   if (!gameView) {
     if (draw) draw(context, indexCount, startIndex, baseVertex);
     return;

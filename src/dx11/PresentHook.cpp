@@ -339,6 +339,7 @@ bool Dx11Core::acquireContext(IDXGISwapChain* swapChain) {
     device_ = device.detach();
     context_ = context.detach();
     contextPeek_.store(context_);
+    screenSlotHint_.store(nullptr);
     contextReadyTime_.store(clock::steadyNs());
     contextAcquired_.store(true, std::memory_order_release);
   }

@@ -1,6 +1,6 @@
-// What the game's bound views are, remembered per view: the PSSetShaderResources detour reads a
-// view's texture description (four COM calls) once in the view's life instead of at every
-// binding. A view created at the address of a released one goes through the
+// What the game's bound views are, remembered per view: the PSSetShaderResources detour (and the
+// DrawIndexed detour, for the view in the dashboard screen's slot) reads a view's texture
+// description (four COM calls) once in the view's life instead of at every binding or draw. A view created at the address of a released one goes through the
 // CreateShaderResourceView detour, which forgets that address; so the cache is consulted only
 // while that hook is in place, and emptied before it is put in place.
 //

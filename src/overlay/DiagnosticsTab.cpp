@@ -22,6 +22,10 @@ constexpr ImVec4 kWarning{1.0f, 0.68f, 0.2f, 1};
 constexpr ImVec4 kError{1.0f, 0.3f, 0.25f, 1};
 constexpr ImVec4 kPending{0.6f, 0.65f, 0.72f, 1};
 
+// "Generar informe" pressed with no check to report yet (or one under way): the report is
+// written once the check's results are in. Render thread.
+bool g_exportWhenChecked = false;
+
 ImVec4 statusColour(int32_t status) {
   switch (status) {
     case DiagnosticItem::Ok:
@@ -42,7 +46,10 @@ void drawSummary(const DiagnosticsCenter& center) {
   ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 10);
   if (ImGui::BeginChild("diagnostics_summary", ImVec2(0, 88), ImGuiChildFlags_Border, kFixedChild)) {
     ImGui::TextDisabled("Estado general");
-    ImGui::TextColored(allOk ? kOk : kWarning, "%s", center.summary.c_str());
+    if (center.busy())
+      ImGui::TextColored(kPending, "Comprobando...");
+    else
+      ImGui::TextColored(allOk ? kOk : kWarning, "%s", center.summary.c_str());
     if (center.checked) ImGui::TextDisabled("Comprobado: %s  |  %d ms", center.lastCheck.c_str(), center.durationMs);
   }
   ImGui::EndChild();
@@ -69,15 +76,26 @@ void drawItem(const DiagnosticItem& item) {
 
 }  // namespace
 
+void resetDiagnosticsTabForShutdown() { g_exportWhenChecked = false; }
+
 void drawDiagnosticsTab() {
   DiagnosticsCenter& center = DiagnosticsCenter::instance();
   ImGui::TextColored(ImVec4(0.22f, 0.72f, 1.0f, 1), "CENTRO DE DIAGNOSTICO");
   ImGui::TextWrapped("Comprueba los componentes principales del plugin sin cerrar ATS.");
   ImGui::Separator();
 
-  if (ImGui::Button("Comprobar sistema", ImVec2(-FLT_MIN, 40))) center.runChecks();
-  if (ImGui::Button("Reiniciar captura", ImVec2(buttonWidth(2, 8), 36))) center.repairCapture();
-  if (ImGui::Button("Generar informe", ImVec2(-FLT_MIN, 36))) SupportReport::exportReport();
+  // The checks run off the render thread (collected by the panel's per-frame work); a press
+  // while one is under way is ignored.
+  if (ImGui::Button("Comprobar sistema", ImVec2(-FLT_MIN, 40))) center.startChecks();
+  if (ImGui::Button("Reiniciar captura", ImVec2(buttonWidth(2, 8), 36))) center.startRepair();
+  if (ImGui::Button("Generar informe", ImVec2(-FLT_MIN, 36))) {
+    g_exportWhenChecked = true;
+    if (!center.checked && !center.busy()) center.startChecks();
+  }
+  if (g_exportWhenChecked && center.checked && !center.busy()) {
+    g_exportWhenChecked = false;
+    SupportReport::exportReport();
+  }
   if (!center.reportPath.empty()) {
     const float width = buttonWidth(2, 8);
     if (ImGui::Button("Abrir carpeta", ImVec2(width, 34))) SupportReport::openReportFolder();

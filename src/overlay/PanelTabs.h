@@ -35,6 +35,8 @@ struct AppEditorValues {
 AppEditorValues appEditorValues(const AppEntry& app);
 // Overlay shut-down: the cached window list goes.
 void resetApplicationsTabForShutdown();
+// Overlay shut-down: a report waiting for its check is dropped.
+void resetDiagnosticsTabForShutdown();
 
 // The footer's GPS chip: a substitution at most 1800 ms ago (and not in the future).
 bool gpsRecentlyReplaced(uint64_t lastReplacementTick, uint64_t nowMs) noexcept;

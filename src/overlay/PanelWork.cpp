@@ -29,7 +29,10 @@ void loadPanelSettings() {
   DiagnosticsCenter::instance().initialize();
 }
 
-void panelFrameWork() { media::frame(); }
+void panelFrameWork() {
+  media::frame();
+  DiagnosticsCenter::instance().collect();  // a check that ended off the render thread
+}
 
 void seedPanelOnce() {
   if (g_panelSeeded) return;
@@ -42,7 +45,9 @@ void seedPanelOnce() {
 
 void resetPanelForShutdown() {
   media::overlayShutdown();
+  DiagnosticsCenter::instance().stop();
   resetApplicationsTabForShutdown();
+  resetDiagnosticsTabForShutdown();
   g_panelSeeded = false;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <thread>
 
 #include "DiagnosticsTestKit.h"
 
@@ -270,6 +271,53 @@ TEST_F(DiagnosticsTest, RepairRestartsTheWindowSearchAndChecksAgainOnlyWhenAWind
   EXPECT_TRUE(log.has(LogLevel::INFO, "V3.0.4 REPAIR: captura reiniciada."));
   EXPECT_TRUE(center.checked);
   EXPECT_EQ(center.items.size(), 12u);
+}
+
+// The panel's way: the render thread starts a check or a repair and goes on; the worker waits
+// (each pause held until the test lets it through) and the first frame after it has ended puts
+// the results in place.
+TEST_F(DiagnosticsTest, TheRenderThreadNeverWaitsAndFindsTheResultsWhenTheWorkerHasEnded) {
+  const auto framesUntil = [&](auto done) {
+    for (int frame = 0; frame < 10'000'000 && !done(); ++frame) {
+      center.collect();
+      std::this_thread::yield();
+    }
+    return done();
+  };
+  probe.busyPerPause = 120'000;  // 10 %
+  probe.holdPauses = true;
+  capture.keyword = L"YouTube";
+  center.initialize();
+
+  ASSERT_TRUE(center.startChecks());
+  ASSERT_TRUE(probe.waitUntilPausing());  // the worker in the CPU sample, the render thread free
+  EXPECT_FALSE(center.startChecks());     // presses meanwhile start nothing
+  EXPECT_FALSE(center.startRepair());
+  EXPECT_FALSE(center.collect());
+  EXPECT_FALSE(center.checked);
+  probe.letPauseThrough();
+  ASSERT_TRUE(framesUntil([&] { return !center.busy(); }));
+  EXPECT_EQ(center.items.size(), 12u);
+  EXPECT_EQ(row("CPU").detail, "Uso del proceso: 10.0%");
+  EXPECT_EQ(center.durationMs, 120);
+
+  // A repair: the window search is off for its pause only, then its check follows.
+  ASSERT_TRUE(center.startRepair());
+  ASSERT_TRUE(probe.waitUntilPausing());
+  EXPECT_EQ(capture.keyword, L"");
+  probe.letPauseThrough();
+  ASSERT_TRUE(framesUntil([&] { return capture.keyword == L"YouTube"; }));
+  EXPECT_EQ(center.actionMessage, "Se reinicio la busqueda de la ventana capturada.");
+  probe.letPauseThrough();
+  ASSERT_TRUE(framesUntil([&] { return !center.busy(); }));
+  EXPECT_EQ(probe.pauses, (std::vector<uint32_t>{120, 60, 120}));
+
+  // Shut-down during a repair's pause joins the worker and gives the window search back.
+  ASSERT_TRUE(center.startRepair());
+  probe.letPauseThrough();
+  center.stop();
+  EXPECT_FALSE(center.busy());
+  EXPECT_EQ(capture.keyword, L"YouTube");
 }
 
 // The system's own readings inside this (non-game) process.

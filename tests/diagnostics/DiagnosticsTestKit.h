@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,8 @@ namespace zor::test {
 
 // Readings chosen by the test. A pause moves the clock by its length (unless frozen) and adds
 // busyPerPause to the process's kernel time, as if the process had worked while it waited.
+// With holdPauses set, a pause lasts until the test lets it through (at most ten seconds, so
+// that a fault fails the test instead of hanging it).
 class ScriptedProbe final : public SystemProbe {
  public:
   explicit ScriptedProbe(ManualClock& clock) : clock_(clock) {}
@@ -39,6 +44,17 @@ class ScriptedProbe final : public SystemProbe {
   uint64_t now = creation + 36'000'000'000ull;  // one hour later
   SYSTEMTIME local{2025, 3, 3, 5, 7, 8, 9, 0};  // 05/03/2025 07:08:09
   std::vector<uint32_t> pauses;
+  bool holdPauses = false;
+
+  bool waitUntilPausing() {  // true once a thread waits in a held pause
+    std::unique_lock<std::mutex> lock(gate_);
+    return gateMoved_.wait_for(lock, std::chrono::seconds(10), [&] { return pausing_; });
+  }
+  void letPauseThrough() {
+    std::lock_guard<std::mutex> lock(gate_);
+    ++passes_;
+    gateMoved_.notify_all();
+  }
 
   std::wstring hostExecutablePath() override { return hostPath; }
   bool processTimes(ProcessTimes& out) override {
@@ -53,12 +69,24 @@ class ScriptedProbe final : public SystemProbe {
   SYSTEMTIME localTime() override { return local; }
   void sleepMs(uint32_t ms) override {
     pauses.push_back(ms);
+    if (holdPauses) {
+      std::unique_lock<std::mutex> lock(gate_);
+      pausing_ = true;
+      gateMoved_.notify_all();
+      gateMoved_.wait_for(lock, std::chrono::seconds(10), [&] { return passes_ > 0; });
+      if (passes_ > 0) --passes_;
+      pausing_ = false;
+    }
     if (!clockFrozen) clock_.advanceMs(ms);
     kernel += busyPerPause;
   }
 
  private:
   ManualClock& clock_;
+  std::mutex gate_;
+  std::condition_variable gateMoved_;
+  bool pausing_ = false;
+  int passes_ = 0;
 };
 
 // A capture engine in the state the test sets; remembers the keywords it is given.

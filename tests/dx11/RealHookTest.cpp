@@ -458,4 +458,39 @@ TEST_F(RealHooks, AViewCreatedWhereAReleasedOneLivedIsJudgedAfresh) {
   EXPECT_EQ(core.identification().overlayHookCount.load(), 1u);
 }
 
+void STDMETHODCALLTYPE skipDraw(ID3D11DeviceContext*, UINT, UINT, INT) {}
+
+// The dashboard draw's look at slot 6 is remembered per view too: a view created where a quad's
+// view (judged not the screen) lived is judged afresh.
+TEST_F(RealHooks, AViewCreatedWhereAReleasedOneLivedIsJudgedAfreshAtTheDashboardDraw) {
+  startHooked();
+  Access::setConfig(core, PluginConfig{});  // calibration: the screen is drawn with our resource
+  game.swapChain->Present(0, 0);
+  storePlaybackTarget(kTargetDashboard);
+  core.applyTruckProfile("vehicle.kenworth.t680");  // its screen: 6 indices, 256 x 256, 9 mips
+  game.swapChain->Present(0, 0);
+  // The game's draw itself is left out: nothing of a pipeline is bound for it.
+  Access::setTrampoline(core, Hook::DrawIndexed, reinterpret_cast<void*>(&skipDraw));
+  const uint64_t before = GpsTextureReplacer::instance().replacementCount();
+  auto drawQuad = [&](ID3D11ShaderResourceView* view) {
+    game.context->PSSetShaderResources(6, 1, &view);
+    game.context->DrawIndexed(6, 0, 0);
+    ID3D11ShaderResourceView* none = nullptr;
+    game.context->PSSetShaderResources(6, 1, &none);
+  };
+  TextureAndView screenTexture;
+  for (int attempt = 0; attempt < 50 && !screenTexture.view; ++attempt) {
+    TextureAndView other = makeTextureAndView(game.device.get(), textureDesc(128, 128, 8, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB));
+    ID3D11ShaderResourceView* view = other.view.get();
+    drawQuad(view);
+    other = TextureAndView{};
+    TextureAndView candidate = makeTextureAndView(game.device.get(), textureDesc(256, 256, 9, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB));
+    if (candidate.view.get() == view) screenTexture = std::move(candidate);
+  }
+  ASSERT_TRUE(screenTexture.view) << "no view was created at a released view's address";
+  EXPECT_EQ(GpsTextureReplacer::instance().replacementCount(), before);
+  drawQuad(screenTexture.view.get());
+  EXPECT_EQ(GpsTextureReplacer::instance().replacementCount(), before + 1);
+}
+
 }  // namespace
