@@ -38,6 +38,7 @@ constexpr CommandForm kCommandForms[] = {
     {"click-item", "s|i", false},    {"expect-item", "sE", false}, {"expect-text", "s", false},
     {"expect-no-text", "s", false},  {"wait-text", "si", false},   {"panel-text", "", false},
     {"load-at", "f|i", false},         {"hold-queue", "i", false},   {"wait-queue", "i", false},
+    {"hold-wndproc", "i", false},      {"expect-window-input", "", false}, {"expect-targets-kept", "i", false},
 };
 
 const CommandForm* findCommandForm(std::string_view name) {

@@ -1025,6 +1025,8 @@ bool Simulator::execute(const Command& c, Failure& f) {
     const bool done = add ? addChainedWndProc(cab_.window()) : removeChainedWndProc(cab_.window());
     if (!done) return f = {kExitBadInput, "line " + std::to_string(c.line) + ": wndproc-chain " + a[0] + " not possible now"}, false;
     say(std::string("wndproc-chain: another window procedure ") + (add ? "put on top of the game window's" : "removed"));
+  } else if (n == "hold-wndproc" || n == "expect-window-input" || n == "expect-targets-kept") {
+    return gameWindowCommand(c, f);
   } else if (n == "print") {
     std::string s;
     for (const auto& w : a) s += (s.empty() ? "" : " ") + w;

@@ -88,6 +88,8 @@ class Simulator {
   Options options_;
   Cab cab_;
   bool mediaCommand(const Command& c, Failure& f);
+  // hold-wndproc, expect-window-input, expect-targets-kept (GameWindowChecks.cpp).
+  bool gameWindowCommand(const Command& c, Failure& f);
 
   std::map<std::string, std::unique_ptr<MediaProgram>> media_;
   std::map<std::string, std::wstring> mediaTitles_;  // the last title of every program opened
