@@ -172,7 +172,8 @@ TEST_F(CaptureWorker, AMinimisedWindowIsSaidOnceAndTheWatchdogWarnsFirstThenEver
 }
 
 // A window with a caption and borders (as VLC or OBS have): its client area alone fills the
-// picture, as the copy from its device context does.
+// picture, as the copy from its device context does. (Wine paints no frame into the picture
+// either way; Windows paints it unless the window is asked for its client area only.)
 TEST_F(CaptureWorker, AFramedWindowIsPaintedWithoutItsFrame) {
   AppWindow framed(L"Framed " + uniqueToken(), WS_VISIBLE | WS_CAPTION | WS_THICKFRAME, 700, 300, 200, 120);
   framed.toFront();
@@ -181,6 +182,7 @@ TEST_F(CaptureWorker, AFramedWindowIsPaintedWithoutItsFrame) {
   EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
   ASSERT_TRUE(settle());
   ASSERT_TRUE(engine_.latestFrame(frame_)) << log_.dump();
+  EXPECT_EQ(framed.lastPrintFlags() & PRF_NONCLIENT, 0u);
   expectPicture(frame_, 100, 100, 2, 2, /*topRowsFirst=*/true);
   EXPECT_EQ(pixelAt(frame_, 2, 25), pixelOf(kTop)) << "the left edge is the client's";
 }
