@@ -145,8 +145,9 @@ TEST_F(SupportReportTest, ExportBeforeAnyCheckChecksFirstAndWritesUtf8WithLineFe
 TEST_F(SupportReportTest, AFolderWhereNothingCanBeCreatedFailsTheExportAndKeepsNoPath) {
   // As in a read-only plugin folder, the file cannot be created. (The tests run as root, for
   // whom Wine ignores read-only folders and files; a folder in the report's place refuses the
-  // file the same way.)
+  // file the same way; the report is written beside its place first.)
   ASSERT_TRUE(CreateDirectoryW(reportFile().c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((reportFile() + L".tmp").c_str(), nullptr));
   EXPECT_FALSE(SupportReport::exportReport());
   EXPECT_EQ(center.actionMessage, "No fue posible crear el informe.");
   EXPECT_TRUE(center.reportPath.empty());
