@@ -114,7 +114,7 @@ TEST(OverlayInGame, AnUnloadThatRunsOutOfTimeWithThePanelOpenGivesTheGameItsInpu
                           "expect-targets-kept 10\n"
                           "hold-wndproc 60000\n"
                           "unload kept\n"
-                          "cursor-warp 900 500 moved\n"
+                          "cursor-warp 850 450 moved\n"
                           "raw-input data\n"
                           "mouse-move 40 30\n"
                           "expect-raw-mouse moving\n"
