@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "Console.h"
+#include "GameWindowChecks.h"
 #include "RawMouse.h"
 #include "Shaders.h"
 #include "TextureQueue.h"
@@ -104,7 +105,10 @@ std::vector<uint32_t> bottomUpRows(std::vector<uint32_t> px, UINT w, UINT h) {
 
 LRESULT CALLBACK Cab::wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<Cab*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+  countGameWindowMessage(msg);
   switch (msg) {
+    case kHoldWindowProcMessage:
+      return stayInsideWindowProcedure(wp);
     case WM_NCCREATE:
       SetWindowLongPtrW(h, GWLP_USERDATA,
                         reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
@@ -218,6 +222,14 @@ bool Cab::create(int width, int height, std::string& error) {
   st.MiscFlags = 0;
   if (FAILED(hr = device_->CreateTexture2D(&st, nullptr, &staging_)))
     return error = "staging texture failed " + hresult(hr), false;
+  D3D11_TEXTURE2D_DESC dd{};
+  backBuffer_->GetDesc(&dd);
+  dd.Format = DXGI_FORMAT_D24_UNORM_S8_UINT;
+  dd.BindFlags = D3D11_BIND_DEPTH_STENCIL;
+  dd.MiscFlags = 0;
+  if (FAILED(hr = device_->CreateTexture2D(&dd, nullptr, &depth_)) ||
+      FAILED(hr = device_->CreateDepthStencilView(depth_.Get(), nullptr, &depthView_)))
+    return error = "depth buffer failed " + hresult(hr), false;
   if (!compileShaders(error)) return false;
 
   D3D11_SAMPLER_DESC smp{};
@@ -610,7 +622,15 @@ bool Cab::renderFrame(FrameCapture* capture, std::vector<DrawRecord>* trace, std
     context_->Unmap(staging_.Get(), 0);
     for (size_t i = 3; i < capture->rgba.size(); i += 4) capture->rgba[i] = 255;
   }
+  // The game presents with its target and depth view bound, and finds them bound afterwards.
+  context_->OMSetRenderTargets(1, backBufferRtv_.GetAddressOf(), depthView_.Get());
   HRESULT hr = swapChain_->Present(0, 0);
+  ID3D11RenderTargetView* boundTarget = nullptr;
+  ID3D11DepthStencilView* boundDepth = nullptr;
+  context_->OMGetRenderTargets(1, &boundTarget, &boundDepth);
+  if (boundTarget != backBufferRtv_.Get() || boundDepth != depthView_.Get()) ++targetsChanged_;
+  if (boundTarget) boundTarget->Release();
+  if (boundDepth) boundDepth->Release();
   ++frames_;
   if (FAILED(hr)) return error = "Present failed " + hresult(hr), false;
   return true;

@@ -59,6 +59,8 @@ class Cab {
   // Renders and presents one frame; reads the back buffer back before Present when asked.
   bool renderFrame(FrameCapture* capture, std::vector<DrawRecord>* trace, std::string& error);
   unsigned long long frameCount() const { return frames_; }
+  // Presents after which the context no longer had the game's render target and depth view bound.
+  unsigned long long targetsChangedByPresent() const { return targetsChanged_; }
   // Whether the swap chain's Present no longer starts with the bytes it had when it was made
   // (a plugin has patched it).
   bool presentPatched() const;
@@ -121,6 +123,9 @@ class Cab {
   unsigned char drawIndexedEntry_[8] = {};
   unsigned char indexBufferEntry_[8] = {};
   ComPtr<ID3D11RenderTargetView> backBufferRtv_;
+  ComPtr<ID3D11Texture2D> depth_;
+  ComPtr<ID3D11DepthStencilView> depthView_;  // bound with the back buffer at Present
+  unsigned long long targetsChanged_ = 0;
   ComPtr<ID3D11Texture2D> backBuffer_, staging_;
   ComPtr<ID3D11VertexShader> vs_;
   ComPtr<ID3D11InputLayout> layout_;

@@ -62,6 +62,8 @@
   X("wait-probe-screen", "rgi", "REGION SIG MS", "render until the screen's region shows SIG", cmdWaitProbeScreen) \
   X("wait-change", "ri", "REGION MS", "render until at least 5% of the region's samples changed colour", cmdWaitChange) \
   X("expect-still", "ri", "REGION MS", "render for MS; the region's picture must not move meanwhile", cmdExpectStill) \
+  X("expect-targets-kept", "i", "N", "render N frames; the render target and depth view the game binds\n" \
+    "before each Present must be bound after it", cmdExpectTargetsKept) \
   X("scene-check", "", "", "check the scene against what the plugin looks for", cmdSceneCheck) \
   /* real input */ \
   X("key", "k", "COMBO", "real X key press through xdotool, e.g. ctrl+F8", cmdKey) \
@@ -76,6 +78,10 @@
     "movement or buttons, or records without either", cmdExpectRawMouse) \
   X("cursor-warp", "iiu", "X Y moved|kept", "SetCursorPos to client coordinates; expect the cursor there or not", cmdCursorWarp) \
   X("wndproc-chain", "y", "add|remove", "another module's window procedure on top of the game window's", cmdWndProcChain) \
+  X("hold-wndproc", "i", "MS", "a thread of the game stays inside the game window's procedure chain\n" \
+    "for MS ms (a window thread in a modal loop)", cmdHoldWndproc) \
+  X("expect-window-input", "", "", "move the pointer over the game window and press a key; both must\n" \
+    "reach the game's own window procedure", cmdExpectWindowInput) \
   /* the media program and the desktop's windows */ \
   X("media", "ms|ss", "open|title ID \"TITLE\" [EXE] | hide|show|minimize|restore|close|reopen ID", \
     "the media program zor_media.exe, a process of its own per ID;\nreopen starts it again with its last title", cmdMedia) \

@@ -147,5 +147,8 @@ int main() {
     if (!options.barePluginPath.empty()) return sim.runOverlayBenchmark();
     return options.benchTarget ? sim.runTargetBenchmark() : sim.runBenchmark();
   }
-  return sim.runScenario(scenario);
+  const int code = sim.runScenario(scenario);
+  // What follows is the process's exit (and the plugin's detach, when it stayed loaded).
+  say("zor_sim: process exit at tick " + std::to_string(GetTickCount64()));
+  return code;
 }

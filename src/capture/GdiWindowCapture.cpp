@@ -11,6 +11,7 @@
 #include "core/DetourGuard.h"
 #include "core/FaultGuard.h"
 #include "core/Logger.h"
+#include "core/ProcessExit.h"
 
 namespace zor {
 
@@ -22,6 +23,7 @@ constexpr uint64_t kSearchQuietNs = 1'999'999'999ull;  // a search at most this 
 constexpr uint64_t kWatchdogPeriodNs = 1'000'000'000ull;
 constexpr uint64_t kNoFrameNs = 4'000'000'000ull;
 constexpr uint64_t kRestartSpacingNs = 7'999'999'999ull;  // restarts need more than this between them
+constexpr uint64_t kRestartWarningPeriodNs = 600'000'000'000ull;  // 10 minutes
 constexpr int kPicturePercent = 96;
 constexpr uint32_t kMaxFps = 30;
 
@@ -42,7 +44,14 @@ GdiWindowCapture& GdiWindowCapture::processEngine() noexcept {
   return engine;
 }
 
-GdiWindowCapture::~GdiWindowCapture() { shutdown(); }
+GdiWindowCapture::~GdiWindowCapture() {
+  if (process::ending()) {
+    // The worker is gone with the process's other threads; nothing is joined or released.
+    if (thread_.joinable()) thread_.detach();
+    return;
+  }
+  shutdown();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Operations of any thread
@@ -126,6 +135,12 @@ void GdiWindowCapture::shutdown() {
   notifyWorker();
   stop_.store(true, std::memory_order_release);
   notifyWorker();
+  if (!thread_.joinable() && !waitForWorkerExit(0)) {
+    // The worker an earlier shut-down had to leave is still inside a window that does not
+    // answer: its surfaces are its own until it leaves (it releases them itself).
+    context_.store(nullptr, std::memory_order_release);
+    return;
+  }
   if (thread_.joinable()) {
     // A window that stops answering holds the worker inside PrintWindow for as long as it hangs;
     // the game's shut-down waits for it no longer than for the hooks. The worker then ends by
@@ -289,8 +304,25 @@ void GdiWindowCapture::waitUntil(std::unique_lock<std::mutex>& lock, uint64_t de
 // ---------------------------------------------------------------------------------------------
 // The worker
 
+namespace {
+// The worker measures windows in their own pixels: on a scaled display a DPI-aware browser and a
+// DPI-unaware game would otherwise see different client sizes. Looked up at run time, so systems
+// without per-monitor awareness still load the plugin.
+void makeThreadPerMonitorDpiAware() {
+  using SetContextFn = HANDLE(WINAPI*)(HANDLE);
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  const auto set =
+      user32 ? reinterpret_cast<SetContextFn>(GetProcAddress(user32, "SetThreadDpiAwarenessContext")) : nullptr;
+  if (!set) return;
+  const HANDLE perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4));
+  const HANDLE perMonitor = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-3));
+  if (!set(perMonitorV2)) set(perMonitor);
+}
+}  // namespace
+
 void GdiWindowCapture::workerLoop() {
   workerThreadId_.store(GetCurrentThreadId());
+  makeThreadPerMonitorDpiAware();
   WorkerClock w;
   for (;;) {
     bool goOn = false;
@@ -422,10 +454,20 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
       }
       w.lastFrame = now;
       w.restartPending = true;
-      logWarning("Watchdog de captura: flujo de frames detenido; reinicio ligero iniciado.");
+      // A window that stays minimised restarts the flow every 8 s: said first, then every 10 minutes.
+      if (w.lastRestartWarning == 0 || now - w.lastRestartWarning >= kRestartWarningPeriodNs) {
+        logWarning("Watchdog de captura: flujo de frames detenido; reinicio ligero iniciado.");
+        w.lastRestartWarning = now;
+      }
       w.lastRestart = now;
     }
   }
+
+  const bool minimised = IsIconic(window) != FALSE;
+  if (minimised && !w.minimisedLogged) {
+    logWarning("[WindowCapture] La ventana capturada esta minimizada; no hay imagen hasta que se restaure.");
+  }
+  w.minimisedLogged = minimised;
 
   StepTimes steps;
   if (!captureInto(window, s, steps)) return true;
@@ -460,7 +502,9 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& st
   // A window that has stopped answering its messages would keep this thread inside PrintWindow.
   if (IsHungAppWindow(window)) return false;
   printWindowCalls_.fetch_add(1);
-  if (!PrintWindow(window, source_.dc, PW_RENDERFULLCONTENT)) {
+  // The client area only: the crop is defined on it, and the copy from the window's device
+  // context (below) holds nothing else either.
+  if (!PrintWindow(window, source_.dc, PW_CLIENTONLY | PW_RENDERFULLCONTENT)) {
     if (!printWindowFailureLogged_.exchange(true)) {
       logWarning("[WindowCapture] PrintWindow fallo. Prueba dejando la ventana visible (no minimizada).");
     }

@@ -114,8 +114,10 @@ class GdiWindowCapture final : public WindowCapture {
   };
   struct WorkerClock {  // steady nanoseconds
     uint64_t lastAttempt = 0, lastSearch = 0, lastFrame = 0, lastWatchdog = 0, lastRestart = 0;
+    uint64_t lastRestartWarning = 0;  // the watchdog's last WARNING (thinned)
     bool lossLogged = false;
     bool restartPending = false;
+    bool minimisedLogged = false;  // the window was minimised at the last attempt (and said so)
     uint64_t seenGeneration = 0;
   };
 

@@ -24,10 +24,11 @@ std::wstring reportFolder() { return g_folder.empty() ? pluginFolder() : g_folde
 
 enum class WriteResult { Written, NotCreated, Incomplete };
 
-// Replaces the file's content with text.
+// Replaces the file's content with text: written beside it ("<name>.tmp") and renamed over it in
+// one step, so a write that fails leaves the previous report whole (the panel still shows it).
 WriteResult writeWhole(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::wstring temp = path + L".tmp";
+  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return WriteResult::NotCreated;
   bool complete = true;
   size_t done = 0;
@@ -38,7 +39,11 @@ WriteResult writeWhole(const std::wstring& path, const std::string& text) {
     done += written;
   }
   if (!CloseHandle(file)) complete = false;
-  return complete ? WriteResult::Written : WriteResult::Incomplete;
+  if (complete && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return WriteResult::Written;
+  }
+  DeleteFileW(temp.c_str());
+  return WriteResult::Incomplete;
 }
 
 }  // namespace
@@ -115,10 +120,12 @@ bool SupportReport::openReportFolder() {
   return false;
 }
 
-bool SupportReport::copyReportToClipboard() {
+bool SupportReport::copyReportToClipboard(HWND owner) {
   DiagnosticsCenter& center = DiagnosticsCenter::instance();
   if (center.reportText.empty() && !exportReport()) return false;
-  if (!OpenClipboard(nullptr)) {
+  // With no owner, EmptyClipboard leaves the clipboard ownerless and Windows then refuses
+  // SetClipboardData.
+  if (!OpenClipboard(owner)) {
     center.actionMessage = "No fue posible acceder al portapapeles.";
     return false;
   }

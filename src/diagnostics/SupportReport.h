@@ -29,8 +29,9 @@ class SupportReport {
   static bool exportReport();
   // Opens Explorer on the report's folder with the file selected (exporting first when none was).
   static bool openReportFolder();
-  // Puts reportText on the clipboard as UTF-16 text (exporting first when there is none).
-  static bool copyReportToClipboard();
+  // Puts reportText on the clipboard as UTF-16 text (exporting first when there is none), with
+  // owner (a window of the game's or ours) as the clipboard's owner.
+  static bool copyReportToClipboard(HWND owner);
 
   // Tests: the folder the report is written to; empty restores the plugin's folder.
   static void setFolder(const std::wstring& folder);

@@ -8,6 +8,7 @@
 #include "core/ComRef.h"
 #include "core/DetourGuard.h"
 #include "core/HookApi.h"
+#include "core/ProcessExit.h"
 #include "gps/GpsTextureReplacer.h"
 #include "media/PanelState.h"
 #include "overlay/ConfigOverlay.h"
@@ -23,7 +24,14 @@ Dx11Core::Dx11Core() : state_(&zor::gameState()) {
   PanelState::instance();
 }
 
-Dx11Core::~Dx11Core() { shutdown(); }
+Dx11Core::~Dx11Core() {
+  if (process::ending()) {
+    // The process is ending: its other threads are gone, nothing is waited for or released.
+    if (bootstrapThread_.joinable()) bootstrapThread_.detach();
+    return;
+  }
+  shutdown();
+}
 
 void Dx11Core::resetForStart() {
   stopRequested_.store(false);
@@ -139,6 +147,8 @@ void Dx11Core::shutdown() {
       // The next start finishes the job once the thread has left.
       detour::pinOwnModule();
       logDrainTimeout();
+      // Whatever stays in place, the panel's hold on the game's input does not.
+      ConfigOverlay::instance().releaseInput();
       return;
     }
     releaseAfterHooks();

@@ -216,8 +216,14 @@ void Dx11Core::handleEngineAndResume() {
 }
 
 bool Dx11Core::startCaptureLocked(const std::wstring& title, uint32_t fps) {
-  return WindowCapture::instance().start(device_, context_, title, fps, config_.flipVertical, config_.cropLeft,
-                                         config_.cropTop, config_.cropWidth, config_.cropHeight);
+  WindowCapture& capture = WindowCapture::instance();
+  if (!capture.start(device_, context_, title, fps, config_.flipVertical, config_.cropLeft, config_.cropTop,
+                     config_.cropWidth, config_.cropHeight)) {
+    return false;
+  }
+  // A start clears the worker's pause; a game already paused (no edge to come) keeps it asleep.
+  if (state_->pauseKnown.load() && state_->lastSeenPaused.load()) capture.setPaused(true);
+  return true;
 }
 
 void Dx11Core::handleStartRequest() {

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "core/ProcessExit.h"
 #include "core/Clock.h"
 #include "core/Logger.h"
 #include "core/ComRef.h"
@@ -66,6 +67,7 @@ GpsTextureReplacer& GpsTextureReplacer::instance() noexcept {
 }
 
 GpsTextureReplacer::~GpsTextureReplacer() {
+  if (process::ending()) return;  // the system takes back what the game's device held for us
   close();
   releaseRedTestTexture();
 }

@@ -12,6 +12,7 @@
 #include "core/HookApi.h"
 #include "core/Logger.h"
 #include "core/PluginConfig.h"
+#include "core/ProcessExit.h"
 #include "overlay/FirstRunWizard.h"
 #include "overlay/FrameRecord.h"
 #include "overlay/OverlayHost.h"
@@ -31,6 +32,57 @@ bool isDown(SHORT state) noexcept { return (state & 0x8000) != 0; }
 
 // Polls of about 1 ms that shut-down waits for a thread still inside the window procedure or
 // an input detour.
+
+// What the panel's drawing changes of the game's pipeline that ImGui's renderer does not put back
+// itself: the render targets and depth view (ours are bound to draw) and the hull, domain and
+// compute shaders (it unbinds them). Taken before drawing, put back after it, so the game finds
+// after its Present exactly what it bound before.
+class SavedPipelineState {
+ public:
+  explicit SavedPipelineState(ID3D11DeviceContext* context) : context_(context) {
+    context_->OMGetRenderTargets(D3D11_SIMULTANEOUS_RENDER_TARGET_COUNT, targets_, &depth_);
+    hs_.count = ds_.count = cs_.count = kMaxInstances;
+    context_->HSGetShader(&hs_.shader, hs_.instances, &hs_.count);
+    context_->DSGetShader(&ds_.shader, ds_.instances, &ds_.count);
+    context_->CSGetShader(&cs_.shader, cs_.instances, &cs_.count);
+  }
+  ~SavedPipelineState() {
+    context_->OMSetRenderTargets(D3D11_SIMULTANEOUS_RENDER_TARGET_COUNT, targets_, depth_);
+    context_->HSSetShader(hs_.shader, hs_.instances, hs_.count);
+    context_->DSSetShader(ds_.shader, ds_.instances, ds_.count);
+    context_->CSSetShader(cs_.shader, cs_.instances, cs_.count);
+    for (ID3D11RenderTargetView* view : targets_) {
+      if (view) view->Release();
+    }
+    if (depth_) depth_->Release();
+    hs_.release();
+    ds_.release();
+    cs_.release();
+  }
+  SavedPipelineState(const SavedPipelineState&) = delete;
+  SavedPipelineState& operator=(const SavedPipelineState&) = delete;
+
+ private:
+  static constexpr UINT kMaxInstances = 256;
+  template <class Shader>
+  struct Stage {
+    Shader* shader = nullptr;
+    ID3D11ClassInstance* instances[kMaxInstances] = {};
+    UINT count = 0;
+    void release() {
+      if (shader) shader->Release();
+      for (UINT i = 0; i < count && i < kMaxInstances; ++i) {
+        if (instances[i]) instances[i]->Release();
+      }
+    }
+  };
+  ID3D11DeviceContext* context_;
+  ID3D11RenderTargetView* targets_[D3D11_SIMULTANEOUS_RENDER_TARGET_COUNT] = {};
+  ID3D11DepthStencilView* depth_ = nullptr;
+  Stage<ID3D11HullShader> hs_;
+  Stage<ID3D11DomainShader> ds_;
+  Stage<ID3D11ComputeShader> cs_;
+};
 
 constexpr const char* kInitFailed =
     "V3.0.0: ConfigOverlay::initialize fallo; el panel Ctrl+F8 no estara disponible.";
@@ -103,6 +155,7 @@ bool ConfigOverlay::initialize(HWND window, ID3D11Device* device, ID3D11DeviceCo
       if (ImGui_ImplWin32_Init(window)) {
         backends = ImGui_ImplDX11_Init(device, context);
         if (!backends) ImGui_ImplWin32_Shutdown();
+        rendererDevice_ = backends ? device : nullptr;
       }
       if (!backends) {
         ImGui::DestroyContext(context_);
@@ -202,6 +255,9 @@ void ConfigOverlay::renderFrame(IDXGISwapChain* swapChain) {
     backBuffer->GetDevice(device.put());
     ComRef<ID3D11RenderTargetView> view;
     if (!device || FAILED(device->CreateRenderTargetView(backBuffer.get(), nullptr, view.put())) || !view) return;
+    ComRef<ID3D11DeviceContext> immediate;
+    device->GetImmediateContext(immediate.put());
+    if (!immediate || !followDevice(device.get(), immediate.get())) return;
 
     {
       std::lock_guard<std::recursive_mutex> lock(h.imguiMutex);
@@ -224,15 +280,29 @@ void ConfigOverlay::renderFrame(IDXGISwapChain* swapChain) {
     overlay::endFrameRecord();
     ImGui::Render();
 
-    ComRef<ID3D11DeviceContext> immediate;
-    device->GetImmediateContext(immediate.put());
-    if (!immediate) return;
+    const SavedPipelineState gameState(immediate.get());
     ID3D11RenderTargetView* target = view.get();
     immediate->OMSetRenderTargets(1, &target, nullptr);
     ImGui_ImplDX11_RenderDrawData(ImGui::GetDrawData());
   } catch (...) {
     // The game's Present runs whatever happened here.
   }
+}
+
+// The game made a new device (its graphics settings changed): ImGui's renderer lets go of the old
+// one (its buffers, shaders and font texture with it) and starts again on the new one.
+bool ConfigOverlay::followDevice(ID3D11Device* device, ID3D11DeviceContext* immediate) {
+  if (device == rendererDevice_) return true;
+  if (device == refusedDevice_) return false;
+  std::lock_guard<std::recursive_mutex> lock(overlay::host().imguiMutex);
+  ImGui::SetCurrentContext(context_);
+  if (rendererDevice_) ImGui_ImplDX11_Shutdown();
+  rendererDevice_ = ImGui_ImplDX11_Init(device, immediate) ? device : nullptr;
+  if (!rendererDevice_) {
+    refusedDevice_ = device;
+    logWarning("V3.0.0: el juego cambio de dispositivo grafico y el panel no pudo iniciarse en el nuevo.");
+  }
+  return rendererDevice_ != nullptr;
 }
 
 void ConfigOverlay::drawFrameContents() {
@@ -244,8 +314,23 @@ void ConfigOverlay::drawFrameContents() {
   }
 }
 
+void ConfigOverlay::releaseInput() {
+  overlay::Host& h = overlay::host();
+  const bool wasVisible = h.panelVisible.exchange(false);
+  h.wizardVisible.store(false);
+  setInputLocked(false);
+  if (wasVisible) {
+    ClipCursor(nullptr);
+    const HWND window = h.gameWindow.load();
+    if (window && GetCapture() == window) ReleaseCapture();
+  }
+}
+
 void ConfigOverlay::shutdown() {
   overlay::Host& h = overlay::host();
+  // At process exit the other threads are gone and the loader lock is held: nothing may wait
+  // and nothing another thread may have held is touched; the system takes it all back.
+  if (process::ending()) return;
   if (!h.initialized.exchange(false)) return;
   // Every wait of this shut-down ends by one deadline (the graphics core's, when it runs this).
   detour::ShutdownWindow drainWindow;
@@ -288,7 +373,8 @@ void ConfigOverlay::shutdown() {
       std::lock_guard<std::recursive_mutex> lock(h.imguiMutex);
       if (context_) {
         ImGui::SetCurrentContext(context_);
-        ImGui_ImplDX11_Shutdown();
+        if (rendererDevice_) ImGui_ImplDX11_Shutdown();
+        rendererDevice_ = refusedDevice_ = nullptr;
         ImGui_ImplWin32_Shutdown();
         ImGui::DestroyContext(context_);
         context_ = nullptr;

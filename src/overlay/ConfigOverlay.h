@@ -23,6 +23,9 @@ class ConfigOverlay {
   void renderFrame(IDXGISwapChain* swapChain);
   // Tear-down; nothing unless initialised.
   void shutdown();
+  // Gives the game its mouse, keys and cursor back at once (the panel is hidden, the input lock
+  // off), for a shut-down that has to leave the overlay's hooks and procedure in place.
+  void releaseInput();
 
   bool isInitialized() const noexcept;
   bool panelVisible() const noexcept;
@@ -48,8 +51,12 @@ class ConfigOverlay {
   void setVisible(bool visible);
   void pollMouse();
   void drawFrameContents();
+  // Starts ImGui's renderer on the device of this frame when it is not the one it runs on.
+  bool followDevice(ID3D11Device* device, ID3D11DeviceContext* immediate);
 
   ImGuiContext* context_ = nullptr;
+  ID3D11Device* rendererDevice_ = nullptr;  // the device ImGui's renderer holds (compared only)
+  ID3D11Device* refusedDevice_ = nullptr;   // a device it could not start on (not retried)
   bool setupCompleted_ = false;
   bool firstRunLoaded_ = false;
   int wizardStep_ = 0;

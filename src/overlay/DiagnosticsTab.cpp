@@ -8,6 +8,7 @@
 #include "core/Utf8.h"
 #include "diagnostics/DiagnosticsCenter.h"
 #include "diagnostics/SupportReport.h"
+#include "overlay/OverlayHost.h"
 #include "overlay/PanelTabs.h"
 #include "overlay/PanelWidgets.h"
 
@@ -100,7 +101,7 @@ void drawDiagnosticsTab() {
     const float width = buttonWidth(2, 8);
     if (ImGui::Button("Abrir carpeta", ImVec2(width, 34))) SupportReport::openReportFolder();
     ImGui::SameLine(0, 8);
-    if (ImGui::Button("Copiar informe", ImVec2(width, 34))) SupportReport::copyReportToClipboard();
+    if (ImGui::Button("Copiar informe", ImVec2(width, 34))) SupportReport::copyReportToClipboard(overlay::host().gameWindow.load());
   }
   if (!center.actionMessage.empty()) ImGui::TextWrapped("%s", center.actionMessage.c_str());
   if (!center.reportPath.empty()) {

@@ -52,7 +52,10 @@ LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
   detour::Scope scope;
   const Subclass* record = recordFor(window);
   const WNDPROC previous = record ? record->previous.load(std::memory_order_acquire) : nullptr;
+  // The game's procedure is the game's code: what it calls meanwhile (D3D11 included) is the
+  // game's, not ours.
   auto forward = [&]() -> LRESULT {
+    detour::GameCallScope game;
     return previous ? CallWindowProcW(previous, window, message, wParam, lParam)
                     : DefWindowProcW(window, message, wParam, lParam);
   };
@@ -74,7 +77,14 @@ LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
         ImGui_ImplWin32_WndProcHandler(window, message, wParam, lParam);
       }
     }
-    if (isSwallowedWhileShown(message)) return 0;
+    if (isSwallowedWhileShown(message)) {
+      // The game does not see it, but the system still cleans up the raw-input record.
+      if (message == WM_INPUT) {
+        detour::GameCallScope system;
+        DefWindowProcW(window, message, wParam, lParam);
+      }
+      return 0;
+    }
   } catch (...) {
     // Nothing leaves a window procedure; the message goes on to the game.
   }

@@ -78,6 +78,9 @@ LRESULT CALLBACK AppWindow::wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       EndPaint(h, &ps);
       return 0;
     }
+    case WM_PRINT:
+      if (self) self->printFlags_ = static_cast<unsigned>(lp);
+      break;
     case WM_PRINTCLIENT:
       if (self && self->destroyOnPrint_.exchange(false)) {
         DestroyWindow(h);

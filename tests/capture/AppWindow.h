@@ -44,6 +44,8 @@ class AppWindow {
   void hangOnNextPrint(DWORD ms) { hangOnPrintMs_ = ms; }
   bool hanging() const { return hanging_.load(); }
   unsigned paints() const { return paints_.load(); }
+  // What the last WM_PRINT asked for (PRF_ flags).
+  unsigned lastPrintFlags() const { return printFlags_.load(); }
 
  private:
   static LRESULT CALLBACK wndProc(HWND, UINT, WPARAM, LPARAM);
@@ -56,6 +58,7 @@ class AppWindow {
   std::atomic<COLORREF> top_{RGB(200, 40, 40)};
   std::atomic<COLORREF> bottom_{RGB(40, 40, 200)};
   std::atomic<unsigned> paints_{0};
+  std::atomic<unsigned> printFlags_{0};
   std::atomic<bool> destroyOnPrint_{false};
   std::atomic<DWORD> hangOnPrintMs_{0};
   std::atomic<bool> hanging_{false};

@@ -140,23 +140,51 @@ TEST_F(CaptureWorker, LostWindowIsLoggedOnceSearchedEvery2sAndRecovered) {
   EXPECT_EQ(log_.count("Ventana de captura perdida"), 2u);
 }
 
-TEST_F(CaptureWorker, WatchdogRestartsAfter4sWithoutFramesAndNotAgainWithin8s) {
+// A minimised window gives no frame: one line says so, the watchdog restarts the flow every 8 s or
+// more but warns only at the first restart and then every 10 minutes.
+TEST_F(CaptureWorker, AMinimisedWindowIsSaidOnceAndTheWatchdogWarnsFirstThenEvery10Minutes) {
   ComRef<ID3D11Texture2D> target = texture(64, 64);
   startCapturing(target.get());
-  window_->resizeClient(0, 0);  // nothing to capture from now on
+  ShowWindow(window_->hwnd(), SW_MINIMIZE);
   log_.clear();
   const uint64_t released = engine_.counters().surfacesReleased;
-  const char* kRestart = "Watchdog de captura: flujo de frames detenido; reinicio ligero iniciado.";
-  const size_t expected[] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2};  // after 1 s, 2 s, ... 13 s
+  const uint64_t searches = engine_.counters().windowSearches;  // each light restart searches once
+  const uint64_t expected[] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2};  // after 1 s, 2 s, ... 13 s
   for (size_t second = 0; second < std::size(expected); ++second) {
     advance(1000);
-    EXPECT_EQ(log_.count(kRestart), expected[second]) << "after " << second + 1 << " s";
+    EXPECT_EQ(engine_.counters().windowSearches - searches, expected[second]) << "after " << second + 1 << " s";
   }
   EXPECT_GT(engine_.counters().surfacesReleased, released);  // a light restart drops the surfaces
-  window_->resizeClient(320, 180);
+  const char* kRestart = "Watchdog de captura: flujo de frames detenido; reinicio ligero iniciado.";
+  EXPECT_EQ(log_.count(kRestart), 1u);
+  EXPECT_EQ(log_.count("La ventana capturada esta minimizada"), 1u) << log_.dump();
+  // The first warning came at 4 s: the next one 10 minutes later.
+  for (uint64_t ms = 13000; ms + 9000 < 604000; ms += 9000) advance(9000);
+  EXPECT_EQ(log_.count(kRestart), 1u);
+  advance(9000);
+  EXPECT_EQ(log_.count(kRestart), 2u);
+
+  ShowWindow(window_->hwnd(), SW_RESTORE);
   advance(40);
   EXPECT_EQ(log_.count("Watchdog de captura: flujo de frames recuperado correctamente."), 1u) << log_.dump();
   EXPECT_TRUE(engine_.latestFrame(frame_));
+  EXPECT_EQ(log_.count("La ventana capturada esta minimizada"), 1u);
+}
+
+// A window with a caption and borders (as VLC or OBS have): its client area alone fills the
+// picture, as the copy from its device context does. (Wine paints no frame into the picture
+// either way; Windows paints it unless the window is asked for its client area only.)
+TEST_F(CaptureWorker, AFramedWindowIsPaintedWithoutItsFrame) {
+  AppWindow framed(L"Framed " + uniqueToken(), WS_VISIBLE | WS_CAPTION | WS_THICKFRAME, 700, 300, 200, 120);
+  framed.toFront();
+  ComRef<ID3D11Texture2D> target = texture(100, 100);
+  ASSERT_TRUE(start(L"Framed " + uniqueToken()));
+  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+  ASSERT_TRUE(settle());
+  ASSERT_TRUE(engine_.latestFrame(frame_)) << log_.dump();
+  EXPECT_EQ(framed.lastPrintFlags() & PRF_NONCLIENT, 0u);
+  expectPicture(frame_, 100, 100, 2, 2, /*topRowsFirst=*/true);
+  EXPECT_EQ(pixelAt(frame_, 2, 25), pixelOf(kTop)) << "the left edge is the client's";
 }
 
 // Crops pick a part of the client area (320 x 180: red top half, blue bottom half); those
@@ -295,6 +323,11 @@ TEST_F(CaptureWorker, AWindowThatHangsWhileBeingPrintedCostsShutDownItsTimeBound
   EXPECT_FALSE(start(L"Stuck " + uniqueToken())) << "a second worker while the first is inside";
   EXPECT_FALSE(start(L"Stuck " + uniqueToken()));
   EXPECT_EQ(log_.count("El hilo de captura anterior sigue esperando"), 1u) << log_.dump();
+  // A second shut-down meanwhile leaves the surfaces the worker is painting into alone.
+  const uint64_t released = engine_.counters().surfacesReleased;
+  engine_.shutdown();
+  EXPECT_EQ(engine_.counters().surfacesReleased, released);
+  EXPECT_TRUE(engine_.workerRunning());
 
   for (int i = 0; i < 600 && engine_.workerRunning(); ++i) Sleep(10);
   EXPECT_FALSE(engine_.workerRunning()) << "the worker ends once the window answers";

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "DiagnosticsTestKit.h"
+#include "core/FileSystem.h"
 #include "core/LogFile.h"
 #include "core/Utf8.h"
 
@@ -16,8 +17,13 @@ namespace {
 
 class SupportReportTest : public DiagnosticsTest {
  protected:
-  ~SupportReportTest() override { LogFile::instance().close(); }
+  ~SupportReportTest() override {
+    LogFile::instance().close();
+    DestroyWindow(owner);
+  }
   std::wstring reportFile() const { return pluginFolder / SupportReport::kFileName; }
+  // The window the panel gives as the clipboard's owner (the game's).
+  HWND owner = CreateWindowExW(0, L"STATIC", L"owner", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
 };
 
 // The clipboard's UTF-16 text (empty, present = false, when it holds none).
@@ -139,8 +145,9 @@ TEST_F(SupportReportTest, ExportBeforeAnyCheckChecksFirstAndWritesUtf8WithLineFe
 TEST_F(SupportReportTest, AFolderWhereNothingCanBeCreatedFailsTheExportAndKeepsNoPath) {
   // As in a read-only plugin folder, the file cannot be created. (The tests run as root, for
   // whom Wine ignores read-only folders and files; a folder in the report's place refuses the
-  // file the same way.)
+  // file the same way; the report is written beside its place first.)
   ASSERT_TRUE(CreateDirectoryW(reportFile().c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((reportFile() + L".tmp").c_str(), nullptr));
   EXPECT_FALSE(SupportReport::exportReport());
   EXPECT_EQ(center.actionMessage, "No fue posible crear el informe.");
   EXPECT_TRUE(center.reportPath.empty());
@@ -150,7 +157,7 @@ TEST_F(SupportReportTest, AFolderWhereNothingCanBeCreatedFailsTheExportAndKeepsN
   // Opening the folder and copying try the export again and fail with its message.
   putOnClipboard(L"texto del jugador");
   center.reportText.clear();
-  EXPECT_FALSE(SupportReport::copyReportToClipboard());
+  EXPECT_FALSE(SupportReport::copyReportToClipboard(owner));
   EXPECT_EQ(center.actionMessage, "No fue posible crear el informe.");
   EXPECT_EQ(clipboardText(), L"texto del jugador");
   SupportReport::setShellOpen([](HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) -> HINSTANCE {
@@ -159,6 +166,24 @@ TEST_F(SupportReportTest, AFolderWhereNothingCanBeCreatedFailsTheExportAndKeepsN
   });
   EXPECT_FALSE(SupportReport::openReportFolder());
   EXPECT_TRUE(center.reportPath.empty());
+}
+
+// A report that cannot be saved leaves the previous one whole: another program holds it open
+// (without letting it be deleted) with its first bytes locked, so writing over them fails.
+TEST_F(SupportReportTest, AReportThatCannotBeSavedLeavesThePreviousOneWhole) {
+  ASSERT_TRUE(SupportReport::exportReport());
+  const std::string previous = readFile(reportFile());
+  HANDLE held = CreateFileW(reportFile().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(LockFile(held, 0, 0, 64, 0));
+  center.items[0].detail = "otro resultado";
+  EXPECT_FALSE(SupportReport::exportReport());
+  UnlockFile(held, 0, 0, 64, 0);
+  CloseHandle(held);
+  EXPECT_EQ(center.actionMessage, "El informe no pudo guardarse completamente.");
+  EXPECT_EQ(readFile(reportFile()), previous);
+  EXPECT_FALSE(fs::isFile(reportFile() + L".tmp"));
 }
 
 struct ShellCall {
@@ -192,13 +217,14 @@ TEST_F(SupportReportTest, OpeningTheFolderExportsWhenNeededAndSelectsTheFileInEx
 
 TEST_F(SupportReportTest, CopyingPutsTheLastExportedTextOnTheClipboardAsUtf16) {
   putOnClipboard(L"otro texto");
-  ASSERT_TRUE(SupportReport::copyReportToClipboard());  // exports first
+  ASSERT_TRUE(SupportReport::copyReportToClipboard(owner));  // exports first
   EXPECT_EQ(center.actionMessage, "Informe copiado al portapapeles.");
   EXPECT_TRUE(log.has(LogLevel::INFO, "V3.0.5 SUPPORT REPORT: informe copiado al portapapeles."));
   const std::string exported = readFile(reportFile());
   bool present = false;
   const std::wstring copied = clipboardText(&present);
   ASSERT_TRUE(present);
+  EXPECT_EQ(GetClipboardOwner(), owner) << "an ownerless clipboard refuses the data on Windows";
   EXPECT_EQ(copied, toWide(exported));
   EXPECT_EQ(copied.find(L'\r'), std::wstring::npos);
 
@@ -206,7 +232,7 @@ TEST_F(SupportReportTest, CopyingPutsTheLastExportedTextOnTheClipboardAsUtf16) {
   center.items[0].detail = "Ñandú 日本";
   center.runChecks();
   putOnClipboard(L"otro texto");
-  ASSERT_TRUE(SupportReport::copyReportToClipboard());
+  ASSERT_TRUE(SupportReport::copyReportToClipboard(owner));
   EXPECT_EQ(clipboardText(), toWide(exported));
 }
 
@@ -226,7 +252,7 @@ TEST_F(SupportReportTest, AClipboardHeldOpenByAnotherProgramIsReportedAndLeftAlo
   HANDLE waits[] = {held, pi.hProcess};
   ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 20000), WAIT_OBJECT_0) << "the holder did not open the clipboard";
 
-  EXPECT_FALSE(SupportReport::copyReportToClipboard());
+  EXPECT_FALSE(SupportReport::copyReportToClipboard(owner));
   EXPECT_EQ(center.actionMessage, "No fue posible acceder al portapapeles.");
 
   SetEvent(release);
@@ -240,7 +266,7 @@ TEST_F(SupportReportTest, AClipboardHeldOpenByAnotherProgramIsReportedAndLeftAlo
   CloseHandle(release);
   EXPECT_EQ(clipboardText(), L"del otro programa");
 
-  ASSERT_TRUE(SupportReport::copyReportToClipboard());  // free again
+  ASSERT_TRUE(SupportReport::copyReportToClipboard(owner));  // free again
   EXPECT_EQ(clipboardText(), toWide(center.reportText));
 }
 

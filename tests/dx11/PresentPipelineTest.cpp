@@ -207,6 +207,18 @@ TEST_F(PresentPipeline, PauseEdgesPauseTheWorkerAndLogInOrder) {
   EXPECT_TRUE(core.playbackActive());  // pausing does not stop playback
 }
 
+// A playback started in the pause menu has no pause edge to come: the worker starts asleep.
+TEST_F(PresentPipeline, APlaybackStartedWhileTheGameIsPausedStartsWithTheWorkerPaused) {
+  frame();
+  capture.clear();
+  PanelState::instance().requestStart("YouTube", 1280, 720, 30);
+  frame();
+  EXPECT_EQ(capture.events(), (std::vector<std::string>{"deactivate", "start(YouTube,30,0,0,0,0,0)", "setPaused(1)"}));
+  core.onStartedEvent();
+  frame();
+  EXPECT_EQ(capture.countPrefix("setPaused(0)"), 1u);
+}
+
 TEST_F(PresentPipeline, EdgeCopiesStartAtTrue) {
   electric(false);
   frame();

@@ -259,6 +259,44 @@ TEST_F(OverlayHost, ShutDownWhileShownGivesTheGameItsWindowCursorAndInputBack) {
   EXPECT_EQ(GameProc::count(WM_MOUSEMOVE), 1);
 }
 
+// The game's procedure is the game's code: what it calls (D3D11 included) is not taken for the
+// plugin's own calls, whether the panel is shown or not.
+TEST_F(OverlayHost, TheGamesWindowProcedureRunsAsTheGamesCode) {
+  ASSERT_TRUE(start());
+  for (const bool shown : {false, true}) {
+    if (shown) pressCtrlF8();
+    GameProc::seen.clear();
+    send(WM_USER + 9);
+    ASSERT_EQ(GameProc::count(WM_USER + 9), 1);
+    EXPECT_FALSE(GameProc::ownCallSeen) << (shown ? "shown" : "hidden");
+  }
+}
+
+// The game makes a new device and swap chain (its graphics settings changed): the panel is drawn
+// on the new one from the next frame, and nothing of the overlay keeps the old device alive.
+TEST_F(OverlayHost, ANewDeviceOfTheGameGetsThePanelAndTheOldDeviceIsLetGo) {
+  ASSERT_TRUE(start());
+  pressCtrlF8();
+  frame();
+  ASSERT_GT(panelShare(), 0.95);
+
+  ComRef<ID3D11Device> oldDevice = std::move(game.device);
+  ComRef<ID3D11DeviceContext> oldContext = std::move(game.context);
+  game.swapChain.reset();
+  DXGI_SWAP_CHAIN_DESC sd = swapChainDesc(game.hwnd, game.width, game.height);
+  D3D_FEATURE_LEVEL level{};
+  ASSERT_EQ(D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                          &sd, game.swapChain.put(), game.device.put(), &level, game.context.put()),
+            S_OK);
+  frame();
+  EXPECT_GT(panelShare(), 0.95) << "the panel on the new device";
+
+  const ULONG deviceRefs = refCount(oldDevice.get()), contextRefs = refCount(oldContext.get());
+  overlay.shutdown();
+  EXPECT_EQ(refCount(oldDevice.get()), deviceRefs) << "the overlay held the old device";
+  EXPECT_EQ(refCount(oldContext.get()), contextRefs);
+}
+
 // Another module's procedure on top of ours, the way a second overlay or a recorder installs it.
 struct OtherModule {
   static inline WNDPROC saved = nullptr;

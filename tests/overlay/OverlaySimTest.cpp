@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "SimProcess.h"
+#include "support/TempFolder.h"
 
 namespace zor::test {
 namespace {
@@ -87,6 +88,45 @@ TEST(OverlayInGame, UnloadWithThePanelOpenTheButtonDownAndAnotherWindowProcedure
   ASSERT_EQ(screens.size(), 3u) << run.output;
   EXPECT_NE(screens[1].find("sig=map"), std::string::npos) << "after the unload: " << screens[1];
   EXPECT_TRUE(run.printed("scenario complete"));
+}
+
+// The player has the panel open and a video playing on the tablet when the game unloads the
+// plugin, while a thread of the game is inside the game window's procedure (a window thread in a
+// modal loop): the shut-down runs out of time and leaves hooks in place, but the game gets its
+// cursor, raw mouse and window messages back at once, and the game's process, ending later, is
+// not held up by the plugin. While the panel is drawn, every Present leaves the game's render
+// target and depth view bound.
+TEST(OverlayInGame, AnUnloadThatRunsOutOfTimeWithThePanelOpenGivesTheGameItsInputAndItsExit) {
+  TempFolder folder(L"zor_overlay_exit");
+  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+  SimRun run = runSim("timeout 150000\n"
+                      "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
+                      "ini ZorTabcastFirstRun.ini setup completed 1\n"
+                      "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n" +
+                          std::string(kGameStart) +
+                          "media open lofi \"Lofi radio - YouTube\"\n"
+                          "run 500\n"
+                          "playback start YouTube\n"
+                          "wait-probe tablet media 20000\n"
+                          "key ctrl+F8\n"
+                          "wait-probe-screen overlay overlay 3000\n"
+                          "expect-targets-kept 10\n"
+                          "hold-wndproc 60000\n"
+                          "unload kept\n"
+                          "cursor-warp 850 450 moved\n"
+                          "raw-input data\n"
+                          "mouse-move 40 30\n"
+                          "expect-raw-mouse moving\n"
+                          "expect-window-input\n",
+                      plugin, {}, 150000);
+  const ULONGLONG ended = GetTickCount64();
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_TRUE(run.printed("[Dx11Core] Apagado: un hilo del juego seguia dentro de un hook del plugin")) << run.output;
+  const std::vector<std::string> exit = run.lines("zor_sim: process exit at tick ");
+  ASSERT_EQ(exit.size(), 1u) << run.output;
+  const ULONGLONG lastLine = std::stoull(exit[0].substr(exit[0].find("tick ") + 5));
+  EXPECT_LT(ended - lastLine, 1000u) << "the process ended " << ended - lastLine << " ms after its last line";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/DetourGuard.h"
 #include "overlay/ConfigOverlay.h"
 #include "support/GfxTestKit.h"
 
@@ -19,8 +20,10 @@ namespace zor::test {
 // The game window's own procedure: counts every message it receives.
 struct GameProc {
   static inline std::map<UINT, int> seen;
+  static inline bool ownCallSeen = false;  // the last message came with the plugin's own-call mark on
   static LRESULT CALLBACK proc(HWND h, UINT m, WPARAM w, LPARAM l) {
     ++seen[m];
+    ownCallSeen = detour::ownCallInProgress();
     return DefWindowProcW(h, m, w, l);
   }
   static int count(UINT m) { return seen.count(m) ? seen[m] : 0; }

@@ -153,9 +153,11 @@ TEST(PanelInGame, AFullLibraryAndAFolderWhereTheReportCannotBeWritten) {
   TempFolder folder(L"zor_ñandú_日本");
   const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
   ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
-  // The report's name taken by a folder: as in a read-only folder, the file cannot be created
-  // (the tests run as root, for whom Wine ignores read-only folders).
+  // The report's name (and the name it is written under first) taken by folders: as in a
+  // read-only folder, the file cannot be created (the tests run as root, for whom Wine ignores
+  // read-only folders).
   ASSERT_TRUE(CreateDirectoryW((folder / L"ZorTabcast_Diagnostic_Report.txt").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((folder / L"ZorTabcast_Diagnostic_Report.txt.tmp").c_str(), nullptr));
   std::string scenario =
       "timeout 200000\n"
       "ini ZorTabcastFirstRun.ini setup completed 1\n"
