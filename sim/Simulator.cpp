@@ -1,6 +1,8 @@
 // The run: start and finish, the command table's dispatch, the watchdog and the crash handler.
 #include "Simulator.h"
 
+#include "PrivateDocuments.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -81,6 +83,8 @@ bool Simulator::start(Failure& f) {
   CreateDirectoryW(options_.outDir.c_str(), nullptr);
   consoleOpenFile(options_.outDir + L"\\console.txt");
   SdkHost::instance().setGameLog(options_.outDir + L"\\game_log.txt");
+  std::string documentsError;
+  if (!usePrivateDocuments(documentsError)) say("zor_sim: " + documentsError + "; the plugin logs into the user's Documents");
   {
     std::ifstream in(std::filesystem::path(pluginLogPath()), std::ios::binary | std::ios::ate);
     pluginLogStart_ = in ? static_cast<unsigned long long>(in.tellg()) : 0;
@@ -119,6 +123,7 @@ int Simulator::finish(int code, const std::string& message) {
     std::ofstream out(std::filesystem::path(options_.outDir + L"\\ZorTabcast.log"), std::ios::binary);
     out << log;
   }
+  dropPrivateDocuments();
   char line[200];
   std::snprintf(line, sizeof line, "zor_sim: %llu frames, %.1f ms per frame on average; exit %d (%s)", frames,
                 framesTimed_ ? frameMsTotal_ / framesTimed_ : 0.0, code, kFailureNames[code]);
