@@ -1,0 +1,248 @@
+// The capture worker's picture: the window painted into the worker's surface (PrintWindow, or a
+// copy of its device context when that leaves it black), scaled into the back slot of the frame
+// buffer and published; and the render thread's upload of the newest slot into the GPS texture.
+#include "capture/GdiWindowCapture.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "capture/BlackSamples.h"
+#include "core/Clock.h"
+#include "core/FaultGuard.h"
+#include "core/Logger.h"
+
+namespace zor {
+
+namespace {
+
+constexpr int kPicturePercent = 96;
+
+uint64_t elapsedNs(std::chrono::steady_clock::time_point since) {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - since).count());
+}
+
+}  // namespace
+
+// Paints the window into the source surface and prepares the scaling of its picture.
+bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& steps) {
+  RECT client{};
+  if (!GetClientRect(window, &client)) return false;
+  const int clientWidth = client.right - client.left;
+  const int clientHeight = client.bottom - client.top;
+  if (clientWidth < 1 || clientHeight < 1) return false;
+
+  if (!source_.dc || source_.width != clientWidth || source_.height != clientHeight) {
+    releaseSurface(source_);
+    if (!createSurface(source_, clientWidth, clientHeight, false)) return false;
+  }
+  const auto paintStart = std::chrono::steady_clock::now();
+  blacksamples::clear(source_.bits, clientWidth, clientHeight);
+  // A window that has stopped answering its messages would keep this thread inside PrintWindow.
+  if (IsHungAppWindow(window)) return false;
+  printWindowCalls_.fetch_add(1);
+  // The client area only: the crop is defined on it, and the copy from the window's device
+  // context (below) holds nothing else either.
+  if (!PrintWindow(window, source_.dc, PW_CLIENTONLY | PW_RENDERFULLCONTENT)) {
+    if (!printWindowFailureLogged_.exchange(true)) {
+      logWarning("[WindowCapture] PrintWindow fallo. Prueba dejando la ventana visible (no minimizada).");
+    }
+    return false;
+  }
+  GdiFlush();
+  // Some hosts answer PrintWindow for another process's window with success and paint nothing;
+  // the window's own device context still has its picture.
+  if (blacksamples::allBlack(source_.bits, clientWidth, clientHeight)) copyFromWindowDc(window, clientWidth, clientHeight);
+  steps.paintNs = elapsedNs(paintStart);
+
+  if (s.outputWidth < 1 || s.outputHeight < 1) return false;
+  const int outWidth = static_cast<int>(s.outputWidth);
+  const int outHeight = static_cast<int>(s.outputHeight);
+
+  // Source rectangle: the client area, or the crop inside it (64-bit sums: no overflow).
+  int64_t srcX = 0, srcY = 0, srcW = clientWidth, srcH = clientHeight;
+  if (s.cropWidth != 0 && s.cropHeight != 0) {
+    // A negative origin would read outside the painted surface: it counts from the edge.
+    srcX = std::max<int64_t>(s.cropLeft, 0);
+    srcY = std::max<int64_t>(s.cropTop, 0);
+    if (srcX >= clientWidth || srcY >= clientHeight) return false;
+    srcW = s.cropWidth;
+    srcH = s.cropHeight;
+    if (srcX + srcW > clientWidth) srcW = clientWidth - srcX;
+    if (srcY + srcH > clientHeight) srcH = clientHeight - srcY;
+    if (srcW < 1 || srcH < 1) return false;
+  }
+
+  // The picture: 96 % of the frame each way, centred on black; rows top first when flipped. The
+  // scaler's tables are made again only when one of these changes.
+  FrameGeometry g;
+  g.sourceWidth = clientWidth;
+  g.sourceHeight = clientHeight;
+  g.sourceBottomUp = true;
+  g.cropX = static_cast<int>(srcX);
+  g.cropY = static_cast<int>(srcY);
+  g.cropWidth = static_cast<int>(srcW);
+  g.cropHeight = static_cast<int>(srcH);
+  g.outputWidth = outWidth;
+  g.outputHeight = outHeight;
+  g.pictureWidth = static_cast<int>(static_cast<int64_t>(outWidth) * kPicturePercent / 100);
+  g.pictureHeight = static_cast<int>(static_cast<int64_t>(outHeight) * kPicturePercent / 100);
+  g.pictureX = (outWidth - g.pictureWidth) / 2;
+  g.pictureY = (outHeight - g.pictureHeight) / 2;
+  g.outputTopDown = s.flip;
+  return scaler_.prepare(g);
+}
+
+bool GdiWindowCapture::copyFromWindowDc(HWND window, int width, int height) {
+  HDC windowDc = GetDC(window);
+  if (!windowDc) return false;
+  const bool copied = BitBlt(source_.dc, 0, 0, width, height, windowDc, 0, 0, SRCCOPY) != FALSE;
+  ReleaseDC(window, windowDc);
+  if (!copied) return false;
+  GdiFlush();
+  deviceContextCopies_.fetch_add(1);
+  if (blacksamples::allBlack(source_.bits, width, height)) return false;
+  if (fallbackLoggedWindow_ != window) {
+    fallbackLoggedWindow_ = window;
+    logInfo(
+        "[WindowCapture] PrintWindow dejo la ventana en negro; se copia desde su contexto de dispositivo (BitBlt).");
+  }
+  return true;
+}
+
+bool GdiWindowCapture::publish(const Settings& s, StepTimes& steps) {
+  const FrameGeometry& g = scaler_.geometry();
+  if (!scaler_.prepared() || !source_.bits || s.outputWidth == 0 || s.outputHeight == 0 ||
+      g.outputWidth != static_cast<int>(s.outputWidth) || g.outputHeight != static_cast<int>(s.outputHeight)) {
+    return false;
+  }
+  const uint64_t stride64 = static_cast<uint64_t>(s.outputWidth) * 4;
+  if (stride64 > UINT32_MAX) return false;
+  const uint32_t stride = static_cast<uint32_t>(stride64);
+  const size_t size = static_cast<size_t>(stride) * s.outputHeight;
+
+  int back = 0;
+  {
+    std::lock_guard<std::mutex> lock(frameMutex_);
+    back = front_ == 0 ? 1 : 0;
+  }
+  CaptureFrame& slot = slots_[back];
+  try {
+    slot.pixels.resize(size);
+  } catch (...) {
+    return false;
+  }
+  // The picture is scaled from the painted surface straight into the slot.
+  const auto composeStart = std::chrono::steady_clock::now();
+  scaler_.compose(static_cast<const uint8_t*>(source_.bits), slot.pixels.data());
+  steps.composeNs = elapsedNs(composeStart);
+
+  auto current = [&] { return active_.load() && generation_.load() == s.generation; };
+  if (!current()) return false;
+  std::lock_guard<std::mutex> lock(frameMutex_);
+  if (!current()) return false;
+  slot.width = s.outputWidth;
+  slot.height = s.outputHeight;
+  slot.stride = stride;
+  const uint64_t sequence = nextSequence_++;
+  slot.sequence = sequence;
+  front_ = back;
+  latestPublished_.store(sequence, std::memory_order_release);
+  framesPublished_.fetch_add(1);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Surfaces and the frame buffer
+
+bool GdiWindowCapture::createSurface(Surface& surface, int width, int height, bool topDown) {
+  HDC screen = GetDC(nullptr);
+  if (!screen) return false;
+  surface.dc = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = topDown ? -height : height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  surface.bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &surface.bits, nullptr, 0);
+  ReleaseDC(nullptr, screen);
+  if (!surface.dc || !surface.bitmap || !surface.bits) {
+    releaseSurface(surface);
+    return false;
+  }
+  surface.previous = SelectObject(surface.dc, surface.bitmap);
+  surface.width = width;
+  surface.height = height;
+  surface.flip = topDown;
+  surfacesCreated_.fetch_add(1);
+  return true;
+}
+
+void GdiWindowCapture::releaseSurface(Surface& surface) {
+  const bool existed = surface.dc || surface.bitmap;
+  if (surface.dc && surface.previous) SelectObject(surface.dc, surface.previous);
+  if (surface.dc) DeleteDC(surface.dc);
+  if (surface.bitmap) DeleteObject(surface.bitmap);
+  surface = Surface{};
+  if (existed) surfacesReleased_.fetch_add(1);
+}
+
+void GdiWindowCapture::releaseSurfaces() { releaseSurface(source_); }
+
+void GdiWindowCapture::resetFrameBuffer() {
+  std::lock_guard<std::mutex> lock(frameMutex_);
+  front_ = -1;
+  latestPublished_.store(0, std::memory_order_release);
+  lastUploaded_.store(0, std::memory_order_release);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The render thread's half
+
+bool GdiWindowCapture::uploadLatestFrame(ID3D11Texture2D* texture) {
+  if (!active_.load(std::memory_order_acquire) || !texture) return false;
+  ID3D11DeviceContext* context = context_.load(std::memory_order_acquire);
+  if (!context) return false;
+  D3D11_TEXTURE2D_DESC desc{};
+  texture->GetDesc(&desc);
+  if (desc.Format != DXGI_FORMAT_B8G8R8A8_UNORM && desc.Format != DXGI_FORMAT_B8G8R8A8_TYPELESS) return false;
+  if (desc.Width != outputWidth_.load() || desc.Height != outputHeight_.load()) {
+    outputWidth_.store(desc.Width);
+    outputHeight_.store(desc.Height);
+    bumpGeneration();
+    resetFrameBuffer();
+    notifyWorker();
+    return false;
+  }
+  const uint64_t latest = latestPublished_.load(std::memory_order_acquire);
+  if (latest == 0 || latest == lastUploaded_.load(std::memory_order_acquire)) return false;
+
+  std::unique_lock<std::mutex> lock(frameMutex_, std::try_to_lock);
+  if (!lock.owns_lock()) return false;
+  if (front_ < 0) return false;
+  const CaptureFrame& slot = slots_[front_];
+  if (slot.sequence == 0 || slot.sequence != latest || slot.width != desc.Width || slot.height != desc.Height ||
+      slot.pixels.empty()) {
+    return false;
+  }
+  uploads_.fetch_add(1);
+  const void* pixels = slot.pixels.data();
+  const UINT pitch = slot.stride;
+  auto copy = [context, texture, pixels, pitch] {
+    context->UpdateSubresource(texture, 0, nullptr, pixels, pitch, 0);
+  };
+  if (!fault::guarded(copy)) {
+    logError("[WindowCapture] UpdateSubresource protegido detecto una excepcion; se omite este frame.");
+    return false;
+  }
+  lastUploaded_.store(slot.sequence, std::memory_order_release);
+  if (!firstFrameLogged_.exchange(true)) {
+    logInfo("[WindowCapture] Primer frame del trabajador copiado correctamente a la textura del GPS.");
+  }
+  return true;
+}
+
+}  // namespace zor
