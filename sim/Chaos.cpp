@@ -218,18 +218,25 @@ bool Chaos::run(unsigned long long events, Failure& f) {
     }
     skipped_ ? ++skips_ : ++counts_[chosen->kind];
   }
+  // The game closes: the plugin is unloaded a last time under the same rules.
+  setWatchdogNote("chaos seed " + std::to_string(seed_) + ", the last unload: the game hung");
+  if (loaded() && !unload(f)) {
+    f.message = "chaos seed " + std::to_string(seed_) + ", the last unload: " + f.message;
+    return false;
+  }
   setWatchdogNote({});
   return true;
 }
 
 bool Chaos::check(Failure& f) {
-  // The game still renders: Present returns and the frame count moves on.
+  // The game still renders: Present returns and the frame count moves on (the frames that show
+  // whether the panel is drawn count).
   const unsigned long long before = sim_.cab_.frameCount();
-  if (!sim_.renderFrames(1 + rng_.below(6), f)) return false;
+  PanelFrame frame;
+  if (!sim_.renderFrames(rng_.below(3), f)) return false;
+  if (!(loaded() ? sim_.nextPanelFrame(frame, f, 3) : sim_.renderFrames(2, f))) return false;
   if (sim_.cab_.frameCount() <= before) return fail(f, kExitExpectation, "no frame was presented");
   // The input lock holds exactly while the panel is drawn.
-  PanelFrame frame;
-  if (loaded() && !sim_.nextPanelFrame(frame, f, 4)) return false;
   panelShown_ = frame.number != 0;
   warpHigh_ = !warpHigh_;
   const int x = sim_.cab_.width() - (warpHigh_ ? 40 : 60), y = sim_.cab_.height() - (warpHigh_ ? 40 : 60);
