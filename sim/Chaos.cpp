@@ -136,6 +136,7 @@ class Chaos {
   bool chained_ = false;  // another module's window procedure on top of the game window's
   bool skipped_ = false;  // the event found nothing to act on (no such panel item shown)
   bool warpHigh_ = false;
+  unsigned long long pinnedAt_ = 0;  // the event whose unload the plugin reported its module kept loaded
   size_t logChecked_ = 0;
   std::map<std::string, unsigned long long> counts_;
   unsigned long long skips_ = 0;
@@ -332,9 +333,15 @@ bool Chaos::unload(Failure& f) {
   const size_t from = sdk.logCount();
   std::string error;
   if (!sdk.unload(error, false, sim_.loaderHeld_)) {
-    if (!sdk.logContains(kPinnedReport, from))
+    // A module kept loaded stays so until the game closes.
+    if (sdk.logContains(kPinnedReport, from)) {
+      pinnedAt_ = event_;
+      say("chaos: the plugin keeps its module loaded, as it reported");
+    } else if (pinnedAt_) {
+      say("chaos: the plugin's module stays loaded since event " + std::to_string(pinnedAt_));
+    } else {
       return fail(f, kExitPlugin, error + ", and the plugin did not report that it keeps its module loaded");
-    say("chaos: the plugin keeps its module loaded, as it reported");
+    }
   }
   panelShown_ = false;
   return true;
@@ -356,10 +363,9 @@ std::string Chaos::summary(const std::string& outcome, unsigned long long ms) co
     auto it = counts_.find(e.kind);
     kinds += std::string(kinds.empty() ? "" : ", ") + e.kind + " " + std::to_string(it == counts_.end() ? 0 : it->second);
   }
-  char head[200];
-  std::snprintf(head, sizeof head, "chaos: seed %llu: %s; %llu frames in %.0f s; ", static_cast<unsigned long long>(seed_),
-                outcome.c_str(), sim_.cab_.frameCount(), ms / 1000.0);
-  return head + kinds + ", skipped " + std::to_string(skips_);
+  char figures[100];
+  std::snprintf(figures, sizeof figures, "; %llu frames in %.0f s; ", sim_.cab_.frameCount(), ms / 1000.0);
+  return "chaos: seed " + std::to_string(seed_) + ": " + outcome + figures + kinds + ", skipped " + std::to_string(skips_);
 }
 
 bool Simulator::privatePluginCopy(Failure& f) {
