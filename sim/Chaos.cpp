@@ -19,6 +19,7 @@
 #include "SimText.h"
 #include "Simulator.h"
 #include "Trucks.h"
+#include "WndProcChain.h"
 
 namespace zor::sim {
 
@@ -99,6 +100,9 @@ class Chaos {
   bool mediaOpen() const { return !sim_.media_.empty(); }
   bool mediaRoom() const { return sim_.media_.size() < std::size(kMediaIds); }
   bool loaderFree() const { return !sim_.loaderHeld_; }
+  // Another module takes its procedure out of the window's chain only while it is on top: one
+  // that restores what it found while the plugin's procedure sits above it cuts the plugin out.
+  bool chainMovable() const { return !chained_ || chainedWndProcOnTop(sim_.cab_.window()); }
 
   bool pause(Failure& f);
   bool loadingScreen(Failure& f);
@@ -161,7 +165,7 @@ const Chaos::Event Chaos::kEvents[] = {
     {"media-key", 5, nullptr, &Chaos::mediaKey},
     {"unload", 2, &Chaos::loaded, &Chaos::unload},
     {"load", 12, &Chaos::unloaded, &Chaos::load},
-    {"wndproc", 1, nullptr, &Chaos::windowProcedure},
+    {"wndproc", 1, &Chaos::chainMovable, &Chaos::windowProcedure},
     {"hold-queue", 1, &Chaos::loaderFree, &Chaos::holdLoader},
 };
 
