@@ -139,7 +139,6 @@ class Chaos {
   bool electric_ = true, engine_ = true;
   bool chained_ = false;  // another module's window procedure on top of the game window's
   bool skipped_ = false;  // the event found nothing to act on (no such panel item shown)
-  bool warpHigh_ = false;
   unsigned long long pinnedAt_ = 0;  // the event whose unload the plugin reported its module kept loaded
   size_t logChecked_ = 0;
   std::map<std::string, unsigned long long> counts_;
@@ -243,8 +242,12 @@ bool Chaos::check(Failure& f) {
   if (sim_.cab_.frameCount() <= before) return fail(f, kExitExpectation, "no frame was presented");
   // The input lock holds exactly while the panel is drawn.
   panelShown_ = frame.number != 0;
-  warpHigh_ = !warpHigh_;
-  const int x = sim_.cab_.width() - (warpHigh_ ? 40 : 60), y = sim_.cab_.height() - (warpHigh_ ? 40 : 60);
+  // Of two points near the corner, the one the cursor is not at.
+  POINT at{}, near{sim_.cab_.width() - 40, sim_.cab_.height() - 40};
+  GetCursorPos(&at);
+  ScreenToClient(sim_.cab_.window(), &at);
+  const int step = at.x == near.x && at.y == near.y ? 20 : 0;
+  const int x = near.x - step, y = near.y - step;
   if (!exec({"cursor-warp", std::to_string(x), std::to_string(y), panelShown_ ? "kept" : "moved"}, f)) {
     f.message = std::string("the input lock is ") + (panelShown_ ? "off while the panel is shown" : "on while the panel is not shown") +
                 ": " + f.message;
