@@ -242,12 +242,12 @@ bool Chaos::check(Failure& f) {
   if (sim_.cab_.frameCount() <= before) return fail(f, kExitExpectation, "no frame was presented");
   // The input lock holds exactly while the panel is drawn.
   panelShown_ = frame.number != 0;
-  // Of two points near the corner, the one the cursor is not at.
-  POINT at{}, near{sim_.cab_.width() - 40, sim_.cab_.height() - 40};
+  // Of two points corner the corner, the one the cursor is not at.
+  POINT at{}, corner{sim_.cab_.width() - 40, sim_.cab_.height() - 40};
   GetCursorPos(&at);
   ScreenToClient(sim_.cab_.window(), &at);
-  const int step = at.x == near.x && at.y == near.y ? 20 : 0;
-  const int x = near.x - step, y = near.y - step;
+  const int step = at.x == corner.x && at.y == corner.y ? 20 : 0;
+  const int x = corner.x - step, y = corner.y - step;
   if (!exec({"cursor-warp", std::to_string(x), std::to_string(y), panelShown_ ? "kept" : "moved"}, f)) {
     f.message = std::string("the input lock is ") + (panelShown_ ? "off while the panel is shown" : "on while the panel is not shown") +
                 ": " + f.message;
