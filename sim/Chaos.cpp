@@ -242,7 +242,7 @@ bool Chaos::check(Failure& f) {
   if (sim_.cab_.frameCount() <= before) return fail(f, kExitExpectation, "no frame was presented");
   // The input lock holds exactly while the panel is drawn.
   panelShown_ = frame.number != 0;
-  // Of two points corner the corner, the one the cursor is not at.
+  // Of two points near the corner, the one the cursor is not at.
   POINT at{}, corner{sim_.cab_.width() - 40, sim_.cab_.height() - 40};
   GetCursorPos(&at);
   ScreenToClient(sim_.cab_.window(), &at);
