@@ -54,10 +54,17 @@ ProcessFigures processFigures() {
   ProcessFigures p;
   PROCESS_MEMORY_COUNTERS_EX memory{};
   memory.cb = sizeof memory;
+  // Wine leaves PrivateUsage at 0 and fills the commit charge (PagefileUsage) alone.
   if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory))
-    p.privateMb = memory.PrivateUsage / (1024.0 * 1024.0);
+    p.privateMb = (memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage) / (1024.0 * 1024.0);
+  // Wine answers GetProcessHandleCount with 0: the handles are counted by asking for each one.
   DWORD handles = 0;
-  if (GetProcessHandleCount(GetCurrentProcess(), &handles)) p.handles = handles;
+  if (GetProcessHandleCount(GetCurrentProcess(), &handles) && handles) {
+    p.handles = handles;
+  } else {
+    DWORD flags = 0;
+    for (uintptr_t h = 4; h < 0x40000; h += 4) p.handles += GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags) != 0;
+  }
   // Wine answers GetGuiResources with 0: the GDI objects are counted by walking the handle table.
   if (DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) {
     p.gdiObjects = n;
