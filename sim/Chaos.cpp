@@ -130,6 +130,7 @@ class Chaos {
   bool load(Failure& f);
   bool windowProcedure(Failure& f);
   bool holdLoader(Failure& f);
+  bool resize(Failure& f);
 
   bool clickOneOf(const char* const* labels, size_t count, Failure& f);
   std::string openMediaId() { return std::next(sim_.media_.begin(), rng_.below(static_cast<uint32_t>(sim_.media_.size())))->first; }
@@ -173,6 +174,7 @@ const Chaos::Event Chaos::kEvents[] = {
     {"load", 12, &Chaos::unloaded, &Chaos::load},
     {"wndproc", 1, &Chaos::chainMovable, &Chaos::windowProcedure},
     {"hold-queue", 1, &Chaos::loaderFree, &Chaos::holdLoader},
+    {"resize", 2, nullptr, &Chaos::resize},
 };
 
 bool Chaos::exec(std::vector<std::string> words, Failure& f) {
@@ -370,6 +372,13 @@ bool Chaos::windowProcedure(Failure& f) {
 }
 
 bool Chaos::holdLoader(Failure& f) { return exec({"hold-queue", std::to_string(100 + rng_.below(1400))}, f); }
+
+// The game window and its buffers to another size (the panel's items move with it).
+bool Chaos::resize(Failure& f) {
+  static const char* const kSizes[][2] = {{"1280", "720"}, {"1600", "900"}, {"1024", "640"}, {"1366", "768"}};
+  const auto& size = kSizes[rng_.below(std::size(kSizes))];
+  return exec({"resize", size[0], size[1]}, f);
+}
 
 std::string Chaos::summary(const std::string& outcome, unsigned long long ms) const {
   std::string kinds;

@@ -53,6 +53,7 @@
   X("frames", "i", "N", "render N frames", cmdFrames) \
   X("run", "i", "MS", "render for MS", cmdRun) \
   X("cab", "|s", "[reload]", "load the cab (its textures go through the engine's texture queue)", cmdCab) \
+  X("resize", "ii", "W H", "the game window's client area and its swap chain's buffers to W x H (ResizeBuffers)", cmdResize) \
   X("speed", "i", "KMH", "driving speed of the scenery (0 = parked)", cmdSpeed) \
   X("screenshot", "s|s", "FILE.png [screen]", "the next frame, read back before Present; with 'screen', the\n" \
     "window as it is on the screen after Present (overlays included)", cmdScreenshot) \
