@@ -152,13 +152,8 @@ int Simulator::runPlaybackBenchmark() {
   Failure f{kExitOk, {}};
   armWatchdog(static_cast<unsigned long long>(options_.benchRounds) * 30000 + 90000);
   if (!start(f)) return finish(f.code, f.message);
-  // A private copy of the plugin, so its settings stay out of the build folder.
-  const std::wstring folder = options_.outDir + L"\\plugin";
-  CreateDirectoryW(folder.c_str(), nullptr);
-  CreateDirectoryW((folder + L"\\ZOR").c_str(), nullptr);
-  const std::wstring copy = folder + L"\\" + options_.pluginPath.substr(options_.pluginPath.find_last_of(L"\\/") + 1);
-  if (!CopyFileW(options_.pluginPath.c_str(), copy.c_str(), FALSE)) return finish(kExitPlugin, "cannot copy the plugin");
-  options_.pluginPath = copy;
+  if (!privatePluginCopy(f)) return finish(f.code, f.message);
+  const std::wstring folder = folderOf(options_.pluginPath);
   WritePrivateProfileStringW(L"gps", L"calibration_mode", L"0", (folder + L"\\ZOR\\ZorTabcastPlugin.ini").c_str());
   fps_ = 0;
   std::string error;

@@ -211,26 +211,7 @@ bool Cab::create(int width, int height, std::string& error) {
   std::memcpy(bindEntry_, bindFunction(context_.Get()), sizeof bindEntry_);
   std::memcpy(drawIndexedEntry_, drawIndexedFunction(context_.Get()), sizeof drawIndexedEntry_);
   std::memcpy(indexBufferEntry_, indexBufferFunction(context_.Get()), sizeof indexBufferEntry_);
-  if (FAILED(hr = swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer_))) ||
-      FAILED(hr = device_->CreateRenderTargetView(backBuffer_.Get(), nullptr, &backBufferRtv_)))
-    return error = "back buffer view failed " + hresult(hr), false;
-  D3D11_TEXTURE2D_DESC st{};
-  backBuffer_->GetDesc(&st);
-  st.Usage = D3D11_USAGE_STAGING;
-  st.BindFlags = 0;
-  st.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-  st.MiscFlags = 0;
-  if (FAILED(hr = device_->CreateTexture2D(&st, nullptr, &staging_)))
-    return error = "staging texture failed " + hresult(hr), false;
-  D3D11_TEXTURE2D_DESC dd{};
-  backBuffer_->GetDesc(&dd);
-  dd.Format = DXGI_FORMAT_D24_UNORM_S8_UINT;
-  dd.BindFlags = D3D11_BIND_DEPTH_STENCIL;
-  dd.MiscFlags = 0;
-  if (FAILED(hr = device_->CreateTexture2D(&dd, nullptr, &depth_)) ||
-      FAILED(hr = device_->CreateDepthStencilView(depth_.Get(), nullptr, &depthView_)))
-    return error = "depth buffer failed " + hresult(hr), false;
-  if (!compileShaders(error)) return false;
+  if (!makeBackBufferViews(error) || !compileShaders(error)) return false;
 
   D3D11_SAMPLER_DESC smp{};
   smp.Filter = D3D11_FILTER_MIN_MAG_MIP_LINEAR;
@@ -316,6 +297,52 @@ bool Cab::create(int width, int height, std::string& error) {
   say("cab: window " + std::to_string(width) + "x" + std::to_string(height) +
       ", D3D11 device and swap chain ready (DXGI_SWAP_EFFECT_DISCARD, R8G8B8A8_UNORM)");
   return true;
+}
+
+bool Cab::makeBackBufferViews(std::string& error) {
+  HRESULT hr;
+  if (FAILED(hr = swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer_))) ||
+      FAILED(hr = device_->CreateRenderTargetView(backBuffer_.Get(), nullptr, &backBufferRtv_)))
+    return error = "back buffer view failed " + hresult(hr), false;
+  D3D11_TEXTURE2D_DESC st{};
+  backBuffer_->GetDesc(&st);
+  st.Usage = D3D11_USAGE_STAGING;
+  st.BindFlags = 0;
+  st.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+  st.MiscFlags = 0;
+  if (FAILED(hr = device_->CreateTexture2D(&st, nullptr, &staging_)))
+    return error = "staging texture failed " + hresult(hr), false;
+  // The game's depth buffer, bound with the back buffer at Present (the size of the back buffer).
+  D3D11_TEXTURE2D_DESC dd{};
+  backBuffer_->GetDesc(&dd);
+  dd.Format = DXGI_FORMAT_D24_UNORM_S8_UINT;
+  dd.BindFlags = D3D11_BIND_DEPTH_STENCIL;
+  dd.MiscFlags = 0;
+  depthView_.Reset();
+  depth_.Reset();
+  if (FAILED(hr = device_->CreateTexture2D(&dd, nullptr, &depth_)) ||
+      FAILED(hr = device_->CreateDepthStencilView(depth_.Get(), nullptr, &depthView_)))
+    return error = "depth buffer failed " + hresult(hr), false;
+  return true;
+}
+
+bool Cab::resize(int width, int height, std::string& error) {
+  RECT rc{0, 0, width, height};
+  AdjustWindowRectEx(&rc, WS_OVERLAPPEDWINDOW, FALSE, 0);
+  SetWindowPos(window_, nullptr, 0, 0, rc.right - rc.left, rc.bottom - rc.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  pumpMessages();
+  // The game lets go of every view of the back buffer first; a reference held by anyone else
+  // makes ResizeBuffers fail.
+  context_->OMSetRenderTargets(0, nullptr, nullptr);
+  backBufferRtv_.Reset();
+  backBuffer_.Reset();
+  staging_.Reset();
+  context_->Flush();
+  HRESULT hr = swapChain_->ResizeBuffers(0, static_cast<UINT>(width), static_cast<UINT>(height), DXGI_FORMAT_UNKNOWN, 0);
+  if (FAILED(hr)) return error = "ResizeBuffers to " + std::to_string(width) + "x" + std::to_string(height) + " failed " + hresult(hr), false;
+  width_ = width;
+  height_ = height;
+  return makeBackBufferViews(error);
 }
 
 void Cab::destroy() {

@@ -46,6 +46,8 @@ class Cab {
   int width() const { return width_; }
   int height() const { return height_; }
   bool closedByUser() const { return closed_; }
+  // The game window's client area and the swap chain's buffers to this size (ResizeBuffers).
+  bool resize(int width, int height, std::string& error);
 
   // Loads the cab: its textures go through the engine's texture queue first.
   bool loadCab(std::string& error);
@@ -98,6 +100,7 @@ class Cab {
   };
 
   bool compileShaders(std::string& error);
+  bool makeBackBufferViews(std::string& error);
   bool makeTexture(UINT w, UINT h, UINT mips, DXGI_FORMAT fmt, UINT bind, UINT misc, const std::vector<uint32_t>* pixels,
                    Texture& out, std::string& error);
   // bottomUp: the texture's first row is shown at the bottom (the cab's screens read their

@@ -11,7 +11,7 @@
 // combination, w window state, x raw-input mode, v moving/still, u moved/kept, y add/remove,
 // E panel item state, z "kept", f point of a frame.
 // The handlers live in a file by concern: Simulator.cpp (the run itself), PluginCommands.cpp,
-// FrameCommands.cpp, InputCommands.cpp, MediaCommands.cpp, PanelCommands.cpp.
+// FrameCommands.cpp, InputCommands.cpp, MediaCommands.cpp, PanelCommands.cpp, Chaos.cpp.
 #pragma once
 
 // clang-format off
@@ -53,6 +53,7 @@
   X("frames", "i", "N", "render N frames", cmdFrames) \
   X("run", "i", "MS", "render for MS", cmdRun) \
   X("cab", "|s", "[reload]", "load the cab (its textures go through the engine's texture queue)", cmdCab) \
+  X("resize", "ii", "W H", "the game window's client area and its swap chain's buffers to W x H (ResizeBuffers)", cmdResize) \
   X("speed", "i", "KMH", "driving speed of the scenery (0 = parked)", cmdSpeed) \
   X("screenshot", "s|s", "FILE.png [screen]", "the next frame, read back before Present; with 'screen', the\n" \
     "window as it is on the screen after Present (overlays included)", cmdScreenshot) \
@@ -100,5 +101,9 @@
   X("expect-text", "s", "TEXT", "the panel's next frame shows TEXT", cmdExpectText) \
   X("expect-no-text", "s", "TEXT", "the panel's next frame does not show TEXT", cmdExpectNoText) \
   X("wait-text", "si", "TEXT MS", "render until the panel shows TEXT", cmdWaitText) \
-  X("panel-text", "", "", "print the text of the panel's next frame", cmdPanelText)
+  X("panel-text", "", "", "print the text of the panel's next frame", cmdPanelText) \
+  /* the chaos run (Chaos.cpp) */ \
+  X("chaos", "ii", "SEED N", "N events drawn from SEED (pause, trucks, media programs, the panel, keys,\n" \
+    "unload and reload...), the invariants checked after each; loads the plugin and the cab first\n" \
+    "when the scenario has not", cmdChaos)
 // clang-format on

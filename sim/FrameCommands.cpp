@@ -157,6 +157,16 @@ bool Simulator::cmdCab(const Command& c, Failure& f) {
   return true;
 }
 
+bool Simulator::cmdResize(const Command& c, Failure& f) {
+  const int w = static_cast<int>(number(c, 0)), h = static_cast<int>(number(c, 1));
+  if (w < 320 || h < 200 || w > 7680 || h > 4320)
+    return f = {kExitBadInput, "line " + std::to_string(c.line) + ": resize takes at least 320x200"}, false;
+  std::string error;
+  if (!cab_.resize(w, h, error)) return f = {kExitExpectation, "line " + std::to_string(c.line) + ": " + error}, false;
+  say("resize: " + c.args[0] + "x" + c.args[1]);
+  return true;
+}
+
 bool Simulator::cmdSpeed(const Command& c, Failure& f) {
   const auto& a = c.args;
   cab_.setSpeed(static_cast<int>(number(c, 0)));

@@ -29,7 +29,7 @@ bool Simulator::cmdPlayback(const Command& c, Failure& f) {
   return true;
 }
 
-bool Simulator::nextPanelFrame(PanelFrame& frame, Failure& f) {
+bool Simulator::nextPanelFrame(PanelFrame& frame, Failure& f, int maxFrames) {
   using FrameFn = int (*)(char*, int);
   auto record = reinterpret_cast<FrameFn>(SdkHost::instance().pluginExport("zor_test_panel_frame"));
   if (!record) {
@@ -41,7 +41,7 @@ bool Simulator::nextPanelFrame(PanelFrame& frame, Failure& f) {
   PanelFrame before;
   const int length = record(buffer.data(), static_cast<int>(buffer.size()));  // also asks for the next frame
   if (length > 0) parsePanelFrame(std::string_view(buffer.data(), static_cast<size_t>(length)), before);
-  for (int frames = 0; frames < 30; ++frames) {
+  for (int frames = 0; frames < maxFrames; ++frames) {
     if (!renderOne(nullptr, nullptr, f)) return false;
     const int got = record(buffer.data(), static_cast<int>(buffer.size()));
     if (got > 0 && parsePanelFrame(std::string_view(buffer.data(), static_cast<size_t>(got)), frame) &&

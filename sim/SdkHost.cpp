@@ -288,6 +288,12 @@ size_t SdkHost::logCount() const {
   return log_.size();
 }
 
+std::vector<std::string> SdkHost::logLines(size_t from) const {
+  std::lock_guard lock(mutex_);
+  if (from >= log_.size()) return {};
+  return {log_.begin() + static_cast<std::ptrdiff_t>(from), log_.end()};
+}
+
 bool SdkHost::logContains(const std::string& text, size_t from) const {
   std::lock_guard lock(mutex_);
   for (size_t i = from; i < log_.size(); ++i)

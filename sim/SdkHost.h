@@ -71,6 +71,7 @@ class SdkHost {
   // Plugin log lines as printed ("message: text").
   size_t logCount() const;
   bool logContains(const std::string& text, size_t from = 0) const;
+  std::vector<std::string> logLines(size_t from) const;
 
   // SDK callbacks (static entry points forward here).
   void onLog(scs_log_type_t type, scs_string_t message);

@@ -24,11 +24,18 @@ namespace {
 // Watchdog: one thread, one deadline.
 std::atomic<unsigned long long> gDeadline{0};
 std::once_flag gWatchdogOnce;
+std::mutex gNoteMutex;
+std::string gNote;
 
 const char* kFailureNames[] = {"ok", "expectation failed", "bad input", "plugin failure", "crash", "timeout",
                                "environment failure"};
 
 }  // namespace
+
+void setWatchdogNote(const std::string& note) {
+  std::lock_guard lock(gNoteMutex);
+  gNote = note;
+}
 
 void armWatchdog(unsigned long long ms) {
   gDeadline = ms ? GetTickCount64() + ms : 0;
@@ -38,7 +45,12 @@ void armWatchdog(unsigned long long ms) {
         Sleep(100);
         unsigned long long d = gDeadline.load();
         if (d && GetTickCount64() > d) {
-          say("TIMEOUT: the scenario did not finish within its time limit; stopping the simulator");
+          std::string note;
+          {
+            std::lock_guard lock(gNoteMutex);
+            note = gNote.empty() ? "" : " (" + gNote + ")";
+          }
+          say("TIMEOUT: the scenario did not finish within its time limit" + note + "; stopping the simulator");
           consoleCloseFile();
           TerminateProcess(GetCurrentProcess(), kExitTimeout);
         }

@@ -39,6 +39,10 @@ struct Options {
   bool benchTarget = false;
   std::wstring barePluginPath;  // --bench-overlay: the plugin built without its overlay
   bool benchPlayback = false;  // playing against not playing, instead of with against without the plugin
+  // --chaos SEED --events N, or --soak MINUTES, instead of a scenario (Chaos.cpp).
+  bool chaos = false;
+  unsigned long long chaosSeed = 0, chaosEvents = 300;
+  unsigned long long soakMinutes = 0;
 };
 
 class Simulator {
@@ -49,6 +53,9 @@ class Simulator {
   int runTargetBenchmark();
   // The plugin with its panel hidden and shown against the plugin built without the overlay.
   int runOverlayBenchmark();
+  // The chaos run and the soak (Chaos.cpp), in a private copy of the plugin.
+  int runChaos();
+  int runSoak();
 
  private:
   struct Failure {
@@ -59,6 +66,8 @@ class Simulator {
 #define ZOR_HANDLER(name, args, usage, help, handler) bool handler(const Command& c, Failure& f);
   ZOR_SIM_COMMANDS(ZOR_HANDLER)
 #undef ZOR_HANDLER
+
+  friend class Chaos;
 
   bool start(Failure& f);
   bool execute(const Command& c, Failure& f);
@@ -99,7 +108,8 @@ class Simulator {
 
   // The panel (PanelCommands.cpp): a record of a panel frame drawn after this call (the
   // plugin's test export), and a failure that prints the frame.
-  bool nextPanelFrame(PanelFrame& frame, Failure& f);
+  // A hidden panel draws nothing: the record stays empty after maxFrames frames.
+  bool nextPanelFrame(PanelFrame& frame, Failure& f, int maxFrames = 30);
   bool panelFailure(const Command& c, const std::string& what, const PanelFrame& frame, Failure& f);
   bool expectText(const Command& c, bool wanted, Failure& f);
 
@@ -108,6 +118,8 @@ class Simulator {
   bool benchCab(Failure& f);
 
   std::wstring outPath(const std::string& name) const;
+  // The plugin copied into a folder of the output, so its settings stay out of the build folder.
+  bool privatePluginCopy(Failure& f);
 
   Options options_;
   Cab cab_;
@@ -126,6 +138,8 @@ class Simulator {
 
 // Arms the whole-run watchdog (again); 0 disarms it.
 void armWatchdog(unsigned long long ms);
+// What the watchdog's message names besides the time limit (the chaos run's seed and event).
+void setWatchdogNote(const std::string& note);
 void installCrashHandler();
 
 }  // namespace zor::sim

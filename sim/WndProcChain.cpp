@@ -29,6 +29,10 @@ bool removeChainedWndProc(HWND window) {
   return true;
 }
 
+bool chainedWndProcOnTop(HWND window) {
+  return g_saved && reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC)) == &chainedProc;
+}
+
 unsigned long long chainedWndProcMessages() { return g_messages; }
 
 }  // namespace zor::sim

@@ -10,6 +10,8 @@ namespace zor::sim {
 bool addChainedWndProc(HWND window);
 // Puts back the procedure it found; false when none was added.
 bool removeChainedWndProc(HWND window);
+// Whether the chained procedure is the window's current one (nothing was put on top of it since).
+bool chainedWndProcOnTop(HWND window);
 // Messages the chained procedure has seen.
 unsigned long long chainedWndProcMessages();
 

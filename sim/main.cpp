@@ -20,6 +20,10 @@ namespace {
 const char kUsage[] = R"(usage: zor_sim.exe [options] --scenario FILE
        zor_sim.exe [options] --bench ROUNDS [--bench-frames N] [--bench-target | --bench-playback |
                                              --bench-overlay BARE_DLL]
+       zor_sim.exe [options] --chaos SEED [--events N]   N events (default 300) drawn from SEED, the
+                                       invariants checked after each (ZorTabcastPlugin_playback.dll)
+       zor_sim.exe [options] --soak MINUTES  a media program playing for MINUTES; memory, handles and
+                                       GDI objects printed every minute
        zor_sim.exe --check FILE        parse a scenario and report errors only
        zor_sim.exe --commands          the scenario commands as a Markdown list (sim/README.md)
 options:
@@ -111,6 +115,12 @@ int main() {
       options.benchTarget = true;
     } else if (a == L"--bench-overlay" && value(v)) {
       options.barePluginPath = fullPath(v);
+    } else if ((a == L"--chaos" || a == L"--events" || a == L"--soak") && value(v)) {
+      long long n = _wtoi64(v.c_str());
+      if (n < 0 || (a != L"--chaos" && n == 0)) return usage("bad " + narrow(a) + " " + narrow(v));
+      if (a == L"--chaos") options.chaos = true, options.chaosSeed = static_cast<unsigned long long>(n);
+      if (a == L"--events") options.chaosEvents = static_cast<unsigned long long>(n);
+      if (a == L"--soak") options.soakMinutes = static_cast<unsigned long long>(n);
     } else if (a == L"--bench-playback") {
       options.benchPlayback = true;
     } else if ((a == L"--bench" || a == L"--bench-frames") && value(v)) {
@@ -128,7 +138,8 @@ int main() {
     say("scenario ok: " + std::to_string(s.commands.size()) + " commands");
     return 0;
   }
-  if (options.scenarioPath.empty() && options.benchRounds == 0) return usage("no --scenario and no --bench");
+  if (options.scenarioPath.empty() && options.benchRounds == 0 && !options.chaos && !options.soakMinutes)
+    return usage("no --scenario, --bench, --chaos or --soak");
   wchar_t self[MAX_PATH];
   DWORD len = GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring exeDir(self, len);
@@ -141,8 +152,11 @@ int main() {
     for (const auto& c : scenario.commands)
       if (c.name == "plugin") options.pluginPath = fullPath(std::wstring(c.args[0].begin(), c.args[0].end()));
   }
-  if (options.pluginPath.empty()) options.pluginPath = exeDir + L"\\ZorTabcastPlugin.dll";
+  if (options.pluginPath.empty())
+    options.pluginPath = exeDir + (options.chaos || options.soakMinutes ? L"\\ZorTabcastPlugin_playback.dll" : L"\\ZorTabcastPlugin.dll");
   Simulator sim(options);
+  if (options.chaos) return sim.runChaos();
+  if (options.soakMinutes) return sim.runSoak();
   if (options.benchRounds > 0) {
     if (!options.barePluginPath.empty()) return sim.runOverlayBenchmark();
     return options.benchTarget ? sim.runTargetBenchmark() : sim.runBenchmark();
