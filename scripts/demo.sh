@@ -16,49 +16,37 @@ if [ ! -f "$sim" ]; then
 fi
 mkdir -p "$out"
 rm -f "$out"/*.png "$out"/console.txt "$out"/game_log.txt "$out"/ZorTabcast.log "$out"/ZorTabcast_Diagnostic_Report.txt
-rm -rf "$out/panel" "$out/titles"
+rm -rf "$out/panel" "$out/titles" "$out/sharpness"
 # Wine sees the Linux root as drive Z:.
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 (cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --scenario "$(winpath "$root/sim/scenarios/demo.txt")" \
   --plugin "$(winpath "$build/bin/ZorTabcastPlugin.dll")" --out "$(winpath "$out")")
 rc=$?
 
-# The panel, clicked through as a new player does: the test build of the plugin (the same plugin
-# with an export that reports where the panel's buttons are) in a folder of its own, so that the
-# first-run wizard shows. Its screenshots and the support report it exports join the others;
-# its console and logs stay in out/demo/panel/.
-plugin=$(mktemp -d)
-cp "$build/bin/ZorTabcastPlugin_playback.dll" "$plugin/"
-mkdir -p "$out/panel"
-(cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --scenario "$(winpath "$root/sim/scenarios/panel.txt")" \
-  --plugin "$(winpath "$plugin/ZorTabcastPlugin_playback.dll")" --out "$(winpath "$out/panel")")
-prc=$?
-mv "$out"/panel/*.png "$out/" 2>/dev/null
-[ -f "$plugin/ZorTabcast_Diagnostic_Report.txt" ] && cp "$plugin/ZorTabcast_Diagnostic_Report.txt" "$out/"
-rm -rf "$plugin"
-[ $rc -eq 0 ] && rc=$prc
-
+# Runs sim/scenarios/NAME.txt with the test build of the plugin (the same plugin with an export
+# that reports where the panel's buttons are) in a folder of its own, so each starts as a new
+# player's would; its screenshots and any support report join the others, its console and logs
+# stay in out/demo/NAME/.
+test_build_scenario() {
+  local name=$1 plugin code
+  plugin=$(mktemp -d)
+  cp "$build/bin/ZorTabcastPlugin_playback.dll" "$plugin/"
+  mkdir -p "$out/$name"
+  (cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --scenario "$(winpath "$root/sim/scenarios/$name.txt")" \
+    --plugin "$(winpath "$plugin/ZorTabcastPlugin_playback.dll")" --out "$(winpath "$out/$name")")
+  code=$?
+  mv "$out/$name"/*.png "$out/" 2>/dev/null
+  [ -f "$plugin/ZorTabcast_Diagnostic_Report.txt" ] && cp "$plugin/ZorTabcast_Diagnostic_Report.txt" "$out/"
+  rm -rf "$plugin"
+  [ $rc -eq 0 ] && rc=$code
+}
+# The panel, clicked through as a new player does: the first-run wizard, Aplicaciones, Diagnostico.
+test_build_scenario panel
 # A music program whose title turns into the song: it plays on, and the panel shows the song.
-plugin=$(mktemp -d)
-cp "$build/bin/ZorTabcastPlugin_playback.dll" "$plugin/"
-mkdir -p "$out/titles"
-(cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --scenario "$(winpath "$root/sim/scenarios/titles.txt")" \
-  --plugin "$(winpath "$plugin/ZorTabcastPlugin_playback.dll")" --out "$(winpath "$out/titles")")
-trc=$?
-mv "$out"/titles/*.png "$out/" 2>/dev/null
-rm -rf "$plugin"
-[ $rc -eq 0 ] && rc=$trc
-# Picture quality: a full-screen test chart played on the tablet, with the same test build in a
-# folder of its own (calibration off). sharpness.png and the texture's picture join the others.
-plugin=$(mktemp -d)
-cp "$build/bin/ZorTabcastPlugin_playback.dll" "$plugin/"
-mkdir -p "$out/sharpness"
-(cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --scenario "$(winpath "$root/sim/scenarios/sharpness.txt")" \
-  --plugin "$(winpath "$plugin/ZorTabcastPlugin_playback.dll")" --out "$(winpath "$out/sharpness")")
-src=$?
-mv "$out"/sharpness/*.png "$out/" 2>/dev/null
-rm -rf "$plugin"
-[ $rc -eq 0 ] && rc=$src
+test_build_scenario titles
+# Picture quality: a full-screen test chart played on the tablet (calibration off); sharpness.png
+# and the texture's picture.
+test_build_scenario sharpness
 echo
 echo "demo output is in $out:"
 for f in "$out"/*.png; do
