@@ -237,6 +237,7 @@ void ConfigOverlay::renderFrame(IDXGISwapChain* swapChain) {
   if (!h.initialized.load(std::memory_order_acquire) || !swapChain) return;
   try {
     sampleToggle();
+    keepWindowProcedure();
     overlay::panelFrameWork();
     if (!h.panelVisible.load(std::memory_order_acquire)) return;
 
@@ -286,6 +287,21 @@ void ConfigOverlay::renderFrame(IDXGISwapChain* swapChain) {
     ImGui_ImplDX11_RenderDrawData(ImGui::GetDrawData());
   } catch (...) {
     // The game's Present runs whatever happened here.
+  }
+}
+
+void ConfigOverlay::keepWindowProcedure() {
+  switch (overlay::keepInWindowChain(overlay::host().gameWindow.load(std::memory_order_relaxed))) {
+    case overlay::ChainCheck::Rejoined:
+      logWarning("V3.0.0: otro modulo restauro un procedimiento de ventana anterior al panel; "
+                 "el panel volvio a ponerse delante para recibir su entrada.");
+      break;
+    case overlay::ChainCheck::Lost:
+      logWarning("V3.0.0: otro modulo saco el procedimiento de ventana del panel y no pudo ponerse de nuevo; "
+                 "el panel no recibira teclas ni clics del juego.");
+      break;
+    default:
+      break;
   }
 }
 

@@ -48,6 +48,7 @@ class ConfigOverlay {
   ConfigOverlay& operator=(const ConfigOverlay&) = delete;
 
   void sampleToggle();
+  void keepWindowProcedure();
   void setVisible(bool visible);
   void pollMouse();
   void drawFrameContents();

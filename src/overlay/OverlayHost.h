@@ -31,6 +31,12 @@ LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // earlier run (see below). False when the window procedure could not be replaced.
 bool subclassGameWindow(HWND window) noexcept;
 
+// Called every frame: when the procedure on top of the window changed since the last look, asks
+// the chain whether ours is still in it, and puts ours back on top when somebody's restore took
+// it out (the panel would otherwise get no input and the game all of it).
+enum class ChainCheck { InChain, Rejoined, Lost, NotSubclassed };
+ChainCheck keepInWindowChain(HWND window) noexcept;
+
 enum class Unsubclass {
   Restored,     // ours was on top: the previous procedure is back
   LeftInChain,  // another module put its procedure on top of ours after us: the chain is left

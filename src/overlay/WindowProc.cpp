@@ -23,6 +23,7 @@ struct Subclass {
   std::atomic<HWND> window{nullptr};
   std::atomic<WNDPROC> previous{nullptr};
   std::atomic<bool> inChain{false};  // OverlayWndProc is (still) part of the window's chain
+  std::atomic<WNDPROC> checkedTop{nullptr};  // the window's procedure when we last knew we were in
 };
 constexpr size_t kMaxSubclasses = 8;
 Subclass g_subclasses[kMaxSubclasses];
@@ -37,6 +38,22 @@ Subclass* recordFor(HWND window) noexcept {
 
 WNDPROC currentProcedure(HWND window) noexcept {
   return reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
+}
+
+// Asks the window's chain whether OverlayWndProc is still in it. Only ours answers it; everybody
+// else forwards a message they do not know, and the game's own procedure leaves it to
+// DefWindowProc, which returns 0.
+constexpr WPARAM kProbeQuestion = 0x5A4F52;  // "ZOR"
+constexpr LRESULT kProbeAnswer = 0x7AB;
+std::atomic<UINT> g_probeMessage{0};
+
+UINT probeMessage() noexcept {
+  UINT m = g_probeMessage.load(std::memory_order_relaxed);
+  if (!m) {
+    m = RegisterWindowMessageW(L"ZorTabcastWindowChainProbe");
+    g_probeMessage.store(m, std::memory_order_relaxed);
+  }
+  return m;
 }
 
 bool isSwallowedWhileShown(UINT message) noexcept {
@@ -59,6 +76,10 @@ LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return previous ? CallWindowProcW(previous, window, message, wParam, lParam)
                     : DefWindowProcW(window, message, wParam, lParam);
   };
+  if (message != 0 && message == g_probeMessage.load(std::memory_order_relaxed) && wParam == kProbeQuestion &&
+      record) {
+    return kProbeAnswer;
+  }
   try {
     if (message == WM_KILLFOCUS) forgetShortcutKeys();
     Host& h = host();
@@ -112,6 +133,7 @@ bool subclassGameWindow(HWND window) noexcept {
     }
   }
   if (!record || !current) return false;
+  probeMessage();
   // The record is complete before our procedure can receive the first message.
   record->previous.store(current, std::memory_order_release);
   record->window.store(window, std::memory_order_release);
@@ -123,7 +145,41 @@ bool subclassGameWindow(HWND window) noexcept {
     record->previous.store(reinterpret_cast<WNDPROC>(replaced), std::memory_order_release);
   }
   record->inChain.store(true);
+  record->checkedTop.store(&OverlayWndProc);
   return true;
+}
+
+ChainCheck keepInWindowChain(HWND window) noexcept {
+  Subclass* record = window ? recordFor(window) : nullptr;
+  if (!record || !record->inChain.load(std::memory_order_acquire)) return ChainCheck::NotSubclassed;
+  const WNDPROC top = currentProcedure(window);
+  if (!top) return ChainCheck::NotSubclassed;  // the window is gone
+  if (top == &OverlayWndProc || top == record->checkedTop.load(std::memory_order_relaxed)) return ChainCheck::InChain;
+  // The chain changed above us: either somebody put a procedure on top (and calls ours), or
+  // somebody put back a procedure they had saved from before us, which drops ours out of the chain.
+  LRESULT answer = 0;
+  {
+    detour::GameCallScope game;
+    answer = CallWindowProcW(top, window, probeMessage(), kProbeQuestion, 0);
+  }
+  if (answer == kProbeAnswer) {
+    record->checkedTop.store(top, std::memory_order_relaxed);
+    return ChainCheck::InChain;
+  }
+  std::lock_guard<std::mutex> lock(g_subclassMutex);
+  if (currentProcedure(window) != top) return ChainCheck::InChain;  // changed again: checked next frame
+  record->previous.store(top, std::memory_order_release);
+  SetLastError(0);
+  const LONG_PTR replaced = SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OverlayWndProc));
+  if (replaced == 0 && GetLastError() != 0) {
+    record->checkedTop.store(top, std::memory_order_relaxed);  // not asked again every frame
+    return ChainCheck::Lost;
+  }
+  if (reinterpret_cast<WNDPROC>(replaced) != top) {
+    record->previous.store(reinterpret_cast<WNDPROC>(replaced), std::memory_order_release);
+  }
+  record->checkedTop.store(&OverlayWndProc, std::memory_order_relaxed);
+  return ChainCheck::Rejoined;
 }
 
 Unsubclass unsubclassGameWindow(HWND window) noexcept {

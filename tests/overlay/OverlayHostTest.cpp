@@ -348,6 +348,26 @@ TEST_F(OverlayHost, AWindowProcedureInstalledAfterOursKeepsAWorkingChainThroughS
   EXPECT_EQ(windowProc(), &GameProc::proc);
 }
 
+// A module that was there before the plugin leaves by putting back the procedure it saved, which
+// was the game's: ours is out of the chain with it. The panel notices and goes back on top.
+TEST_F(OverlayHost, AModuleThatPutsBackTheProcedureItFoundBeforeUsLeavesThePanelItsInput) {
+  LogCapture log;
+  OtherModule::install(game.hwnd);
+  ASSERT_TRUE(start());
+  pressCtrlF8();
+  OtherModule::remove(game.hwnd);
+  frame();
+  GameProc::seen.clear();
+  send(WM_LBUTTONDOWN);
+  send(WM_KEYDOWN, 'W');
+  EXPECT_EQ(GameProc::count(WM_LBUTTONDOWN) + GameProc::count(WM_KEYDOWN), 0) << "the panel's click and key";
+  EXPECT_TRUE(log.has(LogLevel::WARNING, "restauro un procedimiento de ventana anterior al panel")) << log.dump();
+  pressCtrlF8();
+  overlay.shutdown();
+  EXPECT_EQ(windowProc(), &GameProc::proc);
+  EXPECT_FALSE(overlay.leftInWindowChain());
+}
+
 TEST_F(OverlayHost, TheGameCanResizeItsBuffersOrReplaceItsSwapChainWhileThePanelIsShown) {
   ASSERT_TRUE(start());
   pressCtrlF8();

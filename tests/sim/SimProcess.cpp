@@ -1,6 +1,8 @@
 #include "SimProcess.h"
 
+#include <chrono>
 #include <cstdio>
+#include <string>
 #include <sstream>
 #include <thread>
 
@@ -43,11 +45,19 @@ SimRun runSimArgs(const std::vector<std::wstring>& args, DWORD timeoutMs, const 
   si.hStdError = writeEnd;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION pi{};
-  BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, binDir().c_str(), &si, &pi);
+  // Under a loaded Wine server a start now and then fails for a moment (seen once in a full CI run):
+  // try a few times before calling the run failed, and say why if it still is.
+  BOOL ok = FALSE;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 4 && !ok; ++attempt) {
+    if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(500 * attempt));
+    ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, binDir().c_str(), &si, &pi);
+    if (!ok) error = GetLastError();
+  }
   CloseHandle(writeEnd);
   if (!ok) {
     CloseHandle(readEnd);
-    run.output = "cannot start zor_sim.exe";
+    run.output = "cannot start zor_sim.exe (error " + std::to_string(error) + ")";
     return run;
   }
   std::thread reader([&] {
