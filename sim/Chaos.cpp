@@ -19,7 +19,6 @@
 #include "SimText.h"
 #include "Simulator.h"
 #include "Trucks.h"
-#include "WndProcChain.h"
 
 namespace zor::sim {
 
@@ -107,9 +106,6 @@ class Chaos {
   bool mediaOpen() const { return !sim_.media_.empty(); }
   bool mediaRoom() const { return sim_.media_.size() < std::size(kMediaIds); }
   bool loaderFree() const { return !sim_.loaderHeld_; }
-  // Another module takes its procedure out of the window's chain only while it is on top: one
-  // that restores what it found while the plugin's procedure sits above it cuts the plugin out.
-  bool chainMovable() const { return !chained_ || chainedWndProcOnTop(sim_.cab_.window()); }
 
   bool pause(Failure& f);
   bool loadingScreen(Failure& f);
@@ -120,6 +116,8 @@ class Chaos {
   bool mediaClose(Failure& f);
   bool mediaRetitle(Failure& f);
   bool mediaMinimise(Failure& f);
+  bool mediaHang(Failure& f);
+  bool settingsFiles(Failure& f);
   bool playback(Failure& f);
   bool panelToggle(Failure& f);
   bool clickTab(Failure& f) { return clickOneOf(kTabs, std::size(kTabs), f); }
@@ -131,6 +129,8 @@ class Chaos {
   bool windowProcedure(Failure& f);
   bool holdLoader(Failure& f);
   bool resize(Failure& f);
+  bool checkTablet(Failure& f);
+  int tabletReplaced() const;
 
   bool clickOneOf(const char* const* labels, size_t count, Failure& f);
   std::string openMediaId() { return std::next(sim_.media_.begin(), rng_.below(static_cast<uint32_t>(sim_.media_.size())))->first; }
@@ -145,7 +145,8 @@ class Chaos {
   unsigned long long event_ = 0;
   bool panelShown_ = false;
   bool electric_ = true, engine_ = true;
-  bool chained_ = false;  // another module's window procedure on top of the game window's
+  bool chained_ = false;  // another module's window procedure in the game window's chain
+  bool readOnly_ = false;  // the plugin's settings files are read-only
   bool skipped_ = false;  // the event found nothing to act on (no such panel item shown)
   unsigned long long pinnedAt_ = 0;  // the event whose unload the plugin reported its module kept loaded
   size_t logChecked_ = 0;
@@ -164,6 +165,7 @@ const Chaos::Event Chaos::kEvents[] = {
     {"media-close", 2, &Chaos::mediaOpen, &Chaos::mediaClose},
     {"media-retitle", 4, &Chaos::mediaOpen, &Chaos::mediaRetitle},
     {"media-minimise", 3, &Chaos::mediaOpen, &Chaos::mediaMinimise},
+    {"media-hang", 2, &Chaos::mediaOpen, &Chaos::mediaHang},
     {"playback", 4, &Chaos::loaded, &Chaos::playback},
     {"panel", 6, nullptr, &Chaos::panelToggle},
     {"tab", 5, &Chaos::withPanel, &Chaos::clickTab},
@@ -172,7 +174,8 @@ const Chaos::Event Chaos::kEvents[] = {
     {"media-key", 5, nullptr, &Chaos::mediaKey},
     {"unload", 2, &Chaos::loaded, &Chaos::unload},
     {"load", 12, &Chaos::unloaded, &Chaos::load},
-    {"wndproc", 1, &Chaos::chainMovable, &Chaos::windowProcedure},
+    {"wndproc", 1, nullptr, &Chaos::windowProcedure},
+    {"settings", 2, nullptr, &Chaos::settingsFiles},
     {"hold-queue", 1, &Chaos::loaderFree, &Chaos::holdLoader},
     {"resize", 2, nullptr, &Chaos::resize},
 };
@@ -231,6 +234,7 @@ bool Chaos::run(unsigned long long events, Failure& f) {
     }
     skipped_ ? ++skips_ : ++counts_[chosen->kind];
   }
+  if (readOnly_ && !exec({"settings", "writable"}, f)) return false;
   // The game closes: the plugin is unloaded a last time under the same rules.
   setWatchdogNote("chaos seed " + std::to_string(seed_) + ", the last unload: the game hung");
   if (loaded() && !unload(f)) {
@@ -263,12 +267,46 @@ bool Chaos::check(Failure& f) {
                 ": " + f.message;
     return false;
   }
+  if (!checkTablet(f)) return false;
   // No ERROR line in the plugin's log.
   auto& sdk = SdkHost::instance();
   for (const std::string& line : sdk.logLines(logChecked_))
     if (line.rfind("plugin.error:", 0) == 0) return fail(f, kExitExpectation, "the plugin logged an error: " + line);
   logChecked_ = sdk.logCount();
   return true;
+}
+
+int Chaos::tabletReplaced() const {
+  using Fn = int (*)();
+  auto replaced = loaded() ? reinterpret_cast<Fn>(SdkHost::instance().pluginExport("zor_test_tablet_replaced")) : nullptr;
+  return replaced ? replaced() : 0;
+}
+
+// The tablet shows what the plugin's state says, within 30 frames and a second: the game's map
+// while the plugin leaves it alone; while it plays onto the tablet, its own picture (the media
+// program's, black before the first frame or for a window with nothing to show, a test pattern),
+// never the game's map or anything else.
+bool Chaos::checkTablet(Failure& f) {
+  const unsigned long long begin = uptimeMs();
+  for (int frames = 1;; ++frames) {
+    const int before = tabletReplaced();
+    FrameCapture frame;
+    Rect rect;
+    ProbeResult r;
+    if (!sim_.probe("tablet", frame, rect, r, f)) return false;
+    const int after = tabletReplaced();
+    const std::string& sig = r.signature;
+    const bool plugins = sig == "media" || sig == "black" || sig == "checker" || sig == "visual" || sig == "direct" ||
+                         sig == "red";
+    if (before == after && (after ? plugins : sig == "map")) return true;
+    if (frames >= 30 && uptimeMs() - begin >= 1000) {
+      say(formatProbe("tablet", rect, r));
+      exec({"screenshot", "chaos_tablet_" + std::to_string(event_) + ".png"}, f);
+      return fail(f, kExitExpectation,
+                  std::string("the tablet shows ") + sig + " after " + std::to_string(frames) + " frames, while the plugin " +
+                      (after ? "plays onto it" : "leaves it to the game"));
+    }
+  }
 }
 
 bool Chaos::pause(Failure& f) { return exec({"event", SdkHost::instance().paused() ? "started" : "paused"}, f); }
@@ -370,6 +408,17 @@ bool Chaos::load(Failure& f) { return exec({"load"}, f) && exec({"wait-hooked", 
 bool Chaos::windowProcedure(Failure& f) {
   chained_ = !chained_;
   return exec({"wndproc-chain", chained_ ? "add" : "remove"}, f);
+}
+
+bool Chaos::mediaHang(Failure& f) {
+  return exec({"media", "hang", openMediaId(), std::to_string(500 + 500 * rng_.below(12))}, f);
+}
+
+// The settings files read-only for a while (a copy from a backup, a synced folder): whatever the
+// plugin saves meanwhile fails, and nothing else may.
+bool Chaos::settingsFiles(Failure& f) {
+  readOnly_ = !readOnly_;
+  return exec({"settings", readOnly_ ? "read-only" : "writable"}, f);
 }
 
 bool Chaos::holdLoader(Failure& f) { return exec({"hold-queue", std::to_string(100 + rng_.below(1400))}, f); }

@@ -22,6 +22,7 @@
   /* the plugin's lifecycle and what it tells the game */ \
   X("plugin", "s", "PATH", "plugin DLL to use (the command line's --plugin wins)", cmdPlugin) \
   X("ini", "ssss", "FILE SECTION KEY VALUE", "write a setting into the plugin's ZOR folder (use before load)", cmdIni) \
+  X("settings", "s", "read-only|writable", "every file of the plugin's ZOR folder read-only and held open without\nwrite sharing (a sync client, a virus scanner), or writable again", cmdSettings) \
   X("load", "", "", "LoadLibrary + init", cmdLoad) \
   X("init", "", "", "scs_telemetry_init again", cmdInit) \
   X("shutdown", "", "", "scs_telemetry_shutdown", cmdShutdown) \
@@ -84,8 +85,8 @@
   X("expect-window-input", "", "", "move the pointer over the game window and press a key; both must\n" \
     "reach the game's own window procedure", cmdExpectWindowInput) \
   /* the media program and the desktop's windows */ \
-  X("media", "ms|ss", "open|title ID \"TITLE\" [EXE] | hide|show|minimize|restore|close|reopen ID", \
-    "the media program zor_media.exe, a process of its own per ID;\nreopen starts it again with its last title", cmdMedia) \
+  X("media", "ms|ss", "open|title ID \"TITLE\" [EXE] | hide|show|minimize|restore|close|reopen ID | hang ID MS", \
+    "the media program zor_media.exe, a process of its own per ID;\nreopen starts it again with its last title; hang: its window answers\nno message for MS", cmdMedia) \
   X("wait-media-command", "sMii", "ID NAME N MS", "render until program ID has received N media commands (WM_APPCOMMAND),\n" \
     "the last one NAME (NEXTTRACK, PREVIOUSTRACK, PLAY_PAUSE, VOLUME_UP, ...)", cmdWaitMediaCommand) \
   X("expect-window", "sw", "\"TITLE\" visible|hidden|minimized|absent", "a top-level window with exactly that title, as window searches see it", cmdExpectWindow) \

@@ -77,6 +77,11 @@ bool Simulator::cmdMedia(const Command& c, Failure& f) {
     program.show(SW_HIDE);
   } else if (verb == "show" || verb == "restore") {
     program.show(SW_SHOWNOACTIVATE);
+  } else if (verb == "hang") {
+    long long ms = -1;
+    if (a.size() < 3 || !parseInt(a[2], ms) || ms < 0 || ms > 600000)
+      return f = {kExitBadInput, "line " + std::to_string(c.line) + ": media hang ID MS"}, false;
+    program.hang(static_cast<DWORD>(ms));
   } else if (verb == "minimize") {
     program.show(SW_SHOWMINNOACTIVE);
   } else if (verb == "close") {
@@ -84,7 +89,7 @@ bool Simulator::cmdMedia(const Command& c, Failure& f) {
     media_.erase(it);
     if (!closed) return f = {kExitEnvironment, "media program '" + id + "' did not end when asked to close"}, false;
   }
-  say("media: " + verb + " '" + id + "'" + (verb == "title" ? " -> \"" + a[2] + "\"" : ""));
+  say("media: " + verb + " '" + id + "'" + (verb == "title" ? " -> \"" + a[2] + "\"" : verb == "hang" ? " for " + a[2] + " ms" : ""));
   return true;
 }
 

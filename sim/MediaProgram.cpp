@@ -146,6 +146,10 @@ void MediaProgram::show(int command) {
   if (hwnd_) ShowWindowAsync(hwnd_, command);
 }
 
+void MediaProgram::hang(DWORD ms) {
+  if (hwnd_) PostMessageW(hwnd_, WM_APP + 1, ms, 0);
+}
+
 bool MediaProgram::close(DWORD timeoutMs) {
   if (!process_) return true;
   if (hwnd_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);

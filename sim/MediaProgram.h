@@ -26,6 +26,8 @@ class MediaProgram {
   void showChart(int width, int height) { chartWidth_ = width, chartHeight_ = height; }
   void setTitle(const std::wstring& title);
   void show(int command);  // SW_HIDE, SW_SHOWNOACTIVATE, SW_SHOWMINNOACTIVE, ...
+  // The program's window thread stops answering messages for ms (a page busy in a script).
+  void hang(DWORD ms);
   // Asks the program to close its window and waits for the process to end (it is terminated
   // when it does not end within the timeout; the result is then false).
   bool close(DWORD timeoutMs);

@@ -179,6 +179,44 @@ bool Simulator::cmdIni(const Command& c, Failure& f) {
   return true;
 }
 
+// Read-only settings files: the attribute, and (since a process running as root writes whatever the
+// attribute says) each file held open without write or delete sharing, as a sync client or a
+// virus scanner holding it does: nobody else writes, replaces or deletes it until it is let go.
+bool Simulator::cmdSettings(const Command& c, Failure& f) {
+  const std::string& mode = c.args[0];
+  if (mode != "read-only" && mode != "writable")
+    return f = {kExitBadInput, "line " + std::to_string(c.line) + ": settings read-only|writable"}, false;
+  const bool readOnly = mode == "read-only";
+  for (HANDLE h : heldSettings_) CloseHandle(h);
+  heldSettings_.clear();
+  const std::wstring folder = folderOf(options_.pluginPath) + L"\\ZOR";
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  int files = 0;
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      const std::wstring file = folder + L"\\" + found.cFileName;
+      const DWORD attributes = readOnly ? (found.dwFileAttributes | FILE_ATTRIBUTE_READONLY)
+                                        : (found.dwFileAttributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+      bool done = SetFileAttributesW(file.c_str(), attributes) != FALSE;
+      if (done && readOnly) {
+        HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        done = h != INVALID_HANDLE_VALUE;
+        if (done) heldSettings_.push_back(h);
+      }
+      if (!done) {
+        FindClose(search);
+        return f = {kExitEnvironment, "cannot make " + narrow(file) + " " + mode}, false;
+      }
+      ++files;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  say("settings: " + std::to_string(files) + " files of " + narrow(folder) + " " + mode);
+  return true;
+}
+
 bool Simulator::cmdLoad(const Command& c, Failure& f) {
   return loadPlugin(f);
 }

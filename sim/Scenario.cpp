@@ -53,7 +53,7 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
       if (a == "paused" || a == "started") return true;
       return why = "unknown event '" + a + "' (paused, started; trucks are sent with 'truck')", false;
     case 'm':
-      for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close", "reopen"})
+      for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close", "reopen", "hang"})
         if (a == v) return true;
       return why = "unknown media action '" + a + "' (open, title, hide, show, minimize, restore, close, reopen)", false;
     case 'p':

@@ -125,6 +125,7 @@ class Simulator {
   Cab cab_;
 
   std::map<std::string, std::unique_ptr<MediaProgram>> media_;
+  std::vector<HANDLE> heldSettings_;  // the settings files held open while they are read-only
   std::map<std::string, std::wstring> mediaTitles_;  // the last title of every program opened
   int mediaOpened_ = 0;
   int fps_ = 60;

@@ -136,6 +136,10 @@ LRESULT CALLBACK wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_PRINTCLIENT:
       g_state.chart ? paintChart(h, reinterpret_cast<HDC>(wp)) : paint(h, reinterpret_cast<HDC>(wp));
       return 0;
+    case WM_APP + 1:
+      // The simulator makes the program hang: its window thread answers nothing for wp ms.
+      Sleep(static_cast<DWORD>(wp));
+      return 0;
     case WM_APPCOMMAND:
       g_state.lastCommand = GET_APPCOMMAND_LPARAM(lp);
       ++g_state.commands;

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "dx11/Dx11Core.h"
+#include "gps/PlaybackTarget.h"
 #include "media/PanelState.h"
 #include "overlay/FrameRecord.h"
 
@@ -28,4 +30,12 @@ extern "C" __declspec(dllexport) int zor_test_panel_frame(char* buffer, int size
   if (!buffer || size < 0 || record.size() > static_cast<size_t>(size)) return -1;
   std::memcpy(buffer, record.data(), record.size());
   return static_cast<int>(record.size());
+}
+
+// Whether the plugin puts its own picture on the tablet's screen now: 1 while it plays onto the
+// tablet (or shows a test pattern there), 0 while the tablet is the game's.
+extern "C" __declspec(dllexport) int zor_test_tablet_replaced() {
+  zor::Dx11Core& core = zor::Dx11Core::instance();
+  if (!core.isInitialized() || zor::playbackTarget() != zor::kTargetTablet) return 0;
+  return core.playbackActive() || core.config().calibrationMode || core.config().debugForceRed ? 1 : 0;
 }
