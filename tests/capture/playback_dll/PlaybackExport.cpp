@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "capture/WindowCapture.h"
 #include "dx11/Dx11Core.h"
 #include "gps/PlaybackTarget.h"
 #include "media/PanelState.h"
@@ -32,10 +33,17 @@ extern "C" __declspec(dllexport) int zor_test_panel_frame(char* buffer, int size
   return static_cast<int>(record.size());
 }
 
-// Whether the plugin puts its own picture on the tablet's screen now: 1 while it plays onto the
-// tablet (or shows a test pattern there), 0 while the tablet is the game's.
+// What the plugin puts on the tablet's screen now: 1 its own picture (it plays onto the tablet a
+// window it has, or shows a test pattern there), 0 nothing (the tablet is the game's), 2 either
+// (the game is paused or loading and the picture is held; or the window is lost and the plugin
+// waits for it with no picture for a texture the game made meanwhile).
 extern "C" __declspec(dllexport) int zor_test_tablet_replaced() {
   zor::Dx11Core& core = zor::Dx11Core::instance();
   if (!core.isInitialized() || zor::playbackTarget() != zor::kTargetTablet) return 0;
-  return core.playbackActive() || core.config().calibrationMode || core.config().debugForceRed ? 1 : 0;
+  const zor::PluginConfig& config = core.config();
+  if (config.calibrationMode || config.debugForceRed) return 1;
+  if (!core.playbackActive()) return 0;
+  const zor::GameState& state = core.gameState();
+  if (state.pauseKnown.load() && state.paused.load()) return 2;
+  return zor::WindowCapture::instance().hasWindow() ? 1 : 2;
 }
