@@ -45,14 +45,15 @@ std::wstring programFor(std::string_view title, HWND window) {
 }  // namespace
 
 bool startPlayback(std::string_view title, uint32_t width, uint32_t height, int32_t fps, std::string_view origin,
-                   std::string_view searchKeyword, HWND window) {
+                   std::string_view searchKeyword, HWND window, const std::wstring& knownProgram) {
   PanelState& panel = PanelState::instance();
   panel.profileMode.store(false);
   if (title.empty()) return false;
   const std::string_view keyword = searchKeyword.empty() ? title : searchKeyword;
   const int32_t rate = std::clamp(fps, 1, 60);
   if (window && !IsWindow(window)) window = nullptr;
-  const std::wstring program = programFor(title, window);
+  std::wstring program = programFor(title, window);
+  if (program.empty()) program = knownProgram;
   if (!window) window = findCaptureWindow(toWide(keyword), program);
   if (window) panel.setSource(title, window);
   WindowCapture& capture = WindowCapture::instance();

@@ -27,9 +27,10 @@ void setPanelFps(int32_t fps);
 // "captura inteligente", "cambio automatico", "gestor visual final". window is the window
 // chosen (it is captured whatever its title becomes); without one, the window the keyword (or
 // its application's program) finds now becomes the source. False (and nothing changed but the
-// profile mode, which every call clears) for an empty title.
+// profile mode, which every call clears) for an empty title. program (lower case) names the
+// source's program when neither the window nor the library's applications tell it.
 bool startPlayback(std::string_view title, uint32_t width, uint32_t height, int32_t fps, std::string_view origin,
-                   std::string_view searchKeyword, HWND window = nullptr);
+                   std::string_view searchKeyword, HWND window = nullptr, const std::wstring& program = {});
 // An application's capture size, fps and (for a non-empty title) volume become the panel's;
 // the title (and window) become the source.
 void applyAppSettings(const AppEntry& app, std::string_view title, HWND window = nullptr);

@@ -1,8 +1,10 @@
 #include "media/ProfileManager.h"
 
 #include <algorithm>
+#include <cwctype>
 
 #include "capture/WindowCapture.h"
+#include "capture/WindowMatching.h"
 #include "core/IniFile.h"
 #include "core/Logger.h"
 #include "core/Utf8.h"
@@ -34,6 +36,8 @@ Profile profileFromPanel() {
   p.height = static_cast<uint32_t>(std::max(panel.captureHeight.load(), 0));
   p.fps = panel.fps.load();
   p.autoStart = panel.profileAutoStart.load();
+  const SourceWindow source = panel.sourceWindow();
+  if (isSameWindowAlive(source.window, source.processId)) p.program = toUtf8(processImageName(source.processId));
   return p;
 }
 
@@ -84,6 +88,9 @@ void ProfileManager::load() {
     p.height = static_cast<uint32_t>(ini::readClamped(path_, s, L"height", 1080, 240, 4320));
     p.fps = ini::readClamped(path_, s, L"fps", 30, 1, 60);
     p.autoStart = ini::readInteger(path_, s, L"auto_start", 0) != 0;
+    std::wstring program = ini::readString(path_, s, L"exe");
+    for (wchar_t& c : program) c = static_cast<wchar_t>(towlower(c));  // as the system's names are compared
+    p.program = media::textFromFile(program);
     if (!p.name.empty()) profiles_.push_back(std::move(p));
   }
   if (last < 0 || last >= static_cast<int64_t>(profiles_.size()))
@@ -107,6 +114,7 @@ bool ProfileManager::save() {
     lines.push_back({s, L"height", std::to_wstring(p.height)});
     lines.push_back({s, L"fps", std::to_wstring(p.fps)});
     lines.push_back({s, L"auto_start", p.autoStart ? L"1" : L"0"});
+    if (!p.program.empty()) lines.push_back({s, L"exe", toWide(p.program)});
   }
   return ini::replaceWhole(path_, lines);
 }
@@ -160,11 +168,11 @@ void applyProfile(const Profile& profile, bool start) {
   const int32_t fps = panel.fps.load();
   panel.profileAutoStart.store(profile.autoStart);
   WindowCapture& capture = WindowCapture::instance();
-  capture.setWindowKeyword(toWide(keyword));
+  capture.setWindowTarget(toWide(keyword), toWide(profile.program), nullptr);
   capture.setFps(static_cast<uint32_t>(fps));
   if (start && !profile.windowTitle.empty()) {
-    panel.profileMode.store(
-        startPlayback(profile.windowTitle, profile.width, profile.height, fps, "perfil inteligente", keyword));
+    panel.profileMode.store(startPlayback(profile.windowTitle, profile.width, profile.height, fps, "perfil inteligente",
+                                          keyword, nullptr, toWide(profile.program)));
   }
   logInfo("Perfil aplicado | nombre=" + profile.name + " | ventana=" + profile.windowTitle + " | busqueda=" + keyword +
           " | captura=" + std::to_string(profile.width) + "x" + std::to_string(profile.height) +
@@ -201,8 +209,12 @@ bool createProfileFromPanel() {
 bool updateSelectedProfileFromPanel() {
   const int32_t index = PanelState::instance().selectedProfileIndex.load();
   ProfileManager& store = ProfileManager::instance();
-  if (!store.at(index)) return false;
-  return store.saveProfile(profileFromPanel(), index);
+  const Profile* stored = store.at(index);
+  if (!stored) return false;
+  Profile p = profileFromPanel();
+  // The source's program is kept while the window is closed, for the same source.
+  if (p.program.empty() && p.windowTitle == stored->windowTitle) p.program = stored->program;
+  return store.saveProfile(p, index);
 }
 
 bool deleteSelectedProfile() {

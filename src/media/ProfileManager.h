@@ -17,6 +17,10 @@ struct Profile {
   uint32_t height = 1080;     // 240..4320
   int32_t fps = 30;           // 1..60
   bool autoStart = false;
+  // The source window's program when the profile was saved ("spotify.exe", lower case; empty
+  // when unknown): its main window stands for the keyword when no title holds it any more (a
+  // music program's title is the song).
+  std::string program;
 };
 
 class ProfileManager {

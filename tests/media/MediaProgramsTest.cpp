@@ -161,4 +161,26 @@ TEST_F(MediaProgramsTest, AMusicProgramIsRecognisedAndFollowedByItsProgramNotIts
   reopened->close(10000);
 }
 
+// A profile saved while the music program played a song names the program: the next day, with
+// another song in its title, starting the profile finds the program's window.
+TEST_F(MediaProgramsTest, AProfileSavedWhileASongPlayedFindsTheMusicProgramWithAnotherSong) {
+  ASSERT_TRUE(device && gpsTexture);
+  ProfileManager& profiles = ProfileManager::instance();
+  profiles.initialize();
+  auto music = open("music", L"Artista - Primera cancion", 0, L"foobar.exe");  // a program no application names
+  panel.setSource("Artista - Primera cancion", music->hwnd());
+  panel.setText(PanelText::ProfileName, "Musica");
+  ASSERT_TRUE(createProfileFromPanel());
+  EXPECT_EQ(ini::readString(file(media::kProfilesFile), L"profile_0", L"exe"), L"foobar.exe");
+  ASSERT_TRUE(music->close(10000));
+
+  auto nextDay = open("music", L"Otro artista - Otra cancion", 0, L"foobar.exe");
+  profiles.reset();
+  profiles.initialize();
+  ASSERT_TRUE(loadProfile(0, true));
+  EXPECT_EQ(presentStartsCapture(), L"Artista - Primera cancion");
+  EXPECT_TRUE(framesArriveFrom(*nextDay));
+  nextDay->close(10000);
+}
+
 }  // namespace
