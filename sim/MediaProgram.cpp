@@ -1,5 +1,7 @@
 #include "MediaProgram.h"
 
+#include <algorithm>
+
 namespace zor::sim {
 
 namespace {
@@ -147,12 +149,15 @@ void MediaProgram::show(int command) {
 }
 
 void MediaProgram::hang(DWORD ms) {
-  if (hwnd_) PostMessageW(hwnd_, WM_APP + 1, ms, 0);
+  if (hwnd_ && PostMessageW(hwnd_, WM_APP + 1, ms, 0)) hungUntil_ = std::max(hungUntil_, GetTickCount64()) + ms;
 }
 
 bool MediaProgram::close(DWORD timeoutMs) {
   if (!process_) return true;
   if (hwnd_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+  // A program made to hang answers the close once it is back.
+  const ULONGLONG now = GetTickCount64();
+  if (hungUntil_ > now) timeoutMs += static_cast<DWORD>(hungUntil_ - now);
   bool ended = WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
   if (!ended) {
     TerminateProcess(process_, 1);

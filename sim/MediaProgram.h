@@ -47,6 +47,7 @@ class MediaProgram {
   DWORD processId_ = 0;
   HWND hwnd_ = nullptr;
   int chartWidth_ = 0, chartHeight_ = 0;
+  ULONGLONG hungUntil_ = 0;  // the program's window answers nothing before this tick
 };
 
 // A copy of zor_media.exe named `name` ("spotify.exe") in a temporary folder of its own, so the
