@@ -301,6 +301,10 @@ bool Chaos::checkTablet(Failure& f) {
     if (before == after && (after == 2 ? plugins || sig == "map" : after ? plugins : sig == "map")) return true;
     if (frames >= 60 && uptimeMs() - begin >= 2000) {
       say(formatProbe("tablet", rect, r));
+      using StateFn = int (*)(char*, int);
+      char state[400] = "";
+      auto gpsState = loaded() ? reinterpret_cast<StateFn>(SdkHost::instance().pluginExport("zor_test_gps_state")) : nullptr;
+      if (gpsState && gpsState(state, sizeof state) > 0) say(std::string("plugin gps state: ") + state);
       exec({"screenshot", "chaos_tablet_" + std::to_string(event_) + ".png"}, f);
       return fail(f, kExitExpectation,
                   std::string("the tablet shows ") + sig + " after " + std::to_string(frames) + " frames, while the plugin " +

@@ -229,6 +229,10 @@ void Dx11Core::confirmOverlayAtCreation(const D3D11_TEXTURE2D_DESC* desc, HRESUL
   if (queued == 0) return;
   const uint64_t now = clock::tickMs();
   if (now < queued || now - queued > config_.ddsWindowMs) return;
+  // Made after the search had ended, it is the cab loaded again (a loading screen): the view the
+  // game binds of it is searched for anew, as after a truck change. Without this the search
+  // stays off and the tablet keeps the game's picture until a camera return happens to re-arm it.
+  if (!ident_.gpsSearchActive.load() || searchWindowEnded()) ident_.rearmSearch(clock::steadyNs());
   if (!claimOverlayConfirmation(ident_, clock::steadyNs())) return;
 
   ID3D11Texture2D* created = *texture;

@@ -123,6 +123,29 @@ TEST_F(IdentCreation, CreationAndBindingConfirmationsShareTheLimitOfThree) {
   EXPECT_EQ(refCount(fourth.get()), 1u);
 }
 
+// A loading screen long after the tablet was found: the game makes the tablet's texture anew, and
+// its view is found and replaced like the first one.
+TEST_F(IdentCreation, ATabletTextureMadeAgainAfterTheSearchEndedIsFoundAndReplacedAgain) {
+  auto overlayWithView = [&](ComRef<ID3D11Texture2D>& texture, ComRef<ID3D11ShaderResourceView>& view) {
+    queueOverlayDds();
+    texture = create(overlayDesc());
+    ASSERT_TRUE(texture);
+    device->CreateShaderResourceView(texture.get(), nullptr, view.put());
+    bindUnderTwoShaders(view.get());
+  };
+  ComRef<ID3D11Texture2D> first, second;
+  ComRef<ID3D11ShaderResourceView> firstView, secondView;
+  overlayWithView(first, firstView);
+  ASSERT_EQ(confirmations(), 2u);
+  clock.advanceMs(5000);
+  bind(6, firstView.get());
+  ASSERT_FALSE(core.identification().gpsSearchActive.load());
+
+  overlayWithView(second, secondView);
+  EXPECT_EQ(confirmations(), 2u) << "the new texture and its view";
+  EXPECT_NE(bind(6, secondView.get()), secondView.get());
+}
+
 TEST_F(IdentCreation, AConfirmationOnALoaderThreadLeavesTheContextToTheRenderThread) {
   auto replacementWidth = [] {
     ComRef<ID3D11Texture2D> texture(GpsTextureReplacer::instance().replacementTextureRef());

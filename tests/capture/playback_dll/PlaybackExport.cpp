@@ -1,10 +1,12 @@
 // The plugin DLL with more exports for simulator scenarios, built for tests only
 // (ZorTabcastPlugin_playback.dll); the product DLL exports the two SDK functions alone.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "capture/WindowCapture.h"
 #include "dx11/Dx11Core.h"
+#include "gps/GpsTextureReplacer.h"
 #include "gps/PlaybackTarget.h"
 #include "media/PanelState.h"
 #include "overlay/FrameRecord.h"
@@ -46,4 +48,30 @@ extern "C" __declspec(dllexport) int zor_test_tablet_replaced() {
   const zor::GameState& state = core.gameState();
   if (state.pauseKnown.load() && state.paused.load()) return 2;
   return zor::WindowCapture::instance().hasWindow() ? 1 : 2;
+}
+
+namespace zor {
+struct GpsIdentTestAccess {
+  static std::string describe(Dx11Core& c) {
+    const GpsIdentification& id = c.ident_;
+    char line[400];
+    std::snprintf(line, sizeof line,
+                  "ready=%d search=%d hooks=%u second=%u locked=%d in_use=%d mesh=%p active=%d resume_pending=%d "
+                  "window=%d replaced_within_1s=%d",
+                  c.gpsReady_.load() ? 1 : 0, id.gpsSearchActive.load() ? 1 : 0, id.overlayHookCount.load(),
+                  id.secondConfirmationCount.load(), id.gpsLocked.load() ? 1 : 0, id.gpsInUse.load() ? 1 : 0,
+                  static_cast<void*>(c.tabletMeshIndexBuffer_.load()), c.playback_.active.load() ? 1 : 0,
+                  c.playback_.resumePending.load() ? 1 : 0, WindowCapture::instance().hasWindow() ? 1 : 0,
+                  GpsTextureReplacer::instance().replacedWithin(1000) ? 1 : 0);
+    return line;
+  }
+};
+}  // namespace zor
+
+// The graphics core's identification and playback state in one line, for a failure's report.
+extern "C" __declspec(dllexport) int zor_test_gps_state(char* buffer, int size) {
+  const std::string line = zor::GpsIdentTestAccess::describe(zor::Dx11Core::instance());
+  if (!buffer || size <= 0 || line.size() >= static_cast<size_t>(size)) return -1;
+  std::memcpy(buffer, line.c_str(), line.size() + 1);
+  return static_cast<int>(line.size());
 }
