@@ -284,8 +284,8 @@ int Chaos::tabletReplaced() const {
 
 // The tablet shows what the plugin's state says, within 60 frames and two seconds: the game's map
 // while the plugin leaves it alone; while it plays a window onto the tablet, its own picture (the
-// media program's, black for a window with nothing to show, a test pattern), never the game's
-// map or anything else; in a pause, or while it waits for a lost window, either.
+// media program's, black for a window with nothing to show, a test pattern), never the game's;
+// in a pause, or while it waits for a lost window, either.
 bool Chaos::checkTablet(Failure& f) {
   const unsigned long long begin = uptimeMs();
   for (int frames = 1;; ++frames) {
@@ -296,8 +296,9 @@ bool Chaos::checkTablet(Failure& f) {
     if (!sim_.probe("tablet", frame, rect, r, f)) return false;
     const int after = tabletReplaced();
     const std::string& sig = r.signature;
-    const bool plugins = sig == "media" || sig == "black" || sig == "checker" || sig == "visual" || sig == "direct" ||
-                         sig == "red";
+    // The plugin's picture is whatever is not the game's own (a window that hangs is shown as far
+    // as it was painted, black around it).
+    const bool plugins = sig != "map" && sig != "navmap" && sig != "gauge" && sig != "panel";
     if (before == after && (after == 2 ? plugins || sig == "map" : after ? plugins : sig == "map")) return true;
     if (frames >= 60 && uptimeMs() - begin >= 2000) {
       say(formatProbe("tablet", rect, r));
