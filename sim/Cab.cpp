@@ -191,10 +191,23 @@ bool Cab::create(int width, int height, std::string& error) {
   ShowWindow(window_, SW_SHOW);
   UpdateWindow(window_);
   pumpMessages();
+  truck_ = &defaultTruck();
+  if (!createDevice(error)) return false;
+  // The methods as the runtime made them, before any plugin patches them (a device made anew
+  // later has the same methods).
+  std::memcpy(presentEntry_, presentFunction(swapChain_.Get()), sizeof presentEntry_);
+  std::memcpy(bindEntry_, bindFunction(context_.Get()), sizeof bindEntry_);
+  std::memcpy(drawIndexedEntry_, drawIndexedFunction(context_.Get()), sizeof drawIndexedEntry_);
+  std::memcpy(indexBufferEntry_, indexBufferFunction(context_.Get()), sizeof indexBufferEntry_);
+  say("cab: window " + std::to_string(width) + "x" + std::to_string(height) +
+      ", D3D11 device and swap chain ready (DXGI_SWAP_EFFECT_DISCARD, R8G8B8A8_UNORM)");
+  return true;
+}
 
+bool Cab::createDevice(std::string& error) {
   DXGI_SWAP_CHAIN_DESC sd{};
-  sd.BufferDesc.Width = width;
-  sd.BufferDesc.Height = height;
+  sd.BufferDesc.Width = static_cast<UINT>(width_);
+  sd.BufferDesc.Height = static_cast<UINT>(height_);
   sd.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
   sd.SampleDesc.Count = 1;
   sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
@@ -207,10 +220,6 @@ bool Cab::create(int width, int height, std::string& error) {
   HRESULT hr = D3D11CreateDeviceAndSwapChain(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, levels, 1, D3D11_SDK_VERSION,
                                              &sd, &swapChain_, &device_, &got, &context_);
   if (FAILED(hr)) return error = "D3D11CreateDeviceAndSwapChain failed " + hresult(hr), false;
-  std::memcpy(presentEntry_, presentFunction(swapChain_.Get()), sizeof presentEntry_);
-  std::memcpy(bindEntry_, bindFunction(context_.Get()), sizeof bindEntry_);
-  std::memcpy(drawIndexedEntry_, drawIndexedFunction(context_.Get()), sizeof drawIndexedEntry_);
-  std::memcpy(indexBufferEntry_, indexBufferFunction(context_.Get()), sizeof indexBufferEntry_);
   if (!makeBackBufferViews(error) || !compileShaders(error)) return false;
 
   D3D11_SAMPLER_DESC smp{};
@@ -293,10 +302,60 @@ bool Cab::create(int width, int height, std::string& error) {
   float envColour[4] = {0.05f, 0.06f, 0.1f, 1.0f};
   context_->ClearRenderTargetView(environment_.rtv.Get(), envColour);
   context_->GenerateMips(environment_.srv.Get());
-  truck_ = &defaultTruck();
-  say("cab: window " + std::to_string(width) + "x" + std::to_string(height) +
-      ", D3D11 device and swap chain ready (DXGI_SWAP_EFFECT_DISCARD, R8G8B8A8_UNORM)");
   return true;
+}
+
+void Cab::releaseDevice() {
+  if (context_) {
+    context_->ClearState();
+    context_->Flush();
+  }
+  tabletView_.Reset();
+  for (Texture* t : {&sky_, &panel_, &detail_, &bezel_, &icons_, &environment_, &tablet_, &dashboard_, &instrument_})
+    *t = Texture{};
+  for (Mesh* m : {&fullQuad_, &mapQuad_, &windshield_, &panelMesh_, &bezelMesh_, &tabletMesh_, &loadingBar_,
+                  &dashboardMesh_, &instrumentMesh_})
+    *m = Mesh{};
+  backBufferRtv_.Reset();
+  depthView_.Reset();
+  depth_.Reset();
+  backBuffer_.Reset();
+  staging_.Reset();
+  vs_.Reset();
+  layout_.Reset();
+  psSolid_.Reset(), psWindshield_.Reset(), psPanel_.Reset(), psBezel_.Reset();
+  psMap_.Reset(), psScreen_.Reset(), psGlass_.Reset();
+  sampler_.Reset();
+  opaque_.Reset();
+  alpha_.Reset();
+  raster_.Reset();
+  constants_.Reset();
+  swapChain_.Reset();
+  context_.Reset();
+}
+
+bool Cab::recreateDevice(unsigned long& othersHolding, std::string& error) {
+  if (retiredDevice_) releaseRetiredDevice();
+  releaseDevice();
+  // The simulator keeps one reference to the old device, to tell who else still holds it.
+  // (MinGW's ComPtr::Attach adds a reference; the pointer is handed over as it is.)
+  *retiredDevice_.ReleaseAndGetAddressOf() = device_.Detach();
+  othersHolding = retiredDeviceHolders();
+  if (!createDevice(error)) return false;
+  if (!cabLoaded_) return true;
+  cabLoaded_ = false;
+  return loadCab(error);
+}
+
+unsigned long Cab::retiredDeviceHolders() const {
+  if (!retiredDevice_) return 0;
+  retiredDevice_->AddRef();
+  return retiredDevice_->Release() - 1;
+}
+
+unsigned long Cab::releaseRetiredDevice() {
+  ID3D11Device* device = retiredDevice_.Detach();
+  return device ? device->Release() : 0;
 }
 
 bool Cab::makeBackBufferViews(std::string& error) {
@@ -347,6 +406,7 @@ bool Cab::resize(int width, int height, std::string& error) {
 
 void Cab::destroy() {
   if (context_) context_->ClearState();
+  releaseRetiredDevice();
   HWND w = window_;
   *this = Cab{};
   if (w) DestroyWindow(w);

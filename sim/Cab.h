@@ -49,6 +49,17 @@ class Cab {
   // The game window's client area and the swap chain's buffers to this size (ResizeBuffers).
   bool resize(int width, int height, std::string& error);
 
+  // The game makes its device and swap chain anew on the same window at the current size (a
+  // change of graphics settings, a lost device): everything made on the old device is released
+  // first, and a loaded cab is loaded again through the engine's texture queue. Frame count,
+  // truck, speed and distance stay. othersHolding: the references to the old device that others
+  // than the cab still hold (the simulator keeps one of its own until releaseRetiredDevice).
+  bool recreateDevice(unsigned long& othersHolding, std::string& error);
+  unsigned long retiredDeviceHolders() const;
+  bool hasRetiredDevice() const { return retiredDevice_ != nullptr; }
+  // Lets go of the old device: what its last Release returned (0: it is gone).
+  unsigned long releaseRetiredDevice();
+
   // Loads the cab: its textures go through the engine's texture queue first.
   bool loadCab(std::string& error);
   bool cabLoaded() const { return cabLoaded_; }
@@ -99,6 +110,9 @@ class Cab {
     std::string name;
   };
 
+  // The device, swap chain and everything the scene draws with, at width_ x height_.
+  bool createDevice(std::string& error);
+  void releaseDevice();
   bool compileShaders(std::string& error);
   bool makeBackBufferViews(std::string& error);
   bool makeTexture(UINT w, UINT h, UINT mips, DXGI_FORMAT fmt, UINT bind, UINT misc, const std::vector<uint32_t>* pixels,
@@ -119,6 +133,7 @@ class Cab {
   ComPtr<ID3D11Device> device_;
   ComPtr<ID3D11DeviceContext> context_;
   ComPtr<IDXGISwapChain> swapChain_;
+  ComPtr<ID3D11Device> retiredDevice_;  // the device before the last recreateDevice
   unsigned char presentEntry_[8] = {};
   unsigned char bindEntry_[8] = {};
   FramePoint actionPoint_ = FramePoint::None;

@@ -131,6 +131,7 @@ class Chaos {
   bool resize(Failure& f);
   bool checkTablet(Failure& f);
   int tabletReplaced() const;
+  bool recreateDevice(Failure& f);
 
   bool clickOneOf(const char* const* labels, size_t count, Failure& f);
   std::string openMediaId() { return std::next(sim_.media_.begin(), rng_.below(static_cast<uint32_t>(sim_.media_.size())))->first; }
@@ -178,6 +179,7 @@ const Chaos::Event Chaos::kEvents[] = {
     {"settings", 2, nullptr, &Chaos::settingsFiles},
     {"hold-queue", 1, &Chaos::loaderFree, &Chaos::holdLoader},
     {"resize", 2, nullptr, &Chaos::resize},
+    {"device", 2, nullptr, &Chaos::recreateDevice},
 };
 
 bool Chaos::exec(std::vector<std::string> words, Failure& f) {
@@ -434,6 +436,9 @@ bool Chaos::resize(Failure& f) {
   const auto& size = kSizes[rng_.below(std::size(kSizes))];
   return exec({"resize", size[0], size[1]}, f);
 }
+
+// The game makes its device anew (graphics settings changed), with the plugin loaded or not.
+bool Chaos::recreateDevice(Failure& f) { return exec({"device", "recreate"}, f); }
 
 std::string Chaos::summary(const std::string& outcome, unsigned long long ms) const {
   std::string kinds;

@@ -167,6 +167,46 @@ bool Simulator::cmdResize(const Command& c, Failure& f) {
   return true;
 }
 
+bool Simulator::cmdDevice(const Command& c, Failure& f) {
+  const std::string where = "line " + std::to_string(c.line) + ": ";
+  const std::string& action = c.args[0];
+  if (action == "released") {
+    if (!cab_.hasRetiredDevice()) return f = {kExitBadInput, where + "no device was made anew before 'device released'"}, false;
+    const unsigned long long begin = uptimeMs(), end = begin + (c.args.size() > 1 ? number(c, 1) : 5000);
+    while (cab_.retiredDeviceHolders() != 0 && uptimeMs() < end)
+      if (!renderFrames(1, f)) return false;
+    const unsigned long holders = cab_.retiredDeviceHolders();
+    if (holders != 0)
+      return expect(c, false, "the old device still has " + std::to_string(holders) + " reference(s) besides the simulator's", f);
+    const unsigned long left = cab_.releaseRetiredDevice();
+    say("device released: the old device's last Release returned " + std::to_string(left) + " (after " +
+        std::to_string(uptimeMs() - begin) + " ms)");
+    return expect(c, left == 0, "the old device's last Release returned " + std::to_string(left), f);
+  }
+  if (action != "recreate") return f = {kExitBadInput, where + "device takes recreate or released"}, false;
+  if (cab_.hasRetiredDevice()) {
+    const unsigned long holders = cab_.retiredDeviceHolders();
+    if (cab_.releaseRetiredDevice() != 0)
+      say("device: the device before this one was still held (" + std::to_string(holders) +
+          " reference(s)) when the simulator let go of it");
+  }
+  unsigned long holders = 0;
+  std::string error;
+  if (!cab_.recreateDevice(holders, error)) return f = {kExitEnvironment, where + "device recreate: " + error}, false;
+  std::string old;
+  if (holders == 0) {
+    const unsigned long left = cab_.releaseRetiredDevice();
+    old = "its last Release returned " + std::to_string(left);
+    if (left != 0) return f = {kExitExpectation, where + "device recreate: the old device's " + old}, false;
+  } else {
+    old = "still held by " + std::to_string(holders) + " reference(s)" +
+          (SdkHost::instance().loaded() ? " of the plugin (it lets go at its next Present; 'device released' checks)" : "");
+  }
+  say("device recreate: new device and swap chain " + std::to_string(cab_.width()) + "x" + std::to_string(cab_.height()) +
+      " on the same window" + (cab_.cabLoaded() ? ", cab loaded again" : "") + "; the old device: " + old);
+  return true;
+}
+
 bool Simulator::cmdSpeed(const Command& c, Failure& f) {
   const auto& a = c.args;
   cab_.setSpeed(static_cast<int>(number(c, 0)));

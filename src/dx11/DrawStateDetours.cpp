@@ -136,7 +136,10 @@ HRESULT Dx11Core::onCreateTexture2D(ID3D11Device* device, const D3D11_TEXTURE2D_
   if (!fn) return E_FAIL;
   const HRESULT hr = fn(device, desc, initialData, texture);
   try {
-    confirmOverlayAtCreation(desc, hr, texture);  // GpsCandidateTracking.cpp
+    // A texture of a device the game has just made waits for that device's first Present.
+    if (device && device == devicePeek_.load(std::memory_order_relaxed)) {
+      confirmOverlayAtCreation(desc, hr, texture);  // GpsCandidateTracking.cpp
+    }
   } catch (...) {
   }
   return hr;

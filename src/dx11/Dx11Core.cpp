@@ -60,6 +60,8 @@ void Dx11Core::resetForStart() {
     device_ = nullptr;  // empty at this point: shut-down released them
     context_ = nullptr;
     contextPeek_.store(nullptr);
+    devicePeek_.store(nullptr);
+    adoptedWindow_ = nullptr;
   }
   resetIdentificationAndFlags();
 }
@@ -113,6 +115,8 @@ bool Dx11Core::initialize() {
 
 void Dx11Core::releaseDeviceAndContext() {
   contextPeek_.store(nullptr);
+  devicePeek_.store(nullptr);
+  adoptedWindow_ = nullptr;
   screenSlotHint_.store(nullptr);
   releaseAndClear(context_);
   releaseAndClear(device_);

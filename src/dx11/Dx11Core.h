@@ -99,6 +99,11 @@ class Dx11Core {
   // ---- Present (render thread)
   HRESULT onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT flags);
   bool acquireContext(IDXGISwapChain* swapChain);
+  // A Present through a swap chain of another device on the adopted window (the game made its
+  // device anew): everything of ours moves onto that device (DeviceFollow.cpp).
+  void followGameDevice(IDXGISwapChain* swapChain);
+  // The context is the adopted device's (its immediate context or a deferred one of it).
+  bool onAdoptedDevice(ID3D11DeviceContext* context) const noexcept;
 
   // ---- draw-state and GPS detours (see the detour files)
   void onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSlot, UINT numViews,
@@ -312,6 +317,8 @@ class Dx11Core {
   ID3D11Device* device_ = nullptr;
   ID3D11DeviceContext* context_ = nullptr;
   std::atomic<ID3D11DeviceContext*> contextPeek_{nullptr};  // for comparisons in detours
+  std::atomic<ID3D11Device*> devicePeek_{nullptr};          // the same for the device
+  HWND adoptedWindow_ = nullptr;                            // the swap chain's window; render thread
 
   // ---- GPS identification
   GpsIdentification ident_;

@@ -59,6 +59,13 @@ void Dx11Core::onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSl
       !firstPSSetShaderResourcesSeen_.exchange(true)) {
     logInfo("V1.3.4: primera llamada real de PSSetShaderResources interceptada correctamente.");
   }
+  auto forward = reinterpret_cast<PSSetShaderResourcesFn>(trampoline(Hook::PSSetShaderResources));
+  if (!forward) return;
+  // A new device the game made, before its first Present: nothing of ours belongs on it yet.
+  if (!onAdoptedDevice(context)) {
+    forward(context, startSlot, numViews, views);
+    return;
+  }
   const bool tablet = playbackTarget() == kTargetTablet;
   if (tablet) {
     try {
@@ -68,8 +75,6 @@ void Dx11Core::onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSl
     }
   }
 
-  auto forward = reinterpret_cast<PSSetShaderResourcesFn>(trampoline(Hook::PSSetShaderResources));
-  if (!forward) return;
   if (numViews == 0 || numViews > gpsrules::kMaxBoundViews || !views) {
     forward(context, startSlot, numViews, views);
     return;

@@ -61,6 +61,7 @@ HRESULT Dx11Core::onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT f
       if (!acquireContext(swapChain)) contextAcquisitionStarted_.store(false);
     }
     if (contextAcquired_.load(std::memory_order_acquire)) {
+      followGameDevice(swapChain);
       prepareDeferredGpsSize();
       prepareDeferredRedView();
       prepareDashboardResource();
@@ -345,6 +346,8 @@ bool Dx11Core::acquireContext(IDXGISwapChain* swapChain) {
     device_ = device.detach();
     context_ = context.detach();
     contextPeek_.store(context_);
+    devicePeek_.store(device_);
+    adoptedWindow_ = window;
     screenSlotHint_.store(nullptr);
     contextReadyTime_.store(clock::steadyNs());
     contextAcquired_.store(true, std::memory_order_release);

@@ -321,6 +321,15 @@ bool ConfigOverlay::followDevice(ID3D11Device* device, ID3D11DeviceContext* imme
   return rendererDevice_ != nullptr;
 }
 
+void ConfigOverlay::followGameDevice(ID3D11Device* device, ID3D11DeviceContext* immediate) {
+  if (!overlay::host().initialized.load(std::memory_order_acquire) || !device || !immediate) return;
+  try {
+    followDevice(device, immediate);
+  } catch (...) {
+    // Nothing leaves here: the panel is then not drawn until a device takes it.
+  }
+}
+
 void ConfigOverlay::drawFrameContents() {
   overlay::Host& h = overlay::host();
   if (h.wizardVisible.load()) {

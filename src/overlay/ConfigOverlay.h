@@ -21,6 +21,10 @@ class ConfigOverlay {
   bool initialize(HWND window, ID3D11Device* device, ID3D11DeviceContext* context);
   // Every Present, right before the game's Present; nothing until initialised.
   void renderFrame(IDXGISwapChain* swapChain);
+  // The game made its device anew: ImGui's renderer lets go of the old device now, the panel
+  // shown or not, and starts on the new one (the graphics core calls it when it follows the
+  // device); nothing unless initialised.
+  void followGameDevice(ID3D11Device* device, ID3D11DeviceContext* immediate);
   // Tear-down; nothing unless initialised.
   void shutdown();
   // Gives the game its mouse, keys and cursor back at once (the panel is hidden, the input lock

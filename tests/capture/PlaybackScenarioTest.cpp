@@ -192,6 +192,49 @@ TEST(PlaybackScenario, TheMediaProgramPlaysOnTheTrucksOwnScreen) {
   EXPECT_EQ(run.exitCode, 0) << run.output;
 }
 
+// The player changes the graphics settings while a program plays: the game makes its device and
+// swap chain anew on the same window and loads the cab again. The tablet plays the program again
+// as fast as after a start, the panel opens on the new device, the old device is freed.
+TEST(PlaybackScenario, AfterTheGameMakesItsDeviceAnewTheTabletPlaysAgainAndThePanelOpens) {
+  TempFolder folder(L"zor_playback_device");
+  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+  SimRun run = runSim(
+      "timeout 120000\n"
+      "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
+      "ini ZorTabcastFirstRun.ini setup completed 1\n"
+      "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n"
+      "truck vehicle.kenworth.w900\n"
+      "load\n"
+      "channel electric 1\n"
+      "channel engine 1\n"
+      "event started\n"
+      "wait-hooked 30000\n"
+      "cab\n"
+      "wait-log \"V0.7.6 OVERLAY tablet_gps_overlay.dds\" 20000\n"
+      "media open lofi \"Lofi radio - YouTube\"\n"
+      "playback start YouTube\n"
+      "wait-probe tablet media 10000\n"
+      "key ctrl+F8\n"
+      "wait-probe-screen overlay overlay 3000\n"
+      "key ctrl+F8\n"
+      "run 300\n"
+      "print == new device\n"
+      "device recreate\n"
+      "wait-probe tablet media 10000\n"
+      "wait-change tablet 3000\n"
+      "device released 2000\n"
+      "key ctrl+F8\n"
+      "wait-probe-screen overlay overlay 3000\n"
+      "key ctrl+F8\n"
+      "run 300\n"
+      "unload\n",
+      plugin, {}, 150000);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_TRUE(run.printed("device released: the old device's last Release returned 0")) << run.output;
+  EXPECT_EQ(run.count("plugin.error"), 0u) << run.output;
+}
+
 // Smart capture in the game, as a new player meets it: a window whose title keeps changing
 // plays on with one start, no stop and no lost window.
 SimRun playByTitleChanges(const std::string& program, const std::vector<std::string>& titles, int everyMs) {

@@ -432,6 +432,51 @@ TEST_F(PresentPipeline, TheSavedTargetIsRestoredAtAcquisitionAndFramesGoToThatTa
   EXPECT_EQ(capture.lastUploadTexture, replacement.get());
 }
 
+// The game made its device anew (graphics settings changed) and presents through a swap chain of
+// it on the same window: everything of ours moves onto the new device and lets go of the old one.
+TEST_F(PresentPipeline, AFrameOfANewDeviceOnTheGamesWindowMovesEverythingOntoItAndFreesTheOldOne) {
+  PluginConfig config;
+  config.calibrationMode = false;
+  start(config);
+  core.applyTruckProfile("vehicle.kenworth.w900");
+  setPlaybackTarget(kTargetDashboard);
+  const ULONG oldWithoutUs = refCount(window.device.get());
+  play();
+  run(32);
+  ASSERT_GT(refCount(window.device.get()), oldWithoutUs);
+
+  ComRef<ID3D11DeviceContext> newContext;
+  ComRef<ID3D11Device> newDevice = makeDevice(&newContext);
+  FakeSwapChain newChain;
+  newChain.window = window.hwnd;
+  newChain.device = newDevice.get();
+  capture.clear();
+  for (int i = 0; i < 3; ++i) {
+    clock.advanceMs(16);
+    EXPECT_EQ(core.onPresent(&newChain, 0, 0), DXGI_STATUS_OCCLUDED);
+  }
+
+  EXPECT_EQ(Access::device(core), newDevice.get());
+  EXPECT_EQ(refCount(window.device.get()), oldWithoutUs) << "something of ours still holds the old device";
+  GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
+  for (ID3D11Texture2D* texture : {replacer.replacementTextureRef(), replacer.dashboardTextureRef(),
+                                   replacer.redTestTextureRef()}) {
+    ComRef<ID3D11Texture2D> held(texture);
+    ASSERT_TRUE(held);
+    ComRef<ID3D11Device> owner;
+    held->GetDevice(owner.put());
+    EXPECT_EQ(owner.get(), newDevice.get());
+  }
+  // The capture goes on into the new dashboard texture, through the new device's context.
+  const auto events = capture.events();
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events[0], "deactivate");
+  EXPECT_EQ(events[1].rfind("start(YouTube,24", 0), 0u) << events[1];
+  EXPECT_TRUE(core.playbackActive());
+  EXPECT_EQ(capture.lastUploadTexture, ComRef<ID3D11Texture2D>(replacer.dashboardTextureRef()).get());
+  EXPECT_EQ(log.count("V1.1.0: el juego creo un dispositivo grafico nuevo"), 1u);
+}
+
 TEST_F(PresentPipeline, DrawIndexedIsHookedFromTheNextPresentOnlyWhileTheDashboardCanShowSomething) {
   PluginConfig config;
   config.calibrationMode = false;

@@ -1,0 +1,118 @@
+// A new device of the game. The game makes its Direct3D 11 device and swap chain anew when the
+// player changes graphics settings or the old device is lost, on the same window, and every
+// texture, view and shader with them. The first Present through the new swap chain moves the
+// plugin onto the new device: what it made on the old one (replacement, dashboard and test
+// textures, the panel's renderer) is let go and made again, identification starts over for the
+// game's new textures, and a playing capture goes on into the new replacement. Until that
+// Present nothing of ours touches the new device's contexts.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "capture/WindowCapture.h"
+#include "core/Clock.h"
+#include "core/ComRef.h"
+#include "core/DetourGuard.h"
+#include "core/Logger.h"
+#include "dx11/Dx11Core.h"
+#include "gps/GpsTextureReplacer.h"
+#include "overlay/ConfigOverlay.h"
+
+namespace zor {
+
+bool Dx11Core::onAdoptedDevice(ID3D11DeviceContext* context) const noexcept {
+  if (!context) return false;
+  if (context == contextPeek_.load(std::memory_order_relaxed)) return true;
+  // A deferred context of the adopted device, or a context of a device the game has just made.
+  ID3D11Device* device = nullptr;
+  context->GetDevice(&device);
+  const bool adopted = device && device == devicePeek_.load(std::memory_order_relaxed);
+  if (device) device->Release();
+  return adopted;
+}
+
+void Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
+  detour::OwnCallsScope own;
+  ComRef<ID3D11Device> device;
+  if (FAILED(swapChain->GetDevice(__uuidof(ID3D11Device), reinterpret_cast<void**>(device.put()))) || !device) return;
+  // The adopted device is held, so no other device can sit at its address.
+  if (device.get() == devicePeek_.load(std::memory_order_relaxed)) return;
+  // Only the swap chain of the window adopted at the first frame moves the plugin.
+  DXGI_SWAP_CHAIN_DESC desc{};
+  if (FAILED(swapChain->GetDesc(&desc)) || !desc.OutputWindow || desc.OutputWindow != adoptedWindow_) return;
+  ComRef<ID3D11DeviceContext> context;
+  device->GetImmediateContext(context.put());
+  if (!context) {
+    logError("V1.1.0: el juego presento con un dispositivo grafico nuevo sin contexto inmediato; el plugin sigue en "
+             "el anterior.");
+    return;
+  }
+
+  // Identification and substitution stop while everything moves over.
+  gpsReady_.store(false, std::memory_order_release);
+  ID3D11Device* oldDevice = nullptr;
+  ID3D11DeviceContext* oldContext = nullptr;
+  ID3D11Device* dev = device.get();
+  ID3D11DeviceContext* ctx = context.get();
+  bool captureRestarted = true;
+  {
+    std::lock_guard<std::mutex> lock(playbackMutex_);
+    oldDevice = device_;
+    oldContext = context_;
+    device_ = device.detach();
+    context_ = context.detach();
+    contextPeek_.store(context_);
+    devicePeek_.store(device_);
+    screenSlotHint_.store(nullptr);
+    contextReadyTime_.store(clock::steadyNs());
+    // The capture worker writes through the immediate context it was started with.
+    if (playback_.active.load()) {
+      WindowCapture::instance().deactivate();
+      captureRestarted = startCaptureLocked(playback_.title, playback_.fps);
+      playback_.active.store(captureRestarted);
+      if (!captureRestarted) {
+        playback_.resumePending.store(true);
+        playback_.resumeScheduled = true;
+        playback_.resumeDue = clock::steadyNs();
+      }
+    }
+  }
+
+  // What identification knew names the old device's objects.
+  currentPixelShader_.store(nullptr);
+  currentIndexBuffer_.store(nullptr);
+  tabletMeshIndexBuffer_.store(nullptr);
+  ident_.resetAll();  // the registered views go before the replacer lets go of them
+  viewCache_.clear();
+  gpsSizePending_.store(false);
+  redViewPending_.store(false);
+  gpsOffscreen_.store(false);
+  cameraReturnInProgress_.store(false);
+  resourceProfileId_.store(0);
+  state_->preparedProfileId.store(0);  // the dashboard resource is made again this frame
+
+  GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
+  replacer.releaseAll();
+  replacer.releaseRedTestTexture();
+  if (!replacer.createRedTestTexture(dev)) {
+    logWarning("V1.4.0: la textura GPU de prueba no pudo crearse en el dispositivo grafico nuevo.");
+  }
+  if (!replacer.attachDevice(dev)) logWarning("V1.7.0: GpsTextureReplacer::attachDevice fallo.");
+  if (config_.gpsWidth != 0 && config_.gpsHeight != 0) {
+    replacer.createForConfiguredSize(config_.gpsWidth, config_.gpsHeight);
+  }
+  ConfigOverlay::instance().followGameDevice(dev, ctx);
+  gpsReady_.store(true, std::memory_order_release);
+
+  releaseAndClear(oldContext);
+  releaseAndClear(oldDevice);
+  char line[320];
+  std::snprintf(line, sizeof line,
+                "V1.1.0: el juego creo un dispositivo grafico nuevo (Device=0x%p, Context=0x%p); el plugin solto el "
+                "anterior y rehace en el nuevo sus texturas y el panel.%s",
+                static_cast<void*>(dev), static_cast<void*>(ctx),
+                captureRestarted ? "" : " La captura se reanudara en cuanto pueda iniciarse.");
+  logInfo(line);
+}
+
+}  // namespace zor
