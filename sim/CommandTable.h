@@ -110,5 +110,6 @@
   /* the chaos run (Chaos.cpp) */ \
   X("chaos", "ii", "SEED N", "N events drawn from SEED (pause, trucks, media programs, the panel, keys,\n" \
     "unload and reload...), the invariants checked after each; loads the plugin and the cab first\n" \
-    "when the scenario has not", cmdChaos)
+    "when the scenario has not", cmdChaos) \
+  X("figures", "|s", "[LABEL]", "print the process's private bytes, handle count and GDI object count", cmdFigures)
 // clang-format on

@@ -78,6 +78,7 @@ class Simulator {
 
   // Frames and probes (FrameCommands.cpp).
   bool renderFrames(unsigned long long n, Failure& f);
+  bool toggleWithSystemInput(Failure& f);  // Ctrl+F8 through SendInput
   bool renderFor(unsigned long long ms, Failure& f);
   bool renderOne(FrameCapture* capture, std::vector<DrawRecord>* trace, Failure& f);
   bool regionOfFrame(const std::string& region, Rect& rect, Failure& f);
