@@ -125,6 +125,18 @@ TEST(PlaybackScenario, TheMediaProgramPlaysOnTheTabletAndFollowsTheGame) {
   if (HasFailure()) std::printf("%s", run.output.c_str());
 }
 
+// The plugin loaded in a running game with the cab drawn and smart capture off (the scenarios
+// below start their programs themselves).
+constexpr char kHookedCab[] =
+    "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n"
+    "truck vehicle.kenworth.w900\n"
+    "load\n"
+    "channel electric 1\n"
+    "channel engine 1\n"
+    "event started\n"
+    "wait-hooked 30000\n"
+    "cab\n";
+
 // A browser in full screen shown on the tablet: its fine detail (1-pixel stripes) comes out as
 // an even grey instead of black and white columns, its coarse detail keeps its contrast.
 TEST(PlaybackScenario, AFullScreenWindowsFineDetailIsAveragedOnTheTablet) {
@@ -133,15 +145,8 @@ TEST(PlaybackScenario, AFullScreenWindowsFineDetailIsAveragedOnTheTablet) {
   ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
   SimRun run = runSim(
       "timeout 120000\n"
-      "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
-      "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n"
-      "truck vehicle.kenworth.w900\n"
-      "load\n"
-      "channel electric 1\n"
-      "channel engine 1\n"
-      "event started\n"
-      "wait-hooked 30000\n"
-      "cab\n"
+      "ini ZorTabcastPlugin.ini gps calibration_mode 0\n" +
+      std::string(kHookedCab) +
       "chart open chart \"Test chart - YouTube\"\n"
       "wait-log \"V0.7.6 OVERLAY tablet_gps_overlay.dds\" 20000\n"
       "run 300\n"
@@ -202,15 +207,8 @@ TEST(PlaybackScenario, AfterTheGameMakesItsDeviceAnewTheTabletPlaysAgainAndThePa
   SimRun run = runSim(
       "timeout 120000\n"
       "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
-      "ini ZorTabcastFirstRun.ini setup completed 1\n"
-      "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n"
-      "truck vehicle.kenworth.w900\n"
-      "load\n"
-      "channel electric 1\n"
-      "channel engine 1\n"
-      "event started\n"
-      "wait-hooked 30000\n"
-      "cab\n"
+      "ini ZorTabcastFirstRun.ini setup completed 1\n" +
+      std::string(kHookedCab) +
       "wait-log \"V0.7.6 OVERLAY tablet_gps_overlay.dds\" 20000\n"
       "media open lofi \"Lofi radio - YouTube\"\n"
       "playback start YouTube\n"
