@@ -334,12 +334,13 @@ void Cab::releaseDevice() {
   context_.Reset();
 }
 
-bool Cab::recreateDevice(unsigned long& othersHolding, std::string& error) {
+bool Cab::recreateDevice(long& othersHolding, std::string& error) {
   if (retiredDevice_) releaseRetiredDevice();
   releaseDevice();
   // The simulator keeps one reference to the old device, to tell who else still holds it.
   // (MinGW's ComPtr::Attach adds a reference; the pointer is handed over as it is.)
   *retiredDevice_.ReleaseAndGetAddressOf() = device_.Detach();
+  retiredDevice_->AddRef();
   othersHolding = retiredDeviceHolders();
   if (!createDevice(error)) return false;
   if (!cabLoaded_) return true;
@@ -347,15 +348,21 @@ bool Cab::recreateDevice(unsigned long& othersHolding, std::string& error) {
   return loadCab(error);
 }
 
-unsigned long Cab::retiredDeviceHolders() const {
+long Cab::retiredDeviceHolders() const {
   if (!retiredDevice_) return 0;
   retiredDevice_->AddRef();
-  return retiredDevice_->Release() - 1;
+  return static_cast<long>(retiredDevice_->Release()) - 2;
 }
 
 unsigned long Cab::releaseRetiredDevice() {
+  if (!retiredDevice_) return 0;
+  if (retiredDeviceHolders() < 0) {
+    retiredDevice_.Detach();
+    return 1;
+  }
   ID3D11Device* device = retiredDevice_.Detach();
-  return device ? device->Release() : 0;
+  device->Release();
+  return device->Release();
 }
 
 bool Cab::makeBackBufferViews(std::string& error) {

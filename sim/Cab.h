@@ -53,11 +53,14 @@ class Cab {
   // change of graphics settings, a lost device): everything made on the old device is released
   // first, and a loaded cab is loaded again through the engine's texture queue. Frame count,
   // truck, speed and distance stay. othersHolding: the references to the old device that others
-  // than the cab still hold (the simulator keeps one of its own until releaseRetiredDevice).
-  bool recreateDevice(unsigned long& othersHolding, std::string& error);
-  unsigned long retiredDeviceHolders() const;
+  // than the cab still hold (the simulator keeps two of its own until releaseRetiredDevice, so a
+  // Release too many by someone else shows as a negative count instead of a device freed under
+  // its holders).
+  bool recreateDevice(long& othersHolding, std::string& error);
+  long retiredDeviceHolders() const;
   bool hasRetiredDevice() const { return retiredDevice_ != nullptr; }
-  // Lets go of the old device: what its last Release returned (0: it is gone).
+  // Lets go of the old device: what its last Release returned (0: it is gone). A device someone
+  // released too often is left alone (nothing may free it twice).
   unsigned long releaseRetiredDevice();
 
   // Loads the cab: its textures go through the engine's texture queue first.

@@ -270,6 +270,10 @@ bool Chaos::check(Failure& f) {
     return false;
   }
   if (!checkTablet(f)) return false;
+  // Nobody released the game's old device more often than it held it.
+  if (const long holders = sim_.cab_.retiredDeviceHolders(); holders < 0)
+    return fail(f, kExitExpectation, "the old device was released " + std::to_string(-holders) +
+                                         " time(s) more than it was held");
   // No ERROR line in the plugin's log.
   auto& sdk = SdkHost::instance();
   for (const std::string& line : sdk.logLines(logChecked_))

@@ -167,15 +167,23 @@ bool Simulator::cmdResize(const Command& c, Failure& f) {
   return true;
 }
 
+namespace {
+std::string overReleased(long count) {
+  return "the old device was released " + std::to_string(count) +
+         " time(s) more than it was held: it would have been freed under the simulator's reference";
+}
+}  // namespace
+
 bool Simulator::cmdDevice(const Command& c, Failure& f) {
   const std::string where = "line " + std::to_string(c.line) + ": ";
   const std::string& action = c.args[0];
   if (action == "released") {
     if (!cab_.hasRetiredDevice()) return f = {kExitBadInput, where + "no device was made anew before 'device released'"}, false;
     const unsigned long long begin = uptimeMs(), end = begin + (c.args.size() > 1 ? number(c, 1) : 5000);
-    while (cab_.retiredDeviceHolders() != 0 && uptimeMs() < end)
+    while (cab_.retiredDeviceHolders() > 0 && uptimeMs() < end)
       if (!renderFrames(1, f)) return false;
-    const unsigned long holders = cab_.retiredDeviceHolders();
+    const long holders = cab_.retiredDeviceHolders();
+    if (holders < 0) return expect(c, false, overReleased(-holders), f);
     if (holders != 0)
       return expect(c, false, "the old device still has " + std::to_string(holders) + " reference(s) besides the simulator's", f);
     const unsigned long left = cab_.releaseRetiredDevice();
@@ -185,12 +193,13 @@ bool Simulator::cmdDevice(const Command& c, Failure& f) {
   }
   if (action != "recreate") return f = {kExitBadInput, where + "device takes recreate or released"}, false;
   if (cab_.hasRetiredDevice()) {
-    const unsigned long holders = cab_.retiredDeviceHolders();
+    const long holders = cab_.retiredDeviceHolders();
+    if (holders < 0) return expect(c, false, overReleased(-holders), f);
     if (cab_.releaseRetiredDevice() != 0)
       say("device: the device before this one was still held (" + std::to_string(holders) +
           " reference(s)) when the simulator let go of it");
   }
-  unsigned long holders = 0;
+  long holders = 0;
   std::string error;
   if (!cab_.recreateDevice(holders, error)) return f = {kExitEnvironment, where + "device recreate: " + error}, false;
   std::string old;

@@ -60,20 +60,47 @@ void armWatchdog(unsigned long long ms) {
 }
 
 namespace {
-LONG WINAPI onCrash(EXCEPTION_POINTERS* info) {
-  auto* rec = info->ExceptionRecord;
+// "C:\\...\\module.dll+0x1234" for a code address.
+std::string whereIs(const void* address) {
   HMODULE mod = nullptr;
   wchar_t name[MAX_PATH] = L"?";
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     static_cast<LPCWSTR>(rec->ExceptionAddress), &mod);
+                     static_cast<LPCWSTR>(address), &mod);
   if (mod) GetModuleFileNameW(mod, name, MAX_PATH);
   char line[700];
-  std::snprintf(line, sizeof line, "CRASH: unhandled exception 0x%08lX at %p (%s+0x%llX)",
-                static_cast<unsigned long>(rec->ExceptionCode), rec->ExceptionAddress, narrow(name).c_str(),
-                mod ? static_cast<unsigned long long>(static_cast<const char*>(rec->ExceptionAddress) -
+  std::snprintf(line, sizeof line, "%s+0x%llX", narrow(name).c_str(),
+                mod ? static_cast<unsigned long long>(static_cast<const char*>(address) -
                                                       reinterpret_cast<const char*>(mod))
                     : 0ull);
+  return line;
+}
+
+LONG WINAPI onCrash(EXCEPTION_POINTERS* info) {
+  // A fault while telling of one ends the process at once.
+  static std::atomic<bool> reporting{false};
+  if (reporting.exchange(true)) TerminateProcess(GetCurrentProcess(), kExitCrash);
+  auto* rec = info->ExceptionRecord;
+  char line[800];
+  std::snprintf(line, sizeof line, "CRASH: unhandled exception 0x%08lX at %p (%s) on thread %lu",
+                static_cast<unsigned long>(rec->ExceptionCode), rec->ExceptionAddress,
+                whereIs(rec->ExceptionAddress).c_str(), GetCurrentThreadId());
   say(line);
+  // The calls that led there, as far as the unwind tables tell.
+  CONTEXT context = *info->ContextRecord;
+  for (int frame = 0; frame < 32 && context.Rip; ++frame) {
+    DWORD64 imageBase = 0;
+    RUNTIME_FUNCTION* function = RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
+    if (frame > 0) say("  called from " + whereIs(reinterpret_cast<const void*>(context.Rip)));
+    if (!function) {  // a leaf function: the return address is on top of the stack
+      context.Rip = *reinterpret_cast<DWORD64*>(context.Rsp);
+      context.Rsp += 8;
+      continue;
+    }
+    void* handlerData = nullptr;
+    DWORD64 establisher = 0;
+    RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, function, &context, &handlerData, &establisher,
+                     nullptr);
+  }
   consoleCloseFile();
   TerminateProcess(GetCurrentProcess(), kExitCrash);
   return EXCEPTION_EXECUTE_HANDLER;
