@@ -336,9 +336,11 @@ void Cab::releaseDevice() {
 
 bool Cab::recreateDevice(long& othersHolding, std::string& error) {
   if (retiredDevice_) releaseRetiredDevice();
+  retiredSwapChain_ = swapChain_;
   releaseDevice();
-  // The simulator keeps one reference to the old device, to tell who else still holds it.
-  // (MinGW's ComPtr::Attach adds a reference; the pointer is handed over as it is.)
+  // The simulator keeps two references to the old device, to tell who else still holds it and
+  // to see one released too many. (MinGW's ComPtr::Attach adds a reference; the pointer is
+  // handed over as it is.)
   *retiredDevice_.ReleaseAndGetAddressOf() = device_.Detach();
   retiredDevice_->AddRef();
   othersHolding = retiredDeviceHolders();
@@ -351,15 +353,17 @@ bool Cab::recreateDevice(long& othersHolding, std::string& error) {
 long Cab::retiredDeviceHolders() const {
   if (!retiredDevice_) return 0;
   retiredDevice_->AddRef();
-  return static_cast<long>(retiredDevice_->Release()) - 2;
+  return static_cast<long>(retiredDevice_->Release()) - 2 - (retiredSwapChain_ ? 1 : 0);
 }
 
 unsigned long Cab::releaseRetiredDevice() {
   if (!retiredDevice_) return 0;
   if (retiredDeviceHolders() < 0) {
+    retiredSwapChain_.Detach();
     retiredDevice_.Detach();
     return 1;
   }
+  retiredSwapChain_.Reset();
   ID3D11Device* device = retiredDevice_.Detach();
   device->Release();
   return device->Release();

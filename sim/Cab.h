@@ -137,6 +137,11 @@ class Cab {
   ComPtr<ID3D11DeviceContext> context_;
   ComPtr<IDXGISwapChain> swapChain_;
   ComPtr<ID3D11Device> retiredDevice_;  // the device before the last recreateDevice
+  // Its swap chain, kept as long as the device: Wine's wined3d keeps a pointer to the last swap
+  // chain each of a device's contexts drew to, and a device used after that swap chain is gone
+  // reads freed memory (a crash inside wined3d_context_gl_activate, seen in a chaos run after a
+  // holder of the old device let go of its textures). Windows has no such fault.
+  ComPtr<IDXGISwapChain> retiredSwapChain_;
   unsigned char presentEntry_[8] = {};
   unsigned char bindEntry_[8] = {};
   FramePoint actionPoint_ = FramePoint::None;
