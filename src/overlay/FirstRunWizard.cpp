@@ -98,16 +98,26 @@ void drawSummary(WizardChoices& c) {
   ImGui::Checkbox("No volver a mostrar este asistente", &c.dontShowAgain);
 }
 
-// The first visible window title (UTF-8) that equals the keyword (exact) or contains it (any
-// letter case); empty when none.
-std::string findWindowTitle(const std::string& keyword, bool exact) {
-  std::vector<std::wstring> titles;
-  listVisibleWindowTitles(titles);
+// The open window of the chosen application: the first visible window whose title equals the
+// keyword (exact) or contains it (any letter case); for a named application, else the first
+// window of its program (a music program's title is the song it plays). None: empty title.
+struct FoundWindow {
+  std::string title;  // UTF-8
+  HWND window = nullptr;
+};
+FoundWindow findApplicationWindow(const std::string& keyword, bool exact) {
+  const std::wstring program = exact ? std::wstring{} : toWide(builtInProgram(keyword));
+  std::vector<VisibleWindow> windows;
+  listVisibleWindows(windows, !program.empty());
   const std::wstring wide = toWide(keyword);
-  for (const std::wstring& t : titles) {
-    const std::string title = toUtf8(t);
-    if (title.empty()) continue;
-    if (exact ? title == keyword : containsIgnoreCase(t, wide)) return title;
+  for (const bool byProgram : {false, true}) {
+    if (byProgram && program.empty()) break;
+    for (const VisibleWindow& w : windows) {
+      const std::string title = toUtf8(w.title);
+      if (title.empty()) continue;
+      const bool match = byProgram ? w.program == program : exact ? title == keyword : containsIgnoreCase(w.title, wide);
+      if (match) return {title, w.window};
+    }
   }
   return {};
 }
@@ -149,8 +159,8 @@ void finishFirstRun(const WizardChoices& c, bool& setupCompleted) {
   const bool other = c.app < 0 || c.app > 2;
   const std::string keyword = other ? c.otherWindowTitle : kAppNames[c.app];
   if (!keyword.empty()) {
-    const std::string found = findWindowTitle(keyword, other);
-    if (!found.empty()) panel.setSourceWindowTitle(clipUtf8(found, 255));
+    const FoundWindow found = findApplicationWindow(keyword, other);
+    if (!found.title.empty()) panel.setSource(clipUtf8(found.title, 255), found.window);
     if (panel.sourceWindowTitle().empty() && other) panel.setSourceWindowTitle(clipUtf8(c.otherWindowTitle, 255));
     if (!panel.sourceWindowTitle().empty()) {
       WindowCapture::instance().setWindowKeyword(toWide(panel.sourceWindowTitle()));

@@ -12,6 +12,7 @@
 #include "media/SmartCapture.h"
 #include "overlay/FirstRunWizard.h"
 #include "overlay/PanelTabs.h"
+#include "MediaProgram.h"
 #include "support/GfxTestKit.h"
 #include "support/TempFolder.h"
 
@@ -156,6 +157,18 @@ TEST_F(WizardFinish, PresetsAndApplicationsWithoutAWindow) {
   EXPECT_TRUE(app("VLC").favorite);
   EXPECT_EQ(app("VLC").width, 1920u);
   EXPECT_EQ(app("Spotify").width, 1280u);
+}
+
+// A player who picks Spotify while a song plays: the music program's window is titled with the
+// song, and the wizard takes it by its program, as the window itself (the next song keeps it).
+TEST_F(WizardFinish, SpotifyIsFoundByItsProgramWhileItsTitleIsTheSong) {
+  sim::MediaProgram spotify("spotify", L"Artista - Cancion de ruta", 0);
+  std::string error;
+  ASSERT_TRUE(spotify.open(15000, error, sim::mediaProgramCopy(L"spotify.exe"))) << error;
+  finishFirstRun({1, "", 0, true}, setupCompleted);
+  EXPECT_EQ(PanelState::instance().sourceWindow().window, spotify.hwnd());
+  EXPECT_EQ(PanelState::instance().sourceWindowTitle(), "Artista - Cancion de ruta");
+  spotify.close(10000);
 }
 
 TEST_F(WizardFinish, AnotherWindowIsTakenByItsExactTitleEvenWhenItIsNotOpen) {
