@@ -56,7 +56,7 @@
   X("cab", "|s", "[reload]", "load the cab (its textures go through the engine's texture queue)", cmdCab) \
   X("resize", "ii", "W H", "the game window's client area and its swap chain's buffers to W x H (ResizeBuffers)", cmdResize) \
   X("device", "s|i", "recreate|released [MS]", "recreate: the game makes its device and swap chain anew on the same\n" \
-    "window at the current size (graphics settings changed, the device was\nlost): everything made on the old device is released, a loaded cab is\n" \
+    "window at the current size (graphics settings changed, the device was\nlost): everything made on the old device is released (its swap chain\nonly with the old device itself), a loaded cab is\n" \
     "loaded again through the engine's texture queue;\nreleased: render until nothing but the simulator holds the old device\n" \
     "(at most MS, default 5000), then let go of it: its last Release must\nreturn 0", cmdDevice) \
   X("speed", "i", "KMH", "driving speed of the scenery (0 = parked)", cmdSpeed) \
