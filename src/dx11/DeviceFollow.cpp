@@ -3,8 +3,10 @@
 // texture, view and shader with them. The first Present through the new swap chain moves the
 // plugin onto the new device: what it made on the old one (replacement, dashboard and test
 // textures, the panel's renderer) is let go and made again, identification starts over for the
-// game's new textures, and a playing capture goes on into the new replacement. Until that
-// Present nothing of ours touches the new device's contexts.
+// game's new textures, and a playing capture goes on into the new replacement. The move waits
+// for the new device's third Present in a row: a device that presents between the game's
+// frames (a tool's own swap chain on the game's window, the old swap chain's last frame) never
+// moves the plugin back and forth. Until the move nothing of ours touches the new device.
 #include <windows.h>
 
 #include <cstdio>
@@ -31,21 +33,37 @@ bool Dx11Core::onAdoptedDevice(ID3D11DeviceContext* context) const noexcept {
   return adopted;
 }
 
-void Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
+namespace {
+constexpr int kFollowAfterFrames = 3;
+}  // namespace
+
+bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
   detour::OwnCallsScope own;
   ComRef<ID3D11Device> device;
-  if (FAILED(swapChain->GetDevice(__uuidof(ID3D11Device), reinterpret_cast<void**>(device.put()))) || !device) return;
+  if (FAILED(swapChain->GetDevice(__uuidof(ID3D11Device), reinterpret_cast<void**>(device.put()))) || !device)
+    return true;
   // The adopted device is held, so no other device can sit at its address.
-  if (device.get() == devicePeek_.load(std::memory_order_relaxed)) return;
+  if (device.get() == devicePeek_.load(std::memory_order_relaxed)) {
+    followCandidate_ = nullptr;
+    followCandidateFrames_ = 0;
+    return true;
+  }
   // Only the swap chain of the window adopted at the first frame moves the plugin.
   DXGI_SWAP_CHAIN_DESC desc{};
-  if (FAILED(swapChain->GetDesc(&desc)) || !desc.OutputWindow || desc.OutputWindow != adoptedWindow_) return;
+  if (FAILED(swapChain->GetDesc(&desc)) || !desc.OutputWindow || desc.OutputWindow != adoptedWindow_) return true;
+  if (followCandidate_ != device.get()) {
+    followCandidate_ = device.get();
+    followCandidateFrames_ = 0;
+  }
+  if (++followCandidateFrames_ < kFollowAfterFrames) return false;
+  followCandidate_ = nullptr;
+  followCandidateFrames_ = 0;
   ComRef<ID3D11DeviceContext> context;
   device->GetImmediateContext(context.put());
   if (!context) {
     logError("V1.1.0: el juego presento con un dispositivo grafico nuevo sin contexto inmediato; el plugin sigue en "
              "el anterior.");
-    return;
+    return true;
   }
 
   // Identification and substitution stop while everything moves over.
@@ -113,6 +131,7 @@ void Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
                 static_cast<void*>(dev), static_cast<void*>(ctx),
                 captureRestarted ? "" : " La captura se reanudara en cuanto pueda iniciarse.");
   logInfo(line);
+  return true;
 }
 
 }  // namespace zor

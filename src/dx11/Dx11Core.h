@@ -100,8 +100,10 @@ class Dx11Core {
   HRESULT onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT flags);
   bool acquireContext(IDXGISwapChain* swapChain);
   // A Present through a swap chain of another device on the adopted window (the game made its
-  // device anew): everything of ours moves onto that device (DeviceFollow.cpp).
-  void followGameDevice(IDXGISwapChain* swapChain);
+  // device anew): once that device has presented a few frames in a row, everything of ours moves
+  // onto it (DeviceFollow.cpp). False while such a device waits for its next frames: nothing of
+  // ours runs in that frame.
+  bool followGameDevice(IDXGISwapChain* swapChain);
   // The context is the adopted device's (its immediate context or a deferred one of it).
   bool onAdoptedDevice(ID3D11DeviceContext* context) const noexcept;
 
@@ -319,6 +321,8 @@ class Dx11Core {
   std::atomic<ID3D11DeviceContext*> contextPeek_{nullptr};  // for comparisons in detours
   std::atomic<ID3D11Device*> devicePeek_{nullptr};          // the same for the device
   HWND adoptedWindow_ = nullptr;                            // the swap chain's window; render thread
+  const void* followCandidate_ = nullptr;  // a new device presenting on the window (compared only)
+  int followCandidateFrames_ = 0;          // its Presents since the adopted device's last one
 
   // ---- GPS identification
   GpsIdentification ident_;

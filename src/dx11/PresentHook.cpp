@@ -60,8 +60,9 @@ HRESULT Dx11Core::onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT f
     if (!contextAcquired_.load(std::memory_order_acquire) && !contextAcquisitionStarted_.exchange(true)) {
       if (!acquireContext(swapChain)) contextAcquisitionStarted_.store(false);
     }
-    if (contextAcquired_.load(std::memory_order_acquire)) {
-      followGameDevice(swapChain);
+    // A frame of a device the plugin does not follow (yet) is the game's alone.
+    bool ours = true;
+    if (contextAcquired_.load(std::memory_order_acquire) && (ours = followGameDevice(swapChain))) {
       prepareDeferredGpsSize();
       prepareDeferredRedView();
       prepareDashboardResource();
@@ -78,7 +79,7 @@ HRESULT Dx11Core::onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT f
         handleUploadAndVisibility();
       }
     }
-    ConfigOverlay::instance().renderFrame(swapChain);
+    if (ours) ConfigOverlay::instance().renderFrame(swapChain);
   } catch (...) {
     // The game's Present runs whatever happened above.
   }

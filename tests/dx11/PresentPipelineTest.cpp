@@ -477,6 +477,31 @@ TEST_F(PresentPipeline, AFrameOfANewDeviceOnTheGamesWindowMovesEverythingOntoItA
   EXPECT_EQ(log.count("V1.1.0: el juego creo un dispositivo grafico nuevo"), 1u);
 }
 
+// Another device presenting on the game's window between the game's own frames (a tool's swap
+// chain, the old swap chain's last frame) moves nothing: only a device that presents three
+// frames in a row does, and a frame of the device left behind does not move the plugin back.
+TEST_F(PresentPipeline, ADeviceThatPresentsBetweenTheGamesFramesIsNotFollowed) {
+  ComRef<ID3D11DeviceContext> otherContext;
+  ComRef<ID3D11Device> other = makeDevice(&otherContext);
+  FakeSwapChain otherChain;
+  otherChain.window = window.hwnd;
+  otherChain.device = other.get();
+  frame();
+  ID3D11Device* const game = Access::device(core);
+  ASSERT_NE(game, nullptr);
+  for (int i = 0; i < 10; ++i) {
+    core.onPresent(&otherChain, 0, 0);
+    core.onPresent(&otherChain, 0, 0);
+    frame();
+  }
+  EXPECT_EQ(Access::device(core), game);
+  for (int i = 0; i < 3; ++i) core.onPresent(&otherChain, 0, 0);
+  EXPECT_EQ(Access::device(core), other.get());
+  frame();
+  EXPECT_EQ(Access::device(core), other.get());
+  EXPECT_EQ(log.count("V1.1.0: el juego creo un dispositivo grafico nuevo"), 1u);
+}
+
 TEST_F(PresentPipeline, DrawIndexedIsHookedFromTheNextPresentOnlyWhileTheDashboardCanShowSomething) {
   PluginConfig config;
   config.calibrationMode = false;
