@@ -48,9 +48,12 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
     followCandidateFrames_ = 0;
     return true;
   }
-  // Only the swap chain of the window adopted at the first frame moves the plugin.
+  // Only the swap chain of the window adopted at the first frame moves the plugin. Another
+  // device's frame on another window is not the game's: nothing of ours (the panel least of
+  // all, whose renderer would follow that device) runs in it.
   DXGI_SWAP_CHAIN_DESC desc{};
-  if (FAILED(swapChain->GetDesc(&desc)) || !desc.OutputWindow || desc.OutputWindow != adoptedWindow_) return true;
+  if (FAILED(swapChain->GetDesc(&desc)) || !desc.OutputWindow || desc.OutputWindow != adoptedWindow_)
+    return adoptedWindow_ == nullptr;
   if (followCandidate_ != device.get()) {
     followCandidate_ = device.get();
     followCandidateFrames_ = 0;
