@@ -33,8 +33,10 @@ bool subclassGameWindow(HWND window) noexcept;
 
 // Called every frame: when the procedure on top of the window changed since the last look, asks
 // the chain whether ours is still in it, and puts ours back on top when somebody's restore took
-// it out (the panel would otherwise get no input and the game all of it).
-enum class ChainCheck { InChain, Rejoined, Lost, NotSubclassed };
+// it out (the panel would otherwise get no input and the game all of it). Ours goes back on top
+// a few times per window at most (Rejoined the first time, RejoinedAgain after it, GaveUp when
+// a module keeps taking the top); a message that comes back to ours never goes round twice.
+enum class ChainCheck { InChain, Rejoined, RejoinedAgain, Lost, GaveUp, NotSubclassed };
 ChainCheck keepInWindowChain(HWND window) noexcept;
 
 enum class Unsubclass {

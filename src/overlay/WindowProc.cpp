@@ -8,6 +8,7 @@
 #include <imgui.h>
 
 #include "core/DetourGuard.h"
+#include "overlay/InputLock.h"
 #include "overlay/OverlayHost.h"
 #include "overlay/PanelInput.h"
 
@@ -24,7 +25,14 @@ struct Subclass {
   std::atomic<WNDPROC> previous{nullptr};
   std::atomic<bool> inChain{false};  // OverlayWndProc is (still) part of the window's chain
   std::atomic<WNDPROC> checkedTop{nullptr};  // the window's procedure when we last knew we were in
+  // What ours handed messages to before it last went back on top of the chain: where a message
+  // goes on when it comes back to ours from the procedure now beneath it (see OverlayWndProc).
+  std::atomic<WNDPROC> beforeRejoin{nullptr};
+  int rejoins = 0;  // times ours went back on top of this window; under g_subclassMutex
 };
+// Going back on top is tried this often per window; a module that takes the top back every time
+// then keeps it, and ours stays in the chain beneath it.
+constexpr int kMaxRejoins = 3;
 constexpr size_t kMaxSubclasses = 8;
 Subclass g_subclasses[kMaxSubclasses];
 std::mutex g_subclassMutex;  // writers only
@@ -56,6 +64,75 @@ UINT probeMessage() noexcept {
   return m;
 }
 
+// The message each thread is handing down the chain from OverlayWndProc, innermost first. The
+// records live on OverlayWndProc's stack; the slot holds the innermost one.
+struct Forwarding {
+  HWND window;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  bool cameBack;
+};
+DWORD g_forwardSlot = TlsAlloc();
+struct ForwardSlotOwner {
+  ~ForwardSlotOwner() {
+    if (g_forwardSlot != TLS_OUT_OF_INDEXES) TlsFree(g_forwardSlot);
+    g_forwardSlot = TLS_OUT_OF_INDEXES;
+  }
+} g_forwardSlotOwner;
+
+Forwarding* innermostForwarding() noexcept {
+  if (g_forwardSlot == TLS_OUT_OF_INDEXES) return nullptr;
+  const DWORD err = GetLastError();  // the game's last-error value is left alone
+  void* value = TlsGetValue(g_forwardSlot);
+  SetLastError(err);
+  return static_cast<Forwarding*>(value);
+}
+
+// Marks the message as on its way down the chain from here for as long as it lives.
+class ForwardingScope {
+ public:
+  ForwardingScope(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept
+      : record_{window, message, wParam, lParam, false}, outer_(innermostForwarding()) {
+    set(&record_);
+  }
+  ~ForwardingScope() { set(outer_); }
+  ForwardingScope(const ForwardingScope&) = delete;
+  ForwardingScope& operator=(const ForwardingScope&) = delete;
+
+ private:
+  static void set(Forwarding* value) noexcept {
+    if (g_forwardSlot == TLS_OUT_OF_INDEXES) return;
+    const DWORD err = GetLastError();
+    TlsSetValue(g_forwardSlot, value);
+    SetLastError(err);
+  }
+  Forwarding record_;
+  Forwarding* outer_;
+};
+
+// A message this thread is forwarding from ours has come back to ours: the procedure ours went
+// back on top of was not out of the chain, it sits above ours and calls ours again. The message
+// goes on to where ours sent messages before that, once; a second return ends at DefWindowProc.
+// Where that module has taken the top back since, ours stops calling it: the chain is then
+// that module, ours, and what lay beneath ours, everyone once.
+LRESULT passOnReturned(Subclass* record, Forwarding& returned, HWND window, UINT message, WPARAM wParam,
+                       LPARAM lParam) noexcept {
+  const WNDPROC before = record->beforeRejoin.load(std::memory_order_acquire);
+  detour::GameCallScope game;
+  if (returned.cameBack) return DefWindowProcW(window, message, wParam, lParam);
+  returned.cameBack = true;
+  const WNDPROC top = currentProcedure(window);
+  if (top != &OverlayWndProc && top == record->previous.load(std::memory_order_acquire)) {
+    std::unique_lock<std::mutex> lock(g_subclassMutex, std::try_to_lock);
+    if (lock.owns_lock() && currentProcedure(window) == top) {
+      record->previous.store(before, std::memory_order_release);
+      record->checkedTop.store(top, std::memory_order_relaxed);
+    }
+  }
+  return CallWindowProcW(before, window, message, wParam, lParam);
+}
+
 bool isSwallowedWhileShown(UINT message) noexcept {
   if (message == WM_INPUT) return true;
   if (message >= WM_MOUSEFIRST && message <= WM_MOUSEHWHEEL) return true;
@@ -67,14 +144,21 @@ bool isSwallowedWhileShown(UINT message) noexcept {
 
 LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   detour::Scope scope;
-  const Subclass* record = recordFor(window);
+  Subclass* record = recordFor(window);
+  if (Forwarding* outer = record && record->beforeRejoin.load(std::memory_order_relaxed) ? innermostForwarding()
+                                                                                        : nullptr;
+      outer && outer->window == window && outer->message == message && outer->wParam == wParam &&
+      outer->lParam == lParam) {
+    return passOnReturned(record, *outer, window, message, wParam, lParam);
+  }
   const WNDPROC previous = record ? record->previous.load(std::memory_order_acquire) : nullptr;
   // The game's procedure is the game's code: what it calls meanwhile (D3D11 included) is the
   // game's, not ours.
   auto forward = [&]() -> LRESULT {
     detour::GameCallScope game;
-    return previous ? CallWindowProcW(previous, window, message, wParam, lParam)
-                    : DefWindowProcW(window, message, wParam, lParam);
+    if (!previous) return DefWindowProcW(window, message, wParam, lParam);
+    ForwardingScope onItsWay(window, message, wParam, lParam);
+    return CallWindowProcW(previous, window, message, wParam, lParam);
   };
   if (message != 0 && message == g_probeMessage.load(std::memory_order_relaxed) && wParam == kProbeQuestion &&
       record) {
@@ -90,6 +174,8 @@ LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
       if (handleShortcut(message, wParam, lParam)) return 0;
       return forward();
     }
+    // A panel that is no longer drawn (the window minimised, no Present) holds no input.
+    if (!inputLocked()) return forward();
     {
       std::lock_guard<std::recursive_mutex> lock(h.imguiMutex);
       // Checked again under the lock: shut-down destroys the context holding it.
@@ -134,6 +220,8 @@ bool subclassGameWindow(HWND window) noexcept {
   }
   if (!record || !current) return false;
   probeMessage();
+  record->beforeRejoin.store(nullptr, std::memory_order_release);
+  record->rejoins = 0;
   // The record is complete before our procedure can receive the first message.
   record->previous.store(current, std::memory_order_release);
   record->window.store(window, std::memory_order_release);
@@ -155,6 +243,17 @@ ChainCheck keepInWindowChain(HWND window) noexcept {
   const WNDPROC top = currentProcedure(window);
   if (!top) return ChainCheck::NotSubclassed;  // the window is gone
   if (top == &OverlayWndProc || top == record->checkedTop.load(std::memory_order_relaxed)) return ChainCheck::InChain;
+  const WNDPROC before = record->beforeRejoin.load(std::memory_order_acquire);
+  if (before && top == record->previous.load(std::memory_order_acquire)) {
+    // The module ours went back on top of has taken the top back, saving ours as it did: it
+    // calls ours, so ours calls what lay beneath ours before.
+    std::lock_guard<std::mutex> lock(g_subclassMutex);
+    if (currentProcedure(window) == top) {
+      record->previous.store(before, std::memory_order_release);
+      record->checkedTop.store(top, std::memory_order_relaxed);
+    }
+    return ChainCheck::InChain;
+  }
   // The chain changed above us: either somebody put a procedure on top (and calls ours), or
   // somebody put back a procedure they had saved from before us, which drops ours out of the chain.
   LRESULT answer = 0;
@@ -168,10 +267,20 @@ ChainCheck keepInWindowChain(HWND window) noexcept {
   }
   std::lock_guard<std::mutex> lock(g_subclassMutex);
   if (currentProcedure(window) != top) return ChainCheck::InChain;  // changed again: checked next frame
+  if (record->rejoins >= kMaxRejoins) {
+    // It keeps taking the top and answers no probe: ours is left where it is.
+    record->checkedTop.store(top, std::memory_order_relaxed);
+    return ChainCheck::GaveUp;
+  }
+  // A procedure on top that does not answer may still call ours (it passes messages it does not
+  // know to DefWindowProc): a message coming back is then sent on to what ours forwarded to so far.
+  const WNDPROC formerPrevious = record->previous.load(std::memory_order_acquire);
+  if (formerPrevious != top) record->beforeRejoin.store(formerPrevious, std::memory_order_release);
   record->previous.store(top, std::memory_order_release);
   SetLastError(0);
   const LONG_PTR replaced = SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OverlayWndProc));
   if (replaced == 0 && GetLastError() != 0) {
+    record->previous.store(formerPrevious, std::memory_order_release);
     record->checkedTop.store(top, std::memory_order_relaxed);  // not asked again every frame
     return ChainCheck::Lost;
   }
@@ -179,7 +288,7 @@ ChainCheck keepInWindowChain(HWND window) noexcept {
     record->previous.store(reinterpret_cast<WNDPROC>(replaced), std::memory_order_release);
   }
   record->checkedTop.store(&OverlayWndProc, std::memory_order_relaxed);
-  return ChainCheck::Rejoined;
+  return ++record->rejoins == 1 ? ChainCheck::Rejoined : ChainCheck::RejoinedAgain;
 }
 
 Unsubclass unsubclassGameWindow(HWND window) noexcept {
