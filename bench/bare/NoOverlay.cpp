@@ -16,6 +16,7 @@ ConfigOverlay& ConfigOverlay::instance() noexcept {
 bool ConfigOverlay::initialize(HWND, ID3D11Device*, ID3D11DeviceContext*) { return false; }
 void ConfigOverlay::renderFrame(IDXGISwapChain*) {}
 void ConfigOverlay::followGameDevice(ID3D11Device*, ID3D11DeviceContext*) {}
+void ConfigOverlay::followGameWindow(HWND) {}
 void ConfigOverlay::shutdown() {}
 void ConfigOverlay::releaseInput() {}
 bool ConfigOverlay::isInitialized() const noexcept { return false; }

@@ -25,12 +25,7 @@ struct WindowSearch {
 
 BOOL CALLBACK matchGameWindow(HWND hwnd, LPARAM param) {
   auto* search = reinterpret_cast<WindowSearch*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if (pid != search->processId || !IsWindowVisible(hwnd) || GetWindow(hwnd, GW_OWNER) != nullptr) return TRUE;
-  RECT rc{};
-  if (!GetClientRect(hwnd, &rc)) return TRUE;
-  if (rc.right - rc.left < 320 || rc.bottom - rc.top < 200) return TRUE;
+  if (!isGameWindow(hwnd, search->processId)) return TRUE;
   search->found = hwnd;
   return FALSE;
 }
@@ -55,6 +50,16 @@ std::string adapterNameUtf8(const wchar_t* description) {
 }
 
 }  // namespace
+
+bool isGameWindow(HWND hwnd, DWORD processId) {
+  DWORD pid = 0;
+  if (!hwnd || !GetWindowThreadProcessId(hwnd, &pid) || pid != processId) return false;
+  if (!IsWindowVisible(hwnd) || GetWindow(hwnd, GW_OWNER) != nullptr) return false;
+  if (GetAncestor(hwnd, GA_ROOT) != hwnd) return false;
+  RECT rc{};
+  if (!GetClientRect(hwnd, &rc)) return false;
+  return rc.right - rc.left >= 320 && rc.bottom - rc.top >= 200;
+}
 
 HWND findGameWindow(DWORD processId) {
   WindowSearch search{processId, nullptr};

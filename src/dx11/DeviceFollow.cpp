@@ -37,23 +37,41 @@ namespace {
 constexpr int kFollowAfterFrames = 3;
 }  // namespace
 
+// The game made a new window (a change of display mode or graphics settings): once the adopted
+// window is gone, the first swap chain presenting on a window that passes for the game's takes
+// its place, and the panel moves onto it. A window of the game's beside a living one is not.
+bool Dx11Core::followGameWindow(HWND window) {
+  if (adoptedWindow_ && IsWindow(adoptedWindow_)) return false;
+  if (!isGameWindow(window, GetCurrentProcessId())) return false;
+  const HWND old = adoptedWindow_;
+  adoptedWindow_ = window;
+  followCandidate_ = nullptr;
+  followCandidateFrames_ = 0;
+  ConfigOverlay::instance().followGameWindow(window);
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "V1.1.0: la ventana del juego 0x%p ya no existe; el plugin sigue a la ventana nueva 0x%p.",
+                static_cast<void*>(old), static_cast<void*>(window));
+  logInfo(line);
+  return true;
+}
+
 bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
   detour::OwnCallsScope own;
+  // Only frames on the game's window are ours: not another module's swap chain (a recording
+  // tool's, an overlay's, one of Direct3D 12 or 10) nor the game's device on another window.
+  DXGI_SWAP_CHAIN_DESC desc{};
+  if (FAILED(swapChain->GetDesc(&desc)) || !desc.OutputWindow) return false;
   ComRef<ID3D11Device> device;
   if (FAILED(swapChain->GetDevice(__uuidof(ID3D11Device), reinterpret_cast<void**>(device.put()))) || !device)
-    return true;
+    return false;
+  if (desc.OutputWindow != adoptedWindow_ && !followGameWindow(desc.OutputWindow)) return false;
   // The adopted device is held, so no other device can sit at its address.
   if (device.get() == devicePeek_.load(std::memory_order_relaxed)) {
     followCandidate_ = nullptr;
     followCandidateFrames_ = 0;
     return true;
   }
-  // Only the swap chain of the window adopted at the first frame moves the plugin. Another
-  // device's frame on another window is not the game's: nothing of ours (the panel least of
-  // all, whose renderer would follow that device) runs in it.
-  DXGI_SWAP_CHAIN_DESC desc{};
-  if (FAILED(swapChain->GetDesc(&desc)) || !desc.OutputWindow || desc.OutputWindow != adoptedWindow_)
-    return adoptedWindow_ == nullptr;
   if (followCandidate_ != device.get()) {
     followCandidate_ = device.get();
     followCandidateFrames_ = 0;

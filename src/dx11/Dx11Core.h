@@ -50,7 +50,8 @@ enum class Hook : uint32_t {
 constexpr size_t kHookCount = static_cast<size_t>(Hook::Count);
 
 // Finds the game's main window: the first top-level window of the process that is visible,
-// has no owner and a client area of at least 320 x 200.
+// has no owner and a client area of at least 320 x 200 (isGameWindow).
+bool isGameWindow(HWND hwnd, DWORD processId);
 HWND findGameWindow(DWORD processId);
 
 // The eight method addresses read from the virtual tables of a device, its immediate context
@@ -99,11 +100,12 @@ class Dx11Core {
   // ---- Present (render thread)
   HRESULT onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT flags);
   bool acquireContext(IDXGISwapChain* swapChain);
-  // A Present through a swap chain of another device on the adopted window (the game made its
-  // device anew): once that device has presented a few frames in a row, everything of ours moves
-  // onto it (DeviceFollow.cpp). False while such a device waits for its next frames: nothing of
-  // ours runs in that frame.
+  // Whether a Present is the game's frame, where ours runs: a swap chain of an ID3D11Device on the
+  // adopted window. Another device there (the game made its device anew) moves everything of ours
+  // onto it once it has presented a few frames in a row; until then that frame is not ours. A
+  // new game window replaces the adopted one once that is gone (followGameWindow). DeviceFollow.cpp.
   bool followGameDevice(IDXGISwapChain* swapChain);
+  bool followGameWindow(HWND window);
   // The context is the adopted device's (its immediate context or a deferred one of it).
   bool onAdoptedDevice(ID3D11DeviceContext* context) const noexcept;
 

@@ -4,6 +4,8 @@
 #include <imgui_impl_dx11.h>
 #include <imgui_impl_win32.h>
 
+#include <d3dcompiler.h>
+
 #include <atomic>
 #include <mutex>
 
@@ -84,6 +86,23 @@ class SavedPipelineState {
   Stage<ID3D11ComputeShader> cs_;
 };
 
+// What ImGui's Direct3D 11 renderer needs and does not check itself: a device and its immediate
+// context, shader model 4 (feature level 10_0), and a shader compiler that works. Its Init
+// accepts any device and fails only later, at the first frame.
+bool rendererCanRun(ID3D11Device* device, ID3D11DeviceContext* context) noexcept {
+  if (!device || !context || device->GetFeatureLevel() < D3D_FEATURE_LEVEL_10_0) return false;
+  static std::atomic<int> compiler{0};  // 0 unknown, 1 works, -1 does not
+  if (compiler.load() == 0) {
+    static const char kShader[] = "float4 main() : SV_Target { return 0; }";
+    ID3DBlob* code = nullptr;
+    const HRESULT hr =
+        D3DCompile(kShader, sizeof kShader - 1, nullptr, nullptr, nullptr, "main", "ps_4_0", 0, 0, &code, nullptr);
+    if (code) code->Release();
+    compiler.store(SUCCEEDED(hr) ? 1 : -1);
+  }
+  return compiler.load() == 1;
+}
+
 constexpr const char* kInitFailed =
     "V3.0.0: ConfigOverlay::initialize fallo; el panel Ctrl+F8 no estara disponible.";
 
@@ -152,10 +171,11 @@ bool ConfigOverlay::initialize(HWND window, ID3D11Device* device, ID3D11DeviceCo
     {
       std::lock_guard<std::recursive_mutex> lock(h.imguiMutex);
       ImGui::SetCurrentContext(context_);
-      if (ImGui_ImplWin32_Init(window)) {
+      if (rendererCanRun(device, context) && ImGui_ImplWin32_Init(window)) {
         backends = ImGui_ImplDX11_Init(device, context);
         if (!backends) ImGui_ImplWin32_Shutdown();
         rendererDevice_ = backends ? device : nullptr;
+        platformReady_ = backends;
       }
       if (!backends) {
         ImGui::DestroyContext(context_);
@@ -234,7 +254,7 @@ void ConfigOverlay::pollMouse() {
 
 void ConfigOverlay::renderFrame(IDXGISwapChain* swapChain) {
   overlay::Host& h = overlay::host();
-  if (!h.initialized.load(std::memory_order_acquire) || !swapChain) return;
+  if (!h.initialized.load(std::memory_order_acquire) || !swapChain || !platformReady_) return;
   try {
     sampleToggle();
     keepWindowProcedure();
@@ -285,6 +305,7 @@ void ConfigOverlay::renderFrame(IDXGISwapChain* swapChain) {
     ID3D11RenderTargetView* target = view.get();
     immediate->OMSetRenderTargets(1, &target, nullptr);
     ImGui_ImplDX11_RenderDrawData(ImGui::GetDrawData());
+    panelDrawn();
   } catch (...) {
     // The game's Present runs whatever happened here.
   }
@@ -295,6 +316,10 @@ void ConfigOverlay::keepWindowProcedure() {
     case overlay::ChainCheck::Rejoined:
       logWarning("V3.0.0: otro modulo restauro un procedimiento de ventana anterior al panel; "
                  "el panel volvio a ponerse delante para recibir su entrada.");
+      break;
+    case overlay::ChainCheck::GaveUp:
+      logWarning("V3.0.0: otro modulo vuelve a ponerse delante del procedimiento de ventana del panel sin "
+                 "responderle; el panel se queda detras de el y no lo reemplaza mas.");
       break;
     case overlay::ChainCheck::Lost:
       logWarning("V3.0.0: otro modulo saco el procedimiento de ventana del panel y no pudo ponerse de nuevo; "
@@ -313,7 +338,7 @@ bool ConfigOverlay::followDevice(ID3D11Device* device, ID3D11DeviceContext* imme
   std::lock_guard<std::recursive_mutex> lock(overlay::host().imguiMutex);
   ImGui::SetCurrentContext(context_);
   if (rendererDevice_) ImGui_ImplDX11_Shutdown();
-  rendererDevice_ = ImGui_ImplDX11_Init(device, immediate) ? device : nullptr;
+  rendererDevice_ = rendererCanRun(device, immediate) && ImGui_ImplDX11_Init(device, immediate) ? device : nullptr;
   if (!rendererDevice_) {
     refusedDevice_ = device;
     logWarning("V3.0.0: el juego cambio de dispositivo grafico y el panel no pudo iniciarse en el nuevo.");
@@ -327,6 +352,34 @@ void ConfigOverlay::followGameDevice(ID3D11Device* device, ID3D11DeviceContext* 
     followDevice(device, immediate);
   } catch (...) {
     // Nothing leaves here: the panel is then not drawn until a device takes it.
+  }
+}
+
+void ConfigOverlay::followGameWindow(HWND window) {
+  overlay::Host& h = overlay::host();
+  if (!h.initialized.load(std::memory_order_acquire) || !window) return;
+  const HWND old = h.gameWindow.load();
+  if (window == old) return;
+  try {
+    overlay::unsubclassGameWindow(old);  // a window that is gone is only forgotten
+    {
+      std::lock_guard<std::recursive_mutex> lock(h.imguiMutex);
+      ImGui::SetCurrentContext(context_);
+      if (platformReady_) ImGui_ImplWin32_Shutdown();
+      platformReady_ = ImGui_ImplWin32_Init(window);
+      h.gameWindow.store(window);
+    }
+    if (!platformReady_) {
+      logWarning("V3.0.0: el juego creo una ventana nueva y el panel no pudo iniciarse en ella.");
+      return;
+    }
+    if (!overlay::subclassGameWindow(window)) {
+      logWarning("V3.0.0: el panel no pudo ponerse en la ventana nueva del juego; no recibira teclas ni clics.");
+    }
+    // The player meets the game's new window with its mouse free; Ctrl+F8 opens the panel on it.
+    if (h.panelVisible.load()) setVisible(false);
+  } catch (...) {
+    // Nothing leaves here: the panel is then not drawn on the new window.
   }
 }
 
@@ -400,7 +453,8 @@ void ConfigOverlay::shutdown() {
         ImGui::SetCurrentContext(context_);
         if (rendererDevice_) ImGui_ImplDX11_Shutdown();
         rendererDevice_ = refusedDevice_ = nullptr;
-        ImGui_ImplWin32_Shutdown();
+        if (platformReady_) ImGui_ImplWin32_Shutdown();
+        platformReady_ = false;
         ImGui::DestroyContext(context_);
         context_ = nullptr;
       }

@@ -25,6 +25,10 @@ class ConfigOverlay {
   // shown or not, and starts on the new one (the graphics core calls it when it follows the
   // device); nothing unless initialised.
   void followGameDevice(ID3D11Device* device, ID3D11DeviceContext* immediate);
+  // The game made a new window (the old one is gone): the window procedure and ImGui's Win32
+  // backend move onto it, and a panel left shown on the old window is closed; nothing unless
+  // initialised.
+  void followGameWindow(HWND window);
   // Tear-down; nothing unless initialised.
   void shutdown();
   // Gives the game its mouse, keys and cursor back at once (the panel is hidden, the input lock
@@ -62,6 +66,7 @@ class ConfigOverlay {
   ImGuiContext* context_ = nullptr;
   ID3D11Device* rendererDevice_ = nullptr;  // the device ImGui's renderer holds (compared only)
   ID3D11Device* refusedDevice_ = nullptr;   // a device it could not start on (not retried)
+  bool platformReady_ = false;              // ImGui's Win32 backend runs on the game's window
   bool setupCompleted_ = false;
   bool firstRunLoaded_ = false;
   int wizardStep_ = 0;

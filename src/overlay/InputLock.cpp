@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "core/Clock.h"
 #include "core/DetourGuard.h"
 #include "core/HookApi.h"
 
@@ -23,6 +24,7 @@ static_assert(kButtonsOffset == 28 && offsetof(RAWINPUT, data.mouse.ulRawButtons
 static_assert(offsetof(RAWINPUT, data.mouse.lLastX) == 36 && kMovementEnd == 44, "x64 mouse record");
 
 std::atomic<bool> g_locked{false};
+std::atomic<uint64_t> g_lastDrawnMs{0};  // clock ticks
 
 struct HookSlot {
   const char* name;
@@ -63,8 +65,17 @@ bool install(HookSlot& slot, HMODULE user32) noexcept {
 
 }  // namespace
 
-void setInputLocked(bool locked) noexcept { g_locked.store(locked, std::memory_order_release); }
-bool inputLocked() noexcept { return g_locked.load(std::memory_order_acquire); }
+void setInputLocked(bool locked) noexcept {
+  if (locked) panelDrawn();  // shown now, drawn at the next frame
+  g_locked.store(locked, std::memory_order_release);
+}
+void panelDrawn() noexcept { g_lastDrawnMs.store(clock::tickMs(), std::memory_order_relaxed); }
+bool inputLocked() noexcept {
+  if (!g_locked.load(std::memory_order_acquire)) return false;
+  const uint64_t now = clock::tickMs();
+  const uint64_t drawn = g_lastDrawnMs.load(std::memory_order_relaxed);
+  return now < drawn || now - drawn < kInputLockHoldMs;
+}
 
 void zeroRawMouseRecord(void* record, size_t bytes) noexcept {
   if (!record || bytes < kMovementEnd) return;
@@ -125,7 +136,7 @@ InputLockHooks installedInputLockHooks() noexcept {
 
 BOOL WINAPI SetCursorPosDetour(int x, int y) {
   detour::Scope scope;
-  if (g_locked.load(std::memory_order_relaxed)) return TRUE;
+  if (inputLocked()) return TRUE;
   const auto real = trampolineOf<SetCursorPosFn>(g_setCursorPos);
   return real ? real(x, y) : FALSE;
 }
@@ -134,7 +145,7 @@ UINT WINAPI GetRawInputDataDetour(HRAWINPUT input, UINT command, LPVOID data, PU
   detour::Scope scope;
   const auto real = trampolineOf<GetRawInputDataFn>(g_getRawInputData);
   const UINT result = real ? real(input, command, data, size, headerSize) : static_cast<UINT>(-1);
-  if (g_locked.load(std::memory_order_relaxed) && command == RID_INPUT && data && result != static_cast<UINT>(-1)) {
+  if (command == RID_INPUT && inputLocked() && data && result != static_cast<UINT>(-1)) {
     zeroRawMouseRecord(data, result);
   }
   return result;
@@ -146,7 +157,7 @@ UINT WINAPI GetRawInputBufferDetour(PRAWINPUT data, PUINT size, UINT headerSize)
   const size_t bytes = data && size ? *size : 0;
   const auto real = trampolineOf<GetRawInputBufferFn>(g_getRawInputBuffer);
   const UINT count = real ? real(data, size, headerSize) : static_cast<UINT>(-1);
-  if (g_locked.load(std::memory_order_relaxed) && data && count != 0 && count != static_cast<UINT>(-1)) {
+  if (data && count != 0 && count != static_cast<UINT>(-1) && inputLocked()) {
     zeroRawMouseRecords(data, count, bytes);
   }
   return count;

@@ -10,8 +10,12 @@
 
 namespace zor {
 
-// Mouse records are zeroed only while this is set (the panel is shown).
+// Mouse records are zeroed only while this is set (the panel is shown) and the panel was drawn
+// within the last kInputLockHoldMs: a panel that is no longer drawn (the game's window gone or
+// minimised, no Present) holds nothing. panelDrawn() renews the hold each frame it is drawn.
+constexpr uint64_t kInputLockHoldMs = 500;
 void setInputLocked(bool locked) noexcept;
+void panelDrawn() noexcept;
 bool inputLocked() noexcept;
 
 // Clears the buttons and the relative movement of a RAWINPUT mouse record of `bytes` bytes;
