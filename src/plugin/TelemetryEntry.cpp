@@ -119,6 +119,18 @@ scs_result_t telemetryInit(scs_u32_t version, const scs_telemetry_init_params_t*
 }
 
 void telemetryShutdown(const LifecycleOps& ops) noexcept {
+  // The game may shut us down from inside its window procedure or another call that went through
+  // one of our procedures or detours: this thread then returns into our code afterwards, which
+  // has to stay where it is, whatever the game unloads.
+  if (detour::threadDepth() != 0) {
+    if (detour::pinOwnModule()) {
+      logWarning("El juego cerro el plugin desde dentro de un procedimiento o hook del plugin; el plugin "
+                 "queda cargado hasta el cierre del juego.");
+    } else {
+      logError("El juego cerro el plugin desde dentro de un procedimiento o hook del plugin y el plugin "
+               "no pudo quedar cargado.");
+    }
+  }
   if (g_running) stopParts(ops);
   stopLogging();
 }
