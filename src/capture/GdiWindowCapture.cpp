@@ -103,12 +103,14 @@ bool GdiWindowCapture::start(ID3D11Device* device, ID3D11DeviceContext* context,
       return false;
     }
   }
+  paused_.store(false);
   {
+    // A search that finished meanwhile stores its window only under the generation it began
+    // with: bumped under the same lock, nothing overwrites this window.
     std::lock_guard<std::mutex> lock(stateMutex_);
     window_ = bound;
+    bumpGeneration();
   }
-  paused_.store(false);
-  bumpGeneration();
   resetFrameBuffer();
   active_.store(true, std::memory_order_release);
   notifyWorker();
@@ -194,12 +196,12 @@ void GdiWindowCapture::setWindowTarget(const std::wstring& keyword, const std::w
       keyword_ = keyword;
       program_ = program;
       window_ = window;
+      bumpGeneration();  // under the lock: a search finishing now cannot overwrite the player's window
     }
   } catch (...) {
     return;  // the old keyword stays
   }
   if (!changed) return;
-  bumpGeneration();
   resetFrameBuffer();
   notifyWorker();
 }
@@ -448,12 +450,9 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
   if (now - w.lastWatchdog >= kWatchdogPeriodNs) {
     w.lastWatchdog = now;
     if (now - w.lastFrame >= kNoFrameNs && (w.lastRestart == 0 || now - w.lastRestart > kRestartSpacingNs)) {
+      // The chosen window is still there (minimised, hung, cropped outside): it stays the
+      // source. Only a window that is gone is searched for again, above.
       releaseSurfaces();
-      windowSearches_.fetch_add(1);
-      if (HWND found = findCaptureWindow(s.keyword, s.program)) {
-        window = found;
-        storeWindow(found);
-      }
       w.lastFrame = now;
       w.restartPending = true;
       // A window that stays minimised restarts the flow every 8 s: said first, then every 10 minutes.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "capture/WindowCapture.h"
@@ -17,6 +18,23 @@ constexpr uint64_t kCommandSpacingMs = 600;
 
 std::atomic<uint64_t> g_lastCommandTick{0};
 std::atomic<bool> g_keyConsumed[256];
+
+// The last volume a shortcut left, for the render thread to save.
+struct VolumeToSave {
+  std::mutex mutex;
+  std::atomic<bool> pending{false};
+  std::string title;
+  int32_t volume = 0;
+  bool muted = false;
+} g_volumeToSave;
+
+void queueVolumeSave(const std::string& title, int32_t volume, bool muted) {
+  std::lock_guard<std::mutex> lock(g_volumeToSave.mutex);
+  g_volumeToSave.title = title;
+  g_volumeToSave.volume = volume;
+  g_volumeToSave.muted = muted;
+  g_volumeToSave.pending.store(true, std::memory_order_release);
+}
 
 bool isShortcutKey(WPARAM key) {
   return key == VK_UP || key == VK_DOWN || key == 'B' || key == 'M' || key == 'N' || key == 'P';
@@ -44,20 +62,22 @@ ShortcutResult volumeKey(WPARAM key) {
   const AudioState state = readAudioState(title);
   showAudioState(state);
   if (!state.connected || title.empty()) return ShortcutResult::NotHandled;
+  bool changed = false;
   if (key == 'M') {
     const bool mute = !panel.muted.load();
     panel.muted.store(mute);
-    setAppMute(title, mute, true);
+    changed = setAppMute(title, mute, false);
   } else {
     const int32_t step = key == VK_UP ? 10 : -10;
     const int32_t volume = std::clamp(panel.volume.load() + step, 0, 100);
     if (key == VK_UP && panel.muted.load() && volume >= 1) {
       panel.muted.store(false);
-      setAppMute(title, false, true);
+      changed = setAppMute(title, false, false);
     }
     panel.volume.store(volume);
-    setAppVolume(title, volume, true);
+    changed = setAppVolume(title, volume, false) || changed;
   }
+  if (changed) queueVolumeSave(title, panel.volume.load(), panel.muted.load());
   g_keyConsumed[key].store(true);
   return ShortcutResult::Consumed;
 }
@@ -102,6 +122,21 @@ ShortcutResult handleMediaShortcut(UINT message, WPARAM wParam, LPARAM lParam) {
   if (lParam & (1 << 30)) return ShortcutResult::NotHandled;
   if (wParam == 'B' || wParam == 'N' || wParam == 'P') return mediaKey(wParam);
   return volumeKey(wParam);
+}
+
+void saveVolumeFromShortcuts() {
+  if (!g_volumeToSave.pending.load(std::memory_order_acquire)) return;
+  std::string title;
+  int32_t volume = 0;
+  bool muted = false;
+  {
+    std::lock_guard<std::mutex> lock(g_volumeToSave.mutex);
+    g_volumeToSave.pending.store(false, std::memory_order_relaxed);
+    title.swap(g_volumeToSave.title);
+    volume = g_volumeToSave.volume;
+    muted = g_volumeToSave.muted;
+  }
+  saveAppAudio(title, volume, muted);
 }
 
 void clearConsumedKeys() noexcept {

@@ -26,6 +26,9 @@ enum class ShortcutResult { NotHandled, Consumed };
 // closed. Consumed: return 0 and do not pass the message on. Window thread; a key-down that is
 // not a shortcut costs a few comparisons (no window search, no COM).
 ShortcutResult handleMediaShortcut(UINT message, WPARAM wParam, LPARAM lParam);
+// The volume shortcuts set the volume at once; what they leave is saved on the render thread,
+// where the application library lives: every frame, panel shown or not.
+void saveVolumeFromShortcuts();
 // Forgets the keys taken as shortcuts (also done on WM_KILLFOCUS).
 void clearConsumedKeys() noexcept;
 

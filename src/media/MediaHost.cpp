@@ -1,5 +1,6 @@
 #include "media/MediaHost.h"
 
+#include "media/MediaControls.h"
 #include "media/PanelState.h"
 #include "media/ProfileManager.h"
 #include "media/SmartCapture.h"
@@ -9,6 +10,7 @@ namespace zor::media {
 void frame() {
   profileStartupFrame();
   smartCaptureFrame();
+  saveVolumeFromShortcuts();
 }
 
 void overlayShutdown() {
