@@ -109,6 +109,8 @@ LRESULT CALLBACK Cab::wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case kHoldWindowProcMessage:
       return stayInsideWindowProcedure(wp);
+    case kActInWindowProcMessage:
+      return actInsideWindowProcedure();
     case WM_NCCREATE:
       SetWindowLongPtrW(h, GWLP_USERDATA,
                         reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
@@ -183,14 +185,7 @@ bool Cab::create(int width, int height, std::string& error) {
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.lpszClassName = kWindowClass;
   RegisterClassExW(&wc);
-  RECT rc{0, 0, width, height};
-  AdjustWindowRectEx(&rc, WS_OVERLAPPEDWINDOW, FALSE, 0);
-  window_ = CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW, 0, 0, rc.right - rc.left,
-                            rc.bottom - rc.top, nullptr, nullptr, inst, this);
-  if (!window_) return error = "CreateWindowEx failed (" + std::to_string(GetLastError()) + ")", false;
-  ShowWindow(window_, SW_SHOW);
-  UpdateWindow(window_);
-  pumpMessages();
+  if (!createWindow(error)) return false;
   truck_ = &defaultTruck();
   if (!createDevice(error)) return false;
   // The methods as the runtime made them, before any plugin patches them (a device made anew
@@ -201,6 +196,18 @@ bool Cab::create(int width, int height, std::string& error) {
   std::memcpy(indexBufferEntry_, indexBufferFunction(context_.Get()), sizeof indexBufferEntry_);
   say("cab: window " + std::to_string(width) + "x" + std::to_string(height) +
       ", D3D11 device and swap chain ready (DXGI_SWAP_EFFECT_DISCARD, R8G8B8A8_UNORM)");
+  return true;
+}
+
+bool Cab::createWindow(std::string& error) {
+  RECT rc{0, 0, width_, height_};
+  AdjustWindowRectEx(&rc, WS_OVERLAPPEDWINDOW, FALSE, 0);
+  window_ = CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW, 0, 0, rc.right - rc.left,
+                            rc.bottom - rc.top, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+  if (!window_) return error = "CreateWindowEx failed (" + std::to_string(GetLastError()) + ")", false;
+  ShowWindow(window_, SW_SHOW);
+  UpdateWindow(window_);
+  pumpMessages();
   return true;
 }
 
@@ -334,7 +341,7 @@ void Cab::releaseDevice() {
   context_.Reset();
 }
 
-bool Cab::recreateDevice(long& othersHolding, std::string& error) {
+void Cab::retireDevice(long& othersHolding) {
   if (retiredDevice_) releaseRetiredDevice();
   retiredSwapChain_ = swapChain_;
   releaseDevice();
@@ -344,7 +351,22 @@ bool Cab::recreateDevice(long& othersHolding, std::string& error) {
   *retiredDevice_.ReleaseAndGetAddressOf() = device_.Detach();
   retiredDevice_->AddRef();
   othersHolding = retiredDeviceHolders();
+}
+
+bool Cab::recreateDevice(long& othersHolding, std::string& error) {
+  retireDevice(othersHolding);
   if (!createDevice(error)) return false;
+  if (!cabLoaded_) return true;
+  cabLoaded_ = false;
+  return loadCab(error);
+}
+
+bool Cab::recreateWindow(long& othersHolding, std::string& error) {
+  retireDevice(othersHolding);
+  const HWND old = window_;
+  DestroyWindow(old);
+  pumpMessages();
+  if (!createWindow(error) || !createDevice(error)) return false;
   if (!cabLoaded_) return true;
   cabLoaded_ = false;
   return loadCab(error);

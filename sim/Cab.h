@@ -57,6 +57,9 @@ class Cab {
   // Release too many by someone else shows as a negative count instead of a device freed under
   // its holders).
   bool recreateDevice(long& othersHolding, std::string& error);
+  // The same on a new window: the game destroys its window and makes another (a change of
+  // display mode), with a new device and swap chain on it.
+  bool recreateWindow(long& othersHolding, std::string& error);
   long retiredDeviceHolders() const;
   bool hasRetiredDevice() const { return retiredDevice_ != nullptr; }
   // Lets go of the old device: what its last Release returned (0: it is gone). A device someone
@@ -114,7 +117,9 @@ class Cab {
   };
 
   // The device, swap chain and everything the scene draws with, at width_ x height_.
+  bool createWindow(std::string& error);
   bool createDevice(std::string& error);
+  void retireDevice(long& othersHolding);
   void releaseDevice();
   bool compileShaders(std::string& error);
   bool makeBackBufferViews(std::string& error);

@@ -132,6 +132,7 @@ class Chaos {
   bool checkTablet(Failure& f);
   int tabletReplaced() const;
   bool recreateDevice(Failure& f);
+  bool recreateWindow(Failure& f);
 
   bool clickOneOf(const char* const* labels, size_t count, Failure& f);
   std::string openMediaId() { return std::next(sim_.media_.begin(), rng_.below(static_cast<uint32_t>(sim_.media_.size())))->first; }
@@ -180,6 +181,7 @@ const Chaos::Event Chaos::kEvents[] = {
     {"hold-queue", 1, &Chaos::loaderFree, &Chaos::holdLoader},
     {"resize", 2, nullptr, &Chaos::resize},
     {"device", 2, nullptr, &Chaos::recreateDevice},
+    {"new-window", 1, nullptr, &Chaos::recreateWindow},
 };
 
 bool Chaos::exec(std::vector<std::string> words, Failure& f) {
@@ -416,9 +418,11 @@ bool Chaos::unload(Failure& f) {
 // The next load works: the plugin starts and hooks the game again.
 bool Chaos::load(Failure& f) { return exec({"load"}, f) && exec({"wait-hooked", "15000"}, f); }
 
+// Another module's procedure on top of the game window's, or gone again: a plain one, or a mod
+// menu's that swallows private messages and keeps the top.
 bool Chaos::windowProcedure(Failure& f) {
   chained_ = !chained_;
-  return exec({"wndproc-chain", chained_ ? "add" : "remove"}, f);
+  return exec({"wndproc-chain", !chained_ ? "remove" : rng_.below(2) ? "add-swallowing" : "add"}, f);
 }
 
 bool Chaos::mediaHang(Failure& f) {
@@ -443,6 +447,13 @@ bool Chaos::resize(Failure& f) {
 
 // The game makes its device anew (graphics settings changed), with the plugin loaded or not.
 bool Chaos::recreateDevice(Failure& f) { return exec({"device", "recreate"}, f); }
+
+// The game makes a new window with its new device (a change of display mode); another module's
+// procedure went with the old window.
+bool Chaos::recreateWindow(Failure& f) {
+  chained_ = false;
+  return exec({"device", "new-window"}, f);
+}
 
 std::string Chaos::summary(const std::string& outcome, unsigned long long ms) const {
   std::string kinds;

@@ -28,6 +28,8 @@
   X("shutdown", "", "", "scs_telemetry_shutdown", cmdShutdown) \
   X("unload", "|z", "[kept]", "shutdown + FreeLibrary (with 'kept' the plugin is expected to keep its module loaded)", cmdUnload) \
   X("reload", "", "", "unload, then load", cmdReload) \
+  X("unload-in-wndproc", "", "", "the game's own window procedure calls shutdown + FreeLibrary while\n" \
+    "handling a message (the plugin's procedure beneath it on the stack);\nthe plugin must keep its module loaded", cmdUnloadInWndproc) \
   X("load-at", "f|i", "before-tablet|after-tablet [MS]", "load in the middle of the next frame (before the tablet screen\n" \
     "is drawn, or after it, before Present) and hold that frame until\nthe plugin has hooked Present and PSSetShaderResources (at most\n" \
     "MS, default 10000): its hooks land at that point of the frame", cmdLoadAt) \
@@ -55,9 +57,9 @@
   X("run", "i", "MS", "render for MS", cmdRun) \
   X("cab", "|s", "[reload]", "load the cab (its textures go through the engine's texture queue)", cmdCab) \
   X("resize", "ii", "W H", "the game window's client area and its swap chain's buffers to W x H (ResizeBuffers)", cmdResize) \
-  X("device", "s|i", "recreate|released [MS]", "recreate: the game makes its device and swap chain anew on the same\n" \
+  X("device", "s|i", "recreate|new-window|released [MS]", "recreate: the game makes its device and swap chain anew on the same\n" \
     "window at the current size (graphics settings changed, the device was\nlost): everything made on the old device is released (its swap chain\nonly with the old device itself), a loaded cab is\n" \
-    "loaded again through the engine's texture queue;\nreleased: render until nothing but the simulator holds the old device\n" \
+    "loaded again through the engine's texture queue;\nnew-window: the same on a new window, the old one destroyed;\nreleased: render until nothing but the simulator holds the old device\n" \
     "(at most MS, default 5000), then let go of it: its last Release must\nreturn 0", cmdDevice) \
   X("speed", "i", "KMH", "driving speed of the scenery (0 = parked)", cmdSpeed) \
   X("screenshot", "s|s", "FILE.png [screen]", "the next frame, read back before Present; with 'screen', the\n" \
@@ -83,7 +85,8 @@
   X("expect-raw-mouse", "v", "moving|still", "what the raw mouse records read since the last check report:\n" \
     "movement or buttons, or records without either", cmdExpectRawMouse) \
   X("cursor-warp", "iiu", "X Y moved|kept", "SetCursorPos to client coordinates; expect the cursor there or not", cmdCursorWarp) \
-  X("wndproc-chain", "y", "add|remove", "another module's window procedure on top of the game window's", cmdWndProcChain) \
+  X("wndproc-chain", "y", "add|add-swallowing|remove", "another module's window procedure on top of the game window's;\n" \
+    "add-swallowing: a mod menu's, which passes private messages it does not\nknow to DefWindowProc and takes the top back at every frame", cmdWndProcChain) \
   X("hold-wndproc", "i", "MS", "a thread of the game stays inside the game window's procedure chain\n" \
     "for MS ms (a window thread in a modal loop)", cmdHoldWndproc) \
   X("expect-window-input", "", "", "move the pointer over the game window and press a key; both must\n" \

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "Console.h"
+#include "WndProcChain.h"
 #include "Png.h"
 #include "SdkHost.h"
 #include "SimText.h"
@@ -73,6 +74,7 @@ bool Simulator::renderOne(FrameCapture* capture, std::vector<DrawRecord>* trace,
     return false;
   }
   SdkHost::instance().frame();
+  keepChainedWndProcOnTop(cab_.window());
   auto t0 = std::chrono::steady_clock::now();
   std::string error;
   if (!cab_.renderFrame(capture, trace, error)) {
@@ -191,7 +193,9 @@ bool Simulator::cmdDevice(const Command& c, Failure& f) {
         std::to_string(uptimeMs() - begin) + " ms)");
     return expect(c, left == 0, "the old device's last Release returned " + std::to_string(left), f);
   }
-  if (action != "recreate") return f = {kExitBadInput, where + "device takes recreate or released"}, false;
+  if (action != "recreate" && action != "new-window")
+    return f = {kExitBadInput, where + "device takes recreate, new-window or released"}, false;
+  const bool newWindow = action == "new-window";
   if (cab_.hasRetiredDevice()) {
     const long holders = cab_.retiredDeviceHolders();
     if (holders < 0) return expect(c, false, overReleased(-holders), f);
@@ -201,7 +205,9 @@ bool Simulator::cmdDevice(const Command& c, Failure& f) {
   }
   long holders = 0;
   std::string error;
-  if (!cab_.recreateDevice(holders, error)) return f = {kExitEnvironment, where + "device recreate: " + error}, false;
+  if (newWindow) forgetChainedWndProc();  // it went with the old window
+  if (!(newWindow ? cab_.recreateWindow(holders, error) : cab_.recreateDevice(holders, error)))
+    return f = {kExitEnvironment, where + "device " + action + ": " + error}, false;
   std::string old;
   if (holders == 0) {
     const unsigned long left = cab_.releaseRetiredDevice();
@@ -211,8 +217,9 @@ bool Simulator::cmdDevice(const Command& c, Failure& f) {
     old = "still held by " + std::to_string(holders) + " reference(s)" +
           (SdkHost::instance().loaded() ? " of the plugin (it lets go at its next Present; 'device released' checks)" : "");
   }
-  say("device recreate: new device and swap chain " + std::to_string(cab_.width()) + "x" + std::to_string(cab_.height()) +
-      " on the same window" + (cab_.cabLoaded() ? ", cab loaded again" : "") + "; the old device: " + old);
+  say("device " + action + ": new device and swap chain " + std::to_string(cab_.width()) + "x" +
+      std::to_string(cab_.height()) + (newWindow ? " on a new window (the old one destroyed)" : " on the same window") +
+      (cab_.cabLoaded() ? ", cab loaded again" : "") + "; the old device: " + old);
   return true;
 }
 

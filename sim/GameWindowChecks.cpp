@@ -11,6 +11,8 @@ namespace {
 
 std::atomic<unsigned long long> g_mouse{0}, g_keys{0};
 HANDLE g_inside = nullptr;  // set when the held thread is inside the game's procedure
+WindowProcAction g_action = nullptr;
+void* g_actionContext = nullptr;
 
 }  // namespace
 
@@ -20,6 +22,16 @@ void countGameWindowMessage(UINT message) {
 }
 unsigned long long gameWindowMouseMessages() { return g_mouse.load(); }
 unsigned long long gameWindowKeyMessages() { return g_keys.load(); }
+
+void setWindowProcAction(WindowProcAction action, void* context) {
+  g_action = action;
+  g_actionContext = context;
+}
+
+LRESULT actInsideWindowProcedure() {
+  if (g_action) g_action(g_actionContext);
+  return 0;
+}
 
 LRESULT stayInsideWindowProcedure(WPARAM ms) {
   if (g_inside) SetEvent(g_inside);

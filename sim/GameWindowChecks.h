@@ -18,6 +18,13 @@ LRESULT stayInsideWindowProcedure(WPARAM ms);
 // with that message, and returns once the thread is inside the game's own procedure.
 bool holdWindowProcedure(HWND window, unsigned ms, std::string& error);
 
+// The message the game's own procedure answers by running the action set here (the game
+// shutting the plugin down and unloading it from inside its window procedure).
+constexpr UINT kActInWindowProcMessage = WM_APP + 0x2E2;
+using WindowProcAction = void (*)(void* context);
+void setWindowProcAction(WindowProcAction action, void* context);
+LRESULT actInsideWindowProcedure();
+
 // Counts a message that reached the game window's own procedure.
 void countGameWindowMessage(UINT message);
 unsigned long long gameWindowMouseMessages();

@@ -196,10 +196,13 @@ bool Simulator::cmdCursorWarp(const Command& c, Failure& f) {
 
 bool Simulator::cmdWndProcChain(const Command& c, Failure& f) {
   const auto& a = c.args;
-  const bool add = a[0] == "add";
-  const bool done = add ? addChainedWndProc(cab_.window()) : removeChainedWndProc(cab_.window());
+  const bool add = a[0] != "remove", swallowing = a[0] == "add-swallowing";
+  const bool done = add ? addChainedWndProc(cab_.window(), swallowing) : removeChainedWndProc(cab_.window());
   if (!done) return f = {kExitBadInput, "line " + std::to_string(c.line) + ": wndproc-chain " + a[0] + " not possible now"}, false;
-  say(std::string("wndproc-chain: another window procedure ") + (add ? "put on top of the game window's" : "removed"));
+  say(std::string("wndproc-chain: another window procedure ") +
+      (!add ? "removed"
+            : swallowing ? "put on top of the game window's; it swallows private messages and keeps the top"
+                         : "put on top of the game window's"));
   return true;
 }
 

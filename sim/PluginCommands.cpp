@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "Console.h"
+#include "GameWindowChecks.h"
 #include "SdkHost.h"
 #include "SimText.h"
 #include "Simulator.h"
@@ -237,6 +238,30 @@ bool Simulator::cmdShutdown(const Command& c, Failure& f) {
 bool Simulator::cmdUnload(const Command& c, Failure& f) {
   const auto& a = c.args;
   return unloadPlugin(f, !a.empty());
+}
+
+// The game shuts the plugin down and unloads it while its own window procedure handles a
+// message, the plugin's procedure in front of it and so beneath it on the stack: the thread
+// returns through the plugin's code, which must still be there.
+bool Simulator::cmdUnloadInWndproc(const Command& c, Failure& f) {
+  struct Unload {
+    std::string error;
+    bool ok = false;
+    bool ran = false;
+  } unload;
+  setWindowProcAction(
+      [](void* context) {
+        auto* u = static_cast<Unload*>(context);
+        u->ran = true;
+        u->ok = SdkHost::instance().unload(u->error, true, false);
+      },
+      &unload);
+  SendMessageW(cab_.window(), kActInWindowProcMessage, 0, 0);
+  setWindowProcAction(nullptr, nullptr);
+  if (!unload.ran) return f = {kExitEnvironment, "the game window's own procedure never got the message"}, false;
+  if (!unload.ok) return f = {kExitPlugin, unload.error}, false;
+  say("unload-in-wndproc: the game's thread came back out of the window procedure");
+  return true;
 }
 
 bool Simulator::cmdReload(const Command& c, Failure& f) {

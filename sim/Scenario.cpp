@@ -83,8 +83,8 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
       if (a == "moved" || a == "kept") return true;
       return why = "expected moved or kept, got '" + a + "'", false;
     case 'y':
-      if (a == "add" || a == "remove") return true;
-      return why = "expected add or remove, got '" + a + "'", false;
+      if (a == "add" || a == "remove" || a == "add-swallowing") return true;
+      return why = "expected add, add-swallowing or remove, got '" + a + "'", false;
     case 'E':
       if (a == "enabled" || a == "disabled" || a == "absent") return true;
       return why = "expected enabled, disabled or absent, got '" + a + "'", false;
