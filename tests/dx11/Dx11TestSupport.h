@@ -26,6 +26,7 @@ namespace zor {
 
 struct Dx11CoreTestAccess {
   static size_t idx(Hook h) { return static_cast<size_t>(h); }
+  static void setAdoptedWindow(Dx11Core& c, HWND window) { c.adoptedWindow_ = window; }
 
   // Back to a freshly created core with the given configuration (no thread, no hooks).
   static void fresh(Dx11Core& c, const PluginConfig& config = PluginConfig{}) {

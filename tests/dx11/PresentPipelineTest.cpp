@@ -502,6 +502,52 @@ TEST_F(PresentPipeline, ADeviceThatPresentsBetweenTheGamesFramesIsNotFollowed) {
   EXPECT_EQ(log.count("V1.1.0: el juego creo un dispositivo grafico nuevo"), 1u);
 }
 
+// Only the game's frames run the pipeline: a swap chain of another API on the game's window (a
+// Direct3D 12 or 10 overlay's) or the game's own device presenting on another window (a
+// recording tool's preview) runs nothing of ours, not even a pending start.
+TEST_F(PresentPipeline, FramesOfOtherSwapChainsRunNothingOfOurs) {
+  frame();
+  core.onStartedEvent();
+  HWND other = CreateWindowExW(0, L"STATIC", L"preview", WS_POPUP, 0, 0, 320, 200, nullptr, nullptr, nullptr, nullptr);
+  FakeSwapChain noD3D11, elsewhere;
+  noD3D11.window = window.hwnd;
+  noD3D11.deviceResult = E_NOINTERFACE;
+  elsewhere.window = other;
+  elsewhere.device = window.device.get();
+  PanelState::instance().requestStart("YouTube", 1280, 720, 24);
+  for (FakeSwapChain* chain : {&noD3D11, &elsewhere}) {
+    core.onPresent(chain, 0, 0);
+    EXPECT_FALSE(core.playbackActive()) << (chain == &noD3D11 ? "no D3D11 device" : "another window");
+  }
+  frame();
+  EXPECT_TRUE(core.playbackActive());
+  DestroyWindow(other);
+}
+
+// The game makes a new window (a change of display mode): once the window adopted at the first
+// frame is gone, a swap chain on a window that passes for the game's is the game's frame again.
+TEST_F(PresentPipeline, ANewGameWindowIsFollowedOnceTheAdoptedOneIsGone) {
+  frame();
+  core.onStartedEvent();
+  auto gameLike = [] {
+    return CreateWindowExW(0, L"STATIC", L"juego", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 600, nullptr,
+                           nullptr, nullptr, nullptr);
+  };
+  HWND first = gameLike(), second = gameLike();
+  Access::setAdoptedWindow(core, first);
+  FakeSwapChain next;
+  next.window = second;
+  next.device = window.device.get();
+  PanelState::instance().requestStart("YouTube", 1280, 720, 24);
+  core.onPresent(&next, 0, 0);
+  EXPECT_FALSE(core.playbackActive()) << "a second window beside the living one";
+  DestroyWindow(first);
+  core.onPresent(&next, 0, 0);
+  EXPECT_TRUE(core.playbackActive());
+  EXPECT_EQ(log.count("el plugin sigue a la ventana nueva"), 1u) << log.dump();
+  DestroyWindow(second);
+}
+
 TEST_F(PresentPipeline, DrawIndexedIsHookedFromTheNextPresentOnlyWhileTheDashboardCanShowSomething) {
   PluginConfig config;
   config.calibrationMode = false;

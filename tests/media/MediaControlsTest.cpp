@@ -164,7 +164,10 @@ TEST_F(MediaControlsTest, VolumeShortcutsStepByTenUnmuteOnUpAndToggleMute) {
     EXPECT_EQ(panel.audioRefreshTime.load(), clock.ns());
     EXPECT_EQ(key(WM_KEYUP, c.vk), ShortcutResult::Consumed);
   }
-  EXPECT_EQ(ini::readString(file(media::kAudioFile), L"youtube", L"muted"), L"0");  // saved
+  // Saved on the render thread, where the application library lives, not on the window's.
+  EXPECT_EQ(ini::readString(file(media::kAudioFile), L"youtube", L"muted"), L"");
+  saveVolumeFromShortcuts();
+  EXPECT_EQ(ini::readString(file(media::kAudioFile), L"youtube", L"muted"), L"0");
 
   panel.setSourceWindowTitle("Ventana sin audio");
   EXPECT_EQ(key(WM_KEYDOWN, VK_UP), ShortcutResult::NotHandled);

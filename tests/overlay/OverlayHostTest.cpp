@@ -14,6 +14,7 @@
 #include "media/ProfileManager.h"
 #include "core/PluginConfig.h"
 #include "overlay/OverlayHost.h"
+#include "support/ManualClock.h"
 #include "support/TempFolder.h"
 
 namespace zor::test {
@@ -366,6 +367,105 @@ TEST_F(OverlayHost, AModuleThatPutsBackTheProcedureItFoundBeforeUsLeavesThePanel
   overlay.shutdown();
   EXPECT_EQ(windowProc(), &GameProc::proc);
   EXPECT_FALSE(overlay.leftInWindowChain());
+}
+
+// A mod menu's procedure, subclassed after ours: private messages it does not know go to
+// DefWindowProc (so it never answers the panel's probe), the rest to the procedure it saved, and
+// it takes the top back whenever it finds another procedure there.
+struct SwallowingModule {
+  static inline WNDPROC saved = nullptr;
+  static inline int calls = 0, depth = 0;
+  static LRESULT CALLBACK proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    if (m >= 0xC000) return DefWindowProcW(h, m, w, l);
+    ++calls;
+    if (depth >= 8) return 0;  // a message going round for ever: ended here rather than by the stack
+    ++depth;
+    const LRESULT r = CallWindowProcW(saved, h, m, w, l);
+    --depth;
+    return r;
+  }
+  static void takeTop(HWND h) {
+    if (GetWindowLongPtrW(h, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&proc)) return;
+    saved = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&proc)));
+  }
+};
+
+TEST_F(OverlayHost, AModuleThatSwallowsTheProbeAndKeepsTheTopGetsEachMessageOnceAndThePanelItsInput) {
+  LogCapture log;
+  ASSERT_TRUE(start());
+  pressCtrlF8();
+  for (int round = 0; round < 5; ++round) {
+    SwallowingModule::takeTop(game.hwnd);
+    frame();
+    GameProc::seen.clear();
+    SwallowingModule::calls = 0;
+    send(WM_USER + 3);
+    EXPECT_EQ(GameProc::count(WM_USER + 3), 1) << "round " << round;
+    EXPECT_EQ(SwallowingModule::calls, 1) << "round " << round;
+  }
+  GameProc::seen.clear();
+  send(WM_KEYDOWN, 'W');
+  EXPECT_EQ(GameProc::count(WM_KEYDOWN), 0) << "the panel takes the keys";
+  EXPECT_LE(log.count("el panel volvio a ponerse delante"), 1u) << log.dump();
+
+  pressCtrlF8();
+  SetWindowLongPtrW(game.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&overlay::OverlayWndProc));
+  overlay.shutdown();
+  EXPECT_EQ(windowProc(), &GameProc::proc) << "the module left: ours hands the game's procedure back";
+}
+
+// The panel shown but no longer drawn (the game's window gone or minimised, no Present) holds
+// nothing of the game's input after half a second, and holds it again once drawn. A new game
+// window takes the panel's procedure and ImGui's window; the old one's messages go to the game.
+TEST_F(OverlayHost, ThePanelHoldsInputOnlyWhileDrawnAndMovesOntoANewGameWindow) {
+  ManualClock clock;
+  ASSERT_TRUE(start());
+  pressCtrlF8();
+  auto keyReachesTheGame = [&](HWND window) {
+    GameProc::seen.clear();
+    SendMessageW(window, WM_KEYDOWN, 'W', 0);
+    return GameProc::count(WM_KEYDOWN) == 1;
+  };
+  EXPECT_FALSE(keyReachesTheGame(game.hwnd));
+  clock.advanceMs(kInputLockHoldMs + 100);
+  EXPECT_TRUE(keyReachesTheGame(game.hwnd)) << "not drawn for 600 ms";
+  EXPECT_FALSE(inputLocked());
+  frame();
+  EXPECT_TRUE(inputLocked());
+  EXPECT_FALSE(keyReachesTheGame(game.hwnd));
+
+  RECT rc{0, 0, static_cast<LONG>(game.width), static_cast<LONG>(game.height)};
+  AdjustWindowRect(&rc, WS_OVERLAPPEDWINDOW, FALSE);
+  HWND second = CreateWindowExW(0, L"ZorOverlayTestGame", L"Zor overlay test game 2", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                0, 0, rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
+  ComRef<IDXGIDevice> dxgiDevice;
+  game.device->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void**>(dxgiDevice.put()));
+  ComRef<IDXGIAdapter> adapter;
+  dxgiDevice->GetAdapter(adapter.put());
+  ComRef<IDXGIFactory> factory;
+  adapter->GetParent(__uuidof(IDXGIFactory), reinterpret_cast<void**>(factory.put()));
+  DXGI_SWAP_CHAIN_DESC sd = swapChainDesc(second, game.width, game.height);
+  ComRef<IDXGISwapChain> secondChain;
+  ASSERT_EQ(factory->CreateSwapChain(game.device.get(), &sd, secondChain.put()), S_OK);
+  overlay.followGameWindow(second);
+  EXPECT_EQ(overlay.gameWindow(), second);
+  EXPECT_FALSE(overlay.panelVisible()) << "closed with the old window";
+  EXPECT_TRUE(keyReachesTheGame(second));
+  for (const bool f8 : {false, true, false}) {
+    FakeKeys::down[VK_CONTROL] = true;
+    FakeKeys::down[VK_F8] = f8;
+    overlay.renderFrame(secondChain.get());
+  }
+  FakeKeys::clear();
+  EXPECT_FALSE(keyReachesTheGame(second)) << "Ctrl+F8 opened the panel on the new window";
+  EXPECT_TRUE(keyReachesTheGame(game.hwnd)) << "the old window is the game's alone";
+
+  overlay.followGameWindow(game.hwnd);
+  secondChain.reset();
+  DestroyWindow(second);
+  pressCtrlF8();
+  EXPECT_FALSE(keyReachesTheGame(game.hwnd));
+  pressCtrlF8();
 }
 
 TEST_F(OverlayHost, TheGameCanResizeItsBuffersOrReplaceItsSwapChainWhileThePanelIsShown) {

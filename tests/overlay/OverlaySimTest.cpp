@@ -90,6 +90,36 @@ TEST(OverlayInGame, UnloadWithThePanelOpenTheButtonDownAndAnotherWindowProcedure
   EXPECT_TRUE(run.printed("scenario complete"));
 }
 
+// A mod menu subclassed after the panel passes private messages it does not know to
+// DefWindowProc and takes the top back at every frame: the game runs on, its window gets the
+// player's input, the panel takes the mouse while shown, and the panel says so once. Then the
+// game unloads the plugin from inside its own window procedure: the plugin keeps its module.
+TEST(OverlayInGame, AModMenuThatSwallowsPrivateMessagesAndAnUnloadFromInsideTheWindowProcedure) {
+  auto plugin = privatePluginCopy();
+  SimRun run = runSim(std::string(kGameStart) +
+                          "wndproc-chain add-swallowing\n"
+                          "run 500\n"
+                          "expect-window-input\n"
+                          "key ctrl+F8\n"
+                          "wait-probe-screen overlay overlay 3000\n"
+                          "cursor-warp 900 500 kept\n"
+                          "key ctrl+F8\n"
+                          "cursor-warp 900 500 moved\n"
+                          "wndproc-chain remove\n"
+                          "run 300\n"
+                          "key ctrl+F8\n"
+                          "wait-probe-screen overlay overlay 3000\n"
+                          "unload-in-wndproc\n"
+                          "run 300\n"
+                          "cursor-warp 700 400 moved\n"
+                          "expect-window-input\n",
+                      plugin->path);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.count("el panel volvio a ponerse delante"), 1u) << run.output;
+  EXPECT_TRUE(run.printed("El juego cerro el plugin desde dentro de un procedimiento o hook del plugin")) << run.output;
+  EXPECT_TRUE(run.printed("unload-in-wndproc: the game's thread came back out of the window procedure"));
+}
+
 // The player has the panel open and a video playing on the tablet when the game unloads the
 // plugin, while a thread of the game is inside the game window's procedure (a window thread in a
 // modal loop): the shut-down runs out of time and leaves hooks in place, but the game gets its
