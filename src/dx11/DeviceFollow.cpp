@@ -67,16 +67,21 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
     return false;
   if (desc.OutputWindow != adoptedWindow_ && !followGameWindow(desc.OutputWindow)) return false;
   // The adopted device is held, so no other device can sit at its address.
-  if (device.get() == devicePeek_.load(std::memory_order_relaxed)) {
+  ID3D11Device* const adopted = devicePeek_.load(std::memory_order_relaxed);
+  if (device.get() == adopted) {
     followCandidate_ = nullptr;
     followCandidateFrames_ = 0;
     return true;
   }
-  if (followCandidate_ != device.get()) {
-    followCandidate_ = device.get();
-    followCandidateFrames_ = 0;
+  // With the old device let go of already (the game made this one's swap chain), nothing can
+  // move back and forth: the first frame moves everything.
+  if (adopted) {
+    if (followCandidate_ != device.get()) {
+      followCandidate_ = device.get();
+      followCandidateFrames_ = 0;
+    }
+    if (++followCandidateFrames_ < kFollowAfterFrames) return false;
   }
-  if (++followCandidateFrames_ < kFollowAfterFrames) return false;
   followCandidate_ = nullptr;
   followCandidateFrames_ = 0;
   ComRef<ID3D11DeviceContext> context;
@@ -84,7 +89,7 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
   if (!context) {
     logError("V1.1.0: el juego presento con un dispositivo grafico nuevo sin contexto inmediato; el plugin sigue en "
              "el anterior.");
-    return true;
+    return adopted != nullptr;
   }
 
   // Identification and substitution stop while everything moves over.
@@ -117,22 +122,8 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
     }
   }
 
-  // What identification knew names the old device's objects.
-  currentPixelShader_.store(nullptr);
-  currentIndexBuffer_.store(nullptr);
-  tabletMeshIndexBuffer_.store(nullptr);
-  ident_.resetAll();  // the registered views go before the replacer lets go of them
-  viewCache_.clear();
-  gpsSizePending_.store(false);
-  redViewPending_.store(false);
-  gpsOffscreen_.store(false);
-  cameraReturnInProgress_.store(false);
-  resourceProfileId_.store(0);
-  state_->preparedProfileId.store(0);  // the dashboard resource is made again this frame
-
+  forgetDeviceObjects();
   GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
-  replacer.releaseAll();
-  replacer.releaseRedTestTexture();
   if (!replacer.createRedTestTexture(dev)) {
     logWarning("V1.4.0: la textura GPU de prueba no pudo crearse en el dispositivo grafico nuevo.");
   }
@@ -143,8 +134,7 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
   ConfigOverlay::instance().followGameDevice(dev, ctx);
   gpsReady_.store(true, std::memory_order_release);
 
-  releaseAndClear(oldContext);
-  releaseAndClear(oldDevice);
+  releaseOldDevice(oldDevice, oldContext);
   char line[320];
   std::snprintf(line, sizeof line,
                 "V1.1.0: el juego creo un dispositivo grafico nuevo (Device=0x%p, Context=0x%p); el plugin solto el "
@@ -153,6 +143,86 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
                 captureRestarted ? "" : " La captura se reanudara en cuanto pueda iniciarse.");
   logInfo(line);
   return true;
+}
+
+// What identification and substitution made or knew on the adopted device: views, textures and
+// the pipeline objects it saw. Identification starts over on the next device.
+void Dx11Core::forgetDeviceObjects() {
+  currentPixelShader_.store(nullptr);
+  currentIndexBuffer_.store(nullptr);
+  tabletMeshIndexBuffer_.store(nullptr);
+  ident_.resetAll();  // the registered views go before the replacer lets go of them
+  viewCache_.clear();
+  gpsSizePending_.store(false);
+  redViewPending_.store(false);
+  gpsOffscreen_.store(false);
+  cameraReturnInProgress_.store(false);
+  resourceProfileId_.store(0);
+  state_->preparedProfileId.store(0);  // the dashboard resource is made again on the next device
+  GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
+  replacer.releaseAll();
+  replacer.releaseRedTestTexture();
+}
+
+void Dx11Core::onSwapChainCreation(HWND window, IUnknown* device) {
+  try {
+    if (!contextAcquired_.load(std::memory_order_acquire) || !window) return;
+    if (GetCurrentThreadId() != renderThread_.load(std::memory_order_relaxed)) return;
+    if (window != adoptedWindow_ && (!adoptedWindow_ || IsWindow(adoptedWindow_))) return;
+    ID3D11Device* const adopted = devicePeek_.load(std::memory_order_relaxed);
+    if (!adopted) return;
+    detour::OwnCallsScope own;
+    ComRef<ID3D11Device> created;
+    if (device) device->QueryInterface(__uuidof(ID3D11Device), reinterpret_cast<void**>(created.put()));
+    if (created.get() == adopted) return;  // a second swap chain of the same device
+    letGoOfAdoptedDevice();
+    logInfo("V1.1.0: el juego crea una cadena de presentacion nueva para su ventana; el plugin solto el dispositivo "
+            "grafico anterior y sigue al nuevo en su primer cuadro.");
+  } catch (...) {
+    // The game's creation goes on whatever happened here.
+  }
+}
+
+void Dx11Core::letGoOfAdoptedDevice() {
+  gpsReady_.store(false, std::memory_order_release);
+  ID3D11Device* oldDevice = nullptr;
+  ID3D11DeviceContext* oldContext = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(playbackMutex_);
+    oldDevice = device_;
+    oldContext = context_;
+    device_ = nullptr;
+    context_ = nullptr;
+    contextPeek_.store(nullptr);
+    devicePeek_.store(nullptr);
+    screenSlotHint_.store(nullptr);
+    // The worker writes through the old context: it stops here and starts again on the next
+    // device (the playback stays on).
+    if (playback_.active.load()) WindowCapture::instance().deactivate();
+  }
+  forgetDeviceObjects();
+  ConfigOverlay::instance().releaseRenderer();
+  releaseOldDevice(oldDevice, oldContext);
+}
+
+// Our last references to a device the game is done with. When nobody else holds the device, its
+// immediate context is cleared and flushed first: a swap chain goes only once its device has
+// flushed, and the game's next one on the same window waits for that.
+void Dx11Core::releaseOldDevice(ID3D11Device*& device, ID3D11DeviceContext*& context) {
+  detour::OwnCallsScope own;
+  releaseAndClear(context);
+  if (!device) return;
+  device->AddRef();
+  if (device->Release() == 1) {
+    ID3D11DeviceContext* immediate = nullptr;
+    device->GetImmediateContext(&immediate);
+    if (immediate) {
+      immediate->ClearState();
+      immediate->Flush();
+      immediate->Release();
+    }
+  }
+  releaseAndClear(device);
 }
 
 }  // namespace zor
