@@ -11,9 +11,10 @@
 namespace zor {
 
 // Mouse records are zeroed only while this is set (the panel is shown) and the panel was drawn
-// within the last kInputLockHoldMs: a panel that is no longer drawn (the game's window gone or
+// within the last kInputLockHoldMs (three quarters of a second, so a slow frame of a loaded game
+// does not let go of it): a panel that is no longer drawn (the game's window gone or
 // minimised, no Present) holds nothing. panelDrawn() renews the hold each frame it is drawn.
-constexpr uint64_t kInputLockHoldMs = 500;
+constexpr uint64_t kInputLockHoldMs = 750;
 void setInputLocked(bool locked) noexcept;
 void panelDrawn() noexcept;
 bool inputLocked() noexcept;

@@ -428,7 +428,7 @@ TEST_F(OverlayHost, ThePanelHoldsInputOnlyWhileDrawnAndMovesOntoANewGameWindow) 
   };
   EXPECT_FALSE(keyReachesTheGame(game.hwnd));
   clock.advanceMs(kInputLockHoldMs + 100);
-  EXPECT_TRUE(keyReachesTheGame(game.hwnd)) << "not drawn for 600 ms";
+  EXPECT_TRUE(keyReachesTheGame(game.hwnd)) << "not drawn for longer than the hold";
   EXPECT_FALSE(inputLocked());
   frame();
   EXPECT_TRUE(inputLocked());
