@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "capture/BlackSamples.h"
+#include "capture/WindowDpi.h"
 #include "core/Clock.h"
 #include "core/FaultGuard.h"
 #include "core/Logger.h"
@@ -27,6 +28,7 @@ uint64_t elapsedNs(std::chrono::steady_clock::time_point since) {
 
 // Paints the window into the source surface and prepares the scaling of its picture.
 bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& steps) {
+  const WindowDpiScope dpi(window);  // measured and painted at the size the window paints at
   RECT client{};
   if (!GetClientRect(window, &client)) return false;
   const int clientWidth = client.right - client.left;
@@ -39,6 +41,9 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& st
   }
   const auto paintStart = std::chrono::steady_clock::now();
   blacksamples::clear(source_.bits, clientWidth, clientHeight);
+  // A window the system scales may still paint less than its client area: nothing of an older
+  // frame shows in the rest.
+  if (dpi.scaled()) std::memset(source_.bits, 0, static_cast<size_t>(clientWidth) * static_cast<size_t>(clientHeight) * 4);
   // A window that has stopped answering its messages would keep this thread inside PrintWindow.
   if (IsHungAppWindow(window)) return false;
   printWindowCalls_.fetch_add(1);
@@ -137,6 +142,7 @@ bool GdiWindowCapture::publish(const Settings& s, StepTimes& steps) {
   const auto composeStart = std::chrono::steady_clock::now();
   scaler_.compose(static_cast<const uint8_t*>(source_.bits), slot.pixels.data());
   steps.composeNs = elapsedNs(composeStart);
+  steps.fingerprint = pictureFingerprint(slot.pixels.data(), s.outputWidth, s.outputHeight, stride);
 
   auto current = [&] { return active_.load() && generation_.load() == s.generation; };
   if (!current()) return false;

@@ -2,6 +2,7 @@
 
 #include "media/PanelState.h"
 #include "media/ProfileManager.h"
+#include "media/SmartAudio.h"
 #include "media/SmartCapture.h"
 
 namespace zor::media {
@@ -9,6 +10,7 @@ namespace zor::media {
 void frame() {
   profileStartupFrame();
   smartCaptureFrame();
+  watchStillSourceSound();
 }
 
 void overlayShutdown() {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "AppWindow.h"
+#include "capture/ProgramNames.h"
 #include "support/TempFolder.h"
 
 namespace zor {
@@ -114,6 +115,22 @@ TEST_F(WindowMatching, HiddenWindowsAreSkippedAndMinimisedVisibleOnesFound) {
   EXPECT_EQ(std::count(titles.begin(), titles.end(), L""), 0);
 }
 
+// A window DWM keeps cloaked (another virtual desktop, a suspended store app) is not on screen:
+// no search finds it and no listing shows it. Wine cloaks nothing; the question is answered here.
+TEST_F(WindowMatching, CloakedWindowsAreNeitherFoundNorListed) {
+  static HWND cloaked = nullptr;
+  cloaked = front_->hwnd();
+  setCloakedQuery([](HWND window) { return window == cloaked; });
+  front_->setTitle(L"Desk " + token_ + L" YouTube");
+  back_->setTitle(L"Desk " + token_ + L" YouTube");
+  EXPECT_EQ(findCaptureWindow(L"Desk " + token_), back_->hwnd());
+  std::vector<VisibleWindow> windows;
+  listVisibleWindows(windows, false);
+  EXPECT_EQ(std::count_if(windows.begin(), windows.end(), [&](const VisibleWindow& w) { return w.window == cloaked; }), 0);
+  setCloakedQuery(nullptr);
+  EXPECT_EQ(findCaptureWindow(L"Desk " + token_), front_->hwnd());
+}
+
 // A keyword copied while a notification count was shown still finds its window.
 TEST_F(WindowMatching, CounterStrippedPassAndAliasFallback) {
   front_->setTitle(token_ + L" YouTube");  // begins with the token: no leading blank
@@ -173,6 +190,36 @@ TEST_F(WindowMatching, TitlesTakePartWithTheir511FirstCharactersAndAnyScript) {
   back_->setTitle(music);
   EXPECT_EQ(findCaptureWindow(L"\x97F3\x697D " + token_), back_->hwnd());
   EXPECT_EQ(findCaptureWindow(L"\x041C\x0443\x0437\x044B\x043A\x0430 \x97F3\x697D " + token_ + L" (9)"), back_->hwnd());
+}
+
+}  // namespace
+}  // namespace zor
+
+namespace zor {
+namespace {
+
+// Program names are kept per process: a process id the system gave to a new process (another
+// creation time) is looked up again, and the oldest entries go past the capacity.
+TEST(ProgramNameCache, KnowsAProcessByItsIdAndCreationTime) {
+  ProgramNameCache cache;
+  std::wstring name;
+  cache.store(100, 1, L"chrome.exe");
+  EXPECT_TRUE(cache.find(100, 1, name) && name == L"chrome.exe");
+  EXPECT_FALSE(cache.find(100, 2, name));  // the id reused by a new process
+  cache.store(100, 2, L"spotify.exe");
+  EXPECT_TRUE(cache.find(100, 2, name) && name == L"spotify.exe");
+  EXPECT_FALSE(cache.find(100, 1, name));
+  for (DWORD pid = 1; pid <= ProgramNameCache::kCapacity; ++pid) cache.store(1000 + pid, 7, L"p.exe");
+  EXPECT_FALSE(cache.find(100, 2, name));  // the oldest went
+  EXPECT_TRUE(cache.find(1000 + ProgramNameCache::kCapacity, 7, name));
+
+  // The process-wide cache behind processImageName: asked once per process.
+  programNameCache().clear();
+  const std::wstring own = processImageName(GetCurrentProcessId());
+  EXPECT_EQ(own.substr(own.size() - 4), L".exe");
+  EXPECT_EQ(processImageName(GetCurrentProcessId()), own);
+  EXPECT_EQ(programNameCache().misses(), 1u);
+  EXPECT_EQ(programNameCache().hits(), 1u);
 }
 
 }  // namespace
