@@ -28,7 +28,9 @@ uint64_t elapsedNs(std::chrono::steady_clock::time_point since) {
 
 // Paints the window into the source surface and prepares the scaling of its picture.
 bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& steps) {
-  const WindowDpiScope dpi(window);  // measured and painted at the size the window paints at
+  // Measured and painted at the size the window paints at: the surface is then the size of what
+  // it paints, all of it (a surface of another size is made anew, cleared).
+  const WindowDpiScope dpi(window);
   RECT client{};
   if (!GetClientRect(window, &client)) return false;
   const int clientWidth = client.right - client.left;
@@ -41,9 +43,6 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& st
   }
   const auto paintStart = std::chrono::steady_clock::now();
   blacksamples::clear(source_.bits, clientWidth, clientHeight);
-  // A window the system scales may still paint less than its client area: nothing of an older
-  // frame shows in the rest.
-  if (dpi.scaled()) std::memset(source_.bits, 0, static_cast<size_t>(clientWidth) * static_cast<size_t>(clientHeight) * 4);
   // A window that has stopped answering its messages would keep this thread inside PrintWindow.
   if (IsHungAppWindow(window)) return false;
   printWindowCalls_.fetch_add(1);
