@@ -81,7 +81,7 @@ bool startChildren(HANDLE job) {
   return true;
 }
 
-void print(const char* what, double ns) { std::printf("   %-58s %10.1f us\n", what, ns / 1000.0); }
+void print(const char* what, double ns) { std::printf("   %-62s %10.1f us\n", what, ns / 1000.0); }
 
 }  // namespace
 
