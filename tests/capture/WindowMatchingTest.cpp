@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "AppWindow.h"
+#include "MediaProgram.h"
 #include "capture/ProgramNames.h"
 #include "support/TempFolder.h"
 
@@ -220,6 +221,29 @@ TEST(ProgramNameCache, KnowsAProcessByItsIdAndCreationTime) {
   EXPECT_EQ(processImageName(GetCurrentProcessId()), own);
   EXPECT_EQ(programNameCache().misses(), 1u);
   EXPECT_EQ(programNameCache().hits(), 1u);
+}
+
+// A store app's frame belongs to ApplicationFrameHost.exe and shows the program of its content
+// window, a child of another process: it is named by that program (matching by program and the
+// audio look-up then find it).
+TEST(StoreAppFrames, AreNamedByTheProgramOfTheirContentWindow) {
+  sim::MediaProgram frame("frame", L"Peliculas " + uniqueToken(), 0);
+  std::string error;
+  ASSERT_TRUE(frame.open(10000, error, sim::mediaProgramCopy(L"ApplicationFrameHost.exe"))) << error;
+  EXPECT_EQ(windowProgram(frame.hwnd()), L"applicationframehost.exe");  // no content yet: its own
+  HWND content = CreateWindowExW(WS_EX_NOPARENTNOTIFY, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, frame.hwnd(),
+                                 nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(content, nullptr);
+  const std::wstring own = processImageName(GetCurrentProcessId());
+  EXPECT_EQ(contentProcessId(frame.hwnd()), GetCurrentProcessId());
+  EXPECT_EQ(windowProgram(frame.hwnd()), own);
+  std::vector<VisibleWindow> windows;
+  listVisibleWindows(windows, true);
+  auto listed = std::find_if(windows.begin(), windows.end(), [&](const VisibleWindow& w) { return w.window == frame.hwnd(); });
+  ASSERT_NE(listed, windows.end());
+  EXPECT_EQ(listed->program, own);
+  DestroyWindow(content);
+  frame.close(5000);
 }
 
 }  // namespace
