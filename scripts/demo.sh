@@ -16,7 +16,7 @@ if [ ! -f "$sim" ]; then
 fi
 mkdir -p "$out"
 rm -f "$out"/*.png "$out"/console.txt "$out"/game_log.txt "$out"/ZorTabcast.log "$out"/ZorTabcast_Diagnostic_Report.txt
-rm -rf "$out/panel" "$out/titles" "$out/sharpness"
+rm -rf "$out/panel" "$out/titles" "$out/sharpness" "$out/still"
 # Wine sees the Linux root as drive Z:.
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 (cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --scenario "$(winpath "$root/sim/scenarios/demo.txt")" \
@@ -44,6 +44,8 @@ test_build_scenario() {
 test_build_scenario panel
 # A music program whose title turns into the song: it plays on, and the panel shows the song.
 test_build_scenario titles
+# A browser that stops painting its covered window: the log's warning and the panel's hint.
+test_build_scenario still
 # Picture quality: a full-screen test chart played on the tablet (calibration off); sharpness.png
 # and the texture's picture.
 test_build_scenario sharpness
@@ -63,5 +65,6 @@ done
 [ -f "$out/ZorTabcast_Diagnostic_Report.txt" ] && echo "  ZorTabcast_Diagnostic_Report.txt  the support report exported in the Diagnostico tab"
 [ -d "$out/panel" ] && echo "  panel/  console and logs of the panel walk-through (sim/scenarios/panel.txt)"
 [ -d "$out/titles" ] && echo "  titles/  console and logs of the music program whose title is the song (sim/scenarios/titles.txt)"
+[ -d "$out/still" ] && echo "  still/  console and logs of the browser that stops painting while covered (sim/scenarios/still.txt)"
 [ -d "$out/sharpness" ] && echo "  sharpness/  console and logs of the test chart on the tablet (sim/scenarios/sharpness.txt)"
 exit $rc

@@ -92,8 +92,8 @@
   X("expect-window-input", "", "", "move the pointer over the game window and press a key; both must\n" \
     "reach the game's own window procedure", cmdExpectWindowInput) \
   /* the media program and the desktop's windows */ \
-  X("media", "ms|ss", "open|title ID \"TITLE\" [EXE] | hide|show|minimize|restore|close|reopen ID | hang ID MS", \
-    "the media program zor_media.exe, a process of its own per ID;\nreopen starts it again with its last title; hang: its window answers\nno message for MS", cmdMedia) \
+  X("media", "ms|ss", "open|title ID \"TITLE\" [EXE] | hide|show|minimize|restore|close|reopen|cover|uncover ID | hang ID MS", \
+    "the media program zor_media.exe, a process of its own per ID;\nreopen starts it again with its last title; hang: its window answers\nno message for MS; cover: it stops painting (as a browser does with a\nwindow it thinks covered), its title kept; uncover: it paints again", cmdMedia) \
   X("wait-media-command", "sMii", "ID NAME N MS", "render until program ID has received N media commands (WM_APPCOMMAND),\n" \
     "the last one NAME (NEXTTRACK, PREVIOUSTRACK, PLAY_PAUSE, VOLUME_UP, ...)", cmdWaitMediaCommand) \
   X("expect-window", "sw", "\"TITLE\" visible|hidden|minimized|absent", "a top-level window with exactly that title, as window searches see it", cmdExpectWindow) \

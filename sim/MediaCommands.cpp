@@ -82,6 +82,8 @@ bool Simulator::cmdMedia(const Command& c, Failure& f) {
     if (a.size() < 3 || !parseInt(a[2], ms) || ms < 0 || ms > 600000)
       return f = {kExitBadInput, "line " + std::to_string(c.line) + ": media hang ID MS"}, false;
     program.hang(static_cast<DWORD>(ms));
+  } else if (verb == "cover" || verb == "uncover") {
+    program.setCovered(verb == "cover");
   } else if (verb == "minimize") {
     program.show(SW_SHOWMINNOACTIVE);
   } else if (verb == "close") {

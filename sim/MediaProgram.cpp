@@ -148,6 +148,10 @@ void MediaProgram::show(int command) {
   if (hwnd_) ShowWindowAsync(hwnd_, command);
 }
 
+void MediaProgram::setCovered(bool covered) {
+  if (hwnd_) PostMessageW(hwnd_, WM_APP + 2, covered ? 1 : 0, 0);
+}
+
 void MediaProgram::hang(DWORD ms) {
   if (hwnd_ && PostMessageW(hwnd_, WM_APP + 1, ms, 0)) hungUntil_ = std::max(hungUntil_, GetTickCount64()) + ms;
 }

@@ -28,6 +28,9 @@ class MediaProgram {
   void show(int command);  // SW_HIDE, SW_SHOWNOACTIVATE, SW_SHOWMINNOACTIVE, ...
   // The program's window thread stops answering messages for ms (a page busy in a script).
   void hang(DWORD ms);
+  // Covered: the program stops painting its window, as a browser does with a window it thinks
+  // is covered (its title and everything else stay); uncovered: it paints again.
+  void setCovered(bool covered);
   // Asks the program to close its window and waits for the process to end (it is terminated
   // when it does not end within the timeout; the result is then false).
   bool close(DWORD timeoutMs);

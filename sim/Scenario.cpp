@@ -53,9 +53,9 @@ bool checkArg(char kind, const std::string& a, std::string& why) {
       if (a == "paused" || a == "started") return true;
       return why = "unknown event '" + a + "' (paused, started; trucks are sent with 'truck')", false;
     case 'm':
-      for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close", "reopen", "hang"})
+      for (const char* v : {"open", "title", "hide", "show", "minimize", "restore", "close", "reopen", "hang", "cover", "uncover"})
         if (a == v) return true;
-      return why = "unknown media action '" + a + "' (open, title, hide, show, minimize, restore, close, reopen)", false;
+      return why = "unknown media action '" + a + "' (open, title, hide, show, minimize, restore, close, reopen, hang, cover, uncover)", false;
     case 'p':
       if (a == "start" || a == "restore") return true;
       return why = "expected start or restore, got '" + a + "'", false;

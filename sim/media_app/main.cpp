@@ -35,6 +35,8 @@ struct State {
   int lastCommand = -1;
   ULONGLONG startMs = 0;
   bool chart = false;
+  bool covered = false;  // paints nothing new: the picture stays as it was when covered
+  ULONGLONG coveredAt = 0;
 } g_state;
 
 const wchar_t* commandName(int command) {
@@ -63,12 +65,12 @@ void fill(HDC dc, int x, int y, int w, int h, COLORREF colour) {
 // Teal ground; two purple bars sweep left to right (one width per 2 s) over the upper 80 %;
 // a white progress strip grows along the bottom every 4 s; the text band shows the counters.
 void paint(HWND window, HDC dc) {
-  ++g_state.frame;
+  if (!g_state.covered) ++g_state.frame;
   RECT rc;
   GetClientRect(window, &rc);
   const int w = rc.right, h = rc.bottom;
   if (w <= 0 || h <= 0) return;
-  const ULONGLONG t = GetTickCount64() - g_state.startMs;
+  const ULONGLONG t = (g_state.covered ? g_state.coveredAt : GetTickCount64()) - g_state.startMs;
   fill(dc, 0, 0, w, h, kTeal);
   const int barWidth = w / 6;
   const int picture = h * 4 / 5;
@@ -139,6 +141,13 @@ LRESULT CALLBACK wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_APP + 1:
       // The simulator makes the program hang: its window thread answers nothing for wp ms.
       Sleep(static_cast<DWORD>(wp));
+      return 0;
+    case WM_APP + 2:
+      // The simulator covers the program: like a browser with a window it thinks covered, it
+      // stops painting anything new (the window keeps its last picture, title and sound).
+      g_state.covered = wp != 0;
+      if (g_state.covered) g_state.coveredAt = GetTickCount64();
+      InvalidateRect(h, nullptr, FALSE);
       return 0;
     case WM_APPCOMMAND:
       g_state.lastCommand = GET_APPCOMMAND_LPARAM(lp);

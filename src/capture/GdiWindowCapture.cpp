@@ -479,6 +479,7 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
   composeNs_.fetch_add(steps.composeNs);
   publishNs_.fetch_add(publishNs - std::min(publishNs, steps.composeNs));
   w.lastFrame = clock::steadyNs();
+  watchPicture(window, s.generation, steps.fingerprint);
   if (w.restartPending) {
     w.restartPending = false;
     logInfo("Watchdog de captura: flujo de frames recuperado correctamente.");

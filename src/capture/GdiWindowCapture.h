@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "capture/FrameScaler.h"
+#include "capture/StillPicture.h"
 #include "capture/WindowCapture.h"
 
 namespace zor {
@@ -77,6 +78,8 @@ class GdiWindowCapture final : public WindowCapture {
   int64_t frameIntervalMs() override;
   bool isActive() override { return active_.load(std::memory_order_acquire); }
   bool uploadLatestFrame(ID3D11Texture2D* texture) override;
+  StillPictureReport stillPicture() override;
+  void setSourceSound(HWND window, SourceSound sound) override;
 
   // For tests and benchmarks.
   // Re-evaluates every wait of the worker now (after a test moved the clock).
@@ -124,6 +127,7 @@ class GdiWindowCapture final : public WindowCapture {
   struct StepTimes {
     uint64_t paintNs = 0;
     uint64_t composeNs = 0;
+    uint64_t fingerprint = 0;  // of the composed picture
   };
 
   void workerLoop();
@@ -133,6 +137,8 @@ class GdiWindowCapture final : public WindowCapture {
   bool copyFromWindowDc(HWND window, int width, int height);
   // Composes the frame into the back slot and publishes it.
   bool publish(const Settings& s, StepTimes& steps);
+  // The still-picture rule for a published frame of window (PictureWatch.cpp).
+  void watchPicture(HWND window, uint64_t generation, uint64_t fingerprint);
 
   // Waits under the state lock until the clock reaches deadline, or stop, deactivation, pause or
   // a generation other than `generation`.
@@ -189,6 +195,19 @@ class GdiWindowCapture final : public WindowCapture {
   Surface source_;
   FrameScaler scaler_;
   HWND fallbackLoggedWindow_ = nullptr;
+  StillPictureRule still_;
+  HWND stillWindow_ = nullptr;
+  uint64_t stillGeneration_ = 0;
+
+  // The still picture as other threads see it; the program under its own lock (read only
+  // while the picture is still).
+  std::atomic<bool> pictureStill_{false};
+  std::atomic<uint64_t> unchangedSinceNs_{0};
+  std::atomic<HWND> watchedWindow_{nullptr};
+  std::mutex stillMutex_;
+  std::wstring stillProgram_;
+  std::atomic<HWND> soundWindow_{nullptr};
+  std::atomic<SourceSound> sound_{SourceSound::Unknown};
 
   // One-shot messages of the engine's life (the process engine lives as long as the process).
   std::atomic<bool> printWindowFailureLogged_{false};

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "capture/BlackSamples.h"
+#include "capture/WindowDpi.h"
 #include "core/Clock.h"
 #include "core/FaultGuard.h"
 #include "core/Logger.h"
@@ -27,6 +28,9 @@ uint64_t elapsedNs(std::chrono::steady_clock::time_point since) {
 
 // Paints the window into the source surface and prepares the scaling of its picture.
 bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& steps) {
+  // Measured and painted at the size the window paints at: the surface is then the size of what
+  // it paints, all of it (a surface of another size is made anew, cleared).
+  const WindowDpiScope dpi(window);
   RECT client{};
   if (!GetClientRect(window, &client)) return false;
   const int clientWidth = client.right - client.left;
@@ -137,6 +141,7 @@ bool GdiWindowCapture::publish(const Settings& s, StepTimes& steps) {
   const auto composeStart = std::chrono::steady_clock::now();
   scaler_.compose(static_cast<const uint8_t*>(source_.bits), slot.pixels.data());
   steps.composeNs = elapsedNs(composeStart);
+  steps.fingerprint = pictureFingerprint(slot.pixels.data(), s.outputWidth, s.outputHeight, stride);
 
   auto current = [&] { return active_.load() && generation_.load() == s.generation; };
   if (!current()) return false;

@@ -8,7 +8,17 @@
 #include <cstdint>
 #include <string>
 
+#include "capture/StillPicture.h"
+
 namespace zor {
+
+// The captured picture has not changed for 10 s while playback runs (StillPicture.h).
+struct StillPictureReport {
+  HWND window = nullptr;        // the window whose frames are watched; null when none
+  uint64_t unchangedForMs = 0;  // how long its picture has stayed the same
+  bool still = false;           // said so: unchanged for 10 s while it may be playing
+  std::wstring program;         // the window's program (lower case) once still
+};
 
 class WindowCapture {
  public:
@@ -55,6 +65,14 @@ class WindowCapture {
   virtual int32_t effectiveFps() { return 30; }
   // Time between two captures in ms (1000 / capture rate), read under the engine's lock.
   virtual int64_t frameIntervalMs() { return 33; }
+  // Whether the picture of the bound window has stopped changing (see StillPicture.h).
+  virtual StillPictureReport stillPicture() { return {}; }
+  // What the audio session of window's application says; the still-picture rule does not warn
+  // about a window whose application is known to be silent.
+  virtual void setSourceSound(HWND window, SourceSound sound) {
+    (void)window;
+    (void)sound;
+  }
 };
 
 }  // namespace zor

@@ -1,6 +1,9 @@
 #include "capture/WindowMatching.h"
 
+#include "capture/ProgramNames.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cwctype>
 #include <exception>
 #include <string_view>
@@ -49,7 +52,7 @@ bool titleContains(std::wstring_view title, std::wstring_view keyword) {
 // Reads a visible window's title into buffer (zero-filled, 512 characters); 0 for a hidden
 // window or an empty title.
 size_t readVisibleTitle(HWND window, wchar_t (&buffer)[kTitleBuffer]) {
-  if (!IsWindowVisible(window)) return 0;
+  if (!IsWindowVisible(window) || isCloaked(window)) return 0;
   for (wchar_t& c : buffer) c = L'\0';
   // The title as the system keeps it: GetWindowTextW would send WM_GETTEXT to a window of
   // this process that another thread owns (the game's own window, read from the render thread),
@@ -57,6 +60,43 @@ size_t readVisibleTitle(HWND window, wchar_t (&buffer)[kTitleBuffer]) {
   int n = InternalGetWindowText(window, buffer, kTitleBuffer);
   if (n <= 0) return 0;
   return n < kTitleBuffer ? static_cast<size_t>(n) : kMaxTitleChars;
+}
+
+std::atomic<CloakedQuery> g_cloakedQuery{nullptr};
+
+// DWM's answer, looked up at run time (DWMWA_CLOAKED); a system without it cloaks nothing.
+bool dwmCloaked(HWND window) {
+  using GetAttributeFn = HRESULT(WINAPI*)(HWND, DWORD, PVOID, DWORD);
+  static const GetAttributeFn getAttribute = [] {
+    HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
+    return dwm ? reinterpret_cast<GetAttributeFn>(GetProcAddress(dwm, "DwmGetWindowAttribute")) : nullptr;
+  }();
+  constexpr DWORD kCloaked = 14;
+  DWORD cloaked = 0;
+  return getAttribute && SUCCEEDED(getAttribute(window, kCloaked, &cloaked, sizeof cloaked)) && cloaked != 0;
+}
+
+struct ChildSearch {
+  DWORD frameProcess;
+  DWORD found = 0;
+};
+
+BOOL CALLBACK findContentChild(HWND child, LPARAM param) {
+  auto& search = *reinterpret_cast<ChildSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(child, &pid);
+  if (pid == 0 || pid == search.frameProcess) return TRUE;
+  search.found = pid;
+  return FALSE;
+}
+
+constexpr wchar_t kFrameHost[] = L"applicationframehost.exe";
+
+// A store app frame's content process, or the frame's own when it shows none.
+DWORD contentOfFrame(HWND window, DWORD frameProcess) {
+  ChildSearch search{frameProcess};
+  EnumChildWindows(window, &findContentChild, reinterpret_cast<LPARAM>(&search));
+  return search.found ? search.found : frameProcess;
 }
 
 struct Search {
@@ -179,26 +219,70 @@ void listVisibleWindows(std::vector<VisibleWindow>& out, bool withPrograms) {
   EnumWindows(&listVisible, reinterpret_cast<LPARAM>(&listing));
   if (listing.failure) std::rethrow_exception(listing.failure);
   if (!withPrograms) return;
-  // One look-up per process: a browser has many windows.
+  // One look-up per process: a browser has many windows. A store app's frame is named by its
+  // content's program.
+  std::vector<std::pair<DWORD, std::wstring>> names;
   for (size_t i = first; i < out.size(); ++i) {
-    size_t j = first;
-    while (j < i && out[j].processId != out[i].processId) ++j;
-    out[i].program = j < i ? out[j].program : processImageName(out[i].processId);
+    auto known = std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.first == out[i].processId; });
+    if (known == names.end()) known = names.insert(names.end(), {out[i].processId, processImageName(out[i].processId)});
+    out[i].program = known->second == kFrameHost ? processImageName(contentOfFrame(out[i].window, out[i].processId))
+                                                 : known->second;
   }
+}
+
+bool isWebBrowser(std::wstring_view program) {
+  static constexpr std::wstring_view kBrowsers[] = {L"chrome.exe",  L"msedge.exe",   L"brave.exe",
+                                                     L"opera.exe",   L"opera_gx.exe", L"vivaldi.exe",
+                                                     L"firefox.exe", L"iexplore.exe", L"chromium.exe"};
+  return std::find(std::begin(kBrowsers), std::end(kBrowsers), program) != std::end(kBrowsers);
+}
+
+DWORD contentProcessId(HWND window) {
+  DWORD pid = 0;
+  if (!window) return 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == 0 || processImageName(pid) != kFrameHost) return pid;
+  return contentOfFrame(window, pid);
+}
+
+std::wstring windowProgram(HWND window) { return processImageName(contentProcessId(window)); }
+
+void setCloakedQuery(CloakedQuery query) noexcept { g_cloakedQuery.store(query, std::memory_order_release); }
+
+bool isCloaked(HWND window) {
+  const CloakedQuery query = g_cloakedQuery.load(std::memory_order_acquire);
+  return query ? query(window) : dwmCloaked(window);
 }
 
 std::wstring processImageName(DWORD processId) {
   if (processId == 0) return {};
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
   if (!process) return {};
-  std::wstring path(32768, L'\0');
-  DWORD size = static_cast<DWORD>(path.size());
-  const BOOL ok = QueryFullProcessImageNameW(process, 0, path.data(), &size);
+  FILETIME created{}, exited{}, kernel{}, user{};
+  const uint64_t createdAt = GetProcessTimes(process, &created, &exited, &kernel, &user)
+                                 ? (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime
+                                 : 0;
+  std::wstring name;
+  if (createdAt != 0 && programNameCache().find(processId, createdAt, name)) {
+    CloseHandle(process);
+    return name;
+  }
+  wchar_t path[MAX_PATH];
+  DWORD size = MAX_PATH;
+  BOOL ok = QueryFullProcessImageNameW(process, 0, path, &size);
+  std::wstring longPath;
+  if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {  // a path past MAX_PATH: rare
+    longPath.assign(32768, L'\0');
+    size = static_cast<DWORD>(longPath.size());
+    ok = QueryFullProcessImageNameW(process, 0, longPath.data(), &size);
+  }
   CloseHandle(process);
   if (!ok || size == 0) return {};
-  path.resize(size);
-  const size_t cut = path.find_last_of(L"\\/");
-  return lowerCase(cut == std::wstring::npos ? path : path.substr(cut + 1));
+  const std::wstring_view full = longPath.empty() ? std::wstring_view(path, size) : std::wstring_view(longPath.data(), size);
+  const size_t cut = full.find_last_of(L"\\/");
+  name = lowerCase(std::wstring(cut == std::wstring_view::npos ? full : full.substr(cut + 1)));
+  if (createdAt != 0) programNameCache().store(processId, createdAt, name);
+  return name;
 }
 
 int programMainWindow(const std::vector<VisibleWindow>& windows, const std::wstring& program) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zor {
@@ -42,6 +43,21 @@ void listVisibleWindows(std::vector<VisibleWindow>& out, bool withPrograms);
 
 // Lower-case executable file name of a process ("spotify.exe"), or empty.
 std::wstring processImageName(DWORD processId);
+// A web browser's program ("chrome.exe", "msedge.exe", "firefox.exe"...): its windows are tabs of
+// any site, so the program alone names none of them.
+bool isWebBrowser(std::wstring_view program);
+// The process whose program a window shows: its own, except for a store app's frame, which
+// belongs to ApplicationFrameHost.exe and shows the program of its content window.
+DWORD contentProcessId(HWND window);
+// The lower-case executable name of that process, or empty.
+std::wstring windowProgram(HWND window);
+
+// Windows that DWM keeps cloaked (on another virtual desktop, a suspended store app) are not
+// on screen: every listing and search here skips them. The question is DWM's unless a test
+// installs its own (nullptr restores DWM's).
+using CloakedQuery = bool (*)(HWND window);
+void setCloakedQuery(CloakedQuery query) noexcept;
+bool isCloaked(HWND window);
 // The main window of a program among windows: the largest one that is not a tool window.
 // -1 when none of them belongs to the program (or program is empty).
 int programMainWindow(const std::vector<VisibleWindow>& windows, const std::wstring& program);

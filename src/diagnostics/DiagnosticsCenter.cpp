@@ -73,8 +73,15 @@ DiagnosticItem checkApplication(WindowCapture& capture) {
 
 DiagnosticItem checkCapture(WindowCapture& capture) {
   if (!capture.isActive()) return item("Captura", DiagnosticItem::Warning, "Captura en espera de inicio");
-  if (capture.hasWindow())
+  if (capture.hasWindow()) {
+    const StillPictureReport picture = capture.stillPicture();
+    if (picture.still) {
+      return item("Captura", DiagnosticItem::Warning,
+                  "La ventana capturada no cambia desde hace " + std::to_string(picture.unchangedForMs / 1000) + " s | " +
+                      stillPictureHint(picture.program));
+    }
     return item("Captura", DiagnosticItem::Ok, "Captura activa | Limite: " + std::to_string(capture.effectiveFps()) + " FPS");
+  }
   return item("Captura", DiagnosticItem::Warning, "Motor de captura preparado, ventana no disponible");
 }
 

@@ -3,6 +3,7 @@
 #include "media/MediaControls.h"
 #include "media/PanelState.h"
 #include "media/ProfileManager.h"
+#include "media/SmartAudio.h"
 #include "media/SmartCapture.h"
 
 namespace zor::media {
@@ -11,6 +12,7 @@ void frame() {
   profileStartupFrame();
   smartCaptureFrame();
   saveVolumeFromShortcuts();
+  watchStillSourceSound();
 }
 
 void overlayShutdown() {

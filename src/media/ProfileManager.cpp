@@ -8,6 +8,7 @@
 #include "core/IniFile.h"
 #include "core/Logger.h"
 #include "core/Utf8.h"
+#include "media/AppLibrary.h"
 #include "media/MediaFiles.h"
 #include "media/PanelState.h"
 #include "media/Playback.h"
@@ -25,6 +26,18 @@ Profile clampedProfile(Profile p) {
   return p;
 }
 
+// A profile names its window's program where that program stands for the application: the
+// library's entry for the window names it (a music program, VLC), or no entry knows the window
+// and the program is not a browser. A browser tab's program is the browser, whose main window is
+// any other tab: a profile of a video would bind the mail tab.
+std::string programForProfile(std::string_view title, const std::wstring& program) {
+  if (program.empty()) return {};
+  const AppLibrary& library = AppLibrary::instance();
+  const int32_t i = library.indexForWindow(title, program);
+  const bool named = i >= 0 ? toWide(library.apps()[static_cast<size_t>(i)].exe) == program : !isWebBrowser(program);
+  return named ? toUtf8(program) : std::string();
+}
+
 // The panel's edit values as a profile record.
 Profile profileFromPanel() {
   const PanelState& panel = PanelState::instance();
@@ -37,7 +50,7 @@ Profile profileFromPanel() {
   p.fps = panel.fps.load();
   p.autoStart = panel.profileAutoStart.load();
   const SourceWindow source = panel.sourceWindow();
-  if (isSameWindowAlive(source.window, source.processId)) p.program = toUtf8(processImageName(source.processId));
+  if (isSameWindowAlive(source.window, source.processId)) p.program = programForProfile(p.windowTitle, windowProgram(source.window));
   return p;
 }
 
@@ -168,11 +181,13 @@ void applyProfile(const Profile& profile, bool start) {
   const int32_t fps = panel.fps.load();
   panel.profileAutoStart.store(profile.autoStart);
   WindowCapture& capture = WindowCapture::instance();
-  capture.setWindowTarget(toWide(keyword), toWide(profile.program), nullptr);
+  // Files saved before the rule may name a browser: such a program is not searched.
+  const std::wstring program = toWide(programForProfile(profile.windowTitle, toWide(profile.program)));
+  capture.setWindowTarget(toWide(keyword), program, nullptr);
   capture.setFps(static_cast<uint32_t>(fps));
   if (start && !profile.windowTitle.empty()) {
     panel.profileMode.store(startPlayback(profile.windowTitle, profile.width, profile.height, fps, "perfil inteligente",
-                                          keyword, nullptr, toWide(profile.program)));
+                                          keyword, nullptr, program));
   }
   logInfo("Perfil aplicado | nombre=" + profile.name + " | ventana=" + profile.windowTitle + " | busqueda=" + keyword +
           " | captura=" + std::to_string(profile.width) + "x" + std::to_string(profile.height) +

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cwctype>
 
+#include "capture/WindowCapture.h"
 #include "core/Clock.h"
 #include "core/IniFile.h"
 #include "core/Logger.h"
@@ -18,6 +19,9 @@ namespace {
 std::atomic<audio::EnumeratorFactory> g_factory{nullptr};
 
 constexpr uint64_t kRefreshIntervalNs = 2'000'000'000ull;
+// The sound of a still picture's application is asked before the picture counts as still.
+constexpr uint64_t kSoundCheckAfterMs = 8'000;
+constexpr uint64_t kSoundCheckPeriodNs = 5'000'000'000ull;
 
 HRESULT systemEnumerator(IMMDeviceEnumerator** out) {
   return CoCreateInstance(audio::kClsidDeviceEnumerator, nullptr, CLSCTX_ALL, audio::kIidDeviceEnumerator,
@@ -56,13 +60,13 @@ BOOL CALLBACK findWindowProcess(HWND window, LPARAM param) {
   // The title as the system keeps it: GetWindowTextW would send WM_GETTEXT to a window of this
   // process that another thread owns (the game's window, read from the render thread) and wait
   // for that thread.
+  if (isCloaked(window)) return TRUE;
   wchar_t buffer[512] = {};
   const int got = InternalGetWindowText(window, buffer, 512);
   if (got < 1) return TRUE;
   std::wstring title(buffer, static_cast<size_t>(got));
   if (lowered(std::move(title)).find(search->needle) == std::wstring::npos) return TRUE;
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
+  const DWORD pid = contentProcessId(window);  // a store app's frame: its content's process
   if (pid == 0) return TRUE;
   search->processId = pid;
   return FALSE;
@@ -74,7 +78,7 @@ DWORD processOfTitle(std::string_view titleUtf8) {
   const PanelState& panel = PanelState::instance();
   const SourceWindow source = panel.sourceWindow();
   if (source.window && clipUtf8(titleUtf8, 255) == panel.sourceWindowTitle() && isSameWindowAlive(source.window, source.processId))
-    return source.processId;
+    return contentProcessId(source.window);
   WindowSearch search{lowered(toWide(titleUtf8))};
   if (search.needle.empty()) return 0;
   EnumWindows(&findWindowProcess, reinterpret_cast<LPARAM>(&search));
@@ -117,9 +121,10 @@ std::wstring appAudioSection(std::string_view titleUtf8) {
   return byTitle;
 }
 
-std::vector<AudioSessionRef> findAudioSessions(std::string_view titleUtf8) {
+namespace {
+// Every session of the default render device whose process runs target (lower case).
+std::vector<AudioSessionRef> sessionsOfProgram(const std::wstring& target) {
   std::vector<AudioSessionRef> sessions;
-  const std::wstring target = processImageName(processOfTitle(titleUtf8));
   if (target.empty()) return sessions;
 
   ComScope com;
@@ -153,18 +158,37 @@ std::vector<AudioSessionRef> findAudioSessions(std::string_view titleUtf8) {
     ComRef<ISimpleAudioVolume> volume;
     if (FAILED(control2->QueryInterface(audio::kIidSimpleVolume, reinterpret_cast<void**>(volume.put()))) || !volume)
       continue;
-    sessions.push_back({std::move(volume), std::move(name)});
+    ComRef<audio::PeakMeter> meter;
+    if (FAILED(control2->QueryInterface(audio::kIidMeterInformation, reinterpret_cast<void**>(meter.put()))))
+      meter = {};
+    sessions.push_back({std::move(volume), std::move(meter), std::move(name)});
   }
   return sessions;
 }
 
-AudioState readAudioState(std::string_view titleUtf8) {
+SourceSound soundOf(std::vector<AudioSessionRef>& sessions) {
+  SourceSound sound = SourceSound::Unknown;
+  for (AudioSessionRef& s : sessions) {
+    float peak = 0.0f;
+    if (!s.meter || FAILED(s.meter->GetPeakValue(&peak))) continue;
+    if (peak > 0.0001f) return SourceSound::Sounding;
+    sound = SourceSound::Silent;
+  }
+  return sound;
+}
+}  // namespace
+
+std::vector<AudioSessionRef> findAudioSessions(std::string_view titleUtf8) {
+  return sessionsOfProgram(processImageName(processOfTitle(titleUtf8)));
+}
+
+namespace {
+
+AudioState stateOf(std::vector<AudioSessionRef>& sessions, bool titled) {
   AudioState state;
-  ComScope com;  // keeps COM up while the sessions are used
-  std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);
   state.sessionCount = static_cast<uint32_t>(sessions.size());
   if (sessions.empty()) {
-    state.message = titleUtf8.empty() ? "Seleccione una ventana." : "La aplicacion no tiene una sesion de audio activa.";
+    state.message = titled ? "La aplicacion no tiene una sesion de audio activa." : "Seleccione una ventana.";
     return state;
   }
   double sum = 0.0;
@@ -179,25 +203,52 @@ AudioState readAudioState(std::string_view titleUtf8) {
     if (SUCCEEDED(s.volume->GetMute(&mute)) && mute) state.muted = true;
   }
   state.processName = toUtf8(sessions.front().processName);
+  state.sound = soundOf(sessions);
   state.connected = readable > 0;
   if (state.connected) state.volume = static_cast<uint32_t>(percentOf(sum / readable));
   state.message = state.connected ? "Sesion de audio conectada." : "No fue posible leer el volumen.";
   return state;
 }
 
-bool setAppVolume(std::string_view titleUtf8, int32_t percent, bool save) {
-  ComScope com;
-  std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);
-  if (sessions.empty()) return false;
-  const int32_t p = std::clamp(percent, 0, 100);
-  const float level = static_cast<float>(p) / 100.0f;
+// Sets every session's volume; whether any took it, and whether any session is muted.
+bool applyVolume(std::vector<AudioSessionRef>& sessions, int32_t percent, bool& anyMuted) {
+  const float level = static_cast<float>(percent) / 100.0f;
   bool any = false;
-  bool anyMuted = false;
+  anyMuted = false;
   for (AudioSessionRef& s : sessions) {
     if (SUCCEEDED(s.volume->SetMasterVolume(level, nullptr))) any = true;
     BOOL mute = FALSE;
     if (SUCCEEDED(s.volume->GetMute(&mute)) && mute) anyMuted = true;
   }
+  return any;
+}
+
+// Sets every session's mute; whether any took it, and the last readable volume (100: none).
+bool applyMute(std::vector<AudioSessionRef>& sessions, bool mute, int32_t& volume) {
+  bool any = false;
+  volume = 100;
+  for (AudioSessionRef& s : sessions) {
+    if (SUCCEEDED(s.volume->SetMute(mute ? TRUE : FALSE, nullptr))) any = true;
+    float level = 0.0f;
+    if (SUCCEEDED(s.volume->GetMasterVolume(&level))) volume = percentOf(level);
+  }
+  return any;
+}
+
+}  // namespace
+
+AudioState readAudioState(std::string_view titleUtf8) {
+  ComScope com;  // keeps COM up while the sessions are used
+  std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);
+  return stateOf(sessions, !titleUtf8.empty());
+}
+
+bool setAppVolume(std::string_view titleUtf8, int32_t percent, bool save) {
+  ComScope com;
+  std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);
+  const int32_t p = std::clamp(percent, 0, 100);
+  bool anyMuted = false;
+  const bool any = applyVolume(sessions, p, anyMuted);
   if (any && save) saveAppAudio(titleUtf8, p, anyMuted);
   return any;
 }
@@ -205,14 +256,8 @@ bool setAppVolume(std::string_view titleUtf8, int32_t percent, bool save) {
 bool setAppMute(std::string_view titleUtf8, bool mute, bool save) {
   ComScope com;
   std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);
-  if (sessions.empty()) return false;
-  bool any = false;
   int32_t volume = 100;
-  for (AudioSessionRef& s : sessions) {
-    if (SUCCEEDED(s.volume->SetMute(mute ? TRUE : FALSE, nullptr))) any = true;
-    float level = 0.0f;
-    if (SUCCEEDED(s.volume->GetMasterVolume(&level))) volume = percentOf(level);
-  }
+  const bool any = applyMute(sessions, mute, volume);
   if (any && save) saveAppAudio(titleUtf8, volume, mute);
   return any;
 }
@@ -225,7 +270,9 @@ void saveAppAudio(std::string_view titleUtf8, int32_t volume, bool muted) {
 }
 
 void restoreAppAudio(std::string_view titleUtf8) {
-  const AudioState state = readAudioState(titleUtf8);
+  ComScope com;
+  std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);  // once for the whole restore
+  const AudioState state = stateOf(sessions, !titleUtf8.empty());
   if (!state.connected) return;
   const std::wstring path = media::settingsPath(media::kAudioFile);
   // Sections written per title before they were kept per application are still read.
@@ -234,12 +281,31 @@ void restoreAppAudio(std::string_view titleUtf8) {
   const int64_t stored = ini::readInteger(path, section.c_str(), L"volume", state.volume);
   const int32_t volume = static_cast<int32_t>(std::clamp<int64_t>(stored, 0, 100));
   const bool muted = ini::readInteger(path, section.c_str(), L"muted", state.muted ? 1 : 0) != 0;
-  const bool volumeSet = setAppVolume(titleUtf8, volume, false);
-  const bool muteSet = setAppMute(titleUtf8, muted, false);
+  bool anyMuted = false;
+  int32_t readBack = 100;
+  const bool volumeSet = applyVolume(sessions, volume, anyMuted);
+  const bool muteSet = applyMute(sessions, muted, readBack);
   if (volumeSet || muteSet) {
     logInfo("V4.5.4 SMART AUDIO: configuracion restaurada | volumen=" + std::to_string(volume) +
             "% | mute=" + (muted ? "si" : "no") + ".");
   }
+}
+
+SourceSound soundOfWindow(HWND window) {
+  ComScope com;
+  std::vector<AudioSessionRef> sessions = sessionsOfProgram(windowProgram(window));
+  return soundOf(sessions);
+}
+
+void watchStillSourceSound() {
+  static uint64_t lastCheckNs = 0;
+  WindowCapture& capture = WindowCapture::instance();
+  const StillPictureReport picture = capture.stillPicture();
+  if (!picture.window || picture.unchangedForMs < kSoundCheckAfterMs) return;
+  const uint64_t now = clock::steadyNs();
+  if (lastCheckNs != 0 && now >= lastCheckNs && now - lastCheckNs < kSoundCheckPeriodNs) return;
+  lastCheckNs = now;
+  capture.setSourceSound(picture.window, soundOfWindow(picture.window));
 }
 
 void showAudioState(const AudioState& state) {
@@ -257,7 +323,9 @@ void refreshAudioState(bool force) {
   const uint64_t last = panel.audioRefreshTime.load();
   if (!force && last != 0 && now >= last && now - last < kRefreshIntervalNs) return;
   panel.audioRefreshTime.store(now);
-  showAudioState(readAudioState(panel.sourceWindowTitle()));
+  const AudioState state = readAudioState(panel.sourceWindowTitle());
+  showAudioState(state);
+  if (const HWND window = panel.sourceWindow().window) WindowCapture::instance().setSourceSound(window, state.sound);
 }
 
 namespace audio {

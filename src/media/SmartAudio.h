@@ -15,14 +15,23 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/StillPicture.h"
 #include "capture/WindowMatching.h"
 #include "core/ComRef.h"
 
 namespace zor {
+namespace audio {
+// A session's peak meter (IAudioMeterInformation, which the MinGW headers only name): its first
+// method is the one used.
+struct PeakMeter : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetPeakValue(float* peak) = 0;
+};
+}  // namespace audio
 
 // One matching session: its volume interface and its process's lower-case executable name.
 struct AudioSessionRef {
   ComRef<ISimpleAudioVolume> volume;
+  ComRef<audio::PeakMeter> meter;  // null where the session offers none
   std::wstring processName;
 };
 
@@ -33,6 +42,7 @@ struct AudioState {
   uint32_t sessionCount = 0;
   std::string processName;    // of the first session, lower case
   std::string message;
+  SourceSound sound = SourceSound::Unknown;  // by the sessions' peak meters, where they can be read
 };
 
 // Section of "ZorTabcastAudio.ini" for a window title.
@@ -49,6 +59,12 @@ bool setAppMute(std::string_view titleUtf8, bool mute, bool save);
 void saveAppAudio(std::string_view titleUtf8, int32_t volume, bool muted);
 // Playback start: applies the application's saved volume and mute to its sessions.
 void restoreAppAudio(std::string_view titleUtf8);
+// Whether the program showing window makes sound now (its sessions' peak meters).
+SourceSound soundOfWindow(HWND window);
+// Render thread, each frame: while the captured picture has stayed the same for a while, tells
+// the capture engine every few seconds whether its application makes sound (a silent one, a
+// paused video, is not warned about).
+void watchStillSourceSound();
 // Copies an audio state into the panel's audio fields.
 void showAudioState(const AudioState& state);
 // Panel: queries the source window's audio again, at most every 2 s unless forced.
@@ -61,6 +77,7 @@ inline constexpr CLSID kClsidDeviceEnumerator = {0xBCDE0395, 0xE52F, 0x467C, {0x
 inline constexpr IID kIidDeviceEnumerator = {0xA95664D2, 0x9614, 0x4F35, {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
 inline constexpr IID kIidSessionManager2 = {0x77AA99A0, 0x1BD6, 0x484F, {0x8B, 0xC7, 0x2C, 0x65, 0x4C, 0x9A, 0x9B, 0x6F}};
 inline constexpr IID kIidSessionControl2 = {0xBFB7FF88, 0x7239, 0x4FC9, {0x8F, 0xA2, 0x07, 0xC9, 0x50, 0xBE, 0x9C, 0x6D}};
+inline constexpr IID kIidMeterInformation = {0xC02216F6, 0x8C67, 0x4B5B, {0x9D, 0x00, 0xD0, 0x08, 0xE7, 0x3E, 0x00, 0x64}};
 inline constexpr IID kIidSimpleVolume = {0x87CE5498, 0x68D6, 0x44E5, {0x92, 0x15, 0x6D, 0xA4, 0x7E, 0xF8, 0x83, 0xD8}};
 
 // Where the device enumerator comes from: CoCreateInstance of the system's, unless a test

@@ -1,7 +1,10 @@
 #include "media/SmartCapture.h"
 
+#include <cwctype>
+
 #include "capture/WindowCapture.h"
 #include "capture/WindowMatching.h"
+#include "capture/WindowSurvey.h"
 #include "core/Clock.h"
 #include "core/IniFile.h"
 #include "core/Logger.h"
@@ -17,22 +20,25 @@ namespace {
 constexpr uint64_t kTickIntervalNs = 3'000'000'000ull;
 
 struct CompatibleApp {
-  const wchar_t* fragment;
+  const wchar_t* fragment;  // lower case
   int score;
   const wchar_t* program;  // the executable of an application that is a program of its own
 };
 constexpr CompatibleApp kCompatible[] = {
-    {L"YouTube", 100, L""},       {L"Spotify", 95, L"spotify.exe"}, {L"Prime Video", 88, L""},
-    {L"Twitch", 85, L""},         {L"Kick", 83, L""},               {L"VLC", 80, L"vlc.exe"},
-    {L"OBS", 78, L"obs64.exe"},   {L"Facebook Watch", 75, L""},     {L"Disney+", 74, L""},
-    {L"Max", 70, L""},
+    {L"youtube", 100, L""},       {L"spotify", 95, L"spotify.exe"}, {L"prime video", 88, L""},
+    {L"twitch", 85, L""},         {L"kick", 83, L""},               {L"vlc", 80, L"vlc.exe"},
+    {L"obs", 78, L"obs64.exe"},   {L"facebook watch", 75, L""},     {L"disney+", 74, L""},
+    {L"max", 70, L""},
 };
 
+// The title is lowered once (a round scores every visible window).
 int scoreOf(const VisibleWindow& w) {
+  std::wstring title = w.title;
+  for (wchar_t& c : title) c = static_cast<wchar_t>(std::towlower(c));
   int best = 0;
   for (const CompatibleApp& app : kCompatible) {
     if (app.score <= best) continue;
-    if (containsIgnoreCase(w.title, app.fragment) || (!w.program.empty() && w.program == app.program)) best = app.score;
+    if (title.find(app.fragment) != std::wstring::npos || (!w.program.empty() && w.program == app.program)) best = app.score;
   }
   return best;
 }
@@ -114,18 +120,20 @@ std::wstring pickBestApplicationTitle(const std::vector<std::wstring>& titles) {
   return best < 0 ? std::wstring() : titles[static_cast<size_t>(best)];
 }
 
-void smartCaptureTick(bool force) {
+namespace {
+
+// In profile mode the profile's window is the source: a run only says whether it is there.
+bool profileHoldsTheSource() {
+  if (!PanelState::instance().profileMode.load()) return false;
+  setStatus(WindowCapture::instance().hasWindow() ? "Perfil seleccionado activo."
+                                                  : "Esperando la ventana del perfil seleccionado...");
+  return true;
+}
+
+// One detection run over the visible windows listed.
+void detectAmong(const std::vector<VisibleWindow>& windows) {
   SmartCaptureState& s = smartCapture();
   PanelState& panel = PanelState::instance();
-  if (!s.settings.enabled && !force) return;
-  if (panel.profileMode.load()) {
-    setStatus(WindowCapture::instance().hasWindow() ? "Perfil seleccionado activo."
-                                                    : "Esperando la ventana del perfil seleccionado...");
-    return;
-  }
-
-  std::vector<VisibleWindow> windows;
-  listVisibleWindows(windows, true);
   const SourceWindow source = panel.sourceWindow();
   bool sourcePresent = false;
   for (const VisibleWindow& w : windows) sourcePresent = sourcePresent || isSource(w, source);
@@ -197,18 +205,37 @@ void smartCaptureTick(bool force) {
     startPlayback(bestUtf8, width, height, fps, "captura inteligente", {}, best.window);
 }
 
+}  // namespace
+
+void smartCaptureTick(bool force) {
+  if (!smartCapture().settings.enabled && !force) return;
+  if (profileHoldsTheSource()) return;
+  std::vector<VisibleWindow> windows;
+  listVisibleWindows(windows, true);
+  detectAmong(windows);
+}
+
 void smartCaptureFrame() {
   loadSmartCaptureSettings();
   SmartCaptureState& s = smartCapture();
   if (!s.settings.enabled) return;
+  smartCaptureTakeSurvey();
   const uint64_t now = clock::steadyNs();
   if (s.ticked && now >= s.lastTickNs && now - s.lastTickNs < kTickIntervalNs) return;
   s.ticked = true;
   s.lastTickNs = now;
-  smartCaptureTick(false);
+  if (!WindowSurvey::instance().request()) smartCaptureTick(false);
+}
+
+bool smartCaptureTakeSurvey() {
+  SmartCaptureState& s = smartCapture();
+  if (!WindowSurvey::instance().take(s.surveyed)) return false;
+  if (!profileHoldsTheSource()) detectAmong(s.surveyed);
+  return true;
 }
 
 void resetSmartCaptureForOverlayShutdown() {
+  WindowSurvey::instance().stop();
   SmartCaptureState& s = smartCapture();
   PanelState::instance().profileMode.store(false);
   s.waitingForNextApp = false;

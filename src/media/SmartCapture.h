@@ -29,6 +29,7 @@ struct SmartCaptureState {
   std::string appliedApp;          // name of the application whose settings were applied last
   uint64_t lastTickNs = 0;         // steady time of the last periodic run; 0 = none yet
   bool ticked = false;             // a periodic run happened since the last reset
+  std::vector<VisibleWindow> surveyed;  // the last listing taken (its storage is kept)
 };
 
 // The process-wide state (the panel reads and edits it).
@@ -41,9 +42,13 @@ void loadSmartCaptureSettings();
 void saveSmartCaptureSettings();
 // One detection run; without force nothing happens while detection is switched off.
 void smartCaptureTick(bool force);
-// The overlay's per-frame call: loads the settings and, with detection on, runs the tick at
-// once the first time and then whenever 3 s of steady time have passed.
+// The overlay's per-frame call: loads the settings and, with detection on, asks for a listing of
+// the windows at once the first time and then whenever 3 s of steady time have passed; the
+// listing is made off the render thread (WindowSurvey) and the run happens at the first frame
+// after it is ready. Without that thread the run lists and happens at once.
 void smartCaptureFrame();
+// The frame's part of a run: with a listing ready, the detection run on it (true).
+bool smartCaptureTakeSurvey();
 // The chosen source window when it is listed (and the last window is remembered or playing),
 // else the window whose title is the remembered one, else the first window with the highest
 // score (by its title's fragment or its program); -1 when none scores.

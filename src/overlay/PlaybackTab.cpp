@@ -69,6 +69,12 @@ void drawSourceWindow() {
   ImGui::TextUnformatted("Ventana de la barra de tareas");
   PanelState& panel = PanelState::instance();
   const std::string shown = sourceTitleNow();  // a song, a new video: what the window says now
+  const StillPictureReport picture = WindowCapture::instance().stillPicture();
+  if (picture.still) {
+    ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(1.0f, 0.75f, 0.2f, 1));
+    ImGui::TextWrapped("La imagen no cambia: %s", stillPictureHint(picture.program).c_str());
+    ImGui::PopStyleColor();
+  }
   if (!beginComboText("##source", shown.empty() ? "Seleccionar una ventana abierta..." : shown)) return;
   // Listed afresh every frame while the list is open, and only then.
   std::vector<VisibleWindow> windows;

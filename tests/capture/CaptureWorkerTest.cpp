@@ -6,6 +6,8 @@
 #include "CaptureTestKit.h"
 #include "core/Clock.h"
 #include "core/DetourGuard.h"
+#include "core/Utf8.h"
+#include "capture/WindowMatching.h"
 
 namespace zor::test {
 namespace {
@@ -227,6 +229,31 @@ TEST_F(CaptureWorker, CropSelectsTheSourceRectangleAndBadCropsGiveNoFrame) {
     EXPECT_EQ(pixelAt(frame_, 50, 5), row.upper);
     EXPECT_EQ(pixelAt(frame_, 50, 94), row.lower);
   }
+}
+
+// A window whose picture stays the same (a browser that stopped painting it): said once after
+// 10 s with its program, shown to the panel, and said again when it changes.
+TEST_F(CaptureWorker, APictureStillFor10sIsSaidOnceWithItsProgramAndSoIsItsChange) {
+  ComRef<ID3D11Texture2D> target = texture(64, 64);
+  startCapturing(target.get());
+  const std::string program = "programa=" + toUtf8(processImageName(GetCurrentProcessId()));
+  for (int second = 1; second < 10; ++second) advance(1000);
+  EXPECT_EQ(log_.count("La ventana capturada no cambia"), 0u);
+  EXPECT_FALSE(engine_.stillPicture().still);
+  EXPECT_EQ(engine_.stillPicture().unchangedForMs, 9000u);
+  advance(1000);
+  advance(5000);
+  ASSERT_EQ(log_.count("La ventana capturada no cambia desde hace 10 s"), 1u) << log_.dump();
+  EXPECT_EQ(log_.count(program), 1u) << log_.dump();
+  const StillPictureReport still = engine_.stillPicture();
+  EXPECT_TRUE(still.still);
+  EXPECT_EQ(still.window, window_->hwnd());
+  EXPECT_EQ(still.program, processImageName(GetCurrentProcessId()));
+
+  window_->setColours(kBottom, kTop);
+  advance(1000);
+  EXPECT_EQ(log_.count("La ventana capturada vuelve a cambiar | " + program + "."), 1u) << log_.dump();
+  EXPECT_FALSE(engine_.stillPicture().still);
 }
 
 TEST_F(CaptureWorker, StartTwiceChangesNothingAndBadArgumentsAreRefused) {

@@ -8,6 +8,8 @@
 #include <memory>
 
 #include "AppWindow.h"
+#include "MediaProgram.h"
+#include "capture/ProgramNames.h"
 #include "support/TempFolder.h"
 
 namespace zor {
@@ -114,6 +116,22 @@ TEST_F(WindowMatching, HiddenWindowsAreSkippedAndMinimisedVisibleOnesFound) {
   EXPECT_EQ(std::count(titles.begin(), titles.end(), L""), 0);
 }
 
+// A window DWM keeps cloaked (another virtual desktop, a suspended store app) is not on screen:
+// no search finds it and no listing shows it. Wine cloaks nothing; the question is answered here.
+TEST_F(WindowMatching, CloakedWindowsAreNeitherFoundNorListed) {
+  static HWND cloaked = nullptr;
+  cloaked = front_->hwnd();
+  setCloakedQuery([](HWND window) { return window == cloaked; });
+  front_->setTitle(L"Desk " + token_ + L" YouTube");
+  back_->setTitle(L"Desk " + token_ + L" YouTube");
+  EXPECT_EQ(findCaptureWindow(L"Desk " + token_), back_->hwnd());
+  std::vector<VisibleWindow> windows;
+  listVisibleWindows(windows, false);
+  EXPECT_EQ(std::count_if(windows.begin(), windows.end(), [&](const VisibleWindow& w) { return w.window == cloaked; }), 0);
+  setCloakedQuery(nullptr);
+  EXPECT_EQ(findCaptureWindow(L"Desk " + token_), front_->hwnd());
+}
+
 // A keyword copied while a notification count was shown still finds its window.
 TEST_F(WindowMatching, CounterStrippedPassAndAliasFallback) {
   front_->setTitle(token_ + L" YouTube");  // begins with the token: no leading blank
@@ -173,6 +191,59 @@ TEST_F(WindowMatching, TitlesTakePartWithTheir511FirstCharactersAndAnyScript) {
   back_->setTitle(music);
   EXPECT_EQ(findCaptureWindow(L"\x97F3\x697D " + token_), back_->hwnd());
   EXPECT_EQ(findCaptureWindow(L"\x041C\x0443\x0437\x044B\x043A\x0430 \x97F3\x697D " + token_ + L" (9)"), back_->hwnd());
+}
+
+}  // namespace
+}  // namespace zor
+
+namespace zor {
+namespace {
+
+// Program names are kept per process: a process id the system gave to a new process (another
+// creation time) is looked up again, and the oldest entries go past the capacity.
+TEST(ProgramNameCache, KnowsAProcessByItsIdAndCreationTime) {
+  ProgramNameCache cache;
+  std::wstring name;
+  cache.store(100, 1, L"chrome.exe");
+  EXPECT_TRUE(cache.find(100, 1, name) && name == L"chrome.exe");
+  EXPECT_FALSE(cache.find(100, 2, name));  // the id reused by a new process
+  cache.store(100, 2, L"spotify.exe");
+  EXPECT_TRUE(cache.find(100, 2, name) && name == L"spotify.exe");
+  EXPECT_FALSE(cache.find(100, 1, name));
+  for (DWORD pid = 1; pid <= ProgramNameCache::kCapacity; ++pid) cache.store(1000 + pid, 7, L"p.exe");
+  EXPECT_FALSE(cache.find(100, 2, name));  // the oldest went
+  EXPECT_TRUE(cache.find(1000 + ProgramNameCache::kCapacity, 7, name));
+
+  // The process-wide cache behind processImageName: asked once per process.
+  programNameCache().clear();
+  const std::wstring own = processImageName(GetCurrentProcessId());
+  EXPECT_EQ(own.substr(own.size() - 4), L".exe");
+  EXPECT_EQ(processImageName(GetCurrentProcessId()), own);
+  EXPECT_EQ(programNameCache().misses(), 1u);
+  EXPECT_EQ(programNameCache().hits(), 1u);
+}
+
+// A store app's frame belongs to ApplicationFrameHost.exe and shows the program of its content
+// window, a child of another process: it is named by that program (matching by program and the
+// audio look-up then find it).
+TEST(StoreAppFrames, AreNamedByTheProgramOfTheirContentWindow) {
+  sim::MediaProgram frame("frame", L"Peliculas " + uniqueToken(), 0);
+  std::string error;
+  ASSERT_TRUE(frame.open(10000, error, sim::mediaProgramCopy(L"ApplicationFrameHost.exe"))) << error;
+  EXPECT_EQ(windowProgram(frame.hwnd()), L"applicationframehost.exe");  // no content yet: its own
+  HWND content = CreateWindowExW(WS_EX_NOPARENTNOTIFY, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, frame.hwnd(),
+                                 nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(content, nullptr);
+  const std::wstring own = processImageName(GetCurrentProcessId());
+  EXPECT_EQ(contentProcessId(frame.hwnd()), GetCurrentProcessId());
+  EXPECT_EQ(windowProgram(frame.hwnd()), own);
+  std::vector<VisibleWindow> windows;
+  listVisibleWindows(windows, true);
+  auto listed = std::find_if(windows.begin(), windows.end(), [&](const VisibleWindow& w) { return w.window == frame.hwnd(); });
+  ASSERT_NE(listed, windows.end());
+  EXPECT_EQ(listed->program, own);
+  DestroyWindow(content);
+  frame.close(5000);
 }
 
 }  // namespace

@@ -174,10 +174,12 @@ TEST_F(DiagnosticsTest, HostGpuAndLibraryRows) {
 }
 
 TEST_F(DiagnosticsTest, ApplicationAndCaptureRowsFollowTheCaptureEngine) {
+  const std::string browserHint = stillPictureHint(L"msedge.exe");
   struct Case {
     bool window, active;
     std::wstring keyword;
     Expected application, captureRow;
+    bool still = false;  // the picture has not changed for 12 s (a browser that stopped painting)
   } cases[] = {
       {false, false, L"", {Status::Warning, "No hay aplicacion seleccionada"}, {Status::Warning, "Captura en espera de inicio"}},
       {false, false, L"YouTube", {Status::Warning, "Buscando la ventana configurada"}, {Status::Warning, "Captura en espera de inicio"}},
@@ -185,12 +187,15 @@ TEST_F(DiagnosticsTest, ApplicationAndCaptureRowsFollowTheCaptureEngine) {
        {Status::Warning, "Motor de captura preparado, ventana no disponible"}},
       {true, true, L"YouTube", {Status::Ok, "Ventana objetivo encontrada"}, {Status::Ok, "Captura activa | Limite: 24 FPS"}},
       {true, false, L"YouTube", {Status::Ok, "Ventana objetivo encontrada"}, {Status::Warning, "Captura en espera de inicio"}},
+      {true, true, L"YouTube", {Status::Ok, "Ventana objetivo encontrada"},
+       {Status::Warning, "La ventana capturada no cambia desde hace 12 s | " + browserHint}, true},
   };
   capture.fps = 24;
   for (const Case& c : cases) {
     capture.window = c.window;
     capture.active = c.active;
     capture.keyword = c.keyword;
+    capture.still = c.still ? StillPictureReport{nullptr, 12'000, true, L"msedge.exe"} : StillPictureReport{};
     center.runChecks();
     const std::string context = std::to_string(c.window) + std::to_string(c.active) + narrow(c.keyword);
     expectRow(row("Aplicacion"), c.application, context);

@@ -97,6 +97,7 @@ class ScriptedCapture final : public WindowCapture {
   std::wstring keyword;
   int32_t fps = 30;
   int64_t intervalMs = 33;
+  StillPictureReport still;  // what stillPicture answers
   std::vector<std::wstring> keywordsSet;
 
   void setPaused(bool) override {}
@@ -116,6 +117,7 @@ class ScriptedCapture final : public WindowCapture {
   std::wstring windowKeyword() override { return keyword; }
   int32_t effectiveFps() override { return fps; }
   int64_t frameIntervalMs() override { return intervalMs; }
+  StillPictureReport stillPicture() override { return still; }
 };
 
 class DiagnosticsTest : public ::testing::Test {

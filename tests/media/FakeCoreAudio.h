@@ -36,9 +36,12 @@ class RefCount {
   std::atomic<bool> overReleased_{false};
 };
 
-// One session: control and volume are two interfaces of one object, as in Windows.
-class FakeSession final : public IAudioSessionControl2, public ISimpleAudioVolume {
+// One session: control, volume and (when it has one) peak meter are interfaces of one object,
+// as in Windows.
+class FakeSession final : public IAudioSessionControl2, public ISimpleAudioVolume, public audio::PeakMeter {
  public:
+  bool hasMeter = false;  // answers for its peak meter
+  float peak = 0.0f;
   DWORD processId = 0;
   float level = 1.0f;
   BOOL mute = FALSE;
@@ -58,6 +61,8 @@ class FakeSession final : public IAudioSessionControl2, public ISimpleAudioVolum
       *out = static_cast<IAudioSessionControl2*>(this);
     else if (iid == audio::kIidSimpleVolume)
       *out = static_cast<ISimpleAudioVolume*>(this);
+    else if (iid == audio::kIidMeterInformation && hasMeter)
+      *out = static_cast<audio::PeakMeter*>(this);
     else
       return E_NOINTERFACE;
     refs.add();
@@ -108,6 +113,10 @@ class FakeSession final : public IAudioSessionControl2, public ISimpleAudioVolum
   HRESULT STDMETHODCALLTYPE GetMute(BOOL* value) override {
     if (FAILED(getMuteResult)) return getMuteResult;
     *value = mute;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetPeakValue(float* value) override {
+    *value = peak;
     return S_OK;
   }
 };

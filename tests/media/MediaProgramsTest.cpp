@@ -183,4 +183,34 @@ TEST_F(MediaProgramsTest, AProfileSavedWhileASongPlayedFindsTheMusicProgramWithA
   nextDay->close(10000);
 }
 
+// A profile saved from a browser tab does not name the browser: the next day, with only another
+// tab of the browser open (the mail), neither it nor a file that named the browser binds that tab.
+TEST_F(MediaProgramsTest, AProfileOfABrowserTabNeverBindsAnotherTabOfTheBrowser) {
+  ASSERT_TRUE(device && gpsTexture);
+  AppLibrary::instance().initialize();
+  ProfileManager& profiles = ProfileManager::instance();
+  profiles.initialize();
+  auto browser = open("tab", L"Lofi radio - YouTube", 0, L"chrome.exe");
+  panel.setSource("Lofi radio - YouTube", browser->hwnd());
+  panel.setText(PanelText::ProfileName, "Lofi");
+  ASSERT_TRUE(createProfileFromPanel());
+  EXPECT_EQ(ini::readString(file(media::kProfilesFile), L"profile_0", L"exe"), L"");
+
+  browser->setTitle(L"Bandeja de entrada - Gmail");
+  for (const wchar_t* exe : {L"", L"chrome.exe"}) {  // as saved now; as saved before
+    SCOPED_TRACE(test::narrow(exe));
+    if (*exe) ini::writeKeys(file(media::kProfilesFile), {{L"profile_0", L"exe", exe}});
+    profiles.reset();
+    profiles.initialize();
+    ASSERT_TRUE(loadProfile(0, true));
+    EXPECT_EQ(presentStartsCapture(), L"Lofi radio - YouTube");
+    engine.uploadLatestFrame(gpsTexture.get());  // hands the worker the size: it searches
+    ASSERT_TRUE(engine.waitUntilIdle(10000));
+    EXPECT_FALSE(engine.hasWindow());
+    panel.requestRestore();
+    presentRestores();
+  }
+  browser->close(10000);
+}
+
 }  // namespace

@@ -205,7 +205,35 @@ TEST_F(SmartAudioTest, APlaybackStartRestoresTheSavedVolumeAndMuteOrKeepsTheSess
   EXPECT_TRUE(session.mute);
   EXPECT_EQ(log.count("Audio restaurado | volumen=100% | mute=si."), 1u);
   EXPECT_EQ(ini::readString(audioFile(), L"youtube", L"volume"), L"140");  // a restore saves nothing
+  EXPECT_EQ(system.enumeratorsCreated, 2);  // the sessions are looked up once per start
   EXPECT_TRUE(system.balanced());
+}
+
+// Whether the application makes sound, from its sessions' peak meters where they answer: a still
+// picture of a silent application (a paused video) is not warned about.
+TEST_F(SmartAudioTest, TheSoundOfAWindowsProgramComesFromItsSessionsPeakMeters) {
+  TestWindows::setTitle(0, L"Lofi Radio - YouTube");
+  const struct {
+    const char* name;
+    std::vector<std::pair<bool, float>> sessions;  // (has a meter, peak)
+    SourceSound sound;
+  } cases[] = {
+      {"no session", {}, SourceSound::Unknown},
+      {"no meter", {{false, 0.0f}}, SourceSound::Unknown},
+      {"silent meters", {{true, 0.0f}, {false, 0.0f}, {true, 0.0f}}, SourceSound::Silent},
+      {"one session sounding", {{true, 0.0f}, {true, 0.3f}}, SourceSound::Sounding},
+  };
+  for (const auto& c : cases) {
+    FakeAudioSystem system;
+    for (const auto& [meter, peak] : c.sessions) {
+      FakeSession& session = system.addSession(self, 0.5f);
+      session.hasMeter = meter;
+      session.peak = peak;
+    }
+    EXPECT_EQ(soundOfWindow(TestWindows::get(0)), c.sound) << c.name;
+    EXPECT_EQ(readAudioState("Lofi Radio - YouTube").sound, c.sound) << c.name;
+    EXPECT_TRUE(system.balanced()) << c.name;
+  }
 }
 
 // A radio whose title is the song: one section for the application, and a section written per

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "MediaTestSupport.h"
+#include "capture/WindowSurvey.h"
 #include "core/IniFile.h"
 #include "core/Utf8.h"
 #include "media/Playback.h"
@@ -179,11 +180,15 @@ TEST_F(SmartCaptureTest, SettingsAreReadOnceAndTheRememberedWindowKeepsNonLatinT
   EXPECT_EQ(ini::readString(path, L"smart_capture", L"last_window"), title);
 }
 
+// The listing is made off the render thread: a frame asks for it, a later frame runs on it.
 TEST_F(SmartCaptureTest, TheOverlayFrameTicksAtOnceThenEveryThreeSecondsAndAShutdownStartsOver) {
   ManualClock clock;
   settings("");
   auto ranThisFrame = [&] {
     smart.statusText = "-";
+    smartCaptureFrame();
+    EXPECT_EQ(smart.statusText, "-");  // nothing listed on this thread
+    EXPECT_TRUE(WindowSurvey::instance().waitIdle(10000));
     smartCaptureFrame();
     return smart.statusText != "-";
   };
