@@ -18,6 +18,7 @@
 #include "dx11/Dx11Core.h"
 #include "core/DetourGuard.h"
 #include "core/HookApi.h"
+#include "gps/Calibration.h"
 #include "gps/GpsTextureReplacer.h"
 #include "media/PanelState.h"
 #include "support/GfxTestKit.h"
@@ -42,6 +43,7 @@ struct Dx11CoreTestAccess {
     c.config_ = config;
     c.settingsPath_.clear();
     storePlaybackTarget(kTargetTablet);
+    storeCalibrationMode(config.calibrationMode);
     c.resourceProfileId_.store(0);
     c.playback_.active.store(false);
     c.playback_.resumePending.store(false);
