@@ -36,7 +36,6 @@ inline constexpr TextRow kTexts[] = {
     {"CAPTURA EN ESPERA", "CAPTURE WAITING"},
     {"GPS VISIBLE", "GPS VISIBLE"},
     {"GPS FUERA DE VISTA", "GPS OUT OF VIEW"},
-    {"Idioma", "Language"},
     // Media controls and smart audio
     {"CONTROLES MULTIMEDIA", "MEDIA CONTROLS"},
     {"Controla solamente la ventana que ZOR esta capturando.", "Controls only the window ZOR is capturing."},

@@ -85,7 +85,10 @@ struct Dx11CoreTestAccess {
   static bool resumePending(Dx11Core& c) { return c.playback_.resumePending.load(); }
   static std::wstring title(Dx11Core& c) { return c.playback_.title; }
   // Replaces the configuration initialize() read from the ZOR folder (before the first frame).
-  static void setConfig(Dx11Core& c, const PluginConfig& config) { c.config_ = config; }
+  static void setConfig(Dx11Core& c, const PluginConfig& config) {
+    c.config_ = config;
+    storeCalibrationMode(config.calibrationMode);  // as initialize takes it from the file
+  }
   static ID3D11Device* device(Dx11Core& c) { return c.device_; }
   static ID3D11PixelShader* currentPixelShader(Dx11Core& c) { return c.currentPixelShader_.load(); }
   static ID3D11Buffer* currentIndexBuffer(Dx11Core& c) { return c.currentIndexBuffer_.load(); }
