@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: the game simulator plays its default scenario with the plugin loaded (a Kenworth
 # W900, ignition and engine on, driving, a "Lofi radio - YouTube" window open), then the panel
-# walk-through (the first-run wizard, Aplicaciones, Diagnostico), then a full-screen test chart
+# walk-through (the first-run wizard, calibration switched off, Aplicaciones, Diagnostico), the
+# same in English (the wizard's pages and the panel's four tabs), then a full-screen test chart
 # played on the tablet (sharpness.png: the old and the new scaling side by side). It leaves the screenshots, the
 # simulator's console, the game log, the plugin's own log and the exported support report in
 # out/demo/.
@@ -16,7 +17,7 @@ if [ ! -f "$sim" ]; then
 fi
 mkdir -p "$out"
 rm -f "$out"/*.png "$out"/console.txt "$out"/game_log.txt "$out"/ZorTabcast.log "$out"/ZorTabcast_Diagnostic_Report.txt
-rm -rf "$out/panel" "$out/titles" "$out/sharpness" "$out/still"
+rm -rf "$out/panel" "$out/panel_en" "$out/titles" "$out/sharpness" "$out/still"
 # Wine sees the Linux root as drive Z:.
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 (cd "$build/bin" && "$here/wine-run.sh" zor_sim.exe --scenario "$(winpath "$root/sim/scenarios/demo.txt")" \
@@ -42,6 +43,9 @@ test_build_scenario() {
 }
 # The panel, clicked through as a new player does: the first-run wizard, Aplicaciones, Diagnostico.
 test_build_scenario panel
+# The same player in English: the wizard switched to English in its language box, its pages and
+# the panel's four tabs (en_*_screen.png).
+test_build_scenario panel_en
 # A music program whose title turns into the song: it plays on, and the panel shows the song.
 test_build_scenario titles
 # A browser that stops painting its covered window: the log's warning and the panel's hint.
@@ -64,6 +68,7 @@ done
 [ -f "$out/ZorTabcast.log" ] && echo "  ZorTabcast.log  the plugin's own log file, the lines of this run"
 [ -f "$out/ZorTabcast_Diagnostic_Report.txt" ] && echo "  ZorTabcast_Diagnostic_Report.txt  the support report exported in the Diagnostico tab"
 [ -d "$out/panel" ] && echo "  panel/  console and logs of the panel walk-through (sim/scenarios/panel.txt)"
+[ -d "$out/panel_en" ] && echo "  panel_en/  console and logs of the English walk-through (sim/scenarios/panel_en.txt)"
 [ -d "$out/titles" ] && echo "  titles/  console and logs of the music program whose title is the song (sim/scenarios/titles.txt)"
 [ -d "$out/still" ] && echo "  still/  console and logs of the browser that stops painting while covered (sim/scenarios/still.txt)"
 [ -d "$out/sharpness" ] && echo "  sharpness/  console and logs of the test chart on the tablet (sim/scenarios/sharpness.txt)"

@@ -12,4 +12,15 @@ bool uploadCapturedFrame(bool dashboard, WindowCapture& capture) {
       &capture);
 }
 
+void prepareCapturedFrames(bool dashboard, WindowCapture& capture) {
+  if (!capture.isActive()) return;
+  GpsTextureReplacer::instance().writeTargetFrame(
+      dashboard,
+      [](ID3D11Texture2D* texture, void* engine) {
+        static_cast<WindowCapture*>(engine)->prepareFramesFor(texture);
+        return false;  // nothing written: no mips to make
+      },
+      &capture);
+}
+
 }  // namespace zor

@@ -10,5 +10,8 @@ namespace zor {
 // dashboard resource (dashboard) or of the tablet replacement, and regenerates that texture's
 // mips. True when a new frame was written.
 bool uploadCapturedFrame(bool dashboard, WindowCapture& capture = WindowCapture::instance());
+// Present hook while calibration shows the test pattern: capture goes on at the size of that
+// texture without writing into it, so its picture is there the frame calibration ends.
+void prepareCapturedFrames(bool dashboard, WindowCapture& capture = WindowCapture::instance());
 
 }  // namespace zor

@@ -80,6 +80,7 @@ class GdiWindowCapture final : public WindowCapture {
   bool uploadLatestFrame(ID3D11Texture2D* texture) override;
   StillPictureReport stillPicture() override;
   void setSourceSound(HWND window, SourceSound sound) override;
+  void prepareFramesFor(ID3D11Texture2D* texture) override;
 
   // For tests and benchmarks.
   // Re-evaluates every wait of the worker now (after a test moved the clock).
@@ -151,6 +152,9 @@ class GdiWindowCapture final : public WindowCapture {
   // Waits until the worker loop has ended or the steady clock reaches deadlineNs (false).
   bool waitForWorkerExit(uint64_t deadlineNs);
   void resetFrameBuffer();
+  // The frames are for a texture of this size from now on; false when that is a change (the
+  // frame buffer is emptied and the worker starts again at the new size).
+  bool keepOutputSize(uint32_t width, uint32_t height);
   void bumpGeneration() { generation_.fetch_add(1, std::memory_order_acq_rel); }
   bool createSurface(Surface& surface, int width, int height, bool topDown);
   void releaseSurface(Surface& surface);

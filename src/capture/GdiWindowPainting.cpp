@@ -207,6 +207,24 @@ void GdiWindowCapture::resetFrameBuffer() {
 // ---------------------------------------------------------------------------------------------
 // The render thread's half
 
+bool GdiWindowCapture::keepOutputSize(uint32_t width, uint32_t height) {
+  if (width == outputWidth_.load() && height == outputHeight_.load()) return true;
+  outputWidth_.store(width);
+  outputHeight_.store(height);
+  bumpGeneration();
+  resetFrameBuffer();
+  notifyWorker();
+  return false;
+}
+
+void GdiWindowCapture::prepareFramesFor(ID3D11Texture2D* texture) {
+  if (!active_.load(std::memory_order_acquire) || !texture) return;
+  D3D11_TEXTURE2D_DESC desc{};
+  texture->GetDesc(&desc);
+  if (desc.Format != DXGI_FORMAT_B8G8R8A8_UNORM && desc.Format != DXGI_FORMAT_B8G8R8A8_TYPELESS) return;
+  keepOutputSize(desc.Width, desc.Height);
+}
+
 bool GdiWindowCapture::uploadLatestFrame(ID3D11Texture2D* texture) {
   if (!active_.load(std::memory_order_acquire) || !texture) return false;
   ID3D11DeviceContext* context = context_.load(std::memory_order_acquire);
@@ -214,14 +232,7 @@ bool GdiWindowCapture::uploadLatestFrame(ID3D11Texture2D* texture) {
   D3D11_TEXTURE2D_DESC desc{};
   texture->GetDesc(&desc);
   if (desc.Format != DXGI_FORMAT_B8G8R8A8_UNORM && desc.Format != DXGI_FORMAT_B8G8R8A8_TYPELESS) return false;
-  if (desc.Width != outputWidth_.load() || desc.Height != outputHeight_.load()) {
-    outputWidth_.store(desc.Width);
-    outputHeight_.store(desc.Height);
-    bumpGeneration();
-    resetFrameBuffer();
-    notifyWorker();
-    return false;
-  }
+  if (!keepOutputSize(desc.Width, desc.Height)) return false;
   const uint64_t latest = latestPublished_.load(std::memory_order_acquire);
   if (latest == 0 || latest == lastUploaded_.load(std::memory_order_acquire)) return false;
 

@@ -44,6 +44,10 @@ class WindowCapture {
   // Render thread, GpsTextureReplacer lock held: copies the newest frame into mip 0 of texture.
   // True when a new frame was written.
   virtual bool uploadLatestFrame(ID3D11Texture2D* texture) = 0;
+  // Render thread, GpsTextureReplacer lock held: the frames are for texture, but nothing is
+  // written into it (calibration shows the test pattern): the worker captures at its size, so
+  // the first upload after calibration has a frame at once.
+  virtual void prepareFramesFor(ID3D11Texture2D* texture) { (void)texture; }
   // Stops and joins the worker, releases everything.
   virtual void shutdown() = 0;
 

@@ -91,21 +91,25 @@ bool swapIn(const std::wstring& temp, const std::wstring& path) {
   return false;
 }
 
+// The bytes of a UTF-16 profile file holding the same text as the 8-bit one given.
+bool widenProfileBytes(std::string& bytes) {
+  std::wstring text;
+  if (!bytes.empty()) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (n <= 0) return false;
+    text.resize(static_cast<size_t>(n));
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), n);
+  }
+  bytes = "\xFF\xFE";
+  bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+  return true;
+}
+
 // Turns an 8-bit profile file (or a missing one) into a UTF-16 one with the same text.
 bool convertToUtf16(const std::wstring& path, bool exists) {
-  std::wstring text;
-  if (exists) {
-    std::string bytes;
-    if (!readRaw(path, bytes)) return false;
-    if (!bytes.empty()) {
-      const int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-      if (n <= 0) return false;
-      text.resize(static_cast<size_t>(n));
-      MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), n);
-    }
-  }
-  std::string out = "\xFF\xFE";
-  out.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+  std::string out;
+  if (exists && !readRaw(path, out)) return false;
+  if (!widenProfileBytes(out)) return false;
   const std::wstring temp = temporaryPath(path);
   if (!writeRaw(temp, out)) {
     DeleteFileW(temp.c_str());
@@ -194,6 +198,29 @@ bool replaceWhole(const std::wstring& path, const std::vector<Entry>& entries) {
   // Flush whatever the profile functions still cache for the file before it is renamed.
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, temp.c_str());
   if (entries.empty() && !writeRaw(temp, mark)) return fail();
+  if (!swapIn(temp, path)) return fail();
+  return true;
+}
+
+bool updateKeys(const std::wstring& path, const std::vector<Entry>& entries) {
+  if (path.empty()) return false;
+  std::lock_guard<std::mutex> lock(g_writeMutex);
+  const std::wstring temp = temporaryPath(path);
+  auto fail = [&]() {
+    DeleteFileW(temp.c_str());
+    logWarning("No fue posible guardar " + fileName(path) + "; se conserva el archivo anterior.");
+    return false;
+  };
+  if (!DeleteFileW(temp.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return fail();
+  std::string bytes;
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES && !readRaw(path, bytes)) return fail();
+  bool unused = false;
+  if (needsUnicode(entries) && byteOrderMark(path, &unused).empty() && !widenProfileBytes(bytes)) return fail();
+  if (!writeRaw(temp, bytes)) return fail();
+  const WriteFunction write = writer();
+  for (const Entry& e : entries)
+    if (!write(e.section.c_str(), e.key.c_str(), e.value.c_str(), temp.c_str())) return fail();
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, temp.c_str());
   if (!swapIn(temp, path)) return fail();
   return true;
 }

@@ -39,6 +39,12 @@ bool fitsAnsi(const std::wstring& text);
 // any write failed.
 bool writeKeys(const std::wstring& path, const std::vector<Entry>& entries);
 
+// Writes single keys as writeKeys does, but into a copy of the file that is then renamed over
+// it: the other sections, keys and comments stay, and the old file is whole until the new one
+// is. On any failure the copy is removed, a WARNING is logged, false is returned and the old
+// file is left as it was.
+bool updateKeys(const std::wstring& path, const std::vector<Entry>& entries);
+
 // Replaces the whole file with exactly the given entries, in their order, with the profile
 // functions. The new file is written beside the old one ("<name>.tmp") and renamed over it; when
 // any step fails the temporary file is removed, a WARNING is logged, false is returned and the

@@ -4,6 +4,7 @@
 #include "core/DetourGuard.h"
 #include "dx11/Detours.h"
 #include "dx11/Dx11Core.h"
+#include "gps/Calibration.h"
 #include "core/HookApi.h"
 
 namespace zor {
@@ -160,7 +161,7 @@ void Dx11Core::updateDrawIndexedHook() {
   const GameState& s = *state_;
   const uint32_t profile = s.truckProfileId.load();
   const bool wanted = playbackTarget() == kTargetDashboard && profile != 0 && s.preparedProfileId.load() == profile &&
-                      (playback_.active.load() || config_.calibrationMode || config_.debugForceRed);
+                      (playback_.active.load() || calibrationMode() || config_.debugForceRed);
   if (wanted == drawIndexedEnabled_.load()) return;
   void* target = hookTarget(Hook::DrawIndexed);
   if (!target) return;

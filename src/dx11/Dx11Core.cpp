@@ -9,6 +9,7 @@
 #include "core/DetourGuard.h"
 #include "core/HookApi.h"
 #include "core/ProcessExit.h"
+#include "gps/Calibration.h"
 #include "gps/GpsTextureReplacer.h"
 #include "media/PanelState.h"
 #include "overlay/ConfigOverlay.h"
@@ -97,6 +98,7 @@ bool Dx11Core::initialize() {
     ensureConfigFolder();
     settingsPath_ = configFilePath(L"ZorTabcastPlugin.ini");
     config_ = loadPluginConfig(settingsPath_);
+    storeCalibrationMode(config_.calibrationMode);
     logInfo(configurationLine(config_));
     bootstrapRunning_.store(true);
     bootstrapThread_ = std::thread([this] {

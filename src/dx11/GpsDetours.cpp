@@ -9,6 +9,7 @@
 #include "dx11/Detours.h"
 #include "dx11/Dx11Core.h"
 #include "dx11/GpsRules.h"
+#include "gps/Calibration.h"
 #include "gps/GpsTextureReplacer.h"
 #include "gps/TruckGpsProfile.h"
 
@@ -181,7 +182,7 @@ void Dx11Core::onDrawIndexed(ID3D11DeviceContext* context, UINT indexCount, UINT
   const bool considered = playbackTarget() == kTargetDashboard && context &&
                           context == contextPeek_.load(std::memory_order_relaxed) && draw && bind &&
                           state_->preparedProfileId.load(std::memory_order_relaxed) == p &&
-                          (playback_.active.load(std::memory_order_relaxed) || config_.calibrationMode ||
+                          (playback_.active.load(std::memory_order_relaxed) || calibrationMode() ||
                            config_.debugForceRed);
   // Another instrument drawn with the screen's index count costs a few loads; the first draw
   // of a view, or one the binding detour did not see bound, looks at the context.

@@ -15,6 +15,7 @@
 #include "dx11/Detours.h"
 #include "dx11/Dx11Core.h"
 #include "dx11/GpsRules.h"
+#include "gps/Calibration.h"
 #include "gps/GpsTextureReplacer.h"
 
 namespace zor {
@@ -79,7 +80,7 @@ void Dx11Core::onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSl
     forward(context, startSlot, numViews, views);
     return;
   }
-  const bool active = tablet && (playback_.active.load(std::memory_order_relaxed) || config_.calibrationMode ||
+  const bool active = tablet && (playback_.active.load(std::memory_order_relaxed) || calibrationMode() ||
                                  config_.debugForceRed);
   if (!active) {
     forward(context, startSlot, numViews, views);

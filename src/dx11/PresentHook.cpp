@@ -12,6 +12,7 @@
 #include "core/DetourGuard.h"
 #include "dx11/Detours.h"
 #include "dx11/Dx11Core.h"
+#include "gps/Calibration.h"
 #include "gps/GpsTextureReplacer.h"
 #include "media/PanelState.h"
 #include "overlay/ConfigOverlay.h"
@@ -76,8 +77,14 @@ HRESULT Dx11Core::onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT f
       handleEngineAndResume();
       handleStartRequest();
       handleStopRequest();
-      if (driving && !config_.calibrationMode && playback_.active.load(std::memory_order_acquire)) {
-        handleUploadAndVisibility();
+      // Calibration switched back on in the panel: the test pattern replaces the last picture.
+      if (takePatternRestore()) GpsTextureReplacer::instance().restoreTestPatterns();
+      if (driving && playback_.active.load(std::memory_order_acquire)) {
+        if (!calibrationMode()) {
+          handleUploadAndVisibility();
+        } else {
+          prepareCapturedFrames(playbackTarget() == kTargetDashboard);  // ready for calibration's end
+        }
       }
     }
     if (ours) ConfigOverlay::instance().renderFrame(swapChain);

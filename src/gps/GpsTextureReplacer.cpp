@@ -495,6 +495,26 @@ bool GpsTextureReplacer::writeTargetFrame(bool dashboard, FrameWriter write, voi
   return true;
 }
 
+void GpsTextureReplacer::restoreTestPatterns() {
+  detour::OwnCallsScope own;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!context_) return;
+  for (const OwnedTexture* slot : {&replacement_, &dashboard_}) {
+    if (!slot->ready()) continue;
+    D3D11_TEXTURE2D_DESC d{};
+    slot->texture->GetDesc(&d);
+    std::vector<uint32_t> px;
+    try {
+      px = d.Format == DXGI_FORMAT_B8G8R8A8_TYPELESS ? gpspattern::checker(d.Width, d.Height) : gpspattern::visual();
+    } catch (...) {
+      continue;  // the last picture stays until the next try
+    }
+    if (px.size() != static_cast<size_t>(d.Width) * d.Height) continue;
+    context_->UpdateSubresource(slot->texture.get(), 0, nullptr, px.data(), d.Width * 4, 0);
+    if (d.MipLevels != 1) context_->GenerateMips(slot->view.get());
+  }
+}
+
 void GpsTextureReplacer::noteReplacement() noexcept {
   lastReplacementTick_.store(clock::tickMs(), std::memory_order_release);
   replacementCount_.fetch_add(1);

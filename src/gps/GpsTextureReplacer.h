@@ -74,6 +74,10 @@ class GpsTextureReplacer {
   using FrameWriter = bool (*)(ID3D11Texture2D* texture, void* arg);
   bool writeTargetFrame(bool dashboard, FrameWriter write, void* arg);
 
+  // Render thread: the replacement and the dashboard resource show their test pattern again
+  // (calibration back on after captured frames were written into them).
+  void restoreTestPatterns();
+
   // Stamps a substitution made elsewhere (dashboard draw).
   void noteReplacement() noexcept;
   bool replacedWithin(uint64_t milliseconds) const noexcept;

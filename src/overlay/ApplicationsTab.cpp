@@ -17,6 +17,7 @@
 #include "media/Playback.h"
 #include "overlay/PanelTabs.h"
 #include "overlay/PanelWidgets.h"
+#include "overlay/Texts.h"
 
 namespace zor::overlay {
 namespace {
@@ -126,19 +127,19 @@ void drawCard(int32_t i, const AppEntry& app, const SourceWindow& source, bool p
     ImGui::TextUnformatted(app.name.c_str());
     if (app.favorite) {
       ImGui::SameLine();
-      ImGui::TextColored(kFavourite, "FAVORITA");
+      ImGui::TextColored(kFavourite, "%s", tr("FAVORITA"));
     }
     ImGui::SameLine();
-    const char* badge = inUse ? "EN USO" : found ? "DISPONIBLE" : "CERRADA";
+    const char* badge = inUse ? tr("EN USO") : found ? tr("DISPONIBLE") : tr("CERRADA");
     const float badgeWidth = std::ceil(ImGui::CalcTextSize(badge).x);
     ImGui::SetCursorPosX(std::max(ImGui::GetWindowContentRegionMax().x - badgeWidth, ImGui::GetCursorPosX() + 14));
     ImGui::TextColored(found ? kAvailable : kClosed, "%s", badge);
 
     ImGui::Spacing();
     ImGui::TextDisabled("%d x %d  |  %d FPS%s", static_cast<int>(app.width), static_cast<int>(app.height), app.fps,
-                        app.autoStart ? "  |  Inicio automatico" : "");
+                        app.autoStart ? tr("  |  Inicio automatico") : "");
     ImGui::Spacing();
-    ImGui::TextDisabled(found ? "Ventana encontrada" : "Buscando ventana");
+    ImGui::TextDisabled("%s", found ? tr("Ventana encontrada") : tr("Buscando ventana"));
     const std::string shown = cardWindowText(found ? match->utf8 : app.keyword);
     ImGui::TextUnformatted(shown.data(), shown.data() + shown.size());
 
@@ -147,12 +148,12 @@ void drawCard(int32_t i, const AppEntry& app, const SourceWindow& source, bool p
     ImGui::Spacing();
     const float width = buttonWidth(3, 16);
     ImGui::BeginDisabled(!found || inUse);
-    if (ImGui::Button(inUse ? "Activa" : "Activar", ImVec2(width, 32))) action = {CardAction::Activate, i, match->utf8, match->window};
+    if (ImGui::Button(inUse ? tr("Activa###card_activate") : tr("Activar###card_activate"), ImVec2(width, 32))) action = {CardAction::Activate, i, match->utf8, match->window};
     ImGui::EndDisabled();
     ImGui::SameLine(0, 8);
-    if (ImGui::Button("Editar", ImVec2(width, 32))) action = {CardAction::Edit, i, {}};
+    if (ImGui::Button(tr("Editar###card_edit"), ImVec2(width, 32))) action = {CardAction::Edit, i, {}};
     ImGui::SameLine(0, 8);
-    if (ImGui::Button(app.favorite ? "Quitar favorito" : "Favorito", ImVec2(width, 32)))
+    if (ImGui::Button(app.favorite ? tr("Quitar favorito###card_favourite") : tr("Favorito###card_favourite"), ImVec2(width, 32)))
       action = {CardAction::ToggleFavourite, i, {}};
   }
   ImGui::EndChild();
@@ -162,7 +163,7 @@ void drawCard(int32_t i, const AppEntry& app, const SourceWindow& source, bool p
 }
 
 void drawCardList(bool favourites, CardAction& action) {
-  ImGui::TextUnformatted(favourites ? "Favoritos" : "Todas las aplicaciones");
+  ImGui::TextUnformatted(favourites ? tr("Favoritos") : tr("Todas las aplicaciones"));
   ImGui::Spacing();
   const std::vector<AppEntry>& apps = AppLibrary::instance().apps();
   const PanelState& panel = PanelState::instance();
@@ -174,7 +175,7 @@ void drawCardList(bool favourites, CardAction& action) {
     drawCard(static_cast<int32_t>(i), apps[i], source, playing, action);
     any = true;
   }
-  if (!any) ImGui::TextDisabled(favourites ? "No hay aplicaciones favoritas." : "No hay más aplicaciones.");
+  if (!any) ImGui::TextDisabled("%s", favourites ? tr("No hay aplicaciones favoritas.") : tr("No hay más aplicaciones."));
   ImGui::Spacing();
 }
 
@@ -199,13 +200,13 @@ void runCardAction(const CardAction& action) {
 }
 
 void drawAddApplication() {
-  ImGui::TextUnformatted("Agregar aplicación personalizada");
+  ImGui::TextUnformatted(tr("Agregar aplicación personalizada"));
   ImGui::SetNextItemWidth(-FLT_MIN);
-  ImGui::InputTextWithHint("##new_app_name", "Nombre, por ejemplo: Radio", g_tab.newAppName, sizeof g_tab.newAppName);
+  ImGui::InputTextWithHint("##new_app_name", tr("Nombre, por ejemplo: Radio"), g_tab.newAppName, sizeof g_tab.newAppName);
   ImGui::SetNextItemWidth(-FLT_MIN);
-  ImGui::InputTextWithHint("##new_app_keyword", "Palabra que aparece en el título de la ventana", g_tab.newAppKeyword,
+  ImGui::InputTextWithHint("##new_app_keyword", tr("Palabra que aparece en el título de la ventana"), g_tab.newAppKeyword,
                            sizeof g_tab.newAppKeyword);
-  if (ImGui::Button("Agregar a la biblioteca", ImVec2(-FLT_MIN, 36))) {
+  if (ImGui::Button(tr("Agregar a la biblioteca###add_app"), ImVec2(-FLT_MIN, 36))) {
     // Refused without a message: an empty field, a full library, a keyword already known.
     if (AppLibrary::instance().addCustomApp(g_tab.newAppName, g_tab.newAppKeyword)) {
       g_tab.newAppName[0] = '\0';
@@ -232,29 +233,29 @@ void drawEditor() {
       return;  // the selected application's editor from the next frame
     }
   }
-  ImGui::TextUnformatted("Resolucion");
+  ImGui::TextUnformatted(tr("Resolucion"));
   ImGui::SetNextItemWidth(-FLT_MIN);
-  if (ImGui::BeginCombo("##app_resolution", kResolutions[e.resolutionIndex].label)) {
+  if (ImGui::BeginCombo("##app_resolution", tr(kResolutions[e.resolutionIndex].label))) {
     for (int32_t r = 0; r < static_cast<int32_t>(std::size(kResolutions)); ++r) {
-      if (ImGui::Selectable(kResolutions[r].label, r == e.resolutionIndex)) e.resolutionIndex = r;
+      if (ImGui::Selectable(tr(kResolutions[r].label), r == e.resolutionIndex)) e.resolutionIndex = r;
       if (r == e.resolutionIndex) ImGui::SetItemDefaultFocus();
     }
     ImGui::EndCombo();
   }
-  ImGui::TextUnformatted("FPS");
+  ImGui::TextUnformatted(tr("FPS"));
   ImGui::SetNextItemWidth(-FLT_MIN);
-  if (ImGui::BeginCombo("##app_fps", kRates[e.fpsIndex].label)) {
+  if (ImGui::BeginCombo("##app_fps", tr(kRates[e.fpsIndex].label))) {
     for (int32_t r = 0; r < static_cast<int32_t>(std::size(kRates)); ++r) {
-      if (ImGui::Selectable(kRates[r].label, r == e.fpsIndex)) e.fpsIndex = r;
+      if (ImGui::Selectable(tr(kRates[r].label), r == e.fpsIndex)) e.fpsIndex = r;
       if (r == e.fpsIndex) ImGui::SetItemDefaultFocus();
     }
     ImGui::EndCombo();
   }
-  ImGui::TextUnformatted("Volumen");
+  ImGui::TextUnformatted(tr("Volumen"));
   ImGui::SetNextItemWidth(-FLT_MIN);
   ImGui::SliderInt("##app_volume", &e.volume, 0, 100);
-  ImGui::Checkbox("Iniciar automaticamente al detectar esta aplicacion", &e.autoStart);
-  if (ImGui::Button("Guardar configuracion", ImVec2(-FLT_MIN, 36))) {
+  ImGui::Checkbox(tr("Iniciar automaticamente al detectar esta aplicacion###app_auto_start"), &e.autoStart);
+  if (ImGui::Button(tr("Guardar configuracion###save_app"), ImVec2(-FLT_MIN, 36))) {
     AppEntry edited = app;
     edited.width = static_cast<uint32_t>(kResolutions[e.resolutionIndex].width);
     edited.height = static_cast<uint32_t>(kResolutions[e.resolutionIndex].height);
@@ -263,7 +264,7 @@ void drawEditor() {
     edited.autoStart = e.autoStart;
     library.updateApp(g_tab.settingsIndex, edited);
   }
-  if (ImGui::Button("Cargar perfil en Reproduccion", ImVec2(-FLT_MIN, 34))) {
+  if (ImGui::Button(tr("Cargar perfil en Reproduccion###app_to_playback"), ImVec2(-FLT_MIN, 34))) {
     const CachedWindow* match = cachedMatch(g_tab.settingsIndex);
     const AppEntry copy = app;
     applyAppSettings(copy, match ? clipUtf8(match->utf8, 255) : std::string(), match ? match->window : nullptr);
@@ -288,14 +289,14 @@ AppEditorValues appEditorValues(const AppEntry& app) {
 
 void drawApplicationsTab() {
   refreshWindows();
-  ImGui::TextColored(kTitle, "GESTOR VISUAL DE APLICACIONES");
-  ImGui::TextWrapped("Acceda a sus aplicaciones favoritas y cambie de fuente con un solo clic.");
+  ImGui::TextColored(kTitle, "%s", tr("GESTOR VISUAL DE APLICACIONES"));
+  ImGui::TextWrapped("%s", tr("Acceda a sus aplicaciones favoritas y cambie de fuente con un solo clic."));
   ImGui::Separator();
-  ImGui::TextColored(kAvailable, "Disponible / En uso");
+  ImGui::TextColored(kAvailable, "%s", tr("Disponible / En uso"));
   ImGui::SameLine(0, 0);
   ImGui::TextDisabled("  |  ");
   ImGui::SameLine(0, 0);
-  ImGui::TextColored(kClosed, "Cerrada");
+  ImGui::TextColored(kClosed, "%s", tr("Cerrada"));
   ImGui::Spacing();
 
   CardAction action;
@@ -310,13 +311,13 @@ void drawApplicationsTab() {
   drawAddApplication();
   ImGui::Spacing();
   ImGui::Separator();
-  ImGui::TextUnformatted("Configuracion de aplicacion");
+  ImGui::TextUnformatted(tr("Configuracion de aplicacion"));
   if (AppLibrary::instance().apps().empty()) {
-    ImGui::TextDisabled("No hay aplicaciones para configurar.");
+    ImGui::TextDisabled("%s", tr("No hay aplicaciones para configurar."));
   } else {
     drawEditor();
   }
-  ImGui::TextDisabled("La biblioteca se guarda en la carpeta ZOR junto a la DLL");
+  ImGui::TextDisabled("%s", tr("La biblioteca se guarda en la carpeta ZOR junto a la DLL"));
 }
 
 void resetApplicationsTabForShutdown() {

@@ -12,6 +12,7 @@
 #include "core/ComRef.h"
 #include "core/DetourGuard.h"
 #include "core/HookApi.h"
+#include "core/IniFile.h"
 #include "core/Logger.h"
 #include "core/PluginConfig.h"
 #include "core/ProcessExit.h"
@@ -19,6 +20,7 @@
 #include "overlay/FrameRecord.h"
 #include "overlay/OverlayHost.h"
 #include "overlay/Panel.h"
+#include "overlay/Texts.h"
 #include "overlay/Theme.h"
 
 namespace zor {
@@ -159,6 +161,9 @@ bool ConfigOverlay::initialize(HWND window, ID3D11Device* device, ID3D11DeviceCo
 
     ensureConfigFolder();
     overlay::loadPanelSettings();
+    // The panel's language, read at each start of the overlay like the other saved choices.
+    overlay::storeLanguage(
+        overlay::languageFromCode(ini::readString(configFilePath(L"ZorTabcastPlugin.ini"), L"ui", L"language")));
 
     if (!firstRunLoaded_) {
       setupCompleted_ = overlay::readSetupCompleted();

@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <string>
 
+#include "core/PluginConfig.h"
 #include "core/Utf8.h"
 #include "diagnostics/DiagnosticsCenter.h"
 #include "diagnostics/SupportReport.h"
+#include "gps/Calibration.h"
 #include "overlay/OverlayHost.h"
 #include "overlay/PanelTabs.h"
 #include "overlay/PanelWidgets.h"
+#include "overlay/Texts.h"
 
 namespace zor::overlay {
 namespace {
@@ -22,6 +25,10 @@ constexpr ImGuiWindowFlags kFixedChild = ImGuiWindowFlags_NoScrollbar | ImGuiWin
 constexpr ImVec4 kWarning{1.0f, 0.68f, 0.2f, 1};
 constexpr ImVec4 kError{1.0f, 0.3f, 0.25f, 1};
 constexpr ImVec4 kPending{0.6f, 0.65f, 0.72f, 1};
+
+// The last switch of calibration could not be saved (the switch holds until the game ends).
+// Render thread.
+bool g_calibrationNotSaved = false;
 
 // "Generar informe" pressed with no check to report yet (or one under way): the report is
 // written once the check's results are in. Render thread.
@@ -46,12 +53,12 @@ void drawSummary(const DiagnosticsCenter& center) {
                      });
   ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 10);
   if (ImGui::BeginChild("diagnostics_summary", ImVec2(0, 88), ImGuiChildFlags_Border, kFixedChild)) {
-    ImGui::TextDisabled("Estado general");
+    ImGui::TextDisabled("%s", tr("Estado general"));
     if (center.busy())
-      ImGui::TextColored(kPending, "Comprobando...");
+      ImGui::TextColored(kPending, "%s", tr("Comprobando..."));
     else
-      ImGui::TextColored(allOk ? kOk : kWarning, "%s", center.summary.c_str());
-    if (center.checked) ImGui::TextDisabled("Comprobado: %s  |  %d ms", center.lastCheck.c_str(), center.durationMs);
+      ImGui::TextColored(allOk ? kOk : kWarning, "%s", trText(center.summary).c_str());
+    if (center.checked) ImGui::TextDisabled(tr("Comprobado: %s  |  %d ms"), center.lastCheck.c_str(), center.durationMs);
   }
   ImGui::EndChild();
   ImGui::PopStyleVar();
@@ -61,10 +68,10 @@ void drawItem(const DiagnosticItem& item) {
   ImGui::PushID(item.name.c_str());
   ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 9);
   if (ImGui::BeginChild("diagnostic_item", ImVec2(0, 68), ImGuiChildFlags_Border, kFixedChild)) {
-    ImGui::TextUnformatted(item.name.c_str());
+    ImGui::TextUnformatted(trText(item.name).c_str());
     ImGui::SameLine();
-    ImGui::TextColored(statusColour(item.status), "%s", diagnosticStatusLabel(item.status));
-    ImGui::TextDisabled("%s", item.detail.c_str());
+    ImGui::TextColored(statusColour(item.status), "%s", trText(diagnosticStatusLabel(item.status)).c_str());
+    ImGui::TextDisabled("%s", trText(item.detail).c_str());
     if (item.durationMs >= 0) {
       ImGui::SameLine();
       ImGui::TextDisabled("  %d ms", static_cast<int>(item.durationMs));
@@ -75,21 +82,37 @@ void drawItem(const DiagnosticItem& item) {
   ImGui::PopID();
 }
 
+// Calibration, beside the checks: on, the GPS shows the test pattern; off, the chosen window.
+void drawCalibration() {
+  bool on = calibrationMode();
+  if (ImGui::Checkbox(tr("Modo calibracion: patron de prueba en el GPS###calibration_mode"), &on))
+    g_calibrationNotSaved = !switchCalibrationMode(on, configFilePath(L"ZorTabcastPlugin.ini"), "panel");
+  ImGui::TextDisabled("%s", on ? tr("El GPS muestra el patron de prueba. Desactivelo para ver la ventana elegida.")
+                               : tr("El GPS muestra la ventana elegida."));
+  if (g_calibrationNotSaved)
+    ImGui::TextColored(kWarning, "%s", tr("No fue posible guardar ZorTabcastPlugin.ini; el cambio dura hasta cerrar ATS."));
+}
+
 }  // namespace
 
-void resetDiagnosticsTabForShutdown() { g_exportWhenChecked = false; }
+void resetDiagnosticsTabForShutdown() {
+  g_exportWhenChecked = false;
+  g_calibrationNotSaved = false;
+}
 
 void drawDiagnosticsTab() {
   DiagnosticsCenter& center = DiagnosticsCenter::instance();
-  ImGui::TextColored(ImVec4(0.22f, 0.72f, 1.0f, 1), "CENTRO DE DIAGNOSTICO");
-  ImGui::TextWrapped("Comprueba los componentes principales del plugin sin cerrar ATS.");
+  ImGui::TextColored(ImVec4(0.22f, 0.72f, 1.0f, 1), "%s", tr("CENTRO DE DIAGNOSTICO"));
+  ImGui::TextWrapped("%s", tr("Comprueba los componentes principales del plugin sin cerrar ATS."));
+  ImGui::Separator();
+  drawCalibration();
   ImGui::Separator();
 
   // The checks run off the render thread (collected by the panel's per-frame work); a press
   // while one is under way is ignored.
-  if (ImGui::Button("Comprobar sistema", ImVec2(-FLT_MIN, 40))) center.startChecks();
-  if (ImGui::Button("Reiniciar captura", ImVec2(buttonWidth(2, 8), 36))) center.startRepair();
-  if (ImGui::Button("Generar informe", ImVec2(-FLT_MIN, 36))) {
+  if (ImGui::Button(tr("Comprobar sistema###run_checks"), ImVec2(-FLT_MIN, 40))) center.startChecks();
+  if (ImGui::Button(tr("Reiniciar captura###repair_capture"), ImVec2(buttonWidth(2, 8), 36))) center.startRepair();
+  if (ImGui::Button(tr("Generar informe###export_report"), ImVec2(-FLT_MIN, 36))) {
     g_exportWhenChecked = true;
     if (!center.checked && !center.busy()) center.startChecks();
   }
@@ -99,13 +122,13 @@ void drawDiagnosticsTab() {
   }
   if (!center.reportPath.empty()) {
     const float width = buttonWidth(2, 8);
-    if (ImGui::Button("Abrir carpeta", ImVec2(width, 34))) SupportReport::openReportFolder();
+    if (ImGui::Button(tr("Abrir carpeta###open_report_folder"), ImVec2(width, 34))) SupportReport::openReportFolder();
     ImGui::SameLine(0, 8);
-    if (ImGui::Button("Copiar informe", ImVec2(width, 34))) SupportReport::copyReportToClipboard(overlay::host().gameWindow.load());
+    if (ImGui::Button(tr("Copiar informe###copy_report"), ImVec2(width, 34))) SupportReport::copyReportToClipboard(overlay::host().gameWindow.load());
   }
-  if (!center.actionMessage.empty()) ImGui::TextWrapped("%s", center.actionMessage.c_str());
+  if (!center.actionMessage.empty()) ImGui::TextWrapped("%s", trText(center.actionMessage).c_str());
   if (!center.reportPath.empty()) {
-    ImGui::TextDisabled("Informe");
+    ImGui::TextDisabled("%s", tr("Informe"));
     ImGui::TextWrapped("%s", toUtf8(center.reportPath).c_str());
   }
 
@@ -114,7 +137,7 @@ void drawDiagnosticsTab() {
   ImGui::Spacing();
   for (const DiagnosticItem& item : center.items) drawItem(item);
   ImGui::Spacing();
-  ImGui::TextDisabled("V3.0.5 genera el informe, muestra su ruta, abre la carpeta y permite copiarlo al portapapeles.");
+  ImGui::TextDisabled("%s", tr("V3.0.5 genera el informe, muestra su ruta, abre la carpeta y permite copiarlo al portapapeles."));
 }
 
 }  // namespace zor::overlay

@@ -10,6 +10,7 @@
 #include "capture/WindowMatching.h"
 #include "core/Logger.h"
 #include "core/Utf8.h"
+#include "gps/Calibration.h"
 #include "media/AppLibrary.h"
 #include "media/MediaFiles.h"
 #include "media/PanelState.h"
@@ -17,6 +18,7 @@
 #include "overlay/OverlayHost.h"
 #include "overlay/Panel.h"
 #include "overlay/PanelWidgets.h"
+#include "overlay/Texts.h"
 
 namespace zor::overlay {
 namespace {
@@ -25,16 +27,17 @@ constexpr ImVec4 kTitle{0.25f, 0.78f, 1.0f, 1};
 constexpr ImVec4 kEdition{0.72f, 0.86f, 1.0f, 1};
 
 constexpr const char* kAppNames[] = {"YouTube", "Spotify", "VLC", "Otra ventana"};
+constexpr Txt kAppRadios[] = {"YouTube###app_youtube", "Spotify###app_spotify", "VLC###app_vlc", "Otra ventana###app_other"};
 
 struct Preset {
-  const char* radio;
-  const char* hint;
+  Txt radio;
+  Txt hint;
   int32_t resolutionRow, fpsRow;
 };
 constexpr Preset kPresets[] = {
-    {"Rendimiento - 720p / 30 FPS", "Para equipos modestos y menor consumo.", 1, 1},
-    {"Equilibrado - 1080p / 30 FPS (Recomendado)", "Recomendado para la mayoria de usuarios.", 3, 1},
-    {"Alta calidad - 1080p / 60 FPS", "Para equipos potentes.", 3, 3},
+    {"Rendimiento - 720p / 30 FPS###quality_0", "Para equipos modestos y menor consumo.", 1, 1},
+    {"Equilibrado - 1080p / 30 FPS (Recomendado)###quality_1", "Recomendado para la mayoria de usuarios.", 3, 1},
+    {"Alta calidad - 1080p / 60 FPS###quality_2", "Para equipos potentes.", 3, 3},
 };
 
 int32_t validQuality(int32_t quality) { return quality >= 0 && quality <= 2 ? quality : 1; }
@@ -44,20 +47,20 @@ std::wstring firstRunPath() { return media::settingsPath(kFirstRunFile); }
 void pageTitle(const char* text) { ImGui::TextColored(kTitle, "%s", text); }
 
 void drawWelcome() {
-  pageTitle("Bienvenido");
+  pageTitle(tr("Bienvenido"));
   ImGui::Spacing();
-  ImGui::TextWrapped("Gracias por instalar ZOR TabCast, su pantalla multimedia en la cabina de ATS.");
-  ImGui::TextWrapped("La configuracion inicial tiene cuatro pasos y toma menos de un minuto.");
+  ImGui::TextWrapped("%s", tr("Gracias por instalar ZOR TabCast, su pantalla multimedia en la cabina de ATS."));
+  ImGui::TextWrapped("%s", tr("La configuracion inicial tiene cuatro pasos y toma menos de un minuto."));
   ImGui::Spacing();
-  ImGui::TextDisabled("No modifica el cursor, los controles de ATS ni la configuracion del juego.");
+  ImGui::TextDisabled("%s", tr("No modifica el cursor, los controles de ATS ni la configuracion del juego."));
 }
 
 void drawOtherWindowChoice(WizardChoices& c) {
-  const std::string preview = c.otherWindowTitle.empty() ? "Seleccionar una ventana abierta..." : c.otherWindowTitle;
+  const std::string preview = c.otherWindowTitle.empty() ? std::string(tr("Seleccionar una ventana abierta...")) : c.otherWindowTitle;
   if (!beginComboText("##first_run_other_window", preview)) return;
   std::vector<std::wstring> titles;
   listVisibleWindowTitles(titles);
-  if (titles.empty()) ImGui::TextDisabled("No hay ventanas visibles.");
+  if (titles.empty()) ImGui::TextDisabled("%s", tr("No hay ventanas visibles."));
   std::string chosen;
   for (size_t i = 0; i < titles.size(); ++i) {
     const std::string title = toUtf8(titles[i]);
@@ -69,33 +72,38 @@ void drawOtherWindowChoice(WizardChoices& c) {
 }
 
 void drawFavouriteApp(WizardChoices& c) {
-  pageTitle("Aplicacion favorita");
-  ImGui::TextWrapped("Seleccione la aplicacion que usara normalmente.");
-  for (int32_t i = 0; i < 4; ++i) ImGui::RadioButton(kAppNames[i], &c.app, i);
+  pageTitle(tr("Aplicacion favorita"));
+  ImGui::TextWrapped("%s", tr("Seleccione la aplicacion que usara normalmente."));
+  for (int32_t i = 0; i < 4; ++i) ImGui::RadioButton(tr(kAppRadios[i]), &c.app, i);
   if (c.app == 3) drawOtherWindowChoice(c);
   ImGui::Spacing();
-  ImGui::TextDisabled("La aplicacion puede abrirse despues. El plugin la buscara automaticamente.");
+  ImGui::TextDisabled("%s", tr("La aplicacion puede abrirse despues. El plugin la buscara automaticamente."));
 }
 
 void drawQuality(WizardChoices& c) {
-  pageTitle("Calidad de captura");
-  ImGui::TextWrapped("Seleccione el modo adecuado para su equipo.");
+  pageTitle(tr("Calidad de captura"));
+  ImGui::TextWrapped("%s", tr("Seleccione el modo adecuado para su equipo."));
   for (int32_t i = 0; i < 3; ++i) {
     if (i > 0) ImGui::Spacing();
-    ImGui::RadioButton(kPresets[i].radio, &c.quality, i);
-    ImGui::TextDisabled("%s", kPresets[i].hint);
+    ImGui::RadioButton(tr(kPresets[i].radio), &c.quality, i);
+    ImGui::TextDisabled("%s", tr(kPresets[i].hint));
   }
 }
 
 void drawSummary(WizardChoices& c) {
-  pageTitle("Configuracion completada");
+  pageTitle(tr("Configuracion completada"));
   ImGui::Spacing();
-  ImGui::TextDisabled("Aplicacion");
-  ImGui::TextUnformatted(wizardAppName(c).c_str());
-  ImGui::TextDisabled("Calidad");
-  ImGui::TextUnformatted(qualitySummary(c.quality));
+  ImGui::TextDisabled("%s", tr("Aplicacion"));
+  // A chosen window's title is shown as it is; only the name of no window is translated.
+  ImGui::TextUnformatted(c.app == 3 && c.otherWindowTitle.empty() ? tr("Otra ventana") : wizardAppName(c).c_str());
+  ImGui::TextDisabled("%s", tr("Calidad"));
+  ImGui::TextUnformatted(trText(qualitySummary(c.quality)).c_str());
   ImGui::Spacing();
-  ImGui::Checkbox("No volver a mostrar este asistente", &c.dontShowAgain);
+  ImGui::Checkbox(tr("No volver a mostrar este asistente###dont_show_again"), &c.dontShowAgain);
+  if (calibrationMode()) {
+    ImGui::Spacing();
+    ImGui::TextWrapped("%s", tr("El GPS muestra primero un patron de prueba: desactivelo en Diagnostico, Modo calibracion."));
+  }
 }
 
 // The open window of the chosen application: the first visible window whose title equals the
@@ -202,12 +210,13 @@ bool drawWizard(int& step, bool& setupCompleted) {
   }
   ImGui::TextColored(kTitle, "ZOR TABCAST");
   ImGui::SameLine();
-  ImGui::TextColored(kEdition, "ASISTENTE DE BIENVENIDA");
+  ImGui::TextColored(kEdition, "%s", tr("ASISTENTE DE BIENVENIDA"));
   ImGui::SameLine();
   ImGui::TextDisabled("  V4.6.0");
+  drawLanguageSelector(ImGui::GetWindowContentRegionMax().x);
   ImGui::Spacing();
 
-  ImGui::TextDisabled("Paso %d de %d", step + 1, kWizardPages);
+  ImGui::TextDisabled(tr("Paso %d de %d"), step + 1, kWizardPages);
   ImGui::ProgressBar(static_cast<float>(step + 1) / kWizardPages, ImVec2(-FLT_MIN, 12), "");
   ImGui::Spacing();
   ImGui::Separator();
@@ -232,15 +241,15 @@ bool drawWizard(int& step, bool& setupCompleted) {
   ImGui::SetCursorPosY(ImGui::GetWindowHeight() - 62);
   ImGui::Separator();
   if (step == 0) {
-    if (ImGui::Button("Comenzar", ImVec2(ImGui::GetContentRegionAvail().x, 38))) ++step;
+    if (ImGui::Button(tr("Comenzar###wizard_begin"), ImVec2(ImGui::GetContentRegionAvail().x, 38))) ++step;
   } else {
     const float width = buttonWidth(2, 10);
     int next = step;
-    if (ImGui::Button("Anterior", ImVec2(width, 38))) next = step - 1;
+    if (ImGui::Button(tr("Anterior###wizard_back"), ImVec2(width, 38))) next = step - 1;
     ImGui::SameLine();
     if (step < kWizardPages - 1) {
-      if (ImGui::Button("Siguiente", ImVec2(width, 38))) next = step + 1;
-    } else if (ImGui::Button("Entrar al plugin", ImVec2(width, 38))) {
+      if (ImGui::Button(tr("Siguiente###wizard_next"), ImVec2(width, 38))) next = step + 1;
+    } else if (ImGui::Button(tr("Entrar al plugin###wizard_finish"), ImVec2(width, 38))) {
       finishFirstRun(c, setupCompleted);
       finished = true;
     }

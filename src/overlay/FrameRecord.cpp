@@ -94,6 +94,10 @@ void endFrameRecord() {
   g_latest.swap(record);
 }
 
+void nameNextItem(const char* id) {
+  if (g_recording && id) g_named.push_back({ImGui::GetID(id), id});
+}
+
 }  // namespace zor::overlay
 
 // ImGui's item hooks (compiled in with IMGUI_ENABLE_TEST_ENGINE, called only while

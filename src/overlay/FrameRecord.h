@@ -18,6 +18,10 @@ void requestFrameRecord() noexcept;
 // Empty before the first record.
 std::string latestFrameRecord();
 
+// Render thread, inside an ImGui frame, before the item is drawn: names the item of this id (in
+// the current id scope) in the record, for items ImGui does not name itself (combo boxes).
+void nameNextItem(const char* id);
+
 // Render thread, inside an ImGui frame: around the drawing of the panel or the wizard.
 void beginFrameRecord();
 void endFrameRecord();

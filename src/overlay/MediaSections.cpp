@@ -11,6 +11,7 @@
 #include "media/SmartAudio.h"
 #include "overlay/PanelTabs.h"
 #include "overlay/PanelWidgets.h"
+#include "overlay/Texts.h"
 
 namespace zor::overlay {
 namespace {
@@ -37,18 +38,18 @@ int32_t volumeStepDown(int32_t volume) noexcept { return volume - 10 < 1 ? 0 : v
 int32_t volumeStepUp(int32_t volume) noexcept { return std::min(volume + 10, 100); }
 
 void drawMediaControls() {
-  ImGui::TextColored(kTitleColour, "CONTROLES MULTIMEDIA");
+  ImGui::TextColored(kTitleColour, "%s", tr("CONTROLES MULTIMEDIA"));
   const HWND captured = WindowCapture::instance().currentWindow();
-  ImGui::TextDisabled(captured ? "Controla solamente la ventana que ZOR esta capturando."
-                               : "Inicie la reproduccion para habilitar estos controles.");
-  ImGui::TextDisabled("Atajos: Ctrl+B anterior | Ctrl+P pausa | Ctrl+N siguiente");
+  ImGui::TextDisabled("%s", captured ? tr("Controla solamente la ventana que ZOR esta capturando.")
+                                     : tr("Inicie la reproduccion para habilitar estos controles."));
+  ImGui::TextDisabled("%s", tr("Atajos: Ctrl+B anterior | Ctrl+P pausa | Ctrl+N siguiente"));
   const float width = buttonWidth(3, 16);
   ImGui::BeginDisabled(captured == nullptr);
-  if (ImGui::Button("Anterior", ImVec2(width, 34))) sendMediaCommand(captured, kCommandPreviousTrack, "anterior");
+  if (ImGui::Button(tr("Anterior###media_previous"), ImVec2(width, 34))) sendMediaCommand(captured, kCommandPreviousTrack, "anterior");
   ImGui::SameLine();
-  if (ImGui::Button("Pausa / Reanudar", ImVec2(width, 34))) sendMediaCommand(captured, kCommandPlayPause, "pausa_reanudar");
+  if (ImGui::Button(tr("Pausa / Reanudar###media_pause"), ImVec2(width, 34))) sendMediaCommand(captured, kCommandPlayPause, "pausa_reanudar");
   ImGui::SameLine();
-  if (ImGui::Button("Siguiente", ImVec2(width, 34))) sendMediaCommand(captured, kCommandNextTrack, "siguiente");
+  if (ImGui::Button(tr("Siguiente###media_next"), ImVec2(width, 34))) sendMediaCommand(captured, kCommandNextTrack, "siguiente");
   ImGui::EndDisabled();
 }
 
@@ -57,20 +58,20 @@ void drawSmartAudio() {
   ImGui::Spacing();
   ImGui::Separator();
   ImGui::Spacing();
-  ImGui::TextColored(kTitleColour, "SMART AUDIO");
+  ImGui::TextColored(kTitleColour, "%s", tr("SMART AUDIO"));
   PanelState& panel = PanelState::instance();
   if (!panel.audioFound.load()) {
-    ImGui::TextColored(kNoSessionColour, "%s", panel.text(PanelText::AudioStatus).c_str());
-    if (ImGui::Button("Buscar audio", ImVec2(-FLT_MIN, 34))) refreshAudioState(true);
+    ImGui::TextColored(kNoSessionColour, "%s", trText(panel.text(PanelText::AudioStatus)).c_str());
+    if (ImGui::Button(tr("Buscar audio###find_audio"), ImVec2(-FLT_MIN, 34))) refreshAudioState(true);
     return;
   }
   const std::string title = panel.sourceWindowTitle();
   const bool muted = panel.muted.load();
-  ImGui::TextDisabled(muted ? "SILENCIADO" : "VOLUMEN ACTUAL");
+  ImGui::TextDisabled("%s", muted ? tr("SILENCIADO") : tr("VOLUMEN ACTUAL"));
   ImGui::SameLine();
   ImGui::TextColored(muted ? kMutedColour : kVolumeColour, "%d%%", muted ? 0 : panel.volume.load());
   const std::string process = panel.text(PanelText::AudioProcessName);
-  if (!process.empty()) ImGui::TextDisabled("Aplicacion controlada: %s", process.c_str());
+  if (!process.empty()) ImGui::TextDisabled(tr("Aplicacion controlada: %s"), process.c_str());
 
   int volume = panel.volume.load();
   ImGui::SetNextItemWidth(-FLT_MIN);
@@ -82,7 +83,7 @@ void drawSmartAudio() {
   const float width = buttonWidth(3, 16);
   if (ImGui::Button("-10 %", ImVec2(width, 32))) applyVolume(title, volumeStepDown(panel.volume.load()), false);
   ImGui::SameLine();
-  if (ImGui::Button(panel.muted.load() ? "Activar sonido" : "Silenciar", ImVec2(width, 32))) {
+  if (ImGui::Button(panel.muted.load() ? tr("Activar sonido###mute") : tr("Silenciar###mute"), ImVec2(width, 32))) {
     const bool mute = !panel.muted.load();
     panel.muted.store(mute);
     setAppMute(title, mute, true);

@@ -11,6 +11,7 @@
 #include "overlay/OverlayHost.h"
 #include "overlay/PanelTabs.h"
 #include "overlay/Theme.h"
+#include "overlay/Texts.h"
 
 namespace zor::overlay {
 namespace {
@@ -30,7 +31,8 @@ void drawHeader() {
     ImGui::SetCursorPosX(std::max(right, ImGui::GetCursorPosX() + 12));
     ImGui::TextDisabled("V4.6.0");
     ImGui::Spacing();
-    ImGui::TextDisabled("Ctrl + F8 para mostrar u ocultar");
+    ImGui::TextDisabled("%s", tr("Ctrl + F8 para mostrar u ocultar"));
+    drawLanguageSelector(ImGui::GetWindowContentRegionMax().x);
   }
   ImGui::EndChild();
   ImGui::PopStyleColor(2);
@@ -44,17 +46,17 @@ void drawFooter() {
   ImGui::TextDisabled("  |  ");
   ImGui::SameLine();
   if (WindowCapture::instance().hasWindow()) {
-    ImGui::TextColored(theme::kGreen, "CAPTURA LISTA");
+    ImGui::TextColored(theme::kGreen, "%s", tr("CAPTURA LISTA"));
   } else {
-    ImGui::TextColored(theme::kAmber, "CAPTURA EN ESPERA");
+    ImGui::TextColored(theme::kAmber, "%s", tr("CAPTURA EN ESPERA"));
   }
   ImGui::SameLine();
   ImGui::TextDisabled("  |  ");
   ImGui::SameLine();
   if (gpsRecentlyReplaced(GpsTextureReplacer::instance().lastReplacementTick(), clock::tickMs())) {
-    ImGui::TextColored(theme::kGreen, "GPS VISIBLE");
+    ImGui::TextColored(theme::kGreen, "%s", tr("GPS VISIBLE"));
   } else {
-    ImGui::TextColored(theme::kMutedGreyBlue, "GPS FUERA DE VISTA");
+    ImGui::TextColored(theme::kMutedGreyBlue, "%s", tr("GPS FUERA DE VISTA"));
   }
 }
 
@@ -80,19 +82,19 @@ void drawPanel() {
   ImGui::PushStyleVar(ImGuiStyleVar_TabRounding, 8);
   ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(10, 8));
   if (ImGui::BeginTabBar("##zor_vantex_tabs")) {
-    if (ImGui::BeginTabItem("Reproduccion")) {
+    if (ImGui::BeginTabItem(tr("Reproduccion###tab_playback"))) {
       drawPlaybackTab();
       ImGui::EndTabItem();
     }
-    if (ImGui::BeginTabItem("Perfiles")) {
+    if (ImGui::BeginTabItem(tr("Perfiles###tab_profiles"))) {
       drawProfilesTab();
       ImGui::EndTabItem();
     }
-    if (ImGui::BeginTabItem("Aplicaciones")) {
+    if (ImGui::BeginTabItem(tr("Aplicaciones###tab_applications"))) {
       drawApplicationsTab();
       ImGui::EndTabItem();
     }
-    if (ImGui::BeginTabItem("Diagnostico")) {
+    if (ImGui::BeginTabItem(tr("Diagnostico###tab_diagnostics"))) {
       drawDiagnosticsTab();
       ImGui::EndTabItem();
     }

@@ -7,12 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "overlay/Texts.h"
+
 namespace zor::overlay {
 
 // The capture sizes and rates the panel offers (the Playback tab, the application editor, the
 // wizard's presets), row by row.
 struct Resolution {
-  const char* label;
+  Txt label;  // tr(label) is the text shown
   int32_t width, height;
 };
 inline constexpr Resolution kResolutions[] = {
@@ -24,7 +26,7 @@ inline constexpr Resolution kResolutions[] = {
     {"4K UHD  |  3840 x 2160", 3840, 2160},
 };
 struct Rate {
-  const char* label;
+  Txt label;
   int32_t fps;
 };
 inline constexpr Rate kRates[] = {{"15 FPS", 15}, {"30 FPS (Recomendado)", 30}, {"45 FPS", 45}, {"60 FPS", 60}};

@@ -19,6 +19,7 @@
 #include "media/SmartCapture.h"
 #include "overlay/PanelTabs.h"
 #include "overlay/PanelWidgets.h"
+#include "overlay/Texts.h"
 
 namespace zor::overlay {
 namespace {
@@ -49,37 +50,37 @@ void drawTargets() {
   ImGui::Spacing();
   ImGui::Separator();
   ImGui::Spacing();
-  sectionTitle("Destino de reproduccion");
-  ImGui::TextWrapped("Elija una sola pantalla. El otro tipo de GPS conservara su mapa original.");
+  sectionTitle(tr("Destino de reproduccion"));
+  ImGui::TextWrapped("%s", tr("Elija una sola pantalla. El otro tipo de GPS conservara su mapa original."));
   const float width = buttonWidth(2, 10);
   const PlaybackTarget target = playbackTarget();
   const bool compatible = gameState().truckProfileId.load() != 0;
-  if (targetButton("TabCast / LUMEX", target == kTargetTablet, true, width)) chooseTarget(kTargetTablet);
+  if (targetButton(tr("TabCast / LUMEX###target_tablet"), target == kTargetTablet, true, width)) chooseTarget(kTargetTablet);
   ImGui::SameLine();
-  if (targetButton("GPS original", target == kTargetDashboard, compatible, width)) chooseTarget(kTargetDashboard);
+  if (targetButton(tr("GPS original###target_dashboard"), target == kTargetDashboard, compatible, width)) chooseTarget(kTargetDashboard);
   if (compatible) {
-    ImGui::TextColored(ImVec4(0.2f, 0.9f, 0.35f, 1), "GPS original compatible: %s", truckProfileName());
+    ImGui::TextColored(ImVec4(0.2f, 0.9f, 0.35f, 1), tr("GPS original compatible: %s"), truckProfileName());
   } else {
-    ImGui::TextDisabled("El camion actual no tiene un perfil de GPS original compatible.");
+    ImGui::TextDisabled("%s", tr("El camion actual no tiene un perfil de GPS original compatible."));
   }
 }
 
 void drawSourceWindow() {
   ImGui::Spacing();
-  ImGui::TextUnformatted("Ventana de la barra de tareas");
+  ImGui::TextUnformatted(tr("Ventana de la barra de tareas"));
   PanelState& panel = PanelState::instance();
   const std::string shown = sourceTitleNow();  // a song, a new video: what the window says now
   const StillPictureReport picture = WindowCapture::instance().stillPicture();
   if (picture.still) {
     ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(1.0f, 0.75f, 0.2f, 1));
-    ImGui::TextWrapped("La imagen no cambia: %s", stillPictureHint(picture.program).c_str());
+    ImGui::TextWrapped(tr("La imagen no cambia: %s"), trText(stillPictureHint(picture.program)).c_str());
     ImGui::PopStyleColor();
   }
-  if (!beginComboText("##source", shown.empty() ? "Seleccionar una ventana abierta..." : shown)) return;
+  if (!beginComboText("##source", shown.empty() ? tr("Seleccionar una ventana abierta...") : shown)) return;
   // Listed afresh every frame while the list is open, and only then.
   std::vector<VisibleWindow> windows;
   listVisibleWindows(windows, false);
-  if (windows.empty()) ImGui::TextDisabled("No hay ventanas visibles disponibles.");
+  if (windows.empty()) ImGui::TextDisabled("%s", tr("No hay ventanas visibles disponibles."));
   const SourceWindow source = panel.sourceWindow();
   int row = 0;
   for (const VisibleWindow& w : windows) {
@@ -98,31 +99,31 @@ void drawSourceWindow() {
 void drawSmartCapture() {
   ImGui::Spacing();
   ImGui::Separator();
-  sectionTitle("Captura inteligente");
+  sectionTitle(tr("Captura inteligente"));
   SmartCaptureState& smart = smartCapture();
   bool changed = false;
-  changed |= ImGui::Checkbox("Detectar aplicaciones automaticamente", &smart.settings.enabled);
-  changed |= ImGui::Checkbox("Iniciar al detectar una aplicacion", &smart.settings.autoStart);
-  changed |= ImGui::Checkbox("Recordar la ultima ventana", &smart.settings.rememberLast);
-  changed |= ImGui::Checkbox("Cambiar automaticamente si la aplicacion se cierra", &smart.settings.autoSwitchApps);
+  changed |= ImGui::Checkbox(tr("Detectar aplicaciones automaticamente###smart_enabled"), &smart.settings.enabled);
+  changed |= ImGui::Checkbox(tr("Iniciar al detectar una aplicacion###smart_auto_start"), &smart.settings.autoStart);
+  changed |= ImGui::Checkbox(tr("Recordar la ultima ventana###smart_remember"), &smart.settings.rememberLast);
+  changed |= ImGui::Checkbox(tr("Cambiar automaticamente si la aplicacion se cierra###smart_switch"), &smart.settings.autoSwitchApps);
   if (changed) saveSmartCaptureSettings();
   if (smart.detected) {
-    ImGui::TextDisabled("Aplicacion detectada");
+    ImGui::TextDisabled("%s", tr("Aplicacion detectada"));
     ImGui::TextWrapped("%s", smart.detectedTitle.c_str());
   }
-  ImGui::TextDisabled("%s", smart.statusText.c_str());
-  if (ImGui::Button("Buscar ahora", ImVec2(-FLT_MIN, 34))) smartCaptureTick(true);
+  ImGui::TextDisabled("%s", trText(smart.statusText).c_str());
+  if (ImGui::Button(tr("Buscar ahora###smart_search"), ImVec2(-FLT_MIN, 34))) smartCaptureTick(true);
 }
 
 void drawQuality() {
   PanelState& panel = PanelState::instance();
   ImGui::Spacing();
-  ImGui::TextUnformatted("Resolucion de captura");
+  ImGui::TextUnformatted(tr("Resolucion de captura"));
   const int32_t resolution = std::clamp(panel.resolutionIndex.load(), 0, 5);
   ImGui::SetNextItemWidth(-FLT_MIN);
-  if (ImGui::BeginCombo("##capture_resolution", kResolutions[resolution].label)) {
+  if (ImGui::BeginCombo("##capture_resolution", tr(kResolutions[resolution].label))) {
     for (int32_t i = 0; i < 6; ++i) {
-      if (ImGui::Selectable(kResolutions[i].label, i == resolution)) {
+      if (ImGui::Selectable(tr(kResolutions[i].label), i == resolution)) {
         panel.resolutionIndex.store(i);
         panel.captureWidth.store(kResolutions[i].width);
         panel.captureHeight.store(kResolutions[i].height);
@@ -132,12 +133,12 @@ void drawQuality() {
     ImGui::EndCombo();
   }
   ImGui::Spacing();
-  ImGui::TextUnformatted("FPS");
+  ImGui::TextUnformatted(tr("FPS"));
   const int32_t rate = std::clamp(panel.fpsIndex.load(), 0, 3);
   ImGui::SetNextItemWidth(-FLT_MIN);
-  if (ImGui::BeginCombo("##fps", kRates[rate].label)) {
+  if (ImGui::BeginCombo("##fps", tr(kRates[rate].label))) {
     for (int32_t i = 0; i < 4; ++i) {
-      if (ImGui::Selectable(kRates[i].label, i == rate)) {
+      if (ImGui::Selectable(tr(kRates[i].label), i == rate)) {
         panel.fpsIndex.store(i);
         panel.fps.store(kRates[i].fps);
       }
@@ -151,24 +152,24 @@ void drawStatusAndActions() {
   PanelState& panel = PanelState::instance();
   ImGui::Spacing();
   ImGui::Separator();
-  sectionTitle("Estado del plugin");
+  sectionTitle(tr("Estado del plugin"));
   const bool windowValid = IsWindow(WindowCapture::instance().currentWindow()) != FALSE;
   const bool hasSource = !panel.sourceWindowTitle().empty();
   const ImVec4 amber(1.0f, 0.72f, 0.2f, 1);
   if (panel.playbackActive.load() && windowValid) {
-    ImGui::TextColored(ImVec4(0.2f, 0.9f, 0.35f, 1), "Reproduccion activa");
+    ImGui::TextColored(ImVec4(0.2f, 0.9f, 0.35f, 1), "%s", tr("Reproduccion activa"));
   } else if (panel.playbackActive.load() && hasSource) {
-    ImGui::TextColored(amber, "Buscando la ventana del perfil...");
+    ImGui::TextColored(amber, "%s", tr("Buscando la ventana del perfil..."));
   } else if (hasSource) {
-    ImGui::TextColored(ImVec4(0.22f, 0.72f, 1.0f, 1), "Listo para reproducir");
+    ImGui::TextColored(ImVec4(0.22f, 0.72f, 1.0f, 1), "%s", tr("Listo para reproducir"));
   } else {
-    ImGui::TextColored(amber, "Seleccione una ventana");
+    ImGui::TextColored(amber, "%s", tr("Seleccione una ventana"));
   }
   ImGui::Spacing();
   const float width = buttonWidth(2, 10);
-  if (ImGui::Button("Iniciar reproduccion", ImVec2(width, 40))) startPlaybackFromPanel();
+  if (ImGui::Button(tr("Iniciar reproduccion###start_playback"), ImVec2(width, 40))) startPlaybackFromPanel();
   ImGui::SameLine();
-  if (ImGui::Button("Restaurar GPS original", ImVec2(width, 40))) restoreOriginalGps();
+  if (ImGui::Button(tr("Restaurar GPS original###restore_gps"), ImVec2(width, 40))) restoreOriginalGps();
 }
 
 }  // namespace
@@ -176,7 +177,7 @@ void drawStatusAndActions() {
 void drawPlaybackTab() {
   drawMediaControls();
   drawSmartAudio();
-  ImGui::TextDisabled("Volumen: Ctrl+Arriba / Ctrl+Abajo | Ctrl+M silenciar");
+  ImGui::TextDisabled("%s", tr("Volumen: Ctrl+Arriba / Ctrl+Abajo | Ctrl+M silenciar"));
   drawTargets();
   drawSourceWindow();
   drawSmartCapture();

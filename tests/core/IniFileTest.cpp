@@ -80,6 +80,27 @@ TEST_F(IniFileTest, AFileHeldOpenWithoutSharingIsNotReplacedAndSurvives) {
   EXPECT_FALSE(exists(path + L".tmp"));
 }
 
+TEST_F(IniFileTest, AKeyUpdateKeepsEverythingElseAndAFailedOneLeavesTheOldFileAsItWas) {
+  const std::wstring settings = folder / L"ZorTabcastPlugin.ini";
+  const std::string handWritten = "; mis ajustes\r\n[capture]\r\nwindow_title=Radio\r\n[gps]\r\nwidth=512\r\ncalibration_mode=1\r\n";
+  ASSERT_TRUE(writeFile(settings, handWritten));
+  ASSERT_TRUE(ini::updateKeys(settings, {{L"gps", L"calibration_mode", L"0"}, {L"ui", L"language", L"en"}}));
+  EXPECT_EQ(readFile(settings),
+            "; mis ajustes\r\n[capture]\r\nwindow_title=Radio\r\n[gps]\r\nwidth=512\r\ncalibration_mode=0\r\n"
+            "[ui]\r\nlanguage=en\r\n");
+  const std::string before = readFile(settings);
+  {
+    FailingWrites failing(1);  // the second key cannot be written
+    EXPECT_FALSE(ini::updateKeys(settings, {{L"gps", L"calibration_mode", L"1"}, {L"ui", L"language", L"es"}}));
+  }
+  HANDLE held = CreateFileW(settings.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(ini::updateKeys(settings, {{L"gps", L"calibration_mode", L"1"}}));
+  CloseHandle(held);
+  EXPECT_EQ(readFile(settings), before);
+  EXPECT_FALSE(exists(settings + L".tmp"));
+}
+
 TEST_F(IniFileTest, AFolderThatCannotExistFailsTheSave) {
   ASSERT_TRUE(writeFile(folder / L"ZOR", "un archivo donde deberia haber una carpeta"));
   EXPECT_FALSE(ini::replaceWhole(folder / L"ZOR\\ZorTabcastApps.ini", kThreeProfiles));

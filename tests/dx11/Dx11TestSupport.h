@@ -18,6 +18,7 @@
 #include "dx11/Dx11Core.h"
 #include "core/DetourGuard.h"
 #include "core/HookApi.h"
+#include "gps/Calibration.h"
 #include "gps/GpsTextureReplacer.h"
 #include "media/PanelState.h"
 #include "support/GfxTestKit.h"
@@ -43,6 +44,7 @@ struct Dx11CoreTestAccess {
     c.config_ = config;
     c.settingsPath_.clear();
     storePlaybackTarget(kTargetTablet);
+    storeCalibrationMode(config.calibrationMode);
     c.resourceProfileId_.store(0);
     c.playback_.active.store(false);
     c.playback_.resumePending.store(false);
@@ -84,7 +86,10 @@ struct Dx11CoreTestAccess {
   static bool resumePending(Dx11Core& c) { return c.playback_.resumePending.load(); }
   static std::wstring title(Dx11Core& c) { return c.playback_.title; }
   // Replaces the configuration initialize() read from the ZOR folder (before the first frame).
-  static void setConfig(Dx11Core& c, const PluginConfig& config) { c.config_ = config; }
+  static void setConfig(Dx11Core& c, const PluginConfig& config) {
+    c.config_ = config;
+    storeCalibrationMode(config.calibrationMode);  // as initialize takes it from the file
+  }
   static ID3D11Device* device(Dx11Core& c) { return c.device_; }
   static ID3D11PixelShader* currentPixelShader(Dx11Core& c) { return c.currentPixelShader_.load(); }
   static ID3D11Buffer* currentIndexBuffer(Dx11Core& c) { return c.currentIndexBuffer_.load(); }

@@ -202,5 +202,93 @@ TEST(PanelInGame, AFullLibraryAndAFolderWhereTheReportCannotBeWritten) {
   EXPECT_EQ(run.count("SUPPORT REPORT"), 0u) << run.output;
 }
 
+// Calibration switched in the Diagnostico tab while a window plays: the tablet goes from the
+// test pattern to the window and back within the frames the click takes, the choice is in the
+// settings file after a restart, and a save that cannot be made says so and keeps the old file.
+TEST(PanelInGame, CalibrationSwitchedInThePanelChangesTheTabletAtOnceAndSurvivesARestart) {
+  TempFolder folder(L"zor_calibration_plugin");
+  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+  const std::string toggle = "click-item \"Modo calibracion: patron de prueba en el GPS\"\n";
+  auto game = [](const char* cab) {
+    return std::string(
+      "truck vehicle.kenworth.w900\n"
+      "load\n"
+      "channel electric 1\n"
+      "channel engine 1\n"
+      "event started\n"
+      "wait-hooked 30000\n") + cab +
+      "playback start \"Lofi radio\"\n"
+      "key ctrl+F8\n"
+      "click-item \"Diagnostico\"\n";
+  };
+  SimRun run = runSim(
+      "timeout 200000\n"
+      "ini ZorTabcastFirstRun.ini setup completed 1\n"
+      "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n"
+      "ini ZorTabcastPlugin.ini capture window_title Radio\n"  // set by hand: must stay
+      "media open lofi \"Lofi radio - YouTube\"\n" +
+          game("cab\n") +
+          "wait-log \"V0.7.6 OVERLAY tablet_gps_overlay.dds\" 20000\n"
+          "wait-probe tablet checker 8000\n"
+          // The capture has the window (it looks every 2 s): frames wait for calibration to end.
+          "wait-log \"Ventana de captura recuperada automaticamente.\" 10000\n"
+          "run 300\n"
+          "expect-text \"El GPS muestra el patron de prueba. Desactivelo para ver la ventana elegida.\"\n" +
+          toggle + "probe tablet media\n" + toggle + "probe tablet checker\n" + toggle +
+          "probe tablet media\n"
+          "expect-text \"El GPS muestra la ventana elegida.\"\n"
+          "unload\n" +
+          game("cab reload\n") +
+          "wait-probe tablet media 8000\n"
+          "settings read-only\n" +
+          toggle +
+          "wait-text \"No fue posible guardar ZorTabcastPlugin.ini; el cambio dura hasta cerrar ATS.\" 2000\n"
+          "probe tablet checker\n"
+          "settings writable\n"
+          "unload\n",
+      plugin, {}, 240000);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.count("Modo calibracion desactivado por panel: el GPS muestra la ventana elegida."), 2u) << run.output;
+  EXPECT_EQ(run.count("Modo calibracion activado por panel: el GPS muestra el patron de prueba."), 2u);
+  EXPECT_EQ(run.count("No fue posible guardar ZorTabcastPlugin.ini; se conserva el archivo anterior."), 1u);
+  const std::wstring settings = folder / L"ZOR\\ZorTabcastPlugin.ini";
+  EXPECT_EQ(iniValue(settings, L"gps", L"calibration_mode"), L"0");
+  EXPECT_EQ(iniValue(settings, L"capture", L"window_title"), L"Radio");
+}
+
+// The language box of the panel: English at once and on the same tab, saved, and the panel of
+// the next start is English too.
+TEST(PanelInGame, TheLanguageBoxSwitchesThePanelAtOnceOnTheSameTabAndIsSaved) {
+  TempFolder folder(L"zor_language_plugin");
+  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+  SimRun run = runSim(
+      "timeout 150000\n"
+      "ini ZorTabcastFirstRun.ini setup completed 1\n"
+      "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n"
+      "load\n"
+      "wait-hooked 30000\n"
+      "key ctrl+F8\n"
+      "click-item \"Diagnostico\"\n"
+      "wait-text \"CENTRO DE DIAGNOSTICO\" 2000\n"
+      "click-item \"##language\"\n"
+      "click-item \"English\"\n"
+      "wait-text \"DIAGNOSTICS CENTER\" 2000\n"
+      "expect-text \"Ctrl + F8 to show or hide\"\n"
+      "expect-text \"Calibration mode: test pattern on the GPS\"\n"
+      "expect-no-text \"CENTRO DE DIAGNOSTICO\"\n"
+      "reload\n"
+      "wait-hooked 30000\n"
+      "key ctrl+F8\n"
+      "wait-text \"Ctrl + F8 to show or hide\" 3000\n"
+      "expect-text \"CAPTURE WAITING\"\n"
+      "unload\n",
+      plugin, {}, 200000);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.count("Idioma del panel: ingles (elegido por panel)."), 1u) << run.output;
+  EXPECT_EQ(iniValue(folder / L"ZOR\\ZorTabcastPlugin.ini", L"ui", L"language"), L"en");
+}
+
 }  // namespace
 }  // namespace zor::test

@@ -6,6 +6,7 @@
 
 #include "capture/WindowCapture.h"
 #include "dx11/Dx11Core.h"
+#include "gps/Calibration.h"
 #include "gps/GpsTextureReplacer.h"
 #include "gps/PlaybackTarget.h"
 #include "media/PanelState.h"
@@ -43,7 +44,7 @@ extern "C" __declspec(dllexport) int zor_test_tablet_replaced() {
   zor::Dx11Core& core = zor::Dx11Core::instance();
   if (!core.isInitialized() || zor::playbackTarget() != zor::kTargetTablet) return 0;
   const zor::PluginConfig& config = core.config();
-  if (config.calibrationMode || config.debugForceRed) return 1;
+  if (zor::calibrationMode() || config.debugForceRed) return 1;
   if (!core.playbackActive()) return 0;
   const zor::GameState& state = core.gameState();
   if (state.pauseKnown.load() && state.paused.load()) return 2;

@@ -1,0 +1,83 @@
+#include "overlay/Texts.h"
+
+#include <imgui.h>
+
+#include <algorithm>
+#include <atomic>
+#include <optional>
+
+#include "core/IniFile.h"
+#include "core/Logger.h"
+#include "core/PluginConfig.h"
+#include "overlay/FrameRecord.h"
+
+namespace zor::overlay {
+namespace {
+
+std::atomic<Language> g_language{Language::Spanish};
+
+constexpr std::string_view kHole = "{}";
+
+}  // namespace
+
+Language language() noexcept { return g_language.load(std::memory_order_relaxed); }
+
+void storeLanguage(Language language) noexcept { g_language.store(language, std::memory_order_relaxed); }
+
+Language languageFromCode(std::wstring_view code) noexcept {
+  return code == L"en" ? Language::English : Language::Spanish;
+}
+
+const wchar_t* languageCode(Language language) noexcept { return language == Language::English ? L"en" : L"es"; }
+
+std::optional<std::string> englishOf(std::string_view spanish) {
+  for (const TextRow& row : kTexts)
+    if (spanish == row.es) return std::string(row.en);
+  for (const TextRow& row : kTexts) {
+    const std::string_view es = row.es, en = row.en;
+    const size_t hole = es.find(kHole), enHole = en.find(kHole);
+    if (hole == std::string_view::npos || enHole == std::string_view::npos) continue;
+    const std::string_view before = es.substr(0, hole), after = es.substr(hole + kHole.size());
+    if (spanish.size() < before.size() + after.size() || !spanish.starts_with(before) || !spanish.ends_with(after))
+      continue;
+    const std::string_view value = spanish.substr(before.size(), spanish.size() - before.size() - after.size());
+    std::string out(en.substr(0, enHole));
+    out += value;
+    out += en.substr(enHole + kHole.size());
+    return out;
+  }
+  return std::nullopt;
+}
+
+std::string trText(std::string_view spanish) {
+  if (language() == Language::Spanish) return std::string(spanish);
+  std::optional<std::string> english = englishOf(spanish);
+  return english ? std::move(*english) : std::string(spanish);
+}
+
+bool switchLanguage(Language chosen, const std::wstring& path) {
+  if (g_language.exchange(chosen, std::memory_order_relaxed) == chosen) return true;
+  logInfo(chosen == Language::English ? "Idioma del panel: ingles (elegido por panel)."
+                                      : "Idioma del panel: espanol (elegido por panel).");
+  return ini::updateKeys(path, {{L"ui", L"language", languageCode(chosen)}});
+}
+
+void drawLanguageSelector(float rightEdge) {
+  // The languages are named in their own words, the same in both.
+  static constexpr const char* kNames[] = {"Español", "English"};
+  constexpr float kWidth = 110;
+  ImGui::SameLine();
+  ImGui::SetCursorPosX(std::max(rightEdge - kWidth, ImGui::GetCursorPosX() + 12));
+  ImGui::SetNextItemWidth(kWidth);
+  const int current = language() == Language::English ? 1 : 0;
+  nameNextItem("##language");
+  if (!ImGui::BeginCombo("##language", kNames[current])) return;
+  for (int i = 0; i < 2; ++i) {
+    if (ImGui::Selectable(kNames[i], i == current) && i != current)
+      switchLanguage(i == 1 ? Language::English : Language::Spanish, configFilePath(L"ZorTabcastPlugin.ini"));
+    if (i == current) ImGui::SetItemDefaultFocus();
+  }
+  ImGui::EndCombo();
+}
+
+}  // namespace zor::overlay

@@ -1,0 +1,85 @@
+// The panel's one table of texts: every Spanish text has its English one, with the same item id,
+// the same printf conversions and the same "{}"; the texts the diagnostics module writes find
+// their row; the language is read from its code.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
+
+#include "diagnostics/DiagnosticsCenter.h"
+#include "overlay/Texts.h"
+
+namespace zor::overlay {
+namespace {
+
+// What must be the same in both columns: the "###id" ending, the printf conversions in order,
+// the number of "{}".
+std::string shape(std::string_view text) {
+  std::string out;
+  const size_t id = text.find("###");
+  if (id != std::string_view::npos) out += std::string(text.substr(id)) + " ";
+  static const std::regex conversion(R"(%[-+ #0-9.]*[a-z%]|\{\})");
+  const std::string whole(text.substr(0, id));
+  for (std::sregex_iterator it(whole.begin(), whole.end(), conversion), end; it != end; ++it) out += it->str() + " ";
+  return out;
+}
+
+TEST(PanelTexts, EverySpanishTextHasAnEnglishOneWithTheSameIdConversionsAndPlaceholders) {
+  std::set<std::string_view> seen;
+  for (const TextRow& row : kTexts) {
+    const std::string_view es = row.es, en = row.en;
+    EXPECT_TRUE(seen.insert(es).second) << "two rows for \"" << es << "\"";
+    const std::string_view shownEnglish = en.substr(0, en.find("###"));
+    EXPECT_FALSE(shownEnglish.empty()) << "no English for \"" << es << "\"";
+    EXPECT_EQ(shape(es), shape(en)) << es << "\n" << en;
+  }
+}
+
+class PanelLanguage : public ::testing::Test {
+ protected:
+  void TearDown() override { storeLanguage(Language::Spanish); }
+};
+
+TEST_F(PanelLanguage, TextsFromBelowAreShownInEnglishByTheirRowOrAsTheyAre) {
+  struct Case {
+    const char* spanish;
+    const char* english;
+  } cases[] = {
+      {"Todo funciona correctamente.", "Everything works correctly."},
+      {"GPS detectado | Texturas rastreadas: 3", "GPS found | Textures tracked: 3"},
+      {"412 MB usados por ATS y el plugin", "412 MB used by ATS and the plugin"},
+      {"Uso del proceso: 4.5%", "Process usage: 4.5%"},
+      {"NVIDIA GeForce RTX 3060", "NVIDIA GeForce RTX 3060"},  // no row: as it is
+      {"MB usados por ATS y el plugin", "MB usados por ATS y el plugin"},  // the row's text is not all there
+  };
+  storeLanguage(Language::English);
+  for (const Case& c : cases) EXPECT_EQ(trText(c.spanish), c.english) << c.spanish;
+  EXPECT_STREQ(tr("Reproduccion###tab_playback"), "Playback###tab_playback");
+  storeLanguage(Language::Spanish);
+  for (const Case& c : cases) EXPECT_EQ(trText(c.spanish), c.spanish);
+  EXPECT_STREQ(tr("Reproduccion###tab_playback"), "Reproduccion###tab_playback");
+
+  EXPECT_EQ(languageFromCode(L"en"), Language::English);
+  for (const wchar_t* code : {L"es", L"", L"EN", L"fr"}) EXPECT_EQ(languageFromCode(code), Language::Spanish);
+}
+
+// The diagnostics results are translated when shown: each name, detail and summary a check
+// writes has its row, except what is no Spanish text (the adapter's name, numbers and units).
+TEST_F(PanelLanguage, EveryTextOfADiagnosticCheckHasItsRow) {
+  DiagnosticsCenter& center = DiagnosticsCenter::instance();
+  center.initialize();
+  std::vector<std::string> texts = {center.summary};
+  for (const DiagnosticItem& item : center.items) texts.insert(texts.end(), {item.name, item.detail});
+  center.runChecks();
+  texts.push_back(center.summary);
+  static const std::regex languageFree(R"([0-9]+ (min|FPS)|[0-9]+ h [0-9]+ min)");
+  for (const DiagnosticItem& item : center.items) {
+    texts.insert(texts.end(), {item.name, diagnosticStatusLabel(item.status)});
+    if (item.name != "GPU" && !std::regex_match(item.detail, languageFree)) texts.push_back(item.detail);
+  }
+  for (const std::string& text : texts) EXPECT_TRUE(englishOf(text).has_value()) << "no row for \"" << text << "\"";
+}
+
+}  // namespace
+}  // namespace zor::overlay
