@@ -7,6 +7,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 #include <thread>
 
 #include "Console.h"
@@ -101,7 +102,7 @@ bool Simulator::holdQueue(unsigned long long ms, int line, Failure& f) {
       f = {kExitBadInput, "line " + std::to_string(line) + ": a loader thread is held already"};
       return false;
     }
-    heldLoader_.join();
+    joinHeldLoader();
   }
   HANDLE inside = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   loaderHeld_ = true;
@@ -125,7 +126,14 @@ bool Simulator::holdQueue(unsigned long long ms, int line, Failure& f) {
 }
 
 void Simulator::joinHeldLoader() {
-  if (heldLoader_.joinable()) heldLoader_.join();
+  if (!heldLoader_.joinable()) return;
+  try {
+    heldLoader_.join();
+  } catch (const std::system_error& e) {
+    // The thread has ended (it clears loaderHeld_ last); its handle is no longer there to wait on.
+    say(std::string("hold-queue: the ended loader thread could not be joined (") + e.what() + ")");
+    heldLoader_.detach();
+  }
 }
 
 bool Simulator::unloadPlugin(Failure& f, bool expectKept) {

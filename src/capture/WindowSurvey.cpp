@@ -46,12 +46,20 @@ bool WindowSurvey::take(std::vector<VisibleWindow>& out) noexcept {
 }
 
 void WindowSurvey::stop() noexcept {
+  std::thread worker;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
+    worker.swap(thread_);  // a request meanwhile starts a thread of its own
   }
   wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  if (worker.joinable()) {
+    try {
+      worker.join();
+    } catch (...) {
+      worker.detach();  // it ends by itself once it sees stopping_
+    }
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   asked_ = false;
   ready_.clear();

@@ -197,78 +197,54 @@ TEST(PlaybackScenario, TheMediaProgramPlaysOnTheTrucksOwnScreen) {
   EXPECT_EQ(run.exitCode, 0) << run.output;
 }
 
-// The player changes the graphics settings while a program plays: the game makes its device and
-// swap chain anew on the same window and loads the cab again. The tablet plays the program again
-// as fast as after a start, the panel opens on the new device, the old device is freed.
+// The player changes the graphics settings while a program plays, the panel open: the game makes
+// its device and swap chain anew, on the same window or on a new one, and loads the cab again.
+// The tablet plays the program again as fast as after a start, the old device is freed and the
+// panel opens on the new device. On the same window the panel stays open and keeps the mouse; a
+// new window finds it closed and the mouse the game's, and Ctrl+F8 opens it there.
 TEST(PlaybackScenario, AfterTheGameMakesItsDeviceAnewTheTabletPlaysAgainAndThePanelOpens) {
-  TempFolder folder(L"zor_playback_device");
-  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
-  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
-  SimRun run = runSim(
-      "timeout 120000\n"
-      "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
-      "ini ZorTabcastFirstRun.ini setup completed 1\n" +
-      std::string(kHookedCab) +
-      "wait-log \"V0.7.6 OVERLAY tablet_gps_overlay.dds\" 20000\n"
-      "media open lofi \"Lofi radio - YouTube\"\n"
-      "playback start YouTube\n"
-      "wait-probe tablet media 10000\n"
-      "key ctrl+F8\n"
-      "wait-probe-screen overlay overlay 3000\n"
-      "key ctrl+F8\n"
-      "run 300\n"
-      "print == new device\n"
-      "device recreate\n"
-      "wait-probe tablet media 10000\n"
-      "wait-change tablet 3000\n"
-      "device released 2000\n"
-      "key ctrl+F8\n"
-      "wait-probe-screen overlay overlay 3000\n"
-      "key ctrl+F8\n"
-      "run 300\n"
-      "unload\n",
-      plugin, {}, 150000);
-  ASSERT_EQ(run.exitCode, 0) << run.output;
-  EXPECT_TRUE(run.printed("device released: the old device's last Release returned 0")) << run.output;
-  EXPECT_EQ(run.count("plugin.error"), 0u) << run.output;
-}
-
-// The game makes a new window with its new device (a change of display mode) while the player
-// has the panel open over a playing program: the mouse is the game's again within a second, the
-// tablet plays again, Ctrl+F8 opens the panel on the new window, and the old device is freed.
-TEST(PlaybackScenario, AfterTheGameMakesANewWindowTheMouseIsFreeTheTabletPlaysAndThePanelOpensThere) {
-  TempFolder folder(L"zor_playback_window");
-  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
-  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
-  SimRun run = runSim(
-      "timeout 120000\n"
-      "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
-      "ini ZorTabcastFirstRun.ini setup completed 1\n" +
-      std::string(kHookedCab) +
-      "wait-log \"V0.7.6 OVERLAY tablet_gps_overlay.dds\" 20000\n"
-      "media open lofi \"Lofi radio - YouTube\"\n"
-      "playback start YouTube\n"
-      "wait-probe tablet media 10000\n"
-      "key ctrl+F8\n"
-      "wait-probe-screen overlay overlay 3000\n"
-      "cursor-warp 900 500 kept\n"
-      "print == new window\n"
-      "device new-window\n"
-      "run 1000\n"
-      "cursor-warp 900 500 moved\n"
-      "wait-probe tablet media 10000\n"
-      "wait-change tablet 3000\n"
-      "device released 2000\n"
-      "key ctrl+F8\n"
-      "wait-probe-screen overlay overlay 3000\n"
-      "cursor-warp 900 500 kept\n"
-      "key ctrl+F8\n"
-      "run 300\n"
-      "unload\n",
-      plugin, {}, 150000);
-  ASSERT_EQ(run.exitCode, 0) << run.output;
-  EXPECT_TRUE(run.printed("el plugin sigue a la ventana nueva")) << run.output;
-  EXPECT_EQ(run.count("plugin.error"), 0u) << run.output;
+  const struct {
+    const char* action;
+    const char* panelAfter;
+    const char* logged;
+  } cases[] = {
+      {"recreate", "cursor-warp 900 500 kept\nkey ctrl+F8\n", "el juego creo un dispositivo grafico nuevo"},
+      {"new-window", "cursor-warp 900 500 moved\n", "el plugin sigue a la ventana nueva"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.action);
+    TempFolder folder(L"zor_playback_device");
+    const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+    ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+    SimRun run = runSim(
+        "timeout 120000\n"
+        "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
+        "ini ZorTabcastFirstRun.ini setup completed 1\n" +
+            std::string(kHookedCab) +
+            "wait-log \"V0.7.6 OVERLAY tablet_gps_overlay.dds\" 20000\n"
+            "media open lofi \"Lofi radio - YouTube\"\n"
+            "playback start YouTube\n"
+            "wait-probe tablet media 10000\n"
+            "key ctrl+F8\n"
+            "wait-probe-screen overlay overlay 3000\n"
+            "cursor-warp 900 500 kept\n"
+            "print == new device\n"
+            "device " + c.action + "\n"
+            "run 1000\n" + c.panelAfter +
+            "wait-probe tablet media 10000\n"
+            "wait-change tablet 3000\n"
+            "device released 2000\n"
+            "key ctrl+F8\n"
+            "wait-probe-screen overlay overlay 3000\n"
+            "key ctrl+F8\n"
+            "run 300\n"
+            "unload\n",
+        plugin, {}, 150000);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_TRUE(run.printed("device released: the old device's last Release returned 0")) << run.output;
+    EXPECT_TRUE(run.printed(c.logged)) << run.output;
+    EXPECT_EQ(run.count("plugin.error"), 0u) << run.output;
+  }
 }
 
 // Smart capture in the game, as a new player meets it: a window whose title keeps changing

@@ -70,6 +70,19 @@ class OverlayHost : public ::testing::Test {
   double panelShare() { return drawnShare(game.backBuffer(), game.width, kPanelRect); }
   LRESULT send(UINT message, WPARAM w = 0, LPARAM l = 0) { return SendMessageW(game.hwnd, message, w, l); }
   WNDPROC windowProc() { return reinterpret_cast<WNDPROC>(GetWindowLongPtrW(game.hwnd, GWLP_WNDPROC)); }
+  // A swap chain of the game's device on a window.
+  ComRef<IDXGISwapChain> swapChainOn(HWND window, UINT width, UINT height) {
+    ComRef<IDXGIDevice> dxgiDevice;
+    game.device->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void**>(dxgiDevice.put()));
+    ComRef<IDXGIAdapter> adapter;
+    dxgiDevice->GetAdapter(adapter.put());
+    ComRef<IDXGIFactory> factory;
+    adapter->GetParent(__uuidof(IDXGIFactory), reinterpret_cast<void**>(factory.put()));
+    DXGI_SWAP_CHAIN_DESC sd = swapChainDesc(window, width, height);
+    ComRef<IDXGISwapChain> chain;
+    factory->CreateSwapChain(game.device.get(), &sd, chain.put());
+    return chain;
+  }
 };
 
 TEST_F(OverlayHost, CtrlF8ShowsThePanelInTheBackBufferAndHidesItWithoutAnySettingsFile) {
@@ -438,15 +451,8 @@ TEST_F(OverlayHost, ThePanelHoldsInputOnlyWhileDrawnAndMovesOntoANewGameWindow) 
   AdjustWindowRect(&rc, WS_OVERLAPPEDWINDOW, FALSE);
   HWND second = CreateWindowExW(0, L"ZorOverlayTestGame", L"Zor overlay test game 2", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                 0, 0, rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
-  ComRef<IDXGIDevice> dxgiDevice;
-  game.device->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void**>(dxgiDevice.put()));
-  ComRef<IDXGIAdapter> adapter;
-  dxgiDevice->GetAdapter(adapter.put());
-  ComRef<IDXGIFactory> factory;
-  adapter->GetParent(__uuidof(IDXGIFactory), reinterpret_cast<void**>(factory.put()));
-  DXGI_SWAP_CHAIN_DESC sd = swapChainDesc(second, game.width, game.height);
-  ComRef<IDXGISwapChain> secondChain;
-  ASSERT_EQ(factory->CreateSwapChain(game.device.get(), &sd, secondChain.put()), S_OK);
+  ComRef<IDXGISwapChain> secondChain = swapChainOn(second, game.width, game.height);
+  ASSERT_TRUE(secondChain);
   overlay.followGameWindow(second);
   EXPECT_EQ(overlay.gameWindow(), second);
   EXPECT_FALSE(overlay.panelVisible()) << "closed with the old window";
@@ -489,16 +495,10 @@ TEST_F(OverlayHost, TheGameCanResizeItsBuffersOrReplaceItsSwapChainWhileThePanel
   game.width = 800;
 
   // A swap chain made anew on the same window.
-  ComRef<IDXGIDevice> dxgiDevice;
-  game.device->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void**>(dxgiDevice.put()));
-  ComRef<IDXGIAdapter> adapter;
-  dxgiDevice->GetAdapter(adapter.put());
-  ComRef<IDXGIFactory> factory;
-  adapter->GetParent(__uuidof(IDXGIFactory), reinterpret_cast<void**>(factory.put()));
-  DXGI_SWAP_CHAIN_DESC sd = swapChainDesc(game.hwnd, 800, 640);
   ComRef<IDXGISwapChain> old = std::move(game.swapChain);
   old.reset();
-  ASSERT_EQ(factory->CreateSwapChain(game.device.get(), &sd, game.swapChain.put()), S_OK);
+  game.swapChain = swapChainOn(game.hwnd, 800, 640);
+  ASSERT_TRUE(game.swapChain);
   frame();
   EXPECT_GT(panelShare(), 0.95);
 }
