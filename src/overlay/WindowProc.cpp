@@ -111,26 +111,41 @@ class ForwardingScope {
   Forwarding* outer_;
 };
 
-// A message this thread is forwarding from ours has come back to ours: the procedure ours went
-// back on top of was not out of the chain, it sits above ours and calls ours again. The message
-// goes on to where ours sent messages before that, once; a second return ends at DefWindowProc.
-// Where that module has taken the top back since, ours stops calling it: the chain is then
-// that module, ours, and what lay beneath ours, everyone once.
-LRESULT passOnReturned(Subclass* record, Forwarding& returned, HWND window, UINT message, WPARAM wParam,
+// Where a message goes on that must not go through the procedure ours forwards to: what ours
+// forwarded to before it last went back on top, or else the window class's own procedure (the
+// game's, as it registered it). Null when there is neither.
+WNDPROC beneathOurs(const Subclass& record, HWND window) noexcept {
+  if (const WNDPROC before = record.beforeRejoin.load(std::memory_order_acquire)) return before;
+  const auto own = reinterpret_cast<WNDPROC>(GetClassLongPtrW(window, GCLP_WNDPROC));
+  return own == &OverlayWndProc ? nullptr : own;
+}
+
+// The procedure ours forwards to has taken the top of the chain, saving ours as it did (a module
+// that keeps itself on top): it calls ours, so ours calling it makes a round. Ours calls what lies
+// beneath it instead: the chain is that module, ours, the game's, everyone once.
+bool stepBelowTakenTop(Subclass& record, HWND window, WNDPROC top) noexcept {
+  const WNDPROC beneath = beneathOurs(record, window);
+  if (!beneath || beneath == top) return false;
+  record.previous.store(beneath, std::memory_order_release);
+  record.checkedTop.store(top, std::memory_order_relaxed);
+  return true;
+}
+
+// A message this thread is forwarding from ours has come back to ours: the procedure ours
+// forwards to sits above ours as well and calls ours again. The message goes on beneath ours,
+// once; a second return ends at DefWindowProc.
+LRESULT passOnReturned(Subclass& record, Forwarding& returned, HWND window, UINT message, WPARAM wParam,
                        LPARAM lParam) noexcept {
-  const WNDPROC before = record->beforeRejoin.load(std::memory_order_acquire);
+  const WNDPROC beneath = beneathOurs(record, window);
   detour::GameCallScope game;
-  if (returned.cameBack) return DefWindowProcW(window, message, wParam, lParam);
+  if (returned.cameBack || !beneath) return DefWindowProcW(window, message, wParam, lParam);
   returned.cameBack = true;
   const WNDPROC top = currentProcedure(window);
-  if (top != &OverlayWndProc && top == record->previous.load(std::memory_order_acquire)) {
+  if (top != &OverlayWndProc && top == record.previous.load(std::memory_order_acquire)) {
     std::unique_lock<std::mutex> lock(g_subclassMutex, std::try_to_lock);
-    if (lock.owns_lock() && currentProcedure(window) == top) {
-      record->previous.store(before, std::memory_order_release);
-      record->checkedTop.store(top, std::memory_order_relaxed);
-    }
+    if (lock.owns_lock() && currentProcedure(window) == top) stepBelowTakenTop(record, window, top);
   }
-  return CallWindowProcW(before, window, message, wParam, lParam);
+  return CallWindowProcW(beneath, window, message, wParam, lParam);
 }
 
 bool isSwallowedWhileShown(UINT message) noexcept {
@@ -145,11 +160,10 @@ bool isSwallowedWhileShown(UINT message) noexcept {
 LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   detour::Scope scope;
   Subclass* record = recordFor(window);
-  if (Forwarding* outer = record && record->beforeRejoin.load(std::memory_order_relaxed) ? innermostForwarding()
-                                                                                        : nullptr;
+  if (Forwarding* outer = record ? innermostForwarding() : nullptr;
       outer && outer->window == window && outer->message == message && outer->wParam == wParam &&
       outer->lParam == lParam) {
-    return passOnReturned(record, *outer, window, message, wParam, lParam);
+    return passOnReturned(*record, *outer, window, message, wParam, lParam);
   }
   const WNDPROC previous = record ? record->previous.load(std::memory_order_acquire) : nullptr;
   // The game's procedure is the game's code: what it calls meanwhile (D3D11 included) is the
@@ -243,16 +257,9 @@ ChainCheck keepInWindowChain(HWND window) noexcept {
   const WNDPROC top = currentProcedure(window);
   if (!top) return ChainCheck::NotSubclassed;  // the window is gone
   if (top == &OverlayWndProc || top == record->checkedTop.load(std::memory_order_relaxed)) return ChainCheck::InChain;
-  const WNDPROC before = record->beforeRejoin.load(std::memory_order_acquire);
-  if (before && top == record->previous.load(std::memory_order_acquire)) {
-    // The module ours went back on top of has taken the top back, saving ours as it did: it
-    // calls ours, so ours calls what lay beneath ours before.
+  if (top == record->previous.load(std::memory_order_acquire)) {
     std::lock_guard<std::mutex> lock(g_subclassMutex);
-    if (currentProcedure(window) == top) {
-      record->previous.store(before, std::memory_order_release);
-      record->checkedTop.store(top, std::memory_order_relaxed);
-    }
-    return ChainCheck::InChain;
+    if (currentProcedure(window) != top || stepBelowTakenTop(*record, window, top)) return ChainCheck::InChain;
   }
   // The chain changed above us: either somebody put a procedure on top (and calls ours), or
   // somebody put back a procedure they had saved from before us, which drops ours out of the chain.

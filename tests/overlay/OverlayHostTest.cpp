@@ -403,28 +403,34 @@ struct SwallowingModule {
   }
 };
 
+// Subclassed after ours or before it (then its saved procedure becomes ours the first time it
+// takes the top back, and the game's own is found through the window class).
 TEST_F(OverlayHost, AModuleThatSwallowsTheProbeAndKeepsTheTopGetsEachMessageOnceAndThePanelItsInput) {
-  LogCapture log;
-  ASSERT_TRUE(start());
-  pressCtrlF8();
-  for (int round = 0; round < 5; ++round) {
-    SwallowingModule::takeTop(game.hwnd);
-    frame();
+  for (const bool moduleFirst : {false, true}) {
+    SCOPED_TRACE(moduleFirst ? "the module subclassed before ours" : "the module subclassed after ours");
+    LogCapture log;
+    if (moduleFirst) SwallowingModule::takeTop(game.hwnd);
+    ASSERT_TRUE(start());
+    pressCtrlF8();
+    for (int round = 0; round < 5; ++round) {
+      SwallowingModule::takeTop(game.hwnd);
+      frame();
+      GameProc::seen.clear();
+      SwallowingModule::calls = 0;
+      send(WM_USER + 3);
+      EXPECT_EQ(GameProc::count(WM_USER + 3), 1) << "round " << round;
+      EXPECT_EQ(SwallowingModule::calls, 1) << "round " << round;
+    }
     GameProc::seen.clear();
-    SwallowingModule::calls = 0;
-    send(WM_USER + 3);
-    EXPECT_EQ(GameProc::count(WM_USER + 3), 1) << "round " << round;
-    EXPECT_EQ(SwallowingModule::calls, 1) << "round " << round;
-  }
-  GameProc::seen.clear();
-  send(WM_KEYDOWN, 'W');
-  EXPECT_EQ(GameProc::count(WM_KEYDOWN), 0) << "the panel takes the keys";
-  EXPECT_LE(log.count("el panel volvio a ponerse delante"), 1u) << log.dump();
+    send(WM_KEYDOWN, 'W');
+    EXPECT_EQ(GameProc::count(WM_KEYDOWN), 0) << "the panel takes the keys";
+    EXPECT_LE(log.count("el panel volvio a ponerse delante"), 1u) << log.dump();
 
-  pressCtrlF8();
-  SetWindowLongPtrW(game.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&overlay::OverlayWndProc));
-  overlay.shutdown();
-  EXPECT_EQ(windowProc(), &GameProc::proc) << "the module left: ours hands the game's procedure back";
+    pressCtrlF8();
+    SetWindowLongPtrW(game.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&overlay::OverlayWndProc));
+    overlay.shutdown();
+    EXPECT_EQ(windowProc(), &GameProc::proc) << "the module left: ours hands the game's procedure back";
+  }
 }
 
 // The panel shown but no longer drawn (the game's window gone or minimised, no Present) holds
