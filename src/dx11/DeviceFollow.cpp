@@ -73,9 +73,9 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
     followCandidateFrames_ = 0;
     return true;
   }
-  // With the old device let go of already (the game made this one's swap chain), nothing can
-  // move back and forth: the first frame moves everything.
-  if (adopted) {
+  // A device the game made a swap chain for on its window is the game's: its first frame moves
+  // everything (and lets go of the old device, whose swap chain the game has let go of).
+  if (adopted && device.get() != gameMadeDevice_.load(std::memory_order_acquire)) {
     if (followCandidate_ != device.get()) {
       followCandidate_ = device.get();
       followCandidateFrames_ = 0;
@@ -84,6 +84,7 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
   }
   followCandidate_ = nullptr;
   followCandidateFrames_ = 0;
+  gameMadeDevice_.store(nullptr, std::memory_order_relaxed);
   ComRef<ID3D11DeviceContext> context;
   device->GetImmediateContext(context.put());
   if (!context) {
@@ -167,42 +168,19 @@ void Dx11Core::forgetDeviceObjects() {
 void Dx11Core::onSwapChainCreation(HWND window, IUnknown* device) {
   try {
     if (!contextAcquired_.load(std::memory_order_acquire) || !window) return;
-    if (GetCurrentThreadId() != renderThread_.load(std::memory_order_relaxed)) return;
     if (window != adoptedWindow_ && (!adoptedWindow_ || IsWindow(adoptedWindow_))) return;
     ID3D11Device* const adopted = devicePeek_.load(std::memory_order_relaxed);
-    if (!adopted) return;
+    if (!adopted || !device) return;
     detour::OwnCallsScope own;
     ComRef<ID3D11Device> created;
-    if (device) device->QueryInterface(__uuidof(ID3D11Device), reinterpret_cast<void**>(created.put()));
-    if (created.get() == adopted) return;  // a second swap chain of the same device
-    letGoOfAdoptedDevice();
-    logInfo("V1.1.0: el juego crea una cadena de presentacion nueva para su ventana; el plugin solto el dispositivo "
-            "grafico anterior y sigue al nuevo en su primer cuadro.");
+    device->QueryInterface(__uuidof(ID3D11Device), reinterpret_cast<void**>(created.put()));
+    if (!created || created.get() == adopted) return;  // a second swap chain of the same device
+    gameMadeDevice_.store(created.get(), std::memory_order_release);
+    logInfo("V1.1.0: el juego crea una cadena de presentacion nueva para su ventana con otro dispositivo grafico; "
+            "el plugin lo sigue desde su primer cuadro.");
   } catch (...) {
     // The game's creation goes on whatever happened here.
   }
-}
-
-void Dx11Core::letGoOfAdoptedDevice() {
-  gpsReady_.store(false, std::memory_order_release);
-  ID3D11Device* oldDevice = nullptr;
-  ID3D11DeviceContext* oldContext = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(playbackMutex_);
-    oldDevice = device_;
-    oldContext = context_;
-    device_ = nullptr;
-    context_ = nullptr;
-    contextPeek_.store(nullptr);
-    devicePeek_.store(nullptr);
-    screenSlotHint_.store(nullptr);
-    // The worker writes through the old context: it stops here and starts again on the next
-    // device (the playback stays on).
-    if (playback_.active.load()) WindowCapture::instance().deactivate();
-  }
-  forgetDeviceObjects();
-  ConfigOverlay::instance().releaseRenderer();
-  releaseOldDevice(oldDevice, oldContext);
 }
 
 // Our last references to a device the game is done with. When nobody else holds the device, its

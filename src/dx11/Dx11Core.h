@@ -109,9 +109,8 @@ class Dx11Core {
   bool followGameDevice(IDXGISwapChain* swapChain);
   bool followGameWindow(HWND window);
   // The game makes a swap chain for its window on another device (or on a new window once its
-  // window is gone): everything of ours on the adopted device is let go of at once, so that the
-  // old swap chain can go, and the next frame on the game's window adopts the new device.
-  // Render thread (the thread of the game's frames); elsewhere the next frames do it as before.
+  // window is gone): that device is the game's, and its first frame moves everything of ours
+  // onto it (no waiting for a third frame), letting go of the old device there.
   void onSwapChainCreation(HWND window, IUnknown* device);
   // The context is the adopted device's (its immediate context or a deferred one of it).
   bool onAdoptedDevice(ID3D11DeviceContext* context) const noexcept;
@@ -330,12 +329,9 @@ class Dx11Core {
   std::atomic<ID3D11DeviceContext*> contextPeek_{nullptr};  // for comparisons in detours
   std::atomic<ID3D11Device*> devicePeek_{nullptr};          // the same for the device
   HWND adoptedWindow_ = nullptr;                            // the swap chain's window; render thread
-  // Lets go of the adopted device, its context and all of ours on it, with the playback left to
-  // restart on the next device (device_/context_ become null).
-  void letGoOfAdoptedDevice();
   void forgetDeviceObjects();
   static void releaseOldDevice(ID3D11Device*& device, ID3D11DeviceContext*& context);
-  std::atomic<DWORD> renderThread_{0};     // the thread of the game's last frame
+  std::atomic<const void*> gameMadeDevice_{nullptr};  // a device the game made a swap chain for (compared only)
   const void* followCandidate_ = nullptr;  // a new device presenting on the window (compared only)
   int followCandidateFrames_ = 0;          // its Presents since the adopted device's last one
 

@@ -477,11 +477,10 @@ TEST_F(PresentPipeline, AFrameOfANewDeviceOnTheGamesWindowMovesEverythingOntoItA
   EXPECT_EQ(log.count("V1.1.0: el juego creo un dispositivo grafico nuevo"), 1u);
 }
 
-// The game makes a swap chain for its window on a new device: everything of ours on the old
-// device goes right then, before the runtime looks at the window (a flip-model swap chain goes
-// only once its device is let go of and flushed), and the new device's first frame takes over.
-// The old context keeps what the game bound while the game still holds its device.
-TEST_F(PresentPipeline, ANewSwapChainOfTheGameLetsGoOfTheOldDeviceAtOnceAndItsFirstFrameTakesOver) {
+// The game makes a swap chain for its window on a new device: that device's first frame (not its
+// third) moves everything of ours onto it, and nothing of ours holds the old device after it. The
+// old context keeps what the game bound while the game still holds its device.
+TEST_F(PresentPipeline, ANewSwapChainOfTheGameIsFollowedAtItsFirstFrameAndTheOldDeviceLetGo) {
   PluginConfig config;
   config.calibrationMode = false;
   start(config);
@@ -496,15 +495,7 @@ TEST_F(PresentPipeline, ANewSwapChainOfTheGameLetsGoOfTheOldDeviceAtOnceAndItsFi
 
   ComRef<ID3D11DeviceContext> newContext;
   ComRef<ID3D11Device> newDevice = makeDevice(&newContext);
-  capture.clear();
   core.onSwapChainCreation(window.hwnd, newDevice.get());
-  EXPECT_EQ(Access::device(core), nullptr);
-  EXPECT_EQ(refCount(window.device.get()), oldWithoutUs) << "something of ours still holds the old device";
-  ComRef<ID3D11ShaderResourceView> stillBound;
-  window.context->PSGetShaderResources(0, 1, stillBound.put());
-  EXPECT_EQ(stillBound.get(), gamesView) << "the game's state, cleared while the game holds its device";
-  EXPECT_EQ(capture.events(), (std::vector<std::string>{"deactivate"}));
-
   FakeSwapChain newChain;
   newChain.window = window.hwnd;
   newChain.device = newDevice.get();
@@ -512,6 +503,10 @@ TEST_F(PresentPipeline, ANewSwapChainOfTheGameLetsGoOfTheOldDeviceAtOnceAndItsFi
   core.onPresent(&newChain, 0, 0);
   EXPECT_EQ(Access::device(core), newDevice.get()) << "at its first frame";
   EXPECT_TRUE(core.playbackActive());
+  EXPECT_EQ(refCount(window.device.get()), oldWithoutUs) << "something of ours still holds the old device";
+  ComRef<ID3D11ShaderResourceView> stillBound;
+  window.context->PSGetShaderResources(0, 1, stillBound.put());
+  EXPECT_EQ(stillBound.get(), gamesView) << "the game's state, cleared while the game holds its device";
   ID3D11ShaderResourceView* none = nullptr;
   window.context->PSSetShaderResources(0, 1, &none);
 }
