@@ -73,9 +73,7 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
     followCandidateFrames_ = 0;
     return true;
   }
-  // A device the game made a swap chain for on its window is the game's: its first frame moves
-  // everything (and lets go of the old device, whose swap chain the game has let go of).
-  if (adopted && device.get() != gameMadeDevice_.load(std::memory_order_acquire)) {
+  if (adopted) {
     if (followCandidate_ != device.get()) {
       followCandidate_ = device.get();
       followCandidateFrames_ = 0;
@@ -84,7 +82,6 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
   }
   followCandidate_ = nullptr;
   followCandidateFrames_ = 0;
-  gameMadeDevice_.store(nullptr, std::memory_order_relaxed);
   ComRef<ID3D11DeviceContext> context;
   device->GetImmediateContext(context.put());
   if (!context) {
@@ -163,24 +160,6 @@ void Dx11Core::forgetDeviceObjects() {
   GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
   replacer.releaseAll();
   replacer.releaseRedTestTexture();
-}
-
-void Dx11Core::onSwapChainCreation(HWND window, IUnknown* device) {
-  try {
-    if (!contextAcquired_.load(std::memory_order_acquire) || !window) return;
-    if (window != adoptedWindow_ && (!adoptedWindow_ || IsWindow(adoptedWindow_))) return;
-    ID3D11Device* const adopted = devicePeek_.load(std::memory_order_relaxed);
-    if (!adopted || !device) return;
-    detour::OwnCallsScope own;
-    ComRef<ID3D11Device> created;
-    device->QueryInterface(__uuidof(ID3D11Device), reinterpret_cast<void**>(created.put()));
-    if (!created || created.get() == adopted) return;  // a second swap chain of the same device
-    gameMadeDevice_.store(created.get(), std::memory_order_release);
-    logInfo("V1.1.0: el juego crea una cadena de presentacion nueva para su ventana con otro dispositivo grafico; "
-            "el plugin lo sigue desde su primer cuadro.");
-  } catch (...) {
-    // The game's creation goes on whatever happened here.
-  }
 }
 
 // Our last references to a device the game is done with. When nobody else holds the device, its

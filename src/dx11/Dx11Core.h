@@ -45,8 +45,6 @@ enum class Hook : uint32_t {
   CreateShaderResourceView,  // ID3D11Device slot 7
   IASetIndexBuffer,          // ID3D11DeviceContext slot 19
   DrawIndexed,               // ID3D11DeviceContext slot 12
-  CreateSwapChain,           // IDXGIFactory slot 10 (optional)
-  CreateSwapChainForHwnd,    // IDXGIFactory2 slot 15 (optional, where the factory has it)
   Count
 };
 constexpr size_t kHookCount = static_cast<size_t>(Hook::Count);
@@ -56,8 +54,8 @@ constexpr size_t kHookCount = static_cast<size_t>(Hook::Count);
 bool isGameWindow(HWND hwnd, DWORD processId);
 HWND findGameWindow(DWORD processId);
 
-// The method addresses read from the virtual tables of a device, its immediate context, a swap
-// chain and its factory (all non-null on success but the factory's, which are optional).
+// The eight method addresses read from the virtual tables of a device, its immediate context
+// and a swap chain (all non-null on success).
 struct VtableTargets {
   std::array<void*, kHookCount> address{};
 };
@@ -108,10 +106,6 @@ class Dx11Core {
   // new game window replaces the adopted one once that is gone (followGameWindow). DeviceFollow.cpp.
   bool followGameDevice(IDXGISwapChain* swapChain);
   bool followGameWindow(HWND window);
-  // The game makes a swap chain for its window on another device (or on a new window once its
-  // window is gone): that device is the game's, and its first frame moves everything of ours
-  // onto it (no waiting for a third frame), letting go of the old device there.
-  void onSwapChainCreation(HWND window, IUnknown* device);
   // The context is the adopted device's (its immediate context or a deferred one of it).
   bool onAdoptedDevice(ID3D11DeviceContext* context) const noexcept;
 
@@ -331,7 +325,6 @@ class Dx11Core {
   HWND adoptedWindow_ = nullptr;                            // the swap chain's window; render thread
   void forgetDeviceObjects();
   static void releaseOldDevice(ID3D11Device*& device, ID3D11DeviceContext*& context);
-  std::atomic<const void*> gameMadeDevice_{nullptr};  // a device the game made a swap chain for (compared only)
   const void* followCandidate_ = nullptr;  // a new device presenting on the window (compared only)
   int followCandidateFrames_ = 0;          // its Presents since the adopted device's last one
 
