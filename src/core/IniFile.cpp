@@ -177,7 +177,12 @@ bool writeKeys(const std::wstring& path, const std::vector<Entry>& entries) {
   return ok;
 }
 
-bool replaceWhole(const std::wstring& path, const std::vector<Entry>& entries) {
+namespace {
+
+// Writes the entries into a new file beside path, which start(temp) begins, and renames it over
+// path. A failure removes the new file and leaves the old one as it was.
+template <class Start>
+bool saveBeside(const std::wstring& path, const std::vector<Entry>& entries, Start start) {
   if (path.empty()) return false;
   std::lock_guard<std::mutex> lock(g_writeMutex);
   const std::wstring temp = temporaryPath(path);
@@ -188,41 +193,36 @@ bool replaceWhole(const std::wstring& path, const std::vector<Entry>& entries) {
   };
   // A temporary file left by an interrupted save would lend its keys to this one.
   if (!DeleteFileW(temp.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return fail();
-  bool exists = false;
-  std::string mark = byteOrderMark(path, &exists);
-  if (mark.empty() && needsUnicode(entries)) mark = "\xFF\xFE";
-  if (!mark.empty() && !writeRaw(temp, mark)) return fail();
+  if (!start(temp)) return fail();
   const WriteFunction write = writer();
   for (const Entry& e : entries)
     if (!write(e.section.c_str(), e.key.c_str(), e.value.c_str(), temp.c_str())) return fail();
   // Flush whatever the profile functions still cache for the file before it is renamed.
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, temp.c_str());
-  if (entries.empty() && !writeRaw(temp, mark)) return fail();
   if (!swapIn(temp, path)) return fail();
   return true;
 }
 
+}  // namespace
+
+bool replaceWhole(const std::wstring& path, const std::vector<Entry>& entries) {
+  return saveBeside(path, entries, [&](const std::wstring& temp) {
+    bool exists = false;
+    std::string mark = byteOrderMark(path, &exists);
+    if (mark.empty() && needsUnicode(entries)) mark = "\xFF\xFE";
+    // An empty save still leaves a file (holding only its byte-order mark, if any).
+    return (mark.empty() && !entries.empty()) || writeRaw(temp, mark);
+  });
+}
+
 bool updateKeys(const std::wstring& path, const std::vector<Entry>& entries) {
-  if (path.empty()) return false;
-  std::lock_guard<std::mutex> lock(g_writeMutex);
-  const std::wstring temp = temporaryPath(path);
-  auto fail = [&]() {
-    DeleteFileW(temp.c_str());
-    logWarning("No fue posible guardar " + fileName(path) + "; se conserva el archivo anterior.");
-    return false;
-  };
-  if (!DeleteFileW(temp.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return fail();
-  std::string bytes;
-  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES && !readRaw(path, bytes)) return fail();
-  bool unused = false;
-  if (needsUnicode(entries) && byteOrderMark(path, &unused).empty() && !widenProfileBytes(bytes)) return fail();
-  if (!writeRaw(temp, bytes)) return fail();
-  const WriteFunction write = writer();
-  for (const Entry& e : entries)
-    if (!write(e.section.c_str(), e.key.c_str(), e.value.c_str(), temp.c_str())) return fail();
-  WritePrivateProfileStringW(nullptr, nullptr, nullptr, temp.c_str());
-  if (!swapIn(temp, path)) return fail();
-  return true;
+  return saveBeside(path, entries, [&](const std::wstring& temp) {
+    std::string bytes;
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES && !readRaw(path, bytes)) return false;
+    bool unused = false;
+    if (needsUnicode(entries) && byteOrderMark(path, &unused).empty() && !widenProfileBytes(bytes)) return false;
+    return writeRaw(temp, bytes);
+  });
 }
 
 void setWriteFunction(WriteFunction fn) noexcept { g_write.store(fn, std::memory_order_release); }
