@@ -48,8 +48,12 @@ bool runXdotool(const std::string& args, std::string& error) {
     error = "cannot start xdotool (error " + std::to_string(GetLastError()) + ")";
     return false;
   }
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  // Wine starts a Unix program without making a Windows process for it and leaves the handles
+  // it returns unset: closing those values would close whatever handles of this process they
+  // happen to name (a thread's, which a join then finds gone). Only the handles that are what
+  // the call says they are get closed.
+  if (pi.dwThreadId != 0 && GetThreadId(pi.hThread) == pi.dwThreadId) CloseHandle(pi.hThread);
+  if (pi.dwProcessId != 0 && GetProcessId(pi.hProcess) == pi.dwProcessId) CloseHandle(pi.hProcess);
   return true;
 }
 
