@@ -17,6 +17,7 @@ bool ConfigOverlay::initialize(HWND, ID3D11Device*, ID3D11DeviceContext*) { retu
 void ConfigOverlay::renderFrame(IDXGISwapChain*) {}
 void ConfigOverlay::followGameDevice(ID3D11Device*, ID3D11DeviceContext*) {}
 void ConfigOverlay::followGameWindow(HWND) {}
+void ConfigOverlay::releaseRenderer() {}
 void ConfigOverlay::shutdown() {}
 void ConfigOverlay::releaseInput() {}
 bool ConfigOverlay::isInitialized() const noexcept { return false; }

@@ -1,6 +1,8 @@
 // The bootstrap thread: waits for the game's graphics runtimes and main window, takes a census
 // of the adapters, discovers the method addresses on an auxiliary device and installs the hooks.
 #include <windows.h>
+// After windows.h.
+#include <dxgi1_2.h>
 
 #include <chrono>
 #include <string>
@@ -79,8 +81,18 @@ bool readVtableTargets(IDXGISwapChain* swapChain, ID3D11Device* device, ID3D11De
   set(Hook::IASetIndexBuffer, vtableEntry(context, 19));
   set(Hook::CreateTexture2D, vtableEntry(device, 5));
   set(Hook::CreateShaderResourceView, vtableEntry(device, 7));
-  for (void* p : out.address) {
-    if (!p) return false;
+  for (size_t i = 0; i < static_cast<size_t>(Hook::CreateSwapChain); ++i) {
+    if (!out.address[i]) return false;
+  }
+  // The factory's: a new swap chain of the game's is seen as it is made.
+  ComRef<IDXGIFactory> factory;
+  if (SUCCEEDED(swapChain->GetParent(__uuidof(IDXGIFactory), reinterpret_cast<void**>(factory.put()))) && factory) {
+    set(Hook::CreateSwapChain, vtableEntry(factory.get(), 10));
+    ComRef<IDXGIFactory2> factory2;
+    if (SUCCEEDED(factory->QueryInterface(__uuidof(IDXGIFactory2), reinterpret_cast<void**>(factory2.put()))) &&
+        factory2) {
+      set(Hook::CreateSwapChainForHwnd, vtableEntry(factory2.get(), 15));
+    }
   }
   return true;
 }

@@ -21,6 +21,10 @@ using CreateShaderResourceViewFn = HRESULT(STDMETHODCALLTYPE*)(ID3D11Device*, ID
                                                                const D3D11_SHADER_RESOURCE_VIEW_DESC*,
                                                                ID3D11ShaderResourceView**);
 using DrawIndexedFn = void(STDMETHODCALLTYPE*)(ID3D11DeviceContext*, UINT, UINT, INT);
+using CreateSwapChainFn = HRESULT(STDMETHODCALLTYPE*)(IDXGIFactory*, IUnknown*, DXGI_SWAP_CHAIN_DESC*,
+                                                      IDXGISwapChain**);
+using CreateSwapChainForHwndFn = HRESULT(STDMETHODCALLTYPE*)(IDXGIFactory*, IUnknown*, HWND, const void*, const void*,
+                                                             IDXGIOutput*, IDXGISwapChain**);
 
 namespace detours {
 
@@ -37,6 +41,13 @@ HRESULT STDMETHODCALLTYPE createShaderResourceView(ID3D11Device* device, ID3D11R
                                                    const D3D11_SHADER_RESOURCE_VIEW_DESC* desc,
                                                    ID3D11ShaderResourceView** view);
 void STDMETHODCALLTYPE drawIndexed(ID3D11DeviceContext* context, UINT indexCount, UINT startIndex, INT baseVertex);
+// IDXGIFactory::CreateSwapChain and IDXGIFactory2::CreateSwapChainForHwnd (the descriptions are
+// passed through untouched, so they are not spelled out).
+HRESULT STDMETHODCALLTYPE createSwapChain(IDXGIFactory* factory, IUnknown* device, DXGI_SWAP_CHAIN_DESC* desc,
+                                          IDXGISwapChain** swapChain);
+HRESULT STDMETHODCALLTYPE createSwapChainForHwnd(IDXGIFactory* factory, IUnknown* device, HWND window,
+                                                 const void* desc, const void* fullscreenDesc, IDXGIOutput* output,
+                                                 IDXGISwapChain** swapChain);
 
 }  // namespace detours
 }  // namespace zor

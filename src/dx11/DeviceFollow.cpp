@@ -73,6 +73,8 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
     followCandidateFrames_ = 0;
     return true;
   }
+  // With the old device let go of already (the game made this one's swap chain), nothing can
+  // move back and forth: the first frame moves everything.
   if (adopted) {
     if (followCandidate_ != device.get()) {
       followCandidate_ = device.get();
@@ -160,6 +162,47 @@ void Dx11Core::forgetDeviceObjects() {
   GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
   replacer.releaseAll();
   replacer.releaseRedTestTexture();
+}
+
+void Dx11Core::onSwapChainCreation(HWND window, IUnknown* device) {
+  try {
+    if (!contextAcquired_.load(std::memory_order_acquire) || !window) return;
+    if (GetCurrentThreadId() != renderThread_.load(std::memory_order_relaxed)) return;
+    if (window != adoptedWindow_ && (!adoptedWindow_ || IsWindow(adoptedWindow_))) return;
+    ID3D11Device* const adopted = devicePeek_.load(std::memory_order_relaxed);
+    if (!adopted) return;
+    detour::OwnCallsScope own;
+    ComRef<ID3D11Device> created;
+    if (device) device->QueryInterface(__uuidof(ID3D11Device), reinterpret_cast<void**>(created.put()));
+    if (created.get() == adopted) return;  // a second swap chain of the same device
+    letGoOfAdoptedDevice();
+    logInfo("V1.1.0: el juego crea una cadena de presentacion nueva para su ventana; el plugin solto el dispositivo "
+            "grafico anterior y sigue al nuevo en su primer cuadro.");
+  } catch (...) {
+    // The game's creation goes on whatever happened here.
+  }
+}
+
+void Dx11Core::letGoOfAdoptedDevice() {
+  gpsReady_.store(false, std::memory_order_release);
+  ID3D11Device* oldDevice = nullptr;
+  ID3D11DeviceContext* oldContext = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(playbackMutex_);
+    oldDevice = device_;
+    oldContext = context_;
+    device_ = nullptr;
+    context_ = nullptr;
+    contextPeek_.store(nullptr);
+    devicePeek_.store(nullptr);
+    screenSlotHint_.store(nullptr);
+    // The worker writes through the old context: it stops here and starts again on the next
+    // device (the playback stays on).
+    if (playback_.active.load()) WindowCapture::instance().deactivate();
+  }
+  forgetDeviceObjects();
+  ConfigOverlay::instance().releaseRenderer();
+  releaseOldDevice(oldDevice, oldContext);
 }
 
 // Our last references to a device the game is done with. When nobody else holds the device, its

@@ -45,6 +45,8 @@ enum class Hook : uint32_t {
   CreateShaderResourceView,  // ID3D11Device slot 7
   IASetIndexBuffer,          // ID3D11DeviceContext slot 19
   DrawIndexed,               // ID3D11DeviceContext slot 12
+  CreateSwapChain,           // IDXGIFactory slot 10 (optional)
+  CreateSwapChainForHwnd,    // IDXGIFactory2 slot 15 (optional, where the factory has it)
   Count
 };
 constexpr size_t kHookCount = static_cast<size_t>(Hook::Count);
@@ -54,8 +56,8 @@ constexpr size_t kHookCount = static_cast<size_t>(Hook::Count);
 bool isGameWindow(HWND hwnd, DWORD processId);
 HWND findGameWindow(DWORD processId);
 
-// The eight method addresses read from the virtual tables of a device, its immediate context
-// and a swap chain (all non-null on success).
+// The method addresses read from the virtual tables of a device, its immediate context, a swap
+// chain and its factory (all non-null on success but the factory's, which are optional).
 struct VtableTargets {
   std::array<void*, kHookCount> address{};
 };
@@ -106,6 +108,11 @@ class Dx11Core {
   // new game window replaces the adopted one once that is gone (followGameWindow). DeviceFollow.cpp.
   bool followGameDevice(IDXGISwapChain* swapChain);
   bool followGameWindow(HWND window);
+  // The game makes a swap chain for its window on another device (or on a new window once its
+  // window is gone): everything of ours on the adopted device is let go of at once, so that the
+  // old swap chain can go, and the next frame on the game's window adopts the new device.
+  // Render thread (the thread of the game's frames); elsewhere the next frames do it as before.
+  void onSwapChainCreation(HWND window, IUnknown* device);
   // The context is the adopted device's (its immediate context or a deferred one of it).
   bool onAdoptedDevice(ID3D11DeviceContext* context) const noexcept;
 
@@ -323,8 +330,12 @@ class Dx11Core {
   std::atomic<ID3D11DeviceContext*> contextPeek_{nullptr};  // for comparisons in detours
   std::atomic<ID3D11Device*> devicePeek_{nullptr};          // the same for the device
   HWND adoptedWindow_ = nullptr;                            // the swap chain's window; render thread
+  // Lets go of the adopted device, its context and all of ours on it, with the playback left to
+  // restart on the next device (device_/context_ become null).
+  void letGoOfAdoptedDevice();
   void forgetDeviceObjects();
   static void releaseOldDevice(ID3D11Device*& device, ID3D11DeviceContext*& context);
+  std::atomic<DWORD> renderThread_{0};     // the thread of the game's last frame
   const void* followCandidate_ = nullptr;  // a new device presenting on the window (compared only)
   int followCandidateFrames_ = 0;          // its Presents since the adopted device's last one
 

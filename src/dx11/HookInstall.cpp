@@ -18,7 +18,8 @@ std::string withStatus(const char* text, MH_STATUS st) { return std::string(text
 
 // Removal order of the hooks besides Present and DrawIndexed.
 constexpr Hook kOptionalOrder[] = {Hook::CreateShaderResourceView, Hook::PSSetShaderResources, Hook::PSSetShader,
-                                   Hook::CreateTexture2D, Hook::IASetIndexBuffer};
+                                   Hook::CreateTexture2D, Hook::IASetIndexBuffer, Hook::CreateSwapChain,
+                                   Hook::CreateSwapChainForHwnd};
 
 }  // namespace
 
@@ -117,6 +118,11 @@ bool Dx11Core::installHooks() {
   installOptionalHook(Hook::IASetIndexBuffer, reinterpret_cast<void*>(&detours::iaSetIndexBuffer),
                       "V0.9.2: MH_CreateHook(IASetIndexBuffer) fallo: ",
                       "V0.9.2: MH_EnableHook(IASetIndexBuffer) fallo: ");
+  installOptionalHook(Hook::CreateSwapChain, reinterpret_cast<void*>(&detours::createSwapChain),
+                      "V1.1.0: MH_CreateHook(CreateSwapChain) fallo: ", "V1.1.0: MH_EnableHook(CreateSwapChain) fallo: ");
+  installOptionalHook(Hook::CreateSwapChainForHwnd, reinterpret_cast<void*>(&detours::createSwapChainForHwnd),
+                      "V1.1.0: MH_CreateHook(CreateSwapChainForHwnd) fallo: ",
+                      "V1.1.0: MH_EnableHook(CreateSwapChainForHwnd) fallo: ");
 
   // DrawIndexed: created disabled; switched frame by frame.
   if (void* drawIndexed = hookTarget(Hook::DrawIndexed)) {

@@ -64,6 +64,7 @@ HRESULT Dx11Core::onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT f
     // A frame of a device the plugin does not follow (yet) is the game's alone.
     bool ours = true;
     if (contextAcquired_.load(std::memory_order_acquire) && (ours = followGameDevice(swapChain))) {
+      renderThread_.store(GetCurrentThreadId(), std::memory_order_relaxed);
       prepareDeferredGpsSize();
       prepareDeferredRedView();
       prepareDashboardResource();

@@ -360,6 +360,14 @@ void ConfigOverlay::followGameDevice(ID3D11Device* device, ID3D11DeviceContext* 
   }
 }
 
+void ConfigOverlay::releaseRenderer() {
+  if (!overlay::host().initialized.load(std::memory_order_acquire) || !rendererDevice_) return;
+  std::lock_guard<std::recursive_mutex> lock(overlay::host().imguiMutex);
+  ImGui::SetCurrentContext(context_);
+  ImGui_ImplDX11_Shutdown();
+  rendererDevice_ = nullptr;
+}
+
 void ConfigOverlay::followGameWindow(HWND window) {
   overlay::Host& h = overlay::host();
   if (!h.initialized.load(std::memory_order_acquire) || !window) return;

@@ -25,6 +25,9 @@ class ConfigOverlay {
   // shown or not, and starts on the new one (the graphics core calls it when it follows the
   // device); nothing unless initialised.
   void followGameDevice(ID3D11Device* device, ID3D11DeviceContext* immediate);
+  // The game is done with the device ImGui's renderer runs on: the renderer lets go of it now
+  // and starts again on the device of the next frame it draws.
+  void releaseRenderer();
   // The game made a new window (the old one is gone): the window procedure and ImGui's Win32
   // backend move onto it, and a panel left shown on the old window is closed; nothing unless
   // initialised.

@@ -50,13 +50,13 @@ TEST_F(Bootstrap, HooksInstallOnceTheGameWindowExists) {
   ASSERT_TRUE(waitFor([&] { return core.hooksInstalled(); })) << log.dump();
   ASSERT_TRUE(waitFor([&] { return !core.bootstrapRunning(); }));
   const size_t errors = log.count(kNoWindow);
-  EXPECT_EQ(hooks.createdHooks().size(), 7u);
+  EXPECT_EQ(hooks.createdHooks().size(), 9u);
   VtableTargets real;
   ASSERT_TRUE(readVtableTargets(game.swapChain.get(), game.device.get(), game.context.get(), real));
   for (size_t i = 0; i < kHookCount; ++i) EXPECT_EQ(core.hookTarget(static_cast<Hook>(i)), real.address[i]) << i;
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(log.count(kNoWindow), errors);  // the thread has ended
-  EXPECT_EQ(hooks.callsOf("create").size(), 7u);  // installed once
+  EXPECT_EQ(hooks.callsOf("create").size(), 9u);  // installed once
 
   core.shutdown();
   EXPECT_TRUE(hooks.createdHooks().empty());
@@ -109,8 +109,8 @@ TEST_F(Bootstrap, StartAndStopCyclesLeaveNoHookOrThread) {
     EXPECT_FALSE(core.bootstrapRunning());
   }
   EXPECT_LE(threadCount(), threads);
-  EXPECT_EQ(hooks.callsOf("create").size(), 6u * 7u);
-  EXPECT_EQ(hooks.callsOf("remove").size(), 6u * 7u);
+  EXPECT_EQ(hooks.callsOf("create").size(), 6u * 9u);
+  EXPECT_EQ(hooks.callsOf("remove").size(), 6u * 9u);
 }
 
 TEST(FindGameWindow, TakesTheVisibleUnownedWindowOfAtLeast320x200) {

@@ -41,8 +41,9 @@ HRESULT STDMETHODCALLTYPE blockingCreateTexture2D(ID3D11Device*, const D3D11_TEX
 
 char g_targets[static_cast<size_t>(Hook::Count)];
 void* target(Hook h) { return &g_targets[static_cast<size_t>(h)]; }
-const char* kNames[] = {"Present", "ResizeBuffers", "PSSetShaderResources", "PSSetShader", "CreateTexture2D",
-                        "CreateShaderResourceView", "IASetIndexBuffer", "DrawIndexed"};
+const char* kNames[] = {"Present",          "ResizeBuffers",   "PSSetShaderResources", "PSSetShader",
+                        "CreateTexture2D",  "CreateShaderResourceView", "IASetIndexBuffer", "DrawIndexed",
+                        "CreateSwapChain", "CreateSwapChainForHwnd"};
 
 class HookInstall : public ::testing::Test {
  protected:
@@ -76,10 +77,12 @@ TEST_F(HookInstall, InstallsEveryHookAndRemovesThemInOrder) {
   ASSERT_TRUE(core.installHooks());
   EXPECT_TRUE(core.hooksInstalled());
   EXPECT_EQ(hooks.callsOf("create"), (Calls{"Present", "PSSetShaderResources", "PSSetShader", "CreateTexture2D",
-                                            "CreateShaderResourceView", "IASetIndexBuffer", "DrawIndexed"}));
+                                            "CreateShaderResourceView", "IASetIndexBuffer", "CreateSwapChain",
+                                            "CreateSwapChainForHwnd", "DrawIndexed"}));
   // DrawIndexed is created but left disabled.
   EXPECT_EQ(hooks.callsOf("enable"), (Calls{"Present", "PSSetShaderResources", "PSSetShader", "CreateTexture2D",
-                                            "CreateShaderResourceView", "IASetIndexBuffer"}));
+                                            "CreateShaderResourceView", "IASetIndexBuffer", "CreateSwapChain",
+                                            "CreateSwapChainForHwnd"}));
   EXPECT_EQ(core.trampoline(Hook::Present), reinterpret_cast<void*>(&origPresent));
   EXPECT_TRUE(core.hookInstalled(Hook::IASetIndexBuffer));
   EXPECT_EQ(core.trampoline(Hook::ResizeBuffers), nullptr);  // discovered, never hooked
@@ -90,11 +93,12 @@ TEST_F(HookInstall, InstallsEveryHookAndRemovesThemInOrder) {
   const Calls all = hooks.allCalls();
   const Calls removes = hooks.callsOf("remove");
   EXPECT_EQ(removes, (Calls{"DrawIndexed", "CreateShaderResourceView", "PSSetShaderResources", "PSSetShader",
-                            "CreateTexture2D", "IASetIndexBuffer", "Present"}));
+                            "CreateTexture2D", "IASetIndexBuffer", "CreateSwapChain", "CreateSwapChainForHwnd",
+                            "Present"}));
   // Every hook is disabled before the first one is removed.
   size_t firstRemove = 0;
   while (firstRemove < all.size() && all[firstRemove].rfind("remove:", 0) != 0) ++firstRemove;
-  EXPECT_GE(firstRemove, 7u);
+  EXPECT_GE(firstRemove, 9u);
   EXPECT_TRUE(hooks.createdHooks().empty());
   for (size_t i = 0; i < static_cast<size_t>(Hook::Count); ++i) {
     EXPECT_EQ(core.trampoline(static_cast<Hook>(i)), nullptr) << kNames[i];
@@ -284,7 +288,7 @@ TEST_F(HookInstall, ShutdownWaitIsBoundedAndReportedAndLeavesTheHooksOffButInPla
   EXPECT_TRUE(log.has(LogLevel::WARNING, "[Dx11Core] Apagado: un hilo del juego seguia dentro de un hook del plugin"));
   EXPECT_FALSE(hooks.callsOf("disable").empty());
   EXPECT_TRUE(hooks.callsOf("remove").empty());
-  EXPECT_EQ(hooks.createdHooks().size(), 7u);
+  EXPECT_EQ(hooks.createdHooks().size(), 9u);
   SetEvent(g_release);
   game.join();
   EXPECT_EQ(detour::threadsInside(), 0u);

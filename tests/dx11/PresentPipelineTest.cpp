@@ -477,6 +477,45 @@ TEST_F(PresentPipeline, AFrameOfANewDeviceOnTheGamesWindowMovesEverythingOntoItA
   EXPECT_EQ(log.count("V1.1.0: el juego creo un dispositivo grafico nuevo"), 1u);
 }
 
+// The game makes a swap chain for its window on a new device: everything of ours on the old
+// device goes right then, before the runtime looks at the window (a flip-model swap chain goes
+// only once its device is let go of and flushed), and the new device's first frame takes over.
+// The old context keeps what the game bound while the game still holds its device.
+TEST_F(PresentPipeline, ANewSwapChainOfTheGameLetsGoOfTheOldDeviceAtOnceAndItsFirstFrameTakesOver) {
+  PluginConfig config;
+  config.calibrationMode = false;
+  start(config);
+  TextureAndView games = makeTextureAndView(window.device.get(), textureDesc(64, 64));
+  ID3D11ShaderResourceView* const gamesView = games.view.get();
+  ASSERT_TRUE(gamesView);
+  const ULONG oldWithoutUs = refCount(window.device.get());
+  play();
+  run(32);
+  ID3D11ShaderResourceView* bound = gamesView;
+  window.context->PSSetShaderResources(0, 1, &bound);
+
+  ComRef<ID3D11DeviceContext> newContext;
+  ComRef<ID3D11Device> newDevice = makeDevice(&newContext);
+  capture.clear();
+  core.onSwapChainCreation(window.hwnd, newDevice.get());
+  EXPECT_EQ(Access::device(core), nullptr);
+  EXPECT_EQ(refCount(window.device.get()), oldWithoutUs) << "something of ours still holds the old device";
+  ComRef<ID3D11ShaderResourceView> stillBound;
+  window.context->PSGetShaderResources(0, 1, stillBound.put());
+  EXPECT_EQ(stillBound.get(), gamesView) << "the game's state, cleared while the game holds its device";
+  EXPECT_EQ(capture.events(), (std::vector<std::string>{"deactivate"}));
+
+  FakeSwapChain newChain;
+  newChain.window = window.hwnd;
+  newChain.device = newDevice.get();
+  clock.advanceMs(16);
+  core.onPresent(&newChain, 0, 0);
+  EXPECT_EQ(Access::device(core), newDevice.get()) << "at its first frame";
+  EXPECT_TRUE(core.playbackActive());
+  ID3D11ShaderResourceView* none = nullptr;
+  window.context->PSSetShaderResources(0, 1, &none);
+}
+
 // Another device presenting on the game's window between the game's own frames (a tool's swap
 // chain, the old swap chain's last frame) moves nothing: only a device that presents three
 // frames in a row does, and a frame of the device left behind does not move the plugin back.

@@ -150,7 +150,7 @@ TEST_F(RealHooks, GameCallsRunThroughTheDetoursAndUnhookedAfterShutdown) {
   const Prologue indexBefore(targets.address[static_cast<size_t>(Hook::IASetIndexBuffer)]);
 
   startHooked();
-  EXPECT_EQ(hook::engineStats().hookCount, 7u);
+  EXPECT_EQ(hook::engineStats().hookCount, 9u);
   EXPECT_FALSE(Prologue(targets.address[static_cast<size_t>(Hook::Present)]) == presentBefore);
 
   // The first Present adopts this device; a test presentation counts no frame.
@@ -330,7 +330,7 @@ TEST_F(RealHooks, AThreadHeldInsideADetourCostsShutdownItsTimeBoundAndNothingEls
   EXPECT_FALSE(log.has("Motor grafico detenido correctamente"));
   // Off: the game's calls run unhooked. In place: the held thread's way back still exists.
   EXPECT_TRUE(Prologue(targets.address[static_cast<size_t>(Hook::Present)]) == presentBefore);
-  EXPECT_EQ(hook::engineStats().hookCount, 7u);
+  EXPECT_EQ(hook::engineStats().hookCount, 9u);
   EXPECT_NE(core.trampoline(Hook::Present), nullptr);
   EXPECT_EQ(Access::device(core), game.device.get());
   EXPECT_EQ(capture.countPrefix("shutdown"), 0u);
