@@ -338,29 +338,19 @@ void acrossToFrame(const int16_t* row, uint8_t* out, const int32_t* start, const
   }
 }
 
-void FrameScaler::compose(const uint8_t* source, uint8_t* frame) noexcept {
+void FrameScaler::compose(const uint8_t* source, uint8_t* picture, size_t rowPitch) noexcept {
   if (!ready_) return;
   const FrameGeometry& g = geometry_;
   const size_t sourceStride = static_cast<size_t>(g.sourceWidth) * 4;
-  const size_t frameStride = static_cast<size_t>(g.outputWidth) * 4;
   auto sourceRow = [&](int y) {  // y counted from the crop's top, within the surface
     const int row = g.cropY + y;
     return source + static_cast<size_t>(g.sourceBottomUp ? g.sourceHeight - 1 - row : row) * sourceStride +
            static_cast<size_t>(g.cropX) * 4;
   };
-  auto frameRow = [&](int y) {
-    return frame + static_cast<size_t>(g.outputTopDown ? y : g.outputHeight - 1 - y) * frameStride;
+  auto pictureRow = [&](int y) {  // y counted from the picture's top
+    return picture + static_cast<size_t>(g.outputTopDown ? y : g.pictureHeight - 1 - y) * rowPitch;
   };
-
-  for (int y = 0; y < g.pictureY; ++y) std::memset(frameRow(y), 0, frameStride);
-  for (int y = g.pictureY + g.pictureHeight; y < g.outputHeight; ++y) std::memset(frameRow(y), 0, frameStride);
   std::fill(ringRow_.begin(), ringRow_.end(), -1);  // the source has changed since the last frame
-  auto borders = [&](uint8_t* out) {
-    std::memset(out, 0, static_cast<size_t>(g.pictureX) * 4);
-    std::memset(out + static_cast<size_t>(g.pictureX + g.pictureWidth) * 4, 0,
-                static_cast<size_t>(g.outputWidth - g.pictureX - g.pictureWidth) * 4);
-    return out + static_cast<size_t>(g.pictureX) * 4;
-  };
 
   if (downFirst_) {
     const uint8_t* rows[2 * kMaxDownPairs];
@@ -377,7 +367,7 @@ void FrameScaler::compose(const uint8_t* source, uint8_t* frame) noexcept {
         }
       }
       combineDown(rows, weights, n, down_.data(), g.cropWidth);
-      uint8_t* out = borders(frameRow(g.pictureY + i));
+      uint8_t* out = pictureRow(i);
       if (columns_.pairs == 1) {
         acrossToFrame<2>(down_.data(), out, blockStart_.data(), blockWeights_.data(), g.pictureWidth);
       } else {
@@ -407,11 +397,7 @@ void FrameScaler::compose(const uint8_t* source, uint8_t* frame) noexcept {
       rowPairs_[used].second = filtered(taps[used].second);
       rowPairs_[used].weights = taps[used].weights;
     }
-    uint8_t* out = frameRow(g.pictureY + i);
-    std::memset(out, 0, static_cast<size_t>(g.pictureX) * 4);
-    std::memset(out + static_cast<size_t>(g.pictureX + width) * 4, 0,
-                static_cast<size_t>(g.outputWidth - g.pictureX - width) * 4);
-    out += static_cast<size_t>(g.pictureX) * 4;
+    uint8_t* out = pictureRow(i);
     switch (used) {
       case 1: blendDown(rowPairs_[0], out, width); break;
       case 2: filterDown<2>(rowPairs_.data(), out, width, used); break;

@@ -1,5 +1,6 @@
-// Composes a captured frame from a painted 32-bit surface in one pass: the source rectangle
-// scaled onto the picture rectangle of the frame, black around it. Each axis is filtered on its
+// Composes a captured picture from a painted 32-bit surface in one pass: the source rectangle
+// scaled onto the picture rectangle of the frame (the black around it is the caller's, written
+// once where the frame's memory is made). Each axis is filtered on its
 // own: shrinking averages the source area an output pixel covers (fine text and 1-pixel patterns
 // turn into their mean instead of dropping whole rows and columns), enlarging interpolates
 // bilinearly between the two nearest source pixels (pixel centres aligned, edges held). All four
@@ -23,6 +24,12 @@ struct FrameGeometry {
   int pictureX = 0, pictureY = 0, pictureWidth = 0, pictureHeight = 0;  // inside the frame, from its top-left
   bool outputTopDown = false;  // the frame's first row in memory is its top row
 
+  // Where the picture's first row in memory order starts in a whole frame of rows rowPitch apart.
+  size_t pictureOffset(size_t rowPitch) const {
+    const int firstRow = outputTopDown ? pictureY : outputHeight - pictureY - pictureHeight;
+    return static_cast<size_t>(firstRow) * rowPitch + static_cast<size_t>(pictureX) * 4;
+  }
+
   bool operator==(const FrameGeometry&) const = default;
 };
 
@@ -34,9 +41,11 @@ class FrameScaler {
   bool prepared() const { return ready_; }
   const FrameGeometry& geometry() const { return geometry_; }
 
-  // Writes the whole frame (outputHeight rows of outputWidth * 4 bytes) from `source`, a surface
-  // of the prepared geometry. Requires prepare() to have succeeded.
-  void compose(const uint8_t* source, uint8_t* frame) noexcept;
+  // Writes the picture (pictureHeight rows of pictureWidth * 4 bytes, in the frame's row order)
+  // from `source`, a surface of the prepared geometry. `picture` is the first byte of the picture's
+  // first row in memory order, rows rowPitch bytes apart; nothing outside the picture is written.
+  // Requires prepare() to have succeeded.
+  void compose(const uint8_t* source, uint8_t* picture, size_t rowPitch) noexcept;
 
  // The tables' entries (public for the file's filter functions).
   struct PairTap {  // two taps of one output pixel: source indices (byte offsets across) and weights

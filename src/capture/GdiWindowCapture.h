@@ -32,6 +32,7 @@ struct CaptureFrame {
   uint32_t width = 0;
   uint32_t height = 0;
   uint32_t stride = 0;  // width * 4
+  size_t pictureAt = 0;  // the picture's first byte; the bars around it were cleared for this shape
   uint64_t sequence = 0;  // 0 = never published
 };
 

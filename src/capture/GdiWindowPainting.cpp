@@ -132,14 +132,22 @@ bool GdiWindowCapture::publish(const Settings& s, StepTimes& steps) {
     back = front_ == 0 ? 1 : 0;
   }
   CaptureFrame& slot = slots_[back];
-  try {
-    slot.pixels.resize(size);
-  } catch (...) {
-    return false;
+  // The letterbox's black is written when the slot is made for this frame shape; the scaler
+  // writes only the picture.
+  const size_t pictureAt = g.pictureOffset(stride);
+  if (slot.pixels.size() != size || slot.width != s.outputWidth || slot.pictureAt != pictureAt) {
+    try {
+      slot.pixels.assign(size, 0);
+    } catch (...) {
+      slot.pixels.clear();
+      return false;
+    }
+    slot.width = s.outputWidth;
+    slot.pictureAt = pictureAt;
   }
   // The picture is scaled from the painted surface straight into the slot.
   const auto composeStart = std::chrono::steady_clock::now();
-  scaler_.compose(static_cast<const uint8_t*>(source_.bits), slot.pixels.data());
+  scaler_.compose(static_cast<const uint8_t*>(source_.bits), slot.pixels.data() + pictureAt, stride);
   steps.composeNs = elapsedNs(composeStart);
   steps.fingerprint = pictureFingerprint(slot.pixels.data(), s.outputWidth, s.outputHeight, stride);
 
