@@ -1,5 +1,6 @@
 // The capture engine: a worker thread finds the user's window by its title fragment, paints it
-// with PrintWindow into a memory surface, scales it (96 %, centred on black; FrameScaler.h)
+// into a memory surface (with PrintWindow, or by copying its device context where PrintWindow
+// leaves it black: the method that gave a picture is kept per window), scales it (96 %, centred on black; FrameScaler.h)
 // straight into the back slot of a two-slot frame buffer at the GPS texture's size and publishes
 // it, at most 30 times a second. The render thread copies the newest frame into the GPS texture
 // (uploadLatestFrame) without ever waiting for the worker.
@@ -39,7 +40,7 @@ struct CaptureFrame {
 // What the engine has done so far (tests and benchmarks count work with these).
 struct CaptureCounters {
   uint64_t printWindowCalls = 0;
-  uint64_t deviceContextCopies = 0;  // BitBlt copies after an all-black PrintWindow
+  uint64_t deviceContextCopies = 0;  // BitBlt copies of the window's device context
   uint64_t framesPublished = 0;
   uint64_t windowSearches = 0;
   uint64_t uploads = 0;  // UpdateSubresource calls
@@ -96,6 +97,11 @@ class GdiWindowCapture final : public WindowCapture {
   // A worker thread exists: ours, or one a shut-down had to leave inside a window that did not
   // answer (it ends by itself once the window answers).
   bool workerRunning();
+  DWORD workerThreadId() const { return workerThreadId_.load(); }
+  // Benchmarks: the worker as it was before it kept a paint method per window and shrank with the
+  // tent (PrintWindow every frame, then the device context when it was all black; area average).
+  // Set before start.
+  void setBeforeKeptPaintMethod(bool before) { beforeKeptPaintMethod_ = before; }
   CaptureCounters counters() const;
 
  private:
@@ -132,11 +138,27 @@ class GdiWindowCapture final : public WindowCapture {
     uint64_t fingerprint = 0;  // of the composed picture
   };
 
+  // How a window gives its picture. Kept per window: the method that last gave a picture at the
+  // client size it was found for; the other one is tried again when the kept one gives black, and
+  // every few seconds while the fallback is kept, never oftener than that.
+  enum class PaintMethod : uint8_t { Unknown, PrintWindow, DeviceContext };
+  struct PaintChoice {
+    HWND window = nullptr;
+    PaintMethod method = PaintMethod::Unknown;
+    int width = 0, height = 0;
+    uint64_t otherTriedNs = 0;
+    uint64_t usedNs = 0;  // the entry used longest ago gives way to a new window
+  };
+  static constexpr size_t kPaintChoices = 8;
+
   void workerLoop();
   // One pass of the loop; false when the worker must leave.
   bool iterate(WorkerClock& w);
   bool captureInto(HWND window, const Settings& s, StepTimes& steps);
-  bool copyFromWindowDc(HWND window, int width, int height);
+  PaintChoice& paintChoiceFor(HWND window, int width, int height, uint64_t now);
+  // Paints the window into the surface with the method; false when the call failed.
+  bool paintWith(PaintMethod method, HWND window, Surface& surface);
+  bool sizeSurface(Surface& surface, int width, int height);
   // Composes the frame into the back slot and publishes it.
   bool publish(const Settings& s, StepTimes& steps);
   // The still-picture rule for a published frame of window (PictureWatch.cpp).
@@ -198,6 +220,9 @@ class GdiWindowCapture final : public WindowCapture {
 
   // Worker-only (and shutdown after the join).
   Surface source_;
+  Surface other_;  // the method not kept, when it is tried beside the kept one
+  PaintChoice paintChoices_[kPaintChoices];
+  bool beforeKeptPaintMethod_ = false;
   FrameScaler scaler_;
   HWND fallbackLoggedWindow_ = nullptr;
   StillPictureRule still_;

@@ -1,6 +1,7 @@
 // The capture worker's picture: the window painted into the worker's surface (PrintWindow, or a
-// copy of its device context when that leaves it black), scaled into the back slot of the frame
-// buffer and published; and the render thread's upload of the newest slot into the GPS texture.
+// copy of its device context where that leaves it black, kept per window), scaled into the back
+// slot of the frame buffer and published; and the render thread's upload of the newest slot into
+// the GPS texture.
 #include "capture/GdiWindowCapture.h"
 
 #include <algorithm>
@@ -18,6 +19,9 @@ namespace zor {
 namespace {
 
 constexpr int kPicturePercent = 96;
+// The method not kept for a window is tried again at most this often (and only when the kept one
+// gives black, or while the kept one is the device-context copy): a PrintWindow per 150 frames.
+constexpr uint64_t kOtherMethodRetryNs = 5'000'000'000ull;
 
 uint64_t elapsedNs(std::chrono::steady_clock::time_point since) {
   return static_cast<uint64_t>(
@@ -37,27 +41,38 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& st
   const int clientHeight = client.bottom - client.top;
   if (clientWidth < 1 || clientHeight < 1) return false;
 
-  if (!source_.dc || source_.width != clientWidth || source_.height != clientHeight) {
-    releaseSurface(source_);
-    if (!createSurface(source_, clientWidth, clientHeight, false)) return false;
-  }
+  if (!sizeSurface(source_, clientWidth, clientHeight)) return false;
   const auto paintStart = std::chrono::steady_clock::now();
-  blacksamples::clear(source_.bits, clientWidth, clientHeight);
   // A window that has stopped answering its messages would keep this thread inside PrintWindow.
   if (IsHungAppWindow(window)) return false;
-  printWindowCalls_.fetch_add(1);
-  // The client area only: the crop is defined on it, and the copy from the window's device
-  // context (below) holds nothing else either.
-  if (!PrintWindow(window, source_.dc, PW_CLIENTONLY | PW_RENDERFULLCONTENT)) {
-    if (!printWindowFailureLogged_.exchange(true)) {
-      logWarning("[WindowCapture] PrintWindow fallo. Prueba dejando la ventana visible (no minimizada).");
+  const uint64_t now = clock::steadyNs();
+  PaintChoice& choice = paintChoiceFor(window, clientWidth, clientHeight, now);
+  if (beforeKeptPaintMethod_) choice.method = PaintMethod::Unknown;
+  const PaintMethod kept = choice.method == PaintMethod::Unknown ? PaintMethod::PrintWindow : choice.method;
+  const PaintMethod other = kept == PaintMethod::PrintWindow ? PaintMethod::DeviceContext : PaintMethod::PrintWindow;
+  if (!paintWith(kept, window, source_)) return false;
+  bool black = blacksamples::allBlack(source_.bits, clientWidth, clientHeight);
+  // A dark picture of the kept method is shown as it is; the other method's picture takes its
+  // place only when it has something to show.
+  const bool due = choice.method == PaintMethod::Unknown || now - choice.otherTriedNs >= kOtherMethodRetryNs;
+  if ((black || kept == PaintMethod::DeviceContext) && due) {
+    choice.otherTriedNs = now;
+    if (sizeSurface(other_, clientWidth, clientHeight) && paintWith(other, window, other_) &&
+        !blacksamples::allBlack(other_.bits, clientWidth, clientHeight)) {
+      std::swap(source_, other_);
+      choice.method = other;
+      black = false;
+      if (other == PaintMethod::DeviceContext && fallbackLoggedWindow_ != window) {
+        fallbackLoggedWindow_ = window;
+        logInfo(
+            "[WindowCapture] PrintWindow dejo la ventana en negro; se copia desde su contexto de dispositivo (BitBlt).");
+      }
     }
-    return false;
   }
-  GdiFlush();
-  // Some hosts answer PrintWindow for another process's window with success and paint nothing;
-  // the window's own device context still has its picture.
-  if (blacksamples::allBlack(source_.bits, clientWidth, clientHeight)) copyFromWindowDc(window, clientWidth, clientHeight);
+  if (!black && choice.method == PaintMethod::Unknown) {
+    choice.method = kept;
+    choice.otherTriedNs = now;
+  }
   steps.paintNs = elapsedNs(paintStart);
 
   if (s.outputWidth < 1 || s.outputHeight < 1) return false;
@@ -98,21 +113,53 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& st
   return scaler_.prepare(g);
 }
 
-bool GdiWindowCapture::copyFromWindowDc(HWND window, int width, int height) {
-  HDC windowDc = GetDC(window);
-  if (!windowDc) return false;
-  const bool copied = BitBlt(source_.dc, 0, 0, width, height, windowDc, 0, 0, SRCCOPY) != FALSE;
-  ReleaseDC(window, windowDc);
-  if (!copied) return false;
-  GdiFlush();
-  deviceContextCopies_.fetch_add(1);
-  if (blacksamples::allBlack(source_.bits, width, height)) return false;
-  if (fallbackLoggedWindow_ != window) {
-    fallbackLoggedWindow_ = window;
-    logInfo(
-        "[WindowCapture] PrintWindow dejo la ventana en negro; se copia desde su contexto de dispositivo (BitBlt).");
+GdiWindowCapture::PaintChoice& GdiWindowCapture::paintChoiceFor(HWND window, int width, int height, uint64_t now) {
+  PaintChoice* choice = &paintChoices_[0];
+  for (PaintChoice& c : paintChoices_) {
+    if (c.window == window) {
+      choice = &c;
+      break;
+    }
+    if (c.usedNs < choice->usedNs) choice = &c;
   }
+  if (choice->window != window || choice->width != width || choice->height != height) {
+    *choice = PaintChoice{window, PaintMethod::Unknown, width, height, 0, 0};  // a new window, or resized: tried anew
+  }
+  choice->usedNs = now;
+  return *choice;
+}
+
+bool GdiWindowCapture::paintWith(PaintMethod method, HWND window, Surface& surface) {
+  if (method == PaintMethod::DeviceContext) {
+    HDC windowDc = GetDC(window);
+    if (!windowDc) return false;
+    const bool copied = BitBlt(surface.dc, 0, 0, surface.width, surface.height, windowDc, 0, 0, SRCCOPY) != FALSE;
+    ReleaseDC(window, windowDc);
+    if (!copied) return false;
+    GdiFlush();
+    deviceContextCopies_.fetch_add(1);
+    return true;
+  }
+  // The samples are blackened first, so a PrintWindow that reports success and paints nothing is
+  // seen. The client area only: the crop is defined on it, and the device context's copy holds
+  // nothing else either.
+  blacksamples::clear(surface.bits, surface.width, surface.height);
+  printWindowCalls_.fetch_add(1);
+  if (!PrintWindow(window, surface.dc, PW_CLIENTONLY | PW_RENDERFULLCONTENT)) {
+    if (!printWindowFailureLogged_.exchange(true)) {
+      logWarning("[WindowCapture] PrintWindow fallo. Prueba dejando la ventana visible (no minimizada).");
+    }
+    return false;
+  }
+  GdiFlush();
   return true;
+}
+
+// A surface of another size is made anew (cleared).
+bool GdiWindowCapture::sizeSurface(Surface& surface, int width, int height) {
+  if (surface.dc && surface.width == width && surface.height == height) return true;
+  releaseSurface(surface);
+  return createSurface(surface, width, height, false);
 }
 
 bool GdiWindowCapture::publish(const Settings& s, StepTimes& steps) {
@@ -203,7 +250,10 @@ void GdiWindowCapture::releaseSurface(Surface& surface) {
   if (existed) surfacesReleased_.fetch_add(1);
 }
 
-void GdiWindowCapture::releaseSurfaces() { releaseSurface(source_); }
+void GdiWindowCapture::releaseSurfaces() {
+  releaseSurface(source_);
+  releaseSurface(other_);
+}
 
 void GdiWindowCapture::resetFrameBuffer() {
   std::lock_guard<std::mutex> lock(frameMutex_);
