@@ -107,7 +107,9 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
     devicePeek_.store(device_);
     screenSlotHint_.store(nullptr);
     contextReadyTime_.store(clock::steadyNs());
-    // The capture worker writes through the immediate context it was started with.
+    // The capture worker writes through the immediate context it was started with; what it made
+    // on the old device goes while that context is still there.
+    WindowCapture::instance().releaseDeviceObjects();
     if (playback_.active.load()) {
       WindowCapture::instance().deactivate();
       captureRestarted = startCaptureLocked(playback_.title, playback_.fps);
