@@ -9,8 +9,7 @@
 //     window of this process playing a "video" at 60 pictures a second (each picture a colour
 //     that names it): publish -> the first presented frame that shows the picture (in game
 //     frames), and glass-to-glass (the window's repaint -> that Present, ms), median and p95,
-//     with the upload at Present (before) and at the bind (after) in alternating rounds. What a
-//     Present shows is read back from the texture at the bind, where the game would sample it.
+//     with the upload at Present (before) and at the bind (after) in alternating rounds.
 #include <d3d11.h>
 #include <windows.h>
 
@@ -145,15 +144,15 @@ void uploadRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCon
   constexpr int kNew = 8;
   struct Variant {
     const char* what;
-    std::vector<double> call, done;
+    std::vector<double> upload, mips, done;
     double bytes = 0;
-  } variants[3] = {{"before: UpdateSubresource of the 1024x1024 frame + GenerateMips", {}, {}, double(frame.size())},
-                   {"between: UpdateSubresource of the 983x983 box + GenerateMips", {}, {}, double(picture.size())},
-                   {"after: Unmap + CopySubresourceRegion of the box + GenerateMips", {}, {}, 0}};
+  } variants[3] = {{"before: UpdateSubresource of the 1024x1024 frame", {}, {}, {}, double(frame.size())},
+                   {"between: UpdateSubresource of the 983x983 box", {}, {}, {}, double(picture.size())},
+                   {"after: Unmap + CopySubresourceRegion of the box", {}, {}, {}, 0}};
   uint64_t afterBytes = 0, afterPictures = 0;
   for (int r = 0; r < kRounds; ++r) {
     for (int v = 0; v < 3; ++v) {
-      double call = 0, done = 0;
+      double up = 0, mips = 0, done = 0;
       for (int i = 0; i < kNew; ++i) {
         if (v == 2) workerFrame(engine);
         finishGpu(device, context);
@@ -168,10 +167,12 @@ void uploadRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCon
         } else {
           fresh = engine.uploadLatestFrame(texture.get());
         }
-        if (fresh) context->GenerateMips(view.get());
         const double t1 = bench::nowNs();
+        if (fresh) context->GenerateMips(view.get());
+        const double t2 = bench::nowNs();
         finishGpu(device, context);
-        call += t1 - t0;
+        up += t1 - t0;
+        mips += t2 - t1;
         done += bench::nowNs() - t0;
         if (v == 2 && fresh) {
           const CaptureCounters after = engine.counters();
@@ -179,7 +180,8 @@ void uploadRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCon
           ++afterPictures;
         }
       }
-      variants[v].call.push_back(call / kNew);
+      variants[v].upload.push_back(up / kNew);
+      variants[v].mips.push_back(mips / kNew);
       variants[v].done.push_back(done / kNew);
     }
   }
@@ -188,15 +190,48 @@ void uploadRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCon
   clock::setSource(nullptr);
   std::printf("   per new picture into the 1024x1024 GPS texture, median of %d alternating rounds (%llu pictures after):\n",
               kRounds, static_cast<unsigned long long>(afterPictures));
-  const double base = bench::median(variants[0].call);
+  const double base = bench::median(variants[0].upload), baseAll = base + bench::median(variants[0].mips);
   for (const Variant& v : variants) {
-    std::printf("     %-64s bytes from CPU memory %9.0f | call %7.0f us (%5.2fx of before) | until the GPU is done %7.0f us\n",
-                v.what, v.bytes, bench::median(v.call) / 1000, base / bench::median(v.call),
+    const double u = bench::median(v.upload), m = bench::median(v.mips);
+    std::printf("     %-50s bytes from CPU memory %8.0f | upload call %6.0f us (%5.2fx less than before) | + "
+                "GenerateMips call %6.0f us = %6.0f us (%5.2fx less) | until the GPU is done %6.0f us\n",
+                v.what, v.bytes, u / 1000, base / u, m / 1000, (u + m) / 1000, baseAll / (u + m),
                 bench::median(v.done) / 1000);
   }
-  std::printf("     (ratios are before / that row: how many times less the render thread spends; the black bars, "
-              "%llu bytes, were written once with the texture's first picture)\n",
+  std::printf("     (the black bars, %llu bytes, were written once with the texture's first picture)\n",
               static_cast<unsigned long long>(barBytes));
+
+  // The staging calls one by one, on a texture of the box's size written by the CPU each time.
+  D3D11_TEXTURE2D_DESC sd{};
+  sd.Width = sd.Height = box;
+  sd.MipLevels = sd.ArraySize = 1;
+  sd.Format = DXGI_FORMAT_B8G8R8A8_TYPELESS;
+  sd.SampleDesc.Count = 1;
+  sd.Usage = D3D11_USAGE_STAGING;
+  sd.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
+  ComRef<ID3D11Texture2D> staging;
+  device->CreateTexture2D(&sd, nullptr, staging.put());
+  std::vector<double> unmapNs, copyNs, mapNs;
+  for (int r = 0; r < kRounds * kNew && staging; ++r) {
+    D3D11_MAPPED_SUBRESOURCE m{};
+    if (FAILED(context->Map(staging.get(), 0, D3D11_MAP_WRITE, 0, &m))) break;
+    for (UINT y = 0; y < box; ++y) std::memset(static_cast<uint8_t*>(m.pData) + y * m.RowPitch, r, box * 4);
+    double t0 = bench::nowNs();
+    context->Unmap(staging.get(), 0);
+    double t1 = bench::nowNs();
+    context->CopySubresourceRegion(texture.get(), 0, at, at, 0, staging.get(), 0, nullptr);
+    double t2 = bench::nowNs();
+    unmapNs.push_back(t1 - t0);
+    copyNs.push_back(t2 - t1);
+    t0 = bench::nowNs();
+    const HRESULT busy = context->Map(staging.get(), 0, D3D11_MAP_WRITE, D3D11_MAP_FLAG_DO_NOT_WAIT, &m);
+    mapNs.push_back(bench::nowNs() - t0);
+    if (SUCCEEDED(busy)) context->Unmap(staging.get(), 0);
+    finishGpu(device, context);
+  }
+  std::printf("     the staging calls alone: Unmap %6.0f us, CopySubresourceRegion %6.0f us, Map right after the copy "
+              "(DO_NOT_WAIT) %6.0f us\n",
+              bench::median(unmapNs) / 1000, bench::median(copyNs) / 1000, bench::median(mapNs) / 1000);
 }
 
 // Part 2: the game's frames at 60 a second, the upload at Present or at the bind.
@@ -215,57 +250,56 @@ void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCo
   GdiWindowCapture engine;
   ComRef<ID3D11ShaderResourceView> view;
   ComRef<ID3D11Texture2D> texture = gpsTexture(device, view);
-  D3D11_TEXTURE2D_DESC rd{};
-  rd.Width = rd.Height = 1;
-  rd.MipLevels = rd.ArraySize = 1;
-  rd.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-  rd.SampleDesc.Count = 1;
-  rd.Usage = D3D11_USAGE_STAGING;
-  rd.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-  ComRef<ID3D11Texture2D> readback;
-  device->CreateTexture2D(&rd, nullptr, readback.put());
   engine.start(device, context, title, 30, false, 0, 0, 0, 0);
   engine.uploadLatestFrame(texture.get());
   Sleep(300);
-  // What the game samples at the bind: the texture's centre.
-  auto shownPicture = [&]() -> uint32_t {
-    const D3D11_BOX centre{kSide / 2, kSide / 2, 0, kSide / 2 + 1, kSide / 2 + 1, 1};
-    context->CopySubresourceRegion(readback.get(), 0, 0, 0, 0, texture.get(), 0, &centre);
-    D3D11_MAPPED_SUBRESOURCE m{};
-    if (FAILED(context->Map(readback.get(), 0, D3D11_MAP_READ, 0, &m))) return 0;
-    uint32_t texel = 0;
-    std::memcpy(&texel, m.pData, 4);
-    context->Unmap(readback.get(), 0);
-    return pictureOfTexel(texel);
-  };
+  // A picture uploaded at the bind is drawn in that frame and presented at its end; one uploaded
+  // at Present is drawn by the next frame. Which video picture it holds is read from the picture
+  // waiting in the ring just before the upload (its centre).
   constexpr double kFrameNs = 1e9 / 60;
   constexpr int kFramesPerRound = 120;
-  std::vector<double> frames[2], glass[2];
+  std::vector<double> frames[2], missed[2], glass[2];
+  std::vector<double> presents;  // the game's recent Presents
+  CaptureFrame waiting;
   for (int r = 0; r < 2 * 5; ++r) {
     const int atBind = r % 2;
-    double published = 0;        // publish time of the picture uploaded last
-    double pendingPublished = 0;  // ... not yet seen at a bind
-    uint32_t lastShown = shownPicture();
+    struct Upload {
+      double publishedNs = 0;
+      uint32_t picture = 0;
+    } pending;  // uploaded at Present, shown at the next one
     double frameStart = bench::nowNs();
     for (int f = 0; f < kFramesPerRound; ++f) {
-      auto upload = [&] {
-        if (engine.uploadLatestFrame(texture.get())) {
-          context->GenerateMips(view.get());
-          pendingPublished = engine.latestPublishedAtNs();
-        }
+      auto upload = [&](Upload& out) {
+        if (!engine.hasNewFrame()) return false;
+        const double published = static_cast<double>(engine.latestPublishedAtNs());  // this picture or an older one
+        const bool seen = engine.latestFrame(waiting);
+        if (!engine.uploadLatestFrame(texture.get())) return false;
+        context->GenerateMips(view.get());
+        out.publishedNs = published;
+        out.picture = seen ? pictureOfTexel(reinterpret_cast<const uint32_t*>(waiting.pixels.data())
+                                                [static_cast<size_t>(kSide / 2) * kSide + kSide / 2])
+                           : 0;
+        return true;
+      };
+      auto presented = [&](const Upload& u, double at) {
+        frames[atBind].push_back((at - u.publishedNs) / kFrameNs);
+        missed[atBind].push_back(static_cast<double>(
+            std::count_if(presents.begin(), presents.end(), [&](double p) { return p > u.publishedNs && p < at; })));
+        if (u.picture && g_shownAt[u.picture] > 0) glass[atBind].push_back((at - g_shownAt[u.picture]) / 1e6);
       };
       while (bench::nowNs() < frameStart + kFrameNs / 2) Sleep(1);
-      if (atBind) upload();
-      const uint32_t shown = shownPicture();  // drawn now, presented at this frame's end
-      const double presentAt = frameStart + kFrameNs;
-      if (shown != lastShown && shown != 0) {
-        lastShown = shown;
-        published = pendingPublished;
-        if (published > 0) frames[atBind].push_back((presentAt - published) / kFrameNs);
-        if (g_shownAt[shown] > 0) glass[atBind].push_back((presentAt - g_shownAt[shown]) / 1e6);
+      Upload now;
+      const bool atBindUpload = atBind && upload(now);
+      while (bench::nowNs() < frameStart + kFrameNs) Sleep(1);
+      const double presentAt = bench::nowNs();  // the game's Present
+      if (presents.size() >= 16) presents.erase(presents.begin());
+      if (atBindUpload) presented(now, presentAt);
+      if (!atBind) {
+        if (pending.publishedNs > 0) presented(pending, presentAt);
+        pending = Upload{};
+        upload(pending);  // at Present: drawn by the next frame
       }
-      while (bench::nowNs() < presentAt) Sleep(1);
-      if (!atBind) upload();  // at Present: drawn by the next frame
+      presents.push_back(presentAt);
       frameStart = presentAt;
     }
   }
@@ -276,10 +310,11 @@ void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCo
   std::printf("   a game at 60 frames a second, the GPS bound half-way through each frame, a 60-picture-a-second video "
               "captured at 30:\n");
   for (int m = 0; m < 2; ++m) {
-    std::printf("     %-34s publish -> first Present showing it: median %.2f / p95 %.2f frames (%zu pictures) | "
-                "glass-to-glass median %.1f / p95 %.1f ms\n",
-                names[m], percentile(frames[m], 0.5), percentile(frames[m], 0.95), frames[m].size(),
-                percentile(glass[m], 0.5), percentile(glass[m], 0.95));
+    std::printf("     %-34s publish -> first Present showing it: median %.2f / p95 %.2f frame times, Presents "
+                "that came first without it median %.0f / p95 %.0f (%zu pictures) | glass-to-glass median %.1f / p95 "
+                "%.1f ms\n",
+                names[m], percentile(frames[m], 0.5), percentile(frames[m], 0.95), percentile(missed[m], 0.5),
+                percentile(missed[m], 0.95), frames[m].size(), percentile(glass[m], 0.5), percentile(glass[m], 0.95));
   }
 }
 

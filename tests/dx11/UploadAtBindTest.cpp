@@ -2,42 +2,13 @@
 // screen in a frame (on the immediate context, before the game's method gets our view, with the
 // game's predicate set aside and put back), once a frame however often the game binds it, and at
 // Present in a frame without such a binding.
+#include "dx11/CountingCapture.h"
 #include "dx11/IdentFixture.h"
-
-#include "capture/WindowCapture.h"
 
 using namespace zor;
 using namespace zor::test;
 
 namespace {
-
-// An engine with a new picture at every upload; it notes what the context looked like then.
-class CountingCapture final : public WindowCapture {
- public:
-  ID3D11DeviceContext* context = nullptr;
-  int uploads = 0;
-  size_t bindingsBeforeLastUpload = 0;
-  bool predicatedAtAnUpload = false;
-
-  bool uploadLatestFrame(ID3D11Texture2D*) override {
-    ++uploads;
-    bindingsBeforeLastUpload = recordedBindings().size();
-    ComRef<ID3D11Predicate> predicate;
-    BOOL value = FALSE;
-    context->GetPredication(predicate.put(), &value);
-    predicatedAtAnUpload = predicatedAtAnUpload || predicate;
-    return true;
-  }
-  void setPaused(bool) override {}
-  bool hasWindow() override { return true; }
-  bool start(ID3D11Device*, ID3D11DeviceContext*, const std::wstring&, uint32_t, bool, int32_t, int32_t, int32_t,
-             int32_t) override {
-    return true;
-  }
-  void deactivate() override {}
-  bool isActive() override { return true; }
-  void shutdown() override {}
-};
 
 class UploadAtBind : public IdentTest {
  protected:
