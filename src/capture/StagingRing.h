@@ -23,7 +23,9 @@ namespace zor {
 
 class StagingRing {
  public:
-  static constexpr int kSlots = 3;
+  // One being written, the newest picture waiting, and two whose copies the GPU may still be
+  // running (a picture every second frame at most, a GPU a few frames behind).
+  static constexpr int kSlots = 4;
 
   // What the worker writes into: rows of width * 4 bytes, rowPitch apart.
   struct Claim {

@@ -228,7 +228,7 @@ void Dx11Core::logGpsSampling(ID3D11DeviceContext* context, ID3D11ShaderResource
     }
     D3D11_SAMPLER_DESC sd{};
     samplers[i]->GetDesc(&sd);
-    n += std::snprintf(line + n, sizeof line - n, " s%u=filtro 0x%X anisotropia %u LOD %.0f..%.0f", i,
+    n += std::snprintf(line + n, sizeof line - n, " s%u=filtro 0x%X anisotropia %u LOD %g..%g", i,
                        static_cast<unsigned>(sd.Filter), sd.MaxAnisotropy, sd.MinLOD, sd.MaxLOD);
     samplers[i]->Release();
   }
