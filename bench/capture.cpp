@@ -368,8 +368,10 @@ void scalingRows() {
     const int pw = z.ow * 96 / 100, ph = z.oh * 96 / 100, px = (z.ow - pw) / 2, py = (z.oh - ph) / 2;
     SetStretchBltMode(target.dc, COLORONCOLOR);
     FrameScaler scaler;
-    scaler.prepare({z.sw, z.sh, true, 0, 0, z.sw, z.sh, z.ow, z.oh, px, py, pw, ph, false});
+    const FrameGeometry geometry{z.sw, z.sh, true, 0, 0, z.sw, z.sh, z.ow, z.oh, px, py, pw, ph, false};
+    scaler.prepare(geometry);
     std::vector<uint8_t> frame(static_cast<size_t>(z.ow) * z.oh * 4);
+    const size_t pitch = static_cast<size_t>(z.ow) * 4;
     auto stretch = [&] { StretchBlt(target.dc, px, py, pw, ph, source.dc, 0, 0, z.sw, z.sh, SRCCOPY); };
     const std::function<void()> variants[] = {
         [&] {
@@ -382,7 +384,7 @@ void scalingRows() {
           GdiFlush();
           std::memcpy(frame.data(), target.bits, frame.size());
         },
-        [&] { scaler.compose(source.bits, frame.data()); }};
+        [&] { scaler.compose(source.bits, frame.data() + geometry.pictureOffset(pitch), pitch); }};
     std::vector<double> times[3];
     constexpr int kCalls = 10;
     for (int r = 0; r < kRounds; ++r) {

@@ -186,10 +186,12 @@ bool Simulator::cmdChart(const Command& c, Failure& f) {
     GdiFlush();
     std::vector<uint8_t> oldFrame(static_cast<const uint8_t*>(oldBits),
                                   static_cast<const uint8_t*>(oldBits) + static_cast<size_t>(out) * out * 4);
-    std::vector<uint8_t> newFrame(oldFrame.size());
+    std::vector<uint8_t> newFrame(oldFrame.size(), 0);
     FrameScaler scaler;
-    const bool scaled = scaler.prepare({sw, sh, false, 0, 0, sw, sh, out, out, p.x, p.y, p.w, p.h, true});
-    if (scaled) scaler.compose(static_cast<const uint8_t*>(sourceBits), newFrame.data());
+    const FrameGeometry geometry{sw, sh, false, 0, 0, sw, sh, out, out, p.x, p.y, p.w, p.h, true};
+    const bool scaled = scaler.prepare(geometry);
+    const size_t pitch = static_cast<size_t>(out) * 4;
+    if (scaled) scaler.compose(static_cast<const uint8_t*>(sourceBits), newFrame.data() + geometry.pictureOffset(pitch), pitch);
     SelectObject(sourceDc, sourcePrev);
     SelectObject(oldDc, oldPrev);
     DeleteDC(sourceDc);

@@ -1,9 +1,11 @@
-// Composes a captured frame from a painted 32-bit surface in one pass: the source rectangle
-// scaled onto the picture rectangle of the frame, black around it. Each axis is filtered on its
-// own: shrinking averages the source area an output pixel covers (fine text and 1-pixel patterns
-// turn into their mean instead of dropping whole rows and columns), enlarging interpolates
-// bilinearly between the two nearest source pixels (pixel centres aligned, edges held). All four
-// bytes of a pixel are filtered alike, in the values GDI stored.
+// Composes a captured picture from a painted 32-bit surface in one pass: the source rectangle
+// scaled onto the picture rectangle of the frame (the black around it is the caller's, written
+// once where the frame's memory is made). Each axis is filtered on its own: shrinking weighs the
+// source pixels under a tent 1.5 output pixels wide on each side of the output pixel's centre (its
+// support grows with the ratio, so 1-pixel stripes and fine text turn into their mean at every
+// ratio instead of beating into a coarser pattern), enlarging interpolates bilinearly between the
+// two nearest source pixels (pixel centres aligned, edges held). All four bytes of a pixel are
+// filtered alike, in the values GDI stored.
 //
 // The per-size tables (which source pixels each output pixel takes, and their weights) and the
 // scratch rows are made by prepare() when the geometry changes; compose() allocates nothing.
@@ -15,6 +17,10 @@
 
 namespace zor {
 
+// How an axis is shrunk: the tent above, or the plain average of the area an output pixel covers
+// (what the worker did before; kept for the benchmark's comparison).
+enum class ShrinkFilter : uint8_t { Tent, Area };
+
 struct FrameGeometry {
   int sourceWidth = 0, sourceHeight = 0;  // the painted surface; rows of sourceWidth * 4 bytes
   bool sourceBottomUp = true;             // the surface's first row in memory is its bottom row
@@ -22,6 +28,13 @@ struct FrameGeometry {
   int outputWidth = 0, outputHeight = 0;                    // the frame; rows of outputWidth * 4 bytes
   int pictureX = 0, pictureY = 0, pictureWidth = 0, pictureHeight = 0;  // inside the frame, from its top-left
   bool outputTopDown = false;  // the frame's first row in memory is its top row
+  ShrinkFilter shrink = ShrinkFilter::Tent;
+
+  // Where the picture's first row in memory order starts in a whole frame of rows rowPitch apart.
+  size_t pictureOffset(size_t rowPitch) const {
+    const int firstRow = outputTopDown ? pictureY : outputHeight - pictureY - pictureHeight;
+    return static_cast<size_t>(firstRow) * rowPitch + static_cast<size_t>(pictureX) * 4;
+  }
 
   bool operator==(const FrameGeometry&) const = default;
 };
@@ -34,9 +47,11 @@ class FrameScaler {
   bool prepared() const { return ready_; }
   const FrameGeometry& geometry() const { return geometry_; }
 
-  // Writes the whole frame (outputHeight rows of outputWidth * 4 bytes) from `source`, a surface
-  // of the prepared geometry. Requires prepare() to have succeeded.
-  void compose(const uint8_t* source, uint8_t* frame) noexcept;
+  // Writes the picture (pictureHeight rows of pictureWidth * 4 bytes, in the frame's row order)
+  // from `source`, a surface of the prepared geometry. `picture` is the first byte of the picture's
+  // first row in memory order, rows rowPitch bytes apart; nothing outside the picture is written.
+  // Requires prepare() to have succeeded.
+  void compose(const uint8_t* source, uint8_t* picture, size_t rowPitch) noexcept;
 
  // The tables' entries (public for the file's filter functions).
   struct PairTap {  // two taps of one output pixel: source indices (byte offsets across) and weights
@@ -54,15 +69,15 @@ class FrameScaler {
     std::vector<PairTap> taps;
     int32_t pairs = 0;
   };
-  static void buildAxis(int sourceLength, int outputLength, Axis& axis);
+  static void buildAxis(int sourceLength, int outputLength, ShrinkFilter shrink, Axis& axis);
   void filterRow(const uint8_t* sourceRow, int16_t* out) const noexcept;
 
   FrameGeometry geometry_;
   bool ready_ = false;
   Axis columns_, rows_;
-  // Across, when each pixel's taps fit in 2 or 4 neighbouring source pixels: the block's first
+  // Across, when each pixel's taps fit in 2, 4 or 8 neighbouring source pixels: the block's first
   // byte in a row, and its weights laid out for the block's pixels (columns_.pairs per pixel).
-  bool blocks_ = false;
+  int span_ = 0;  // 2, 4 or 8 neighbouring pixels a block; 0: taps read one pair at a time
   std::vector<int32_t> blockStart_;
   struct alignas(16) BlockWeights {
     int32_t lanes[4];

@@ -9,7 +9,7 @@ bool uploadCapturedFrame(bool dashboard, WindowCapture& capture) {
   return GpsTextureReplacer::instance().writeTargetFrame(
       dashboard,
       [](ID3D11Texture2D* texture, void* engine) { return static_cast<WindowCapture*>(engine)->uploadLatestFrame(texture); },
-      &capture);
+      &capture, capture.hasNewFrame());
 }
 
 void prepareCapturedFrames(bool dashboard, WindowCapture& capture) {

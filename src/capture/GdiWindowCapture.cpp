@@ -50,6 +50,7 @@ GdiWindowCapture::~GdiWindowCapture() {
   if (process::ending()) {
     // The worker is gone with the process's other threads; nothing is joined or released.
     if (thread_.joinable()) thread_.detach();
+    ring_.forget();
     return;
   }
   shutdown();
@@ -163,6 +164,11 @@ void GdiWindowCapture::shutdown() {
   }
   releaseSurfaces();
   resetFrameBuffer();
+  // The worker is gone; the render thread may be presenting meanwhile, so the staging textures
+  // are let go of without touching the context.
+  ring_.release(false, 0);
+  pendingCopy_ = -1;
+  barsTexture_ = nullptr;
   context_.store(nullptr, std::memory_order_release);
   outputWidth_.store(0);
   outputHeight_.store(0);
@@ -243,18 +249,10 @@ CaptureCounters GdiWindowCapture::counters() const {
   c.paintNs = paintNs_.load();
   c.composeNs = composeNs_.load();
   c.publishNs = publishNs_.load();
+  c.renderThreadBytes = renderThreadBytes_.load();
+  c.barWrites = barWrites_.load();
+  c.noStagingMemory = noStagingMemory_.load();
   return c;
-}
-
-bool GdiWindowCapture::latestFrame(CaptureFrame& out) {
-  std::lock_guard<std::mutex> lock(frameMutex_);
-  if (front_ < 0 || slots_[front_].sequence == 0) return false;
-  try {
-    out = slots_[front_];
-  } catch (...) {
-    return false;
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,8 +1,10 @@
 // The capture engine: a worker thread finds the user's window by its title fragment, paints it
-// with PrintWindow into a memory surface, scales it (96 %, centred on black; FrameScaler.h)
-// straight into the back slot of a two-slot frame buffer at the GPS texture's size and publishes
-// it, at most 30 times a second. The render thread copies the newest frame into the GPS texture
-// (uploadLatestFrame) without ever waiting for the worker.
+// into a memory surface (with PrintWindow, or by copying its device context where PrintWindow
+// leaves it black: the method that gave a picture is kept per window), scales it (96 % of the
+// GPS texture, centred; FrameScaler.h) straight into a staging texture the render thread mapped
+// for it (StagingRing.h) and publishes it, at most 30 times a second. The render thread has the
+// GPU copy the newest picture into the GPS texture (uploadLatestFrame) without ever waiting for
+// the worker; the black bars around the picture are written once per texture.
 //
 // Every change that makes frames in flight stale (start, deactivate, pause, keyword, output
 // size, shutdown) bumps the capture generation; the worker drops frames of an old generation
@@ -21,14 +23,16 @@
 #include <vector>
 
 #include "capture/FrameScaler.h"
+#include "capture/StagingRing.h"
 #include "capture/StillPicture.h"
 #include "capture/WindowCapture.h"
 
 namespace zor {
 
-// One slot of the frame buffer: 32-bit pixels as GDI leaves them (blue, green, red, fourth byte).
+// A whole frame as the GPS texture receives it: 32-bit pixels as GDI leaves them (blue, green,
+// red, fourth byte), the picture on black (tests and benchmarks read it with latestFrame).
 struct CaptureFrame {
-  std::vector<uint8_t> pixels;  // height rows of stride bytes; capacity kept between frames
+  std::vector<uint8_t> pixels;  // height rows of stride bytes
   uint32_t width = 0;
   uint32_t height = 0;
   uint32_t stride = 0;  // width * 4
@@ -38,10 +42,15 @@ struct CaptureFrame {
 // What the engine has done so far (tests and benchmarks count work with these).
 struct CaptureCounters {
   uint64_t printWindowCalls = 0;
-  uint64_t deviceContextCopies = 0;  // BitBlt copies after an all-black PrintWindow
+  uint64_t deviceContextCopies = 0;  // BitBlt copies of the window's device context
   uint64_t framesPublished = 0;
   uint64_t windowSearches = 0;
-  uint64_t uploads = 0;  // UpdateSubresource calls
+  uint64_t uploads = 0;  // pictures copied into the GPS texture
+  // Bytes the render thread handed to the context from CPU memory (the black bars, once per
+  // texture); the pictures themselves go from staging memory by the GPU's copy.
+  uint64_t renderThreadBytes = 0;
+  uint64_t barWrites = 0;       // textures whose bars were made black
+  uint64_t noStagingMemory = 0;  // pictures not composed: no mapped staging texture was free
   uint64_t surfacesCreated = 0;
   uint64_t surfacesReleased = 0;
   // Time spent in the steps of the published frames (steady nanoseconds, summed): painting the
@@ -78,6 +87,8 @@ class GdiWindowCapture final : public WindowCapture {
   int64_t frameIntervalMs() override;
   bool isActive() override { return active_.load(std::memory_order_acquire); }
   bool uploadLatestFrame(ID3D11Texture2D* texture) override;
+  bool hasNewFrame() override;
+  void releaseDeviceObjects() override;
   StillPictureReport stillPicture() override;
   void setSourceSound(HWND window, SourceSound sound) override;
   void prepareFramesFor(ID3D11Texture2D* texture) override;
@@ -92,9 +103,16 @@ class GdiWindowCapture final : public WindowCapture {
   uint64_t generation() const { return generation_.load(); }
   uint32_t outputWidth() const { return outputWidth_.load(); }
   uint32_t outputHeight() const { return outputHeight_.load(); }
+  // Clock-seam steady time at which the newest picture was published (0: none yet).
+  uint64_t latestPublishedAtNs() const { return latestPublishedAtNs_.load(std::memory_order_acquire); }
   // A worker thread exists: ours, or one a shut-down had to leave inside a window that did not
   // answer (it ends by itself once the window answers).
   bool workerRunning();
+  DWORD workerThreadId() const { return workerThreadId_.load(); }
+  // Benchmarks: the worker as it was before it kept a paint method per window and shrank with the
+  // tent (PrintWindow every frame, then the device context when it was all black; area average).
+  // Set before start.
+  void setBeforeKeptPaintMethod(bool before) { beforeKeptPaintMethod_ = before; }
   CaptureCounters counters() const;
 
  private:
@@ -131,12 +149,28 @@ class GdiWindowCapture final : public WindowCapture {
     uint64_t fingerprint = 0;  // of the composed picture
   };
 
+  // How a window gives its picture. Kept per window: the method that last gave a picture at the
+  // client size it was found for; the other one is tried again when the kept one gives black, and
+  // every few seconds while the fallback is kept, never oftener than that.
+  enum class PaintMethod : uint8_t { Unknown, PrintWindow, DeviceContext };
+  struct PaintChoice {
+    HWND window = nullptr;
+    PaintMethod method = PaintMethod::Unknown;
+    int width = 0, height = 0;
+    uint64_t otherTriedNs = 0;
+    uint64_t usedNs = 0;  // the entry used longest ago gives way to a new window
+  };
+  static constexpr size_t kPaintChoices = 8;
+
   void workerLoop();
   // One pass of the loop; false when the worker must leave.
   bool iterate(WorkerClock& w);
   bool captureInto(HWND window, const Settings& s, StepTimes& steps);
-  bool copyFromWindowDc(HWND window, int width, int height);
-  // Composes the frame into the back slot and publishes it.
+  PaintChoice& paintChoiceFor(HWND window, int width, int height, uint64_t now);
+  // Paints the window into the surface with the method; false when the call failed.
+  bool paintWith(PaintMethod method, HWND window, Surface& surface);
+  bool sizeSurface(Surface& surface, int width, int height);
+  // Composes the picture into a staging texture and publishes it.
   bool publish(const Settings& s, StepTimes& steps);
   // The still-picture rule for a published frame of window (PictureWatch.cpp).
   void watchPicture(HWND window, uint64_t generation, uint64_t fingerprint);
@@ -152,6 +186,11 @@ class GdiWindowCapture final : public WindowCapture {
   // Waits until the worker loop has ended or the steady clock reaches deadlineNs (false).
   bool waitForWorkerExit(uint64_t deadlineNs);
   void resetFrameBuffer();
+  // Render thread: the staging ring for the current output size on context (false: not usable yet).
+  bool serviceRing(ID3D11DeviceContext* context, const D3D11_TEXTURE2D_DESC& desc);
+  // Render thread: the bars around the picture box are black in texture (once per texture).
+  void blackenBars(ID3D11DeviceContext* context, ID3D11Texture2D* texture, const D3D11_TEXTURE2D_DESC& desc,
+                   uint32_t boxX, uint32_t boxY);
   // The frames are for a texture of this size from now on; false when that is a change (the
   // frame buffer is emptied and the worker starts again at the new size).
   bool keepOutputSize(uint32_t width, uint32_t height);
@@ -187,16 +226,25 @@ class GdiWindowCapture final : public WindowCapture {
   std::thread thread_;
   std::atomic<DWORD> workerThreadId_{0};
 
-  // Frame lock: the slots and the front index.
-  std::mutex frameMutex_;
-  CaptureFrame slots_[2];
-  int32_t front_ = -1;
-  uint64_t nextSequence_ = 1;
+  // The pictures on their way: composed by the worker into the ring, copied by the render
+  // thread. No lock: see StagingRing.h.
+  StagingRing ring_;
+  uint64_t nextSequence_ = 1;  // worker only
   std::atomic<uint64_t> latestPublished_{0};
   std::atomic<uint64_t> lastUploaded_{0};
+  std::atomic<uint64_t> latestPublishedAtNs_{0};
+  // Render thread only: a slot whose copy faulted, tried again while it is the newest picture;
+  // the texture (and its content epoch) whose bars are black, and where the picture sat then.
+  int pendingCopy_ = -1;
+  ID3D11Texture2D* barsTexture_ = nullptr;
+  uint64_t barsEpoch_ = 0;
+  uint32_t barsBoxX_ = 0, barsBoxY_ = 0;
 
   // Worker-only (and shutdown after the join).
   Surface source_;
+  Surface other_;  // the method not kept, when it is tried beside the kept one
+  PaintChoice paintChoices_[kPaintChoices];
+  bool beforeKeptPaintMethod_ = false;
   FrameScaler scaler_;
   HWND fallbackLoggedWindow_ = nullptr;
   StillPictureRule still_;
@@ -219,7 +267,8 @@ class GdiWindowCapture final : public WindowCapture {
   std::atomic<bool> strandedWarned_{false};  // a start met the worker a shut-down left behind
 
   std::atomic<uint64_t> printWindowCalls_{0}, deviceContextCopies_{0}, framesPublished_{0}, windowSearches_{0},
-      uploads_{0}, surfacesCreated_{0}, surfacesReleased_{0}, paintNs_{0}, composeNs_{0}, publishNs_{0};
+      uploads_{0}, surfacesCreated_{0}, surfacesReleased_{0}, paintNs_{0}, composeNs_{0}, publishNs_{0},
+      renderThreadBytes_{0}, barWrites_{0}, noStagingMemory_{0};
 };
 
 }  // namespace zor

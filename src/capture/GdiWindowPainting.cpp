@@ -1,6 +1,7 @@
 // The capture worker's picture: the window painted into the worker's surface (PrintWindow, or a
-// copy of its device context when that leaves it black), scaled into the back slot of the frame
-// buffer and published; and the render thread's upload of the newest slot into the GPS texture.
+// copy of its device context where that leaves it black, kept per window), scaled into a staging
+// texture of the ring and published; and the render thread's half: the ring kept mapped, the
+// newest picture copied by the GPU into the GPS texture, the black bars written once per texture.
 #include "capture/GdiWindowCapture.h"
 
 #include <algorithm>
@@ -12,12 +13,24 @@
 #include "core/Clock.h"
 #include "core/FaultGuard.h"
 #include "core/Logger.h"
+#include "gps/GpsTextureReplacer.h"
 
 namespace zor {
 
 namespace {
 
 constexpr int kPicturePercent = 96;
+// The method not kept for a window is tried again at most this often (and only when the kept one
+// gives black, or while the kept one is the device-context copy): a PrintWindow per 150 frames.
+constexpr uint64_t kOtherMethodRetryNs = 5'000'000'000ull;
+
+// The picture's side for a side of the frame: 96 % of it.
+uint32_t pictureExtent(uint32_t frameExtent) {
+  return static_cast<uint32_t>(static_cast<uint64_t>(frameExtent) * kPicturePercent / 100);
+}
+
+// How long a change of device or size waits for the worker to finish the picture it is writing.
+constexpr uint32_t kRingReleaseWaitMs = 200;
 
 uint64_t elapsedNs(std::chrono::steady_clock::time_point since) {
   return static_cast<uint64_t>(
@@ -37,27 +50,38 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& st
   const int clientHeight = client.bottom - client.top;
   if (clientWidth < 1 || clientHeight < 1) return false;
 
-  if (!source_.dc || source_.width != clientWidth || source_.height != clientHeight) {
-    releaseSurface(source_);
-    if (!createSurface(source_, clientWidth, clientHeight, false)) return false;
-  }
+  if (!sizeSurface(source_, clientWidth, clientHeight)) return false;
   const auto paintStart = std::chrono::steady_clock::now();
-  blacksamples::clear(source_.bits, clientWidth, clientHeight);
   // A window that has stopped answering its messages would keep this thread inside PrintWindow.
   if (IsHungAppWindow(window)) return false;
-  printWindowCalls_.fetch_add(1);
-  // The client area only: the crop is defined on it, and the copy from the window's device
-  // context (below) holds nothing else either.
-  if (!PrintWindow(window, source_.dc, PW_CLIENTONLY | PW_RENDERFULLCONTENT)) {
-    if (!printWindowFailureLogged_.exchange(true)) {
-      logWarning("[WindowCapture] PrintWindow fallo. Prueba dejando la ventana visible (no minimizada).");
+  const uint64_t now = clock::steadyNs();
+  PaintChoice& choice = paintChoiceFor(window, clientWidth, clientHeight, now);
+  if (beforeKeptPaintMethod_) choice.method = PaintMethod::Unknown;
+  const PaintMethod kept = choice.method == PaintMethod::Unknown ? PaintMethod::PrintWindow : choice.method;
+  const PaintMethod other = kept == PaintMethod::PrintWindow ? PaintMethod::DeviceContext : PaintMethod::PrintWindow;
+  if (!paintWith(kept, window, source_)) return false;
+  bool black = blacksamples::allBlack(source_.bits, clientWidth, clientHeight);
+  // A dark picture of the kept method is shown as it is; the other method's picture takes its
+  // place only when it has something to show.
+  const bool due = choice.method == PaintMethod::Unknown || now - choice.otherTriedNs >= kOtherMethodRetryNs;
+  if ((black || kept == PaintMethod::DeviceContext) && due) {
+    choice.otherTriedNs = now;
+    if (sizeSurface(other_, clientWidth, clientHeight) && paintWith(other, window, other_) &&
+        !blacksamples::allBlack(other_.bits, clientWidth, clientHeight)) {
+      std::swap(source_, other_);
+      choice.method = other;
+      black = false;
+      if (other == PaintMethod::DeviceContext && fallbackLoggedWindow_ != window) {
+        fallbackLoggedWindow_ = window;
+        logInfo(
+            "[WindowCapture] PrintWindow dejo la ventana en negro; se copia desde su contexto de dispositivo (BitBlt).");
+      }
     }
-    return false;
   }
-  GdiFlush();
-  // Some hosts answer PrintWindow for another process's window with success and paint nothing;
-  // the window's own device context still has its picture.
-  if (blacksamples::allBlack(source_.bits, clientWidth, clientHeight)) copyFromWindowDc(window, clientWidth, clientHeight);
+  if (!black && choice.method == PaintMethod::Unknown) {
+    choice.method = kept;
+    choice.otherTriedNs = now;
+  }
   steps.paintNs = elapsedNs(paintStart);
 
   if (s.outputWidth < 1 || s.outputHeight < 1) return false;
@@ -90,29 +114,61 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& st
   g.cropHeight = static_cast<int>(srcH);
   g.outputWidth = outWidth;
   g.outputHeight = outHeight;
-  g.pictureWidth = static_cast<int>(static_cast<int64_t>(outWidth) * kPicturePercent / 100);
-  g.pictureHeight = static_cast<int>(static_cast<int64_t>(outHeight) * kPicturePercent / 100);
+  g.pictureWidth = static_cast<int>(pictureExtent(s.outputWidth));
+  g.pictureHeight = static_cast<int>(pictureExtent(s.outputHeight));
   g.pictureX = (outWidth - g.pictureWidth) / 2;
   g.pictureY = (outHeight - g.pictureHeight) / 2;
   g.outputTopDown = s.flip;
   return scaler_.prepare(g);
 }
 
-bool GdiWindowCapture::copyFromWindowDc(HWND window, int width, int height) {
-  HDC windowDc = GetDC(window);
-  if (!windowDc) return false;
-  const bool copied = BitBlt(source_.dc, 0, 0, width, height, windowDc, 0, 0, SRCCOPY) != FALSE;
-  ReleaseDC(window, windowDc);
-  if (!copied) return false;
-  GdiFlush();
-  deviceContextCopies_.fetch_add(1);
-  if (blacksamples::allBlack(source_.bits, width, height)) return false;
-  if (fallbackLoggedWindow_ != window) {
-    fallbackLoggedWindow_ = window;
-    logInfo(
-        "[WindowCapture] PrintWindow dejo la ventana en negro; se copia desde su contexto de dispositivo (BitBlt).");
+GdiWindowCapture::PaintChoice& GdiWindowCapture::paintChoiceFor(HWND window, int width, int height, uint64_t now) {
+  PaintChoice* choice = &paintChoices_[0];
+  for (PaintChoice& c : paintChoices_) {
+    if (c.window == window) {
+      choice = &c;
+      break;
+    }
+    if (c.usedNs < choice->usedNs) choice = &c;
   }
+  if (choice->window != window || choice->width != width || choice->height != height) {
+    *choice = PaintChoice{window, PaintMethod::Unknown, width, height, 0, 0};  // a new window, or resized: tried anew
+  }
+  choice->usedNs = now;
+  return *choice;
+}
+
+bool GdiWindowCapture::paintWith(PaintMethod method, HWND window, Surface& surface) {
+  if (method == PaintMethod::DeviceContext) {
+    HDC windowDc = GetDC(window);
+    if (!windowDc) return false;
+    const bool copied = BitBlt(surface.dc, 0, 0, surface.width, surface.height, windowDc, 0, 0, SRCCOPY) != FALSE;
+    ReleaseDC(window, windowDc);
+    if (!copied) return false;
+    GdiFlush();
+    deviceContextCopies_.fetch_add(1);
+    return true;
+  }
+  // The samples are blackened first, so a PrintWindow that reports success and paints nothing is
+  // seen. The client area only: the crop is defined on it, and the device context's copy holds
+  // nothing else either.
+  blacksamples::clear(surface.bits, surface.width, surface.height);
+  printWindowCalls_.fetch_add(1);
+  if (!PrintWindow(window, surface.dc, PW_CLIENTONLY | PW_RENDERFULLCONTENT)) {
+    if (!printWindowFailureLogged_.exchange(true)) {
+      logWarning("[WindowCapture] PrintWindow fallo. Prueba dejando la ventana visible (no minimizada).");
+    }
+    return false;
+  }
+  GdiFlush();
   return true;
+}
+
+// A surface of another size is made anew (cleared).
+bool GdiWindowCapture::sizeSurface(Surface& surface, int width, int height) {
+  if (surface.dc && surface.width == width && surface.height == height) return true;
+  releaseSurface(surface);
+  return createSurface(surface, width, height, false);
 }
 
 bool GdiWindowCapture::publish(const Settings& s, StepTimes& steps) {
@@ -121,38 +177,28 @@ bool GdiWindowCapture::publish(const Settings& s, StepTimes& steps) {
       g.outputWidth != static_cast<int>(s.outputWidth) || g.outputHeight != static_cast<int>(s.outputHeight)) {
     return false;
   }
-  const uint64_t stride64 = static_cast<uint64_t>(s.outputWidth) * 4;
-  if (stride64 > UINT32_MAX) return false;
-  const uint32_t stride = static_cast<uint32_t>(stride64);
-  const size_t size = static_cast<size_t>(stride) * s.outputHeight;
-
-  int back = 0;
-  {
-    std::lock_guard<std::mutex> lock(frameMutex_);
-    back = front_ == 0 ? 1 : 0;
-  }
-  CaptureFrame& slot = slots_[back];
-  try {
-    slot.pixels.resize(size);
-  } catch (...) {
+  const uint32_t width = static_cast<uint32_t>(g.pictureWidth), height = static_cast<uint32_t>(g.pictureHeight);
+  StagingRing::Claim claim;
+  if (!ring_.claim(width, height, latestPublished_.load(std::memory_order_acquire), claim)) {
+    noStagingMemory_.fetch_add(1);
     return false;
   }
-  // The picture is scaled from the painted surface straight into the slot.
+  // The picture is scaled from the painted surface straight into the mapped staging memory.
   const auto composeStart = std::chrono::steady_clock::now();
-  scaler_.compose(static_cast<const uint8_t*>(source_.bits), slot.pixels.data());
+  scaler_.compose(static_cast<const uint8_t*>(source_.bits), claim.data, claim.rowPitch);
   steps.composeNs = elapsedNs(composeStart);
-  steps.fingerprint = pictureFingerprint(slot.pixels.data(), s.outputWidth, s.outputHeight, stride);
+  steps.fingerprint = pictureFingerprint(claim.data, width, height, claim.rowPitch);
 
-  auto current = [&] { return active_.load() && generation_.load() == s.generation; };
-  if (!current()) return false;
-  std::lock_guard<std::mutex> lock(frameMutex_);
-  if (!current()) return false;
-  slot.width = s.outputWidth;
-  slot.height = s.outputHeight;
-  slot.stride = stride;
+  if (!active_.load() || generation_.load() != s.generation) {
+    ring_.abandon(claim);
+    return false;
+  }
+  // Where the picture's first row in memory goes in the texture: rows run top first when flipped.
+  const uint32_t boxY = g.outputTopDown ? static_cast<uint32_t>(g.pictureY)
+                                        : static_cast<uint32_t>(g.outputHeight - g.pictureY - g.pictureHeight);
   const uint64_t sequence = nextSequence_++;
-  slot.sequence = sequence;
-  front_ = back;
+  ring_.publish(claim, sequence, s.generation, static_cast<uint32_t>(g.pictureX), boxY);
+  latestPublishedAtNs_.store(clock::steadyNs(), std::memory_order_release);
   latestPublished_.store(sequence, std::memory_order_release);
   framesPublished_.fetch_add(1);
   return true;
@@ -195,11 +241,12 @@ void GdiWindowCapture::releaseSurface(Surface& surface) {
   if (existed) surfacesReleased_.fetch_add(1);
 }
 
-void GdiWindowCapture::releaseSurfaces() { releaseSurface(source_); }
+void GdiWindowCapture::releaseSurfaces() {
+  releaseSurface(source_);
+  releaseSurface(other_);
+}
 
 void GdiWindowCapture::resetFrameBuffer() {
-  std::lock_guard<std::mutex> lock(frameMutex_);
-  front_ = -1;
   latestPublished_.store(0, std::memory_order_release);
   lastUploaded_.store(0, std::memory_order_release);
 }
@@ -219,10 +266,69 @@ bool GdiWindowCapture::keepOutputSize(uint32_t width, uint32_t height) {
 
 void GdiWindowCapture::prepareFramesFor(ID3D11Texture2D* texture) {
   if (!active_.load(std::memory_order_acquire) || !texture) return;
+  ID3D11DeviceContext* context = context_.load(std::memory_order_acquire);
   D3D11_TEXTURE2D_DESC desc{};
   texture->GetDesc(&desc);
   if (desc.Format != DXGI_FORMAT_B8G8R8A8_UNORM && desc.Format != DXGI_FORMAT_B8G8R8A8_TYPELESS) return;
+  if (context) serviceRing(context, desc);  // the worker composes meanwhile
   keepOutputSize(desc.Width, desc.Height);
+}
+
+bool GdiWindowCapture::hasNewFrame() {
+  const uint64_t latest = latestPublished_.load(std::memory_order_acquire);
+  return latest != 0 && latest != lastUploaded_.load(std::memory_order_acquire);
+}
+
+bool GdiWindowCapture::serviceRing(ID3D11DeviceContext* context, const D3D11_TEXTURE2D_DESC& desc) {
+  const uint32_t width = pictureExtent(desc.Width), height = pictureExtent(desc.Height);
+  if (width == 0 || height == 0) return false;
+  if (!ring_.matches(context, width, height, desc.Format)) pendingCopy_ = -1;  // its slot goes with the ring
+  return ring_.service(context, width, height, desc.Format);
+}
+
+void GdiWindowCapture::releaseDeviceObjects() {
+  pendingCopy_ = -1;
+  barsTexture_ = nullptr;
+  if (!ring_.release(true, kRingReleaseWaitMs)) {
+    logWarning("[WindowCapture] El hilo de captura seguia escribiendo una textura de paso; se suelta al cerrar.");
+  }
+}
+
+void GdiWindowCapture::blackenBars(ID3D11DeviceContext* context, ID3D11Texture2D* texture,
+                                   const D3D11_TEXTURE2D_DESC& desc, uint32_t boxX, uint32_t boxY) {
+  // Textures of the replacer are made anew, or get their test pattern back, with a new epoch.
+  const uint64_t epoch = GpsTextureReplacer::instance().contentEpoch();
+  if (texture == barsTexture_ && epoch == barsEpoch_ && boxX == barsBoxX_ && boxY == barsBoxY_) return;
+  const uint32_t w = desc.Width, h = desc.Height, pw = ring_.width(), ph = ring_.height();
+  if (boxX + pw > w || boxY + ph > h) return;
+  const uint32_t right = w - boxX - pw, bottom = h - boxY - ph;
+  const size_t rows = std::max(boxY, bottom), side = std::max(boxX, right);
+  std::vector<uint8_t> zeros;
+  try {
+    zeros.assign(std::max(rows * w, side * ph) * 4, 0);
+  } catch (...) {
+    return;  // tried again with the next picture
+  }
+  uint64_t bytes = 0;
+  auto write = [&](uint32_t left, uint32_t top, uint32_t r, uint32_t b) {
+    if (left >= r || top >= b) return;
+    const D3D11_BOX box{left, top, 0, r, b, 1};
+    context->UpdateSubresource(texture, 0, &box, zeros.data(), (r - left) * 4, 0);
+    bytes += static_cast<uint64_t>(r - left) * 4 * (b - top);
+  };
+  auto all = [&] {
+    write(0, 0, w, boxY);
+    write(0, boxY + ph, w, h);
+    write(0, boxY, boxX, boxY + ph);
+    write(boxX + pw, boxY, w, boxY + ph);
+  };
+  if (!fault::guarded(all)) return;
+  renderThreadBytes_.fetch_add(bytes);
+  barWrites_.fetch_add(1);
+  barsTexture_ = texture;
+  barsEpoch_ = epoch;
+  barsBoxX_ = boxX;
+  barsBoxY_ = boxY;
 }
 
 bool GdiWindowCapture::uploadLatestFrame(ID3D11Texture2D* texture) {
@@ -232,33 +338,65 @@ bool GdiWindowCapture::uploadLatestFrame(ID3D11Texture2D* texture) {
   D3D11_TEXTURE2D_DESC desc{};
   texture->GetDesc(&desc);
   if (desc.Format != DXGI_FORMAT_B8G8R8A8_UNORM && desc.Format != DXGI_FORMAT_B8G8R8A8_TYPELESS) return false;
-  if (!keepOutputSize(desc.Width, desc.Height)) return false;
+  // The worker needs mapped memory whether or not a picture is waiting; it is there before a new
+  // size wakes the worker.
+  const bool ringReady = serviceRing(context, desc);
+  if (!keepOutputSize(desc.Width, desc.Height) || !ringReady) return false;
   const uint64_t latest = latestPublished_.load(std::memory_order_acquire);
   if (latest == 0 || latest == lastUploaded_.load(std::memory_order_acquire)) return false;
 
-  std::unique_lock<std::mutex> lock(frameMutex_, std::try_to_lock);
-  if (!lock.owns_lock()) return false;
-  if (front_ < 0) return false;
-  const CaptureFrame& slot = slots_[front_];
-  if (slot.sequence == 0 || slot.sequence != latest || slot.width != desc.Width || slot.height != desc.Height ||
-      slot.pixels.empty()) {
-    return false;
+  int slot = -1;
+  if (pendingCopy_ >= 0) {  // a copy that faulted: the same picture again, unless a newer one came
+    if (ring_.sequence(pendingCopy_) == latest) {
+      slot = pendingCopy_;
+    } else {
+      ring_.recycle(pendingCopy_);
+    }
+    pendingCopy_ = -1;
   }
+  if (slot < 0) slot = ring_.take(latest, generation_.load(std::memory_order_acquire));
+  if (slot < 0) return false;
+  const uint32_t x = ring_.boxX(slot), y = ring_.boxY(slot);
+  blackenBars(context, texture, desc, x, y);
   uploads_.fetch_add(1);
-  const void* pixels = slot.pixels.data();
-  const UINT pitch = slot.stride;
-  auto copy = [context, texture, pixels, pitch] {
-    context->UpdateSubresource(texture, 0, nullptr, pixels, pitch, 0);
-  };
-  if (!fault::guarded(copy)) {
+  if (!ring_.copyInto(slot, texture, x, y)) {
     logError("[WindowCapture] UpdateSubresource protegido detecto una excepcion; se omite este frame.");
+    pendingCopy_ = slot;
     return false;
   }
-  lastUploaded_.store(slot.sequence, std::memory_order_release);
+  ring_.recycle(slot);
+  lastUploaded_.store(latest, std::memory_order_release);
   if (!firstFrameLogged_.exchange(true)) {
     logInfo("[WindowCapture] Primer frame del trabajador copiado correctamente a la textura del GPS.");
   }
   return true;
+}
+
+bool GdiWindowCapture::latestFrame(CaptureFrame& out) {
+  const uint64_t latest = latestPublished_.load(std::memory_order_acquire);
+  if (latest == 0) return false;
+  const int slot = ring_.take(latest, generation_.load(std::memory_order_acquire));
+  if (slot < 0) return false;
+  bool copied = false;
+  try {
+    const uint32_t w = outputWidth_.load(), h = outputHeight_.load(), pw = ring_.width(), ph = ring_.height();
+    const uint32_t x = ring_.boxX(slot), y = ring_.boxY(slot);
+    if (x + pw <= w && y + ph <= h) {
+      out.pixels.assign(static_cast<size_t>(w) * h * 4, 0);
+      for (uint32_t row = 0; row < ph; ++row) {
+        std::memcpy(&out.pixels[(static_cast<size_t>(y + row) * w + x) * 4],
+                    ring_.mappedData(slot) + static_cast<size_t>(row) * ring_.rowPitch(slot), static_cast<size_t>(pw) * 4);
+      }
+      out.width = w;
+      out.height = h;
+      out.stride = w * 4;
+      out.sequence = latest;
+      copied = true;
+    }
+  } catch (...) {
+  }
+  ring_.restore(slot);
+  return copied;
 }
 
 }  // namespace zor

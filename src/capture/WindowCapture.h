@@ -44,6 +44,11 @@ class WindowCapture {
   // Render thread, GpsTextureReplacer lock held: copies the newest frame into mip 0 of texture.
   // True when a new frame was written.
   virtual bool uploadLatestFrame(ID3D11Texture2D* texture) = 0;
+  // A picture newer than the last one copied is waiting (a cheap look, for the render thread).
+  virtual bool hasNewFrame() { return true; }
+  // Render thread, before the device the engine was started on goes: everything the engine
+  // made on it is let go of (the next start makes it again on the new one).
+  virtual void releaseDeviceObjects() {}
   // Render thread, GpsTextureReplacer lock held: the frames are for texture, but nothing is
   // written into it (calibration shows the test pattern): the worker captures at its size, so
   // the first upload after calibration has a frame at once.

@@ -109,7 +109,9 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
     devicePeek_.store(device_);
     screenSlotHint_.store(nullptr);
     contextReadyTime_.store(clock::steadyNs());
-    // The capture worker writes through the immediate context it was started with.
+    // The capture worker writes through the immediate context it was started with; what it made
+    // on the old device goes while that context is still there.
+    WindowCapture::instance().releaseDeviceObjects();
     if (playback_.active.load()) {
       WindowCapture::instance().deactivate();
       captureRestarted = startCaptureLocked(playback_.title, playback_.fps);
@@ -196,8 +198,9 @@ void Dx11Core::letGoOfAdoptedDevice() {
     contextPeek_.store(nullptr);
     devicePeek_.store(nullptr);
     screenSlotHint_.store(nullptr);
-    // The worker writes through the old context: it stops here and starts again on the next
-    // device (the playback stays on).
+    // The worker writes into staging textures of the old device: they go while its context is
+    // still there, and the worker starts again on the next device (the playback stays on).
+    WindowCapture::instance().releaseDeviceObjects();
     if (playback_.active.load()) WindowCapture::instance().deactivate();
   }
   forgetDeviceObjects();

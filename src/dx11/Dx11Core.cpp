@@ -41,6 +41,7 @@ void Dx11Core::resetForStart() {
   firstPresentSeen_.store(false);
   contextAcquired_.store(false);
   contextAcquisitionStarted_.store(false);
+  uploadedThisFrame_.store(false);
   hooksClosing_.store(false);
   gpsSizePending_.store(false);
   redViewPending_.store(false);

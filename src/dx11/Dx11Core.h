@@ -238,7 +238,15 @@ class Dx11Core {
   void handleEngineAndResume();
   void handleStartRequest();
   void handleStopRequest();
-  void handleUploadAndVisibility();
+  void handleUploadAndVisibility(bool uploadedAtBind);
+  // The newest captured picture into the target's texture while it may be shown: driving,
+  // calibration off, playback active, the target's resource ready. At the first bind of the
+  // GPS screen in a frame (immediate context, before our view goes into the slot), else at
+  // Present; once per frame either way.
+  bool uploadWanted(bool dashboard) const noexcept;
+  void uploadAtBind(bool dashboard);
+  // Once: the sampler filters and the mip count the game draws the GPS view with.
+  void logGpsSampling(ID3D11DeviceContext* context, ID3D11ShaderResourceView* gameView);
   bool startCaptureLocked(const std::wstring& title, uint32_t fps);
 
   // GPS identification and substitution steps (GpsCandidateTracking.cpp, GpsSubstitution.cpp).
@@ -361,6 +369,8 @@ class Dx11Core {
   std::atomic<uint64_t> lastCameraReturnTick_{0};
   std::atomic<bool> cameraReturnInProgress_{false};
   std::atomic<bool> gpsOffscreen_{false};
+  std::atomic<bool> uploadedThisFrame_{false};  // a bind of the GPS screen uploaded (or tried) this frame
+  std::atomic<bool> samplingLogged_{false};
   PlaybackState playback_;
 };
 

@@ -193,11 +193,17 @@ void Dx11Core::onDrawIndexed(ID3D11DeviceContext* context, UINT indexCount, UINT
     return;
   }
   noteGpsSighting();
+  logGpsSampling(context, gameView);
   ID3D11ShaderResourceView* ours = GpsTextureReplacer::instance().dashboardViewUnlocked();
   if (!ours) {
     gameView->Release();
     draw(context, indexCount, startIndex, baseVertex);
     return;
+  }
+  // The picture goes into our resource before it is bound (its mips are made as a render target).
+  try {
+    uploadAtBind(true);
+  } catch (...) {
   }
   bind(context, kDashboardScreenSlot, 1, &ours);
   draw(context, indexCount, startIndex, baseVertex);

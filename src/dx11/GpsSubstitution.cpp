@@ -160,6 +160,15 @@ void Dx11Core::onPSSetShaderResources(ID3D11DeviceContext* context, UINT startSl
                   hex(context), hex(immediate));
     logWarning(line);
   }
+  // The picture goes into the texture before the texture goes into the slot: making its mips
+  // binds it for output, which would take it out of the input slots again.
+  if (context == immediate) {
+    try {
+      uploadAtBind(false);
+    } catch (...) {
+      // The binding goes on with the picture already there.
+    }
+  }
   forward(context, startSlot, numViews, edit.views);
   edit.releaseHeld();
 }
@@ -168,6 +177,7 @@ void Dx11Core::noteMatchedSubstitution(ID3D11DeviceContext* context, ID3D11Shade
                                        UINT startSlot, UINT numViews) {
   ident_.gpsInUse.store(true);
   ident_.lastGpsUseTick.store(clock::tickMs());
+  logGpsSampling(context, view);
   if (!ident_.srvUsedLogged.load(std::memory_order_relaxed) && !ident_.srvUsedLogged.exchange(true)) {
     char line[192];
     std::snprintf(line, sizeof line,
@@ -185,6 +195,43 @@ void Dx11Core::noteMatchedSubstitution(ID3D11DeviceContext* context, ID3D11Shade
                 "V0.8.5 CONTEXTO DEL DRAW #%d: SRV=0x%016llX slot=%u | PixelShader=0x%016llX | numberOfViews=%u "
                 "startSlot=%u",
                 n, hex(view), slot, hex(shader.get()), numViews, startSlot);
+  logInfo(line);
+}
+
+void Dx11Core::logGpsSampling(ID3D11DeviceContext* context, ID3D11ShaderResourceView* gameView) {
+  if (samplingLogged_.load(std::memory_order_relaxed) || !context || !gameView || samplingLogged_.exchange(true)) return;
+  D3D11_SHADER_RESOURCE_VIEW_DESC vd{};
+  gameView->GetDesc(&vd);
+  const UINT viewMips = vd.ViewDimension == D3D11_SRV_DIMENSION_TEXTURE2D ? vd.Texture2D.MipLevels : 0;
+  UINT textureMips = 0;
+  ComRef<ID3D11Resource> resource;
+  gameView->GetResource(resource.put());
+  ComRef<ID3D11Texture2D> texture;
+  if (resource) resource->QueryInterface(__uuidof(ID3D11Texture2D), reinterpret_cast<void**>(texture.put()));
+  if (texture) {
+    D3D11_TEXTURE2D_DESC td{};
+    texture->GetDesc(&td);
+    textureMips = td.MipLevels;
+  }
+  constexpr UINT kSamplers = 4;
+  ID3D11SamplerState* samplers[kSamplers] = {};
+  context->PSGetSamplers(0, kSamplers, samplers);
+  char line[400];
+  int n = std::snprintf(line, sizeof line,
+                        "GPS: el juego muestrea la vista del GPS con %d mips (textura con %u); samplers del pixel "
+                        "shader:",
+                        viewMips == static_cast<UINT>(-1) ? -1 : static_cast<int>(viewMips), textureMips);
+  for (UINT i = 0; i < kSamplers && n > 0 && static_cast<size_t>(n) < sizeof line; ++i) {
+    if (!samplers[i]) {
+      n += std::snprintf(line + n, sizeof line - n, " s%u=-", i);
+      continue;
+    }
+    D3D11_SAMPLER_DESC sd{};
+    samplers[i]->GetDesc(&sd);
+    n += std::snprintf(line + n, sizeof line - n, " s%u=filtro 0x%X anisotropia %u LOD %g..%g", i,
+                       static_cast<unsigned>(sd.Filter), sd.MaxAnisotropy, sd.MinLOD, sd.MaxLOD);
+    samplers[i]->Release();
+  }
   logInfo(line);
 }
 

@@ -65,6 +65,8 @@ HRESULT Dx11Core::onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT f
     bool ours = true;
     if (contextAcquired_.load(std::memory_order_acquire) && (ours = followGameDevice(swapChain))) {
       renderThread_.store(GetCurrentThreadId(), std::memory_order_relaxed);
+      // The frame that ends here: whether a bind of the GPS screen already uploaded in it.
+      const bool uploadedAtBind = uploadedThisFrame_.exchange(false, std::memory_order_relaxed);
       prepareDeferredGpsSize();
       prepareDeferredRedView();
       prepareDashboardResource();
@@ -81,7 +83,7 @@ HRESULT Dx11Core::onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT f
       if (takePatternRestore()) GpsTextureReplacer::instance().restoreTestPatterns();
       if (driving && playback_.active.load(std::memory_order_acquire)) {
         if (!calibrationMode()) {
-          handleUploadAndVisibility();
+          handleUploadAndVisibility(uploadedAtBind);
         } else {
           prepareCapturedFrames(playbackTarget() == kTargetDashboard);  // ready for calibration's end
         }
@@ -284,15 +286,29 @@ void Dx11Core::handleStopRequest() {
   logInfo("GPS original restaurado; captura detenida.");
 }
 
-void Dx11Core::handleUploadAndVisibility() {
+bool Dx11Core::uploadWanted(bool dashboard) const noexcept {
+  if (calibrationMode() || !playback_.active.load(std::memory_order_relaxed)) return false;
+  if (state_->pauseKnown.load(std::memory_order_relaxed) && state_->paused.load(std::memory_order_relaxed)) return false;
+  if (!dashboard) return true;
+  const uint32_t profile = state_->truckProfileId.load(std::memory_order_relaxed);
+  return profile != 0 && profile == state_->preparedProfileId.load(std::memory_order_relaxed);
+}
+
+void Dx11Core::uploadAtBind(bool dashboard) {
+  if (uploadedThisFrame_.load(std::memory_order_relaxed) || !uploadWanted(dashboard)) return;
+  uploadedThisFrame_.store(true, std::memory_order_relaxed);
+  uploadCapturedFrame(dashboard);
+}
+
+void Dx11Core::handleUploadAndVisibility(bool uploadedAtBind) {
   GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
   const uint32_t target = playbackTarget();
   if (target == 1) {
     const uint32_t profile = state_->truckProfileId.load();
     if (profile == 0 || profile != state_->preparedProfileId.load()) return;
-    uploadCapturedFrame(true);
+    if (!uploadedAtBind) uploadCapturedFrame(true);  // no bind this frame: the screen is out of view
   } else if (target == 0) {
-    uploadCapturedFrame(false);
+    if (!uploadedAtBind) uploadCapturedFrame(false);
   } else {
     return;
   }

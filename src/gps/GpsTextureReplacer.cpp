@@ -134,6 +134,7 @@ bool GpsTextureReplacer::createOwned(const TextureRecipe& recipe, OwnedTexture& 
   if (recipe.generateMips) context_->GenerateMips(view.get());
   out.texture = std::move(texture);
   out.view = std::move(view);
+  contentEpoch_.fetch_add(1, std::memory_order_acq_rel);
   return true;
 }
 
@@ -485,14 +486,22 @@ void GpsTextureReplacer::close() {
           " | escrituras directas: " + std::to_string(directWriteCount_));
 }
 
-bool GpsTextureReplacer::writeTargetFrame(bool dashboard, FrameWriter write, void* arg) {
+bool GpsTextureReplacer::writeTargetFrame(bool dashboard, FrameWriter write, void* arg, bool liftPredication) {
   detour::OwnCallsScope own;
   std::lock_guard<std::mutex> lock(mutex_);
   const OwnedTexture& target = dashboard ? dashboard_ : replacement_;
   if (!context_ || !target.texture || !write) return false;
-  if (!write(target.texture.get(), arg)) return false;
-  if (target.view) context_->GenerateMips(target.view.get());
-  return true;
+  // A predicate the game has set would suppress the copy and the mips: it is set aside for them.
+  ComRef<ID3D11Predicate> predicate;
+  BOOL predicateValue = FALSE;
+  if (liftPredication) {
+    context_->GetPredication(predicate.put(), &predicateValue);
+    if (predicate) context_->SetPredication(nullptr, FALSE);
+  }
+  const bool written = write(target.texture.get(), arg);
+  if (written && target.view) context_->GenerateMips(target.view.get());
+  if (predicate) context_->SetPredication(predicate.get(), predicateValue);
+  return written;
 }
 
 void GpsTextureReplacer::restoreTestPatterns() {
@@ -512,6 +521,7 @@ void GpsTextureReplacer::restoreTestPatterns() {
     if (px.size() != static_cast<size_t>(d.Width) * d.Height) continue;
     context_->UpdateSubresource(slot->texture.get(), 0, nullptr, px.data(), d.Width * 4, 0);
     if (d.MipLevels != 1) context_->GenerateMips(slot->view.get());
+    contentEpoch_.fetch_add(1, std::memory_order_acq_rel);
   }
 }
 

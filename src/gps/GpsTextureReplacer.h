@@ -68,11 +68,16 @@ class GpsTextureReplacer {
   void releaseAll();
   void close();
 
-  // Present hook upload: under the lock, when a context and the target's texture (the dashboard
-  // resource or the replacement) exist, write(texture, arg) fills its mip 0 and returns whether
-  // it wrote a new frame; the mips are then regenerated. Returns whether a frame was written.
+  // Frame upload (render thread, immediate context): under the lock, when a context and the
+  // target's texture (the dashboard resource or the replacement) exist, write(texture, arg)
+  // fills its mip 0 and returns whether it wrote a new frame; the mips are then regenerated.
+  // With liftPredication, the game's predicate is cleared around both and set again after.
+  // Returns whether a frame was written.
   using FrameWriter = bool (*)(ID3D11Texture2D* texture, void* arg);
-  bool writeTargetFrame(bool dashboard, FrameWriter write, void* arg);
+  bool writeTargetFrame(bool dashboard, FrameWriter write, void* arg, bool liftPredication = false);
+  // Changes whenever a texture of ours is made or gets its test pattern back: what was written
+  // into the old content (the capture's black bars) must be written again.
+  uint64_t contentEpoch() const noexcept { return contentEpoch_.load(std::memory_order_acquire); }
 
   // Render thread: the replacement and the dashboard resource show their test pattern again
   // (calibration back on after captured frames were written into them).
@@ -150,6 +155,7 @@ class GpsTextureReplacer {
   std::atomic<bool> initialized_{false};
   std::atomic<uint64_t> replacementCount_{0};
   std::atomic<uint64_t> lastReplacementTick_{0};
+  std::atomic<uint64_t> contentEpoch_{1};
   ComRef<ID3D11Device> device_;
   CreateTexture2DFn createTexture2D_ = nullptr;
   ComRef<ID3D11DeviceContext> context_;

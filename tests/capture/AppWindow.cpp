@@ -93,7 +93,7 @@ LRESULT CALLBACK AppWindow::wndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
           Sleep(ms);
           self->hanging_ = false;
         }
-        self->paint(reinterpret_cast<HDC>(wp));
+        if (self->printable_) self->paint(reinterpret_cast<HDC>(wp));
       }
       return 0;
     case WM_MOUSEACTIVATE:
@@ -114,6 +114,12 @@ void AppWindow::paint(HDC dc) {
   brush = CreateSolidBrush(bottom_.load());
   FillRect(dc, &bottom, brush);
   DeleteObject(brush);
+  const RECT spot{spotLeft_.load(), spotTop_.load(), spotRight_.load(), spotBottom_.load()};
+  if (!IsRectEmpty(&spot)) {
+    brush = CreateSolidBrush(spotColour_.load());
+    FillRect(dc, &spot, brush);
+    DeleteObject(brush);
+  }
 }
 
 std::wstring uniqueToken() { return L"Zq" + std::to_wstring(GetCurrentProcessId()) + L"x"; }

@@ -35,6 +35,15 @@ class AppWindow {
     bottom_ = bottom;
     InvalidateRect(hwnd_, nullptr, FALSE);
   }
+  // A rectangle of the client area painted in one colour over the halves (an empty one: none).
+  void setSpot(RECT spot, COLORREF colour) {
+    spotLeft_ = spot.left, spotTop_ = spot.top, spotRight_ = spot.right, spotBottom_ = spot.bottom;
+    spotColour_ = colour;
+    InvalidateRect(hwnd_, nullptr, FALSE);
+  }
+  // false: WM_PRINTCLIENT paints nothing (PrintWindow leaves the window black, as it does for
+  // another process's window on some hosts); the screen still shows the window's picture.
+  void setPrintable(bool printable) { printable_ = printable; }
   // Client area of width x height (0 x 0 leaves nothing to capture).
   void resizeClient(int width, int height);
   // The next WM_PRINT/WM_PRINTCLIENT destroys the window while it is being printed.
@@ -62,6 +71,9 @@ class AppWindow {
   std::atomic<bool> destroyOnPrint_{false};
   std::atomic<DWORD> hangOnPrintMs_{0};
   std::atomic<bool> hanging_{false};
+  std::atomic<bool> printable_{true};
+  std::atomic<int> spotLeft_{0}, spotTop_{0}, spotRight_{0}, spotBottom_{0};
+  std::atomic<COLORREF> spotColour_{0};
   DWORD style_ = 0;
 };
 

@@ -52,6 +52,7 @@ class CaptureFixture : public ::testing::Test {
     ASSERT_TRUE(device_ && context_);
     window_->setTitle(L"Player " + uniqueToken());
     window_->setColours(kTop, kBottom);
+    window_->setSpot({}, 0);
     window_->resizeClient(320, 180);
     window_->toFront();
   }

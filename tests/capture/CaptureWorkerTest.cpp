@@ -389,5 +389,73 @@ TEST_F(CaptureWorker, AThousandFramesLeakNoGdiObjectNorComReference) {
   EXPECT_EQ(liveGdiObjects(), gdiBefore - 2);  // the painted surface (its DC and DIB section) is gone
 }
 
+// A window that PrintWindow paints goes dark (a fade, credits, a night scene) but for a small
+// bright square that no black sample falls on: the picture PrintWindow gave is shown as it is,
+// square and all, and nothing else is asked to paint it.
+TEST_F(CaptureWorker, ADarkPictureOfTheKeptMethodIsShownAsItIs) {
+  ComRef<ID3D11Texture2D> target = texture(320, 180);
+  startCapturing(target.get());
+  const uint64_t copies = engine_.counters().deviceContextCopies;
+  window_->setColours(RGB(0, 0, 0), RGB(0, 0, 0));
+  window_->setSpot({148, 60, 172, 74}, RGB(250, 250, 250));  // between the samples' rows and columns
+  for (int i = 0; i < 30; ++i) advance(34);
+  ASSERT_TRUE(engine_.latestFrame(frame_));
+  // The square's centre (160, 67) in the picture of 307 x 172 at (6, 4), top rows first.
+  EXPECT_GT(pixelAt(frame_, 6 + 160 * 307 / 320, 4 + 67 * 172 / 180) & 0xFF, 240u);
+  EXPECT_EQ(pixelAt(frame_, 6 + 40 * 307 / 320, 4 + 140 * 172 / 180), 0u);
+  EXPECT_EQ(engine_.counters().deviceContextCopies, copies);
+}
+
+// Each window keeps the method that gave it a picture: PrintWindow for a window that answers it,
+// the device context's copy for one that PrintWindow leaves black (another process's window on
+// some hosts), found again when the worker comes back to it; a new size tries PrintWindow again,
+// and so does the fallback every few seconds, which is how a window that answers again gets it back.
+TEST_F(CaptureWorker, EachWindowKeepsThePaintMethodThatGaveItAPicture) {
+  AppWindow unprintable(L"Radio " + uniqueToken(), WS_VISIBLE, 700, 300, 200, 120);
+  unprintable.setPrintable(false);
+  unprintable.toFront();
+  ComRef<ID3D11Texture2D> target = texture(100, 100);
+  ASSERT_TRUE(start(L"Radio " + uniqueToken()));
+  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+  ASSERT_TRUE(settle());
+  ASSERT_TRUE(engine_.latestFrame(frame_)) << log_.dump();
+  EXPECT_EQ(pixelAt(frame_, 50, 25), pixelOf(kTop));
+  const struct Step {
+    const char* what;
+    const wchar_t* keyword;  // the window captured from here on (null: the same)
+    int frames;
+    uint64_t prints, copies;  // calls over those frames
+  } steps[] = {
+      {"the fallback kept", nullptr, 30, 0, 30},
+      {"a window that PrintWindow paints", L"Player ", 30, 30, 0},
+      {"back to the first window: its method is remembered", L"Radio ", 30, 0, 30},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    if (step.keyword) {
+      engine_.setWindowKeyword(step.keyword + uniqueToken());
+      advance(34);  // the search, and the first frame of the window
+    }
+    const CaptureCounters before = engine_.counters();
+    for (int i = 0; i < step.frames; ++i) advance(34);
+    const CaptureCounters after = engine_.counters();
+    EXPECT_EQ(after.framesPublished - before.framesPublished, static_cast<uint64_t>(step.frames));
+    EXPECT_EQ(after.printWindowCalls - before.printWindowCalls, step.prints);
+    EXPECT_EQ(after.deviceContextCopies - before.deviceContextCopies, step.copies);
+  }
+  unprintable.resizeClient(240, 120);
+  const uint64_t prints = printWindowCalls();
+  advance(34);
+  EXPECT_EQ(printWindowCalls(), prints + 1) << "a new size tries PrintWindow again";
+  for (int i = 0; i < 60; ++i) advance(34);
+  EXPECT_EQ(printWindowCalls(), prints + 1);
+  unprintable.setPrintable(true);
+  for (int i = 0; i < 150; ++i) advance(34);  // five seconds
+  const uint64_t copies = engine_.counters().deviceContextCopies;
+  for (int i = 0; i < 10; ++i) advance(34);
+  EXPECT_EQ(engine_.counters().deviceContextCopies, copies) << "PrintWindow is back";
+  EXPECT_EQ(log_.count("se copia desde su contexto de dispositivo"), 1u);
+}
+
 }  // namespace
 }  // namespace zor::test

@@ -1,6 +1,7 @@
 // The truck's own dashboard GPS on a real device with real views: the one draw of the screen
 // is issued with our resource in slot 6 and the game's view is bound again right after; every
 // other draw, context and texture is left alone; the resource follows the truck.
+#include "dx11/CountingCapture.h"
 #include "dx11/IdentFixture.h"
 
 #include "gps/TruckGpsProfile.h"
@@ -115,6 +116,26 @@ TEST_F(Dashboard, TheT680ScreenDrawUsesOurResourceAndTheGamesViewIsBoundAgainAft
                       "GPS original reemplazado de forma quirurgica | perfil=Kenworth T680 2022 | slot=6 | DrawIndexed "
                       "count=66 | textura=1024x512. Dashboard restaurado inmediatamente."))
       << log.dump();
+}
+
+TEST_F(Dashboard, ThePictureGoesIntoOurResourceOnceAFrameBeforeTheScreensDrawBindsIt) {
+  PluginConfig playing;
+  playing.calibrationMode = false;
+  startDashboard(playing);
+  GpsIdentTestAccess::setPlaybackActive(core, true);
+  core.gameState().paused.store(false);
+  CountingCapture capture;
+  capture.context = context;
+  WindowCapture::install(&capture);
+  drive("vehicle.kenworth.t680_2022");
+  TextureAndView game = screen(1024, 512, 11);
+  bindSlot6(game.view.get());
+
+  EXPECT_EQ(draw(66), ours());
+  EXPECT_EQ(draw(66), ours());
+  EXPECT_EQ(capture.uploads, 1);
+  EXPECT_EQ(capture.slot6AtLastUpload, game.view.get());  // ours went in after the picture
+  WindowCapture::install(nullptr);
 }
 
 TEST_F(Dashboard, OnlyTheProfilesScreenTextureAndCountAreReplaced) {

@@ -1,0 +1,340 @@
+// The render thread's side of a new picture, the hand-over before and after in one run:
+//  1. per new picture into the 1024x1024 GPS texture: the bytes the render thread hands the
+//     context from CPU memory, and the call time of upload + mips (and until the GPU is done):
+//     before, UpdateSubresource of the whole frame (bars included) and GenerateMips; between,
+//     UpdateSubresource of the picture's box only from the worker's memory; after, the engine's
+//     staging hand-over (Unmap, CopySubresourceRegion of the box, GenerateMips). Median of
+//     alternating rounds.
+//  2. a game at 60 frames a second whose GPS screen is bound half-way through each frame, and a
+//     window of this process playing a "video" at 60 pictures a second (each picture a colour
+//     that names it): publish -> the first presented frame that shows the picture (in game
+//     frames), and glass-to-glass (the window's repaint -> that Present, ms), median and p95,
+//     with the upload at Present (before) and at the bind (after) in alternating rounds.
+#include <d3d11.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "BenchKit.h"
+#include "capture/GdiWindowCapture.h"
+#include "core/Clock.h"
+#include "core/ComRef.h"
+
+using namespace zor;
+
+namespace {
+
+constexpr int kRounds = 7;
+constexpr UINT kSide = 1024;
+
+// A clock moved by hand for part 1 (one worker frame whenever the bench says so).
+struct HandClock {
+  uint64_t ns = 1'000'000'000'000ull;
+  clock::Source source{[](void* s) { return static_cast<HandClock*>(s)->ns / 1'000'000ull; },
+                       [](void* s) { return static_cast<HandClock*>(s)->ns; }, this};
+} g_clock;
+
+// The "video": a picture number that moves on every 1/60 s; the window shows it as a colour.
+constexpr size_t kPictures = 1 << 16;
+std::atomic<uint32_t> g_picture{1};
+std::vector<double> g_shownAt(kPictures, 0);  // steady ns at which each picture was first painted
+
+uint32_t colourOf(uint32_t picture) { return RGB(picture & 0xFF, (picture >> 8) & 0xFF, 0x80); }
+uint32_t pictureOfTexel(uint32_t bgra) { return ((bgra >> 16) & 0xFF) | (((bgra >> 8) & 0xFF) << 8); }
+
+LRESULT CALLBACK videoProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_PAINT || msg == WM_PRINTCLIENT) {
+    PAINTSTRUCT ps{};
+    HDC dc = msg == WM_PAINT ? BeginPaint(h, &ps) : reinterpret_cast<HDC>(wp);
+    RECT rc;
+    GetClientRect(h, &rc);
+    HBRUSH b = CreateSolidBrush(colourOf(g_picture.load()));
+    FillRect(dc, &rc, b);
+    DeleteObject(b);
+    if (msg == WM_PAINT) EndPaint(h, &ps);
+    return 0;
+  }
+  return DefWindowProcW(h, msg, wp, lp);
+}
+
+HWND startVideoWindow(const std::wstring& title) {
+  static HWND created = nullptr;
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread([title, ready] {
+    WNDCLASSEXW wc{sizeof wc};
+    wc.lpfnWndProc = videoProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ZorBench.Video";
+    RegisterClassExW(&wc);
+    created = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, wc.lpszClassName, title.c_str(), WS_POPUP | WS_VISIBLE,
+                              0, 0, 1280, 720, nullptr, nullptr, wc.hInstance, nullptr);
+    SetEvent(ready);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  }).detach();
+  WaitForSingleObject(ready, 10000);
+  CloseHandle(ready);
+  return created;
+}
+
+ComRef<ID3D11Texture2D> gpsTexture(ID3D11Device* device, ComRef<ID3D11ShaderResourceView>& view) {
+  D3D11_TEXTURE2D_DESC d{};
+  d.Width = d.Height = kSide;
+  d.MipLevels = 0;
+  d.ArraySize = 1;
+  d.Format = DXGI_FORMAT_B8G8R8A8_TYPELESS;
+  d.SampleDesc.Count = 1;
+  d.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
+  d.MiscFlags = D3D11_RESOURCE_MISC_GENERATE_MIPS;
+  ComRef<ID3D11Texture2D> t;
+  device->CreateTexture2D(&d, nullptr, t.put());
+  if (t) {
+    D3D11_SHADER_RESOURCE_VIEW_DESC v{};
+    v.Format = DXGI_FORMAT_B8G8R8A8_UNORM_SRGB;
+    v.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
+    v.Texture2D.MipLevels = static_cast<UINT>(-1);
+    device->CreateShaderResourceView(t.get(), &v, view.put());
+  }
+  return t;
+}
+
+void finishGpu(ID3D11Device* device, ID3D11DeviceContext* context) {
+  static ComRef<ID3D11Query> query;
+  if (!query) {
+    D3D11_QUERY_DESC q{D3D11_QUERY_EVENT, 0};
+    device->CreateQuery(&q, query.put());
+  }
+  context->End(query.get());
+  BOOL done = FALSE;
+  while (context->GetData(query.get(), &done, sizeof done, 0) == S_FALSE) {
+  }
+}
+
+void workerFrame(GdiWindowCapture& engine) {
+  g_clock.ns += 34'000'000ull;
+  engine.wake();
+  engine.waitUntilIdle(10000);
+}
+
+double percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5))];
+}
+
+void uploadRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceContext* context) {
+  clock::setSource(&g_clock.source);
+  GdiWindowCapture engine;
+  ComRef<ID3D11ShaderResourceView> view;
+  ComRef<ID3D11Texture2D> texture = gpsTexture(device, view);
+  engine.start(device, context, title, 30, false, 0, 0, 0, 0);
+  engine.uploadLatestFrame(texture.get());
+  engine.waitUntilIdle(10000);
+  // The first picture into a texture makes its bars black, once.
+  workerFrame(engine);
+  engine.uploadLatestFrame(texture.get());
+  const uint64_t barBytes = engine.counters().renderThreadBytes;
+  const UINT box = kSide * 96 / 100, at = (kSide - box) / 2;
+  std::vector<uint8_t> frame(static_cast<size_t>(kSide) * kSide * 4, 0x40), picture(static_cast<size_t>(box) * box * 4, 0x40);
+  constexpr int kNew = 8;
+  struct Variant {
+    const char* what;
+    std::vector<double> upload, mips, done;
+    double bytes = 0;
+  } variants[3] = {{"before: UpdateSubresource of the 1024x1024 frame", {}, {}, {}, double(frame.size())},
+                   {"between: UpdateSubresource of the 983x983 box", {}, {}, {}, double(picture.size())},
+                   {"after: Unmap + CopySubresourceRegion of the box", {}, {}, {}, 0}};
+  uint64_t afterBytes = 0, afterPictures = 0;
+  for (int r = 0; r < kRounds; ++r) {
+    for (int v = 0; v < 3; ++v) {
+      double up = 0, mips = 0, done = 0;
+      for (int i = 0; i < kNew; ++i) {
+        if (v == 2) workerFrame(engine);
+        finishGpu(device, context);
+        const CaptureCounters before = engine.counters();
+        const double t0 = bench::nowNs();
+        bool fresh = true;
+        if (v == 0) {
+          context->UpdateSubresource(texture.get(), 0, nullptr, frame.data(), kSide * 4, 0);
+        } else if (v == 1) {
+          const D3D11_BOX b{at, at, 0, at + box, at + box, 1};
+          context->UpdateSubresource(texture.get(), 0, &b, picture.data(), box * 4, 0);
+        } else {
+          fresh = engine.uploadLatestFrame(texture.get());
+        }
+        const double t1 = bench::nowNs();
+        if (fresh) context->GenerateMips(view.get());
+        const double t2 = bench::nowNs();
+        finishGpu(device, context);
+        up += t1 - t0;
+        mips += t2 - t1;
+        done += bench::nowNs() - t0;
+        if (v == 2 && fresh) {
+          const CaptureCounters after = engine.counters();
+          afterBytes += after.renderThreadBytes - before.renderThreadBytes;
+          ++afterPictures;
+        }
+      }
+      variants[v].upload.push_back(up / kNew);
+      variants[v].mips.push_back(mips / kNew);
+      variants[v].done.push_back(done / kNew);
+    }
+  }
+  variants[2].bytes = afterPictures ? double(afterBytes) / double(afterPictures) : -1;
+  engine.shutdown();
+  clock::setSource(nullptr);
+  std::printf("   per new picture into the 1024x1024 GPS texture, median of %d alternating rounds (%llu pictures after):\n",
+              kRounds, static_cast<unsigned long long>(afterPictures));
+  const double base = bench::median(variants[0].upload), baseAll = base + bench::median(variants[0].mips);
+  for (const Variant& v : variants) {
+    const double u = bench::median(v.upload), m = bench::median(v.mips);
+    std::printf("     %-50s bytes from CPU memory %8.0f | upload call %6.0f us (%5.2fx less than before) | + "
+                "GenerateMips call %6.0f us = %6.0f us (%5.2fx less) | until the GPU is done %6.0f us\n",
+                v.what, v.bytes, u / 1000, base / u, m / 1000, (u + m) / 1000, baseAll / (u + m),
+                bench::median(v.done) / 1000);
+  }
+  std::printf("     (the black bars, %llu bytes, were written once with the texture's first picture)\n",
+              static_cast<unsigned long long>(barBytes));
+
+  // The staging calls one by one, on a texture of the box's size written by the CPU each time.
+  D3D11_TEXTURE2D_DESC sd{};
+  sd.Width = sd.Height = box;
+  sd.MipLevels = sd.ArraySize = 1;
+  sd.Format = DXGI_FORMAT_B8G8R8A8_TYPELESS;
+  sd.SampleDesc.Count = 1;
+  sd.Usage = D3D11_USAGE_STAGING;
+  sd.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
+  ComRef<ID3D11Texture2D> staging;
+  device->CreateTexture2D(&sd, nullptr, staging.put());
+  std::vector<double> unmapNs, copyNs, mapNs;
+  for (int r = 0; r < kRounds * kNew && staging; ++r) {
+    D3D11_MAPPED_SUBRESOURCE m{};
+    if (FAILED(context->Map(staging.get(), 0, D3D11_MAP_WRITE, 0, &m))) break;
+    for (UINT y = 0; y < box; ++y) std::memset(static_cast<uint8_t*>(m.pData) + y * m.RowPitch, r, box * 4);
+    double t0 = bench::nowNs();
+    context->Unmap(staging.get(), 0);
+    double t1 = bench::nowNs();
+    context->CopySubresourceRegion(texture.get(), 0, at, at, 0, staging.get(), 0, nullptr);
+    double t2 = bench::nowNs();
+    unmapNs.push_back(t1 - t0);
+    copyNs.push_back(t2 - t1);
+    t0 = bench::nowNs();
+    const HRESULT busy = context->Map(staging.get(), 0, D3D11_MAP_WRITE, D3D11_MAP_FLAG_DO_NOT_WAIT, &m);
+    mapNs.push_back(bench::nowNs() - t0);
+    if (SUCCEEDED(busy)) context->Unmap(staging.get(), 0);
+    finishGpu(device, context);
+  }
+  std::printf("     the staging calls alone: Unmap %6.0f us, CopySubresourceRegion %6.0f us, Map right after the copy "
+              "(DO_NOT_WAIT) %6.0f us\n",
+              bench::median(unmapNs) / 1000, bench::median(copyNs) / 1000, bench::median(mapNs) / 1000);
+}
+
+// Part 2: the game's frames at 60 a second, the upload at Present or at the bind.
+void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceContext* context) {
+  std::atomic<bool> playing{true};
+  std::thread video([&] {
+    const double start = bench::nowNs();
+    for (uint32_t n = 1; playing.load(); ++n) {
+      const double due = start + n * (1e9 / 60);
+      while (bench::nowNs() < due) Sleep(1);
+      const uint32_t next = (g_picture.load() + 1) % kPictures;
+      g_shownAt[next] = bench::nowNs();
+      g_picture.store(next);
+    }
+  });
+  GdiWindowCapture engine;
+  ComRef<ID3D11ShaderResourceView> view;
+  ComRef<ID3D11Texture2D> texture = gpsTexture(device, view);
+  engine.start(device, context, title, 30, false, 0, 0, 0, 0);
+  engine.uploadLatestFrame(texture.get());
+  Sleep(300);
+  // A picture uploaded at the bind is drawn in that frame and presented at its end; one uploaded
+  // at Present is drawn by the next frame. Which video picture it holds is read from the picture
+  // waiting in the ring just before the upload (its centre).
+  constexpr double kFrameNs = 1e9 / 60;
+  constexpr int kFramesPerRound = 120;
+  std::vector<double> frames[2], missed[2], glass[2];
+  std::vector<double> presents;  // the game's recent Presents
+  CaptureFrame waiting;
+  for (int r = 0; r < 2 * 5; ++r) {
+    const int atBind = r % 2;
+    struct Upload {
+      double publishedNs = 0;
+      uint32_t picture = 0;
+    } pending;  // uploaded at Present, shown at the next one
+    double frameStart = bench::nowNs();
+    for (int f = 0; f < kFramesPerRound; ++f) {
+      auto upload = [&](Upload& out) {
+        if (!engine.hasNewFrame()) return false;
+        const double published = static_cast<double>(engine.latestPublishedAtNs());  // this picture or an older one
+        const bool seen = engine.latestFrame(waiting);
+        if (!engine.uploadLatestFrame(texture.get())) return false;
+        context->GenerateMips(view.get());
+        out.publishedNs = published;
+        out.picture = seen ? pictureOfTexel(reinterpret_cast<const uint32_t*>(waiting.pixels.data())
+                                                [static_cast<size_t>(kSide / 2) * kSide + kSide / 2])
+                           : 0;
+        return true;
+      };
+      auto presented = [&](const Upload& u, double at) {
+        frames[atBind].push_back((at - u.publishedNs) / kFrameNs);
+        missed[atBind].push_back(static_cast<double>(
+            std::count_if(presents.begin(), presents.end(), [&](double p) { return p > u.publishedNs && p < at; })));
+        if (u.picture && g_shownAt[u.picture] > 0) glass[atBind].push_back((at - g_shownAt[u.picture]) / 1e6);
+      };
+      while (bench::nowNs() < frameStart + kFrameNs / 2) Sleep(1);
+      Upload now;
+      const bool atBindUpload = atBind && upload(now);
+      while (bench::nowNs() < frameStart + kFrameNs) Sleep(1);
+      const double presentAt = bench::nowNs();  // the game's Present
+      if (presents.size() >= 16) presents.erase(presents.begin());
+      if (atBindUpload) presented(now, presentAt);
+      if (!atBind) {
+        if (pending.publishedNs > 0) presented(pending, presentAt);
+        pending = Upload{};
+        upload(pending);  // at Present: drawn by the next frame
+      }
+      presents.push_back(presentAt);
+      frameStart = presentAt;
+    }
+  }
+  engine.shutdown();
+  playing.store(false);
+  video.join();
+  const char* names[2] = {"before (upload at Present)", "after (upload at the first bind)"};
+  std::printf("   a game at 60 frames a second, the GPS bound half-way through each frame, a 60-picture-a-second video "
+              "captured at 30:\n");
+  for (int m = 0; m < 2; ++m) {
+    std::printf("     %-34s publish -> first Present showing it: median %.2f / p95 %.2f frame times, Presents "
+                "that came first without it median %.0f / p95 %.0f (%zu pictures) | glass-to-glass median %.1f / p95 "
+                "%.1f ms\n",
+                names[m], percentile(frames[m], 0.5), percentile(frames[m], 0.95), percentile(missed[m], 0.5),
+                percentile(missed[m], 0.95), frames[m].size(), percentile(glass[m], 0.5), percentile(glass[m], 0.95));
+  }
+}
+
+}  // namespace
+
+int main() {
+  ComRef<ID3D11Device> device;
+  ComRef<ID3D11DeviceContext> context;
+  D3D_FEATURE_LEVEL level{};
+  if (FAILED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION, device.put(),
+                               &level, context.put()))) {
+    std::printf("   no D3D11 device\n");
+    return 1;
+  }
+  const std::wstring title = L"Bench video " + std::to_wstring(GetCurrentProcessId());
+  if (!startVideoWindow(title)) {
+    std::printf("   the video window could not be made\n");
+    return 1;
+  }
+  uploadRows(title, device.get(), context.get());
+  latencyRows(title, device.get(), context.get());
+  return 0;
+}
