@@ -1,8 +1,8 @@
 // The capture engine: a worker thread finds the user's window by its title fragment, paints it
 // into a memory surface (with PrintWindow, or by copying its device context where PrintWindow
-// leaves it black: the method that gave a picture is kept per window), scales it (96 %, centred on black; FrameScaler.h)
-// straight into the back slot of a two-slot frame buffer at the GPS texture's size and publishes
-// it, at most 30 times a second. The render thread copies the newest frame into the GPS texture
+// leaves it black: the method that gave a picture is kept per window), scales it (96 %, centred
+// on black; FrameScaler.h) straight into the back slot of a two-slot frame buffer at the GPS
+// texture's size and publishes it, at most 30 times a second. The render thread copies the newest frame into the GPS texture
 // (uploadLatestFrame) without ever waiting for the worker.
 //
 // Every change that makes frames in flight stale (start, deactivate, pause, keyword, output
