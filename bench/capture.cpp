@@ -1,9 +1,11 @@
 // The capture engine's costs, each as a ratio against a baseline timed in the same run
 // (median of alternating rounds):
 //  - the worker's cost per frame at 1024x1024 and 1280x720 output, split into its steps, against
-//    the floor of one BitBlt of the window plus one copy of the frame; for the media program (a
-//    process of its own: PrintWindow paints nothing there, the device-context copy serves it)
-//    at 960x540 and at 1920x1080, and for a window of this process (PrintWindow paints it);
+//    the floor of one BitBlt of the same window plus one copy of the frame; for the media program
+//    (a process of its own: PrintWindow paints nothing there, the device-context copy serves it)
+//    at 1280x720 and at 1920x1080, and for a 960x540 window of this process (PrintWindow paints
+//    it); the worker as it was before (PrintWindow every frame, area average) and as it is, with
+//    the PrintWindow calls and the worker thread's heap allocations per frame;
 //  - the render thread's uploadLatestFrame + GenerateMips for a new frame and for a Present
 //    without one (GPU work counted), against one Present of the game's 1280x720 swap chain;
 //  - the black test of a painted window against the paint it guards;
@@ -13,7 +15,10 @@
 #include <d3d11.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <thread>
 #include <cstring>
 #include <functional>
@@ -28,6 +33,23 @@
 #include "core/Clock.h"
 
 using namespace zor;
+
+// Heap allocations made on one thread (the capture worker's, while a row counts them).
+namespace {
+std::atomic<DWORD> g_countedThread{0};
+std::atomic<uint64_t> g_allocations{0};
+}  // namespace
+
+void* operator new(size_t size) {
+  if (g_countedThread.load(std::memory_order_relaxed) == GetCurrentThreadId()) g_allocations.fetch_add(1);
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"  // this operator new takes its memory from malloc
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -63,15 +85,14 @@ HWND findWindowOf(DWORD pid) {
   return s.found;
 }
 
-// The media program at the top-left corner: its moving picture at 960x540, or its still chart
-// (frameless) at the given size.
-bool startProgram(const std::wstring& title, Program& p, const wchar_t* chartSize = nullptr) {
+// The media program at the top-left corner: its moving picture, or its still chart (frameless),
+// at the given size.
+bool startProgram(const std::wstring& title, Program& p, const wchar_t* size, bool chart = false) {
   wchar_t path[MAX_PATH];
   GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring exe(path);
   exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"zor_media.exe";
-  std::wstring cmd = L"\"" + exe + L"\" --title \"" + title + L"\" --x 0 --y 0 " +
-                     (chartSize ? std::wstring(L"--chart ") + chartSize : L"--width 960 --height 540");
+  std::wstring cmd = L"\"" + exe + L"\" --title \"" + title + L"\" --x 0 --y 0 " + (chart ? L"--chart " : L"") + size;
   STARTUPINFOW si{sizeof si};
   if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &p.pi))
     return false;
@@ -176,17 +197,24 @@ void workerFrame(GdiWindowCapture& engine) {
   engine.waitUntilIdle(10000);
 }
 
-void workerRow(const char* source, HWND window, const std::wstring& keyword, UINT outW, UINT outH,
-               ID3D11Device* device, ID3D11DeviceContext* context) {
+struct WorkerFigures {
+  double floor = 0, total = 0, paint = 0, compose = 0, publish = 0, wall = 0;
+  double printsPerFrame = 0, allocationsPerFrame = 0;
+  bool ok = false;
+};
+
+// The worker on one window and output size, before or as it is now.
+WorkerFigures workerFigures(HWND window, const std::wstring& keyword, UINT outW, UINT outH, bool before,
+                            ID3D11Device* device, ID3D11DeviceContext* context) {
+  WorkerFigures out;
   GdiWindowCapture engine;
+  engine.setLegacyPainting(before);
   ComRef<ID3D11Texture2D> texture = gpsTexture(device, outW, outH, nullptr);
   engine.start(device, context, keyword, 30, false, 0, 0, 0, 0);
   engine.uploadLatestFrame(texture.get());
   engine.waitUntilIdle(10000);
-  if (engine.currentWindow() != window) {
-    std::printf("   %s: the worker did not find its window\n", source);
-    return;
-  }
+  if (engine.currentWindow() != window) return out;
+  workerFrame(engine);  // the method is known from here on
   // The floor: one BitBlt of the window's client area into a DIB, one copy of a frame.
   RECT rc;
   GetClientRect(window, &rc);
@@ -202,21 +230,41 @@ void workerRow(const char* source, HWND window, const std::wstring& keyword, UIN
 
   constexpr int kFrames = 15;
   std::vector<double> floor, total, paint, compose, publish, wall;
-  for (int r = 0; r < kRounds; ++r) {
-    double t0 = bench::nowNs();
-    for (int i = 0; i < kFrames; ++i) {
+  // The floor runs on a thread of its own, as the worker does (this thread holds the game's
+  // device and swap chain, and under Wine its GDI calls to the display cost about twice as much).
+  double floorNs = 0;
+  HANDLE go = CreateEventW(nullptr, FALSE, FALSE, nullptr), done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  bool quit = false;
+  std::thread floorThread([&] {
+    while (WaitForSingleObject(go, INFINITE) == WAIT_OBJECT_0 && !quit) {
+      const double t0 = bench::nowNs();
       HDC wdc = GetDC(window);
       BitBlt(mem, 0, 0, rc.right, rc.bottom, wdc, 0, 0, SRCCOPY);
       ReleaseDC(window, wdc);
       GdiFlush();
       std::memcpy(frameB.data(), frameA.data(), frameA.size());
+      floorNs += bench::nowNs() - t0;
+      SetEvent(done);
     }
-    floor.push_back((bench::nowNs() - t0) / kFrames);
-
+  });
+  auto floorFrame = [&] {
+    SetEvent(go);
+    WaitForSingleObject(done, INFINITE);
+  };
+  floorFrame();  // the thread's first call to the display sets it up
+  floorNs = 0;
+  for (int r = 0; r < kRounds; ++r) {
+    // One floor and one worker frame in turn: both meet the same display server and window.
     const CaptureCounters before = engine.counters();
-    t0 = bench::nowNs();
-    for (int i = 0; i < kFrames; ++i) workerFrame(engine);
-    const double elapsed = bench::nowNs() - t0;
+    double elapsed = 0;
+    floorNs = 0;
+    for (int i = 0; i < kFrames; ++i) {
+      floorFrame();
+      const double t0 = bench::nowNs();
+      workerFrame(engine);
+      elapsed += bench::nowNs() - t0;
+    }
+    floor.push_back(floorNs / kFrames);
     const CaptureCounters after = engine.counters();
     const double frames = static_cast<double>(after.framesPublished - before.framesPublished);
     if (frames < 1) continue;
@@ -226,22 +274,55 @@ void workerRow(const char* source, HWND window, const std::wstring& keyword, UIN
     total.push_back(paint.back() + compose.back() + publish.back());
     wall.push_back(elapsed / frames);
   }
+  quit = true;
+  SetEvent(go);
+  floorThread.join();
+  CloseHandle(go);
+  CloseHandle(done);
   SelectObject(mem, old);
   DeleteObject(dib);
   DeleteDC(mem);
-  const CaptureCounters c = engine.counters();
+  // PrintWindow calls and heap allocations over 300 more frames (10 s of the clock: the fallback
+  // tries PrintWindow again every 5 s).
+  const CaptureCounters a = engine.counters();
+  g_allocations = 0;
+  g_countedThread = engine.workerThreadId();
+  for (int i = 0; i < 300; ++i) workerFrame(engine);
+  g_countedThread = 0;
+  const CaptureCounters b = engine.counters();
   engine.shutdown();
-  if (total.empty()) {
-    std::printf("   %s %ux%u: no frames\n", source, outW, outH);
-    return;
+  const double frames = static_cast<double>(b.framesPublished - a.framesPublished);
+  if (total.empty() || frames < 1) return out;
+  out.floor = bench::median(floor);
+  out.total = bench::median(total);
+  out.paint = bench::median(paint);
+  out.compose = bench::median(compose);
+  out.publish = bench::median(publish);
+  out.wall = bench::median(wall);
+  out.printsPerFrame = static_cast<double>(b.printWindowCalls - a.printWindowCalls) / frames;
+  out.allocationsPerFrame = static_cast<double>(g_allocations.load()) / frames;
+  out.ok = true;
+  return out;
+}
+
+void workerRows(const char* source, HWND window, const std::wstring& keyword, ID3D11Device* device,
+                ID3D11DeviceContext* context) {
+  RECT rc{};
+  GetClientRect(window, &rc);
+  for (auto [w, h] : {std::pair<UINT, UINT>{1024, 1024}, {1280, 720}}) {
+    std::printf("   %s %ldx%ld -> %ux%u:\n", source, rc.right, rc.bottom, w, h);
+    for (const bool before : {true, false}) {
+      const WorkerFigures f = workerFigures(window, keyword, w, h, before, device, context);
+      if (!f.ok) {
+        std::printf("     %s: no frames\n", before ? "before" : "now   ");
+        continue;
+      }
+      std::printf("     %s floor (BitBlt + copy) %6.0f us | worker %6.0f us = %5.2fx: paint %5.2fx, scale %5.2fx, "
+                  "publish %5.2fx | with hand-off %5.2fx | PrintWindow calls %.4f, heap allocations %.2f per frame\n",
+                  before ? "before" : "now   ", f.floor / 1000, f.total / 1000, f.total / f.floor, f.paint / f.floor,
+                  f.compose / f.floor, f.publish / f.floor, f.wall / f.floor, f.printsPerFrame, f.allocationsPerFrame);
+    }
   }
-  const double f = bench::median(floor);
-  std::printf("   %-22s %4ux%-4u floor (BitBlt %ldx%ld + copy) %7.0f us | worker %7.0f us = %5.2fx: paint %5.2fx, "
-              "scale %5.2fx, publish %5.2fx | with hand-off %5.2fx | device-context copies %llu of %llu\n",
-              source, outW, outH, rc.right, rc.bottom, f / 1000, bench::median(total) / 1000, bench::median(total) / f,
-              bench::median(paint) / f, bench::median(compose) / f, bench::median(publish) / f, bench::median(wall) / f,
-              static_cast<unsigned long long>(c.deviceContextCopies),
-              static_cast<unsigned long long>(c.printWindowCalls));
 }
 
 void renderRows(HWND program, const std::wstring& keyword, ID3D11Device* device, ID3D11DeviceContext* context,
@@ -356,20 +437,23 @@ struct Dib {
 };
 
 void scalingRows() {
-  std::printf("   scaling step alone, median of %d alternating rounds: the frame scaler (letterbox included, straight into "
-              "a slot) against StretchBlt COLORONCOLOR of the same rectangles, and against the whole old step (PatBlt, "
-              "StretchBlt, the copy into a slot)\n",
+  std::printf("   scaling step alone, median of %d alternating rounds: the frame scaler (the picture, straight into "
+              "a slot; its tent, and the area average it had before) against StretchBlt COLORONCOLOR of the same "
+              "rectangles, and against the whole GDI step (PatBlt, StretchBlt, the copy into a slot)\n",
               kRounds);
   const struct {
     int sw, sh, ow, oh;
-  } sizes[] = {{960, 540, 1024, 1024}, {960, 540, 1280, 720}, {1920, 1080, 1024, 1024}, {1920, 1080, 1280, 720}};
+  } sizes[] = {{1280, 720, 1024, 1024}, {1280, 720, 1280, 720}, {1920, 1080, 1024, 1024}, {1920, 1080, 1280, 720}};
   for (const auto& z : sizes) {
     Dib source(z.sw, z.sh), target(z.ow, z.oh);
     const int pw = z.ow * 96 / 100, ph = z.oh * 96 / 100, px = (z.ow - pw) / 2, py = (z.oh - ph) / 2;
     SetStretchBltMode(target.dc, COLORONCOLOR);
-    FrameScaler scaler;
+    FrameScaler scaler, area;
     const FrameGeometry geometry{z.sw, z.sh, true, 0, 0, z.sw, z.sh, z.ow, z.oh, px, py, pw, ph, false};
+    FrameGeometry areaGeometry = geometry;
+    areaGeometry.shrink = ShrinkFilter::Area;
     scaler.prepare(geometry);
+    area.prepare(areaGeometry);
     std::vector<uint8_t> frame(static_cast<size_t>(z.ow) * z.oh * 4);
     const size_t pitch = static_cast<size_t>(z.ow) * 4;
     auto stretch = [&] { StretchBlt(target.dc, px, py, pw, ph, source.dc, 0, 0, z.sw, z.sh, SRCCOPY); };
@@ -384,20 +468,23 @@ void scalingRows() {
           GdiFlush();
           std::memcpy(frame.data(), target.bits, frame.size());
         },
-        [&] { scaler.compose(source.bits, frame.data() + geometry.pictureOffset(pitch), pitch); }};
-    std::vector<double> times[3];
+        [&] { scaler.compose(source.bits, frame.data() + geometry.pictureOffset(pitch), pitch); },
+        [&] { area.compose(source.bits, frame.data() + geometry.pictureOffset(pitch), pitch); }};
+    std::vector<double> times[4];
     constexpr int kCalls = 10;
     for (int r = 0; r < kRounds; ++r) {
-      for (int v = 0; v < 3; ++v) {
+      for (int v = 0; v < 4; ++v) {
         const double t0 = bench::nowNs();
         for (int i = 0; i < kCalls; ++i) variants[v]();
         times[v].push_back((bench::nowNs() - t0) / kCalls);
       }
     }
-    const double stretchNs = bench::median(times[0]), oldNs = bench::median(times[1]), newNs = bench::median(times[2]);
-    std::printf("   %4dx%-4d -> %4dx%-4d StretchBlt %6.0f us, old step %6.0f us, scaler %6.0f us: %5.2fx of StretchBlt, "
-                "%5.2fx of the old step\n",
-                z.sw, z.sh, z.ow, z.oh, stretchNs / 1000, oldNs / 1000, newNs / 1000, newNs / stretchNs, newNs / oldNs);
+    const double stretchNs = bench::median(times[0]), oldNs = bench::median(times[1]), newNs = bench::median(times[2]),
+                 areaNs = bench::median(times[3]);
+    std::printf("   %4dx%-4d -> %4dx%-4d StretchBlt %6.0f us, GDI step %6.0f us, scaler %6.0f us (area average %6.0f us): "
+                "%5.2fx of StretchBlt, %5.2fx of the GDI step, %5.2fx of the area average\n",
+                z.sw, z.sh, z.ow, z.oh, stretchNs / 1000, oldNs / 1000, newNs / 1000, areaNs / 1000, newNs / stretchNs,
+                newNs / oldNs, newNs / areaNs);
   }
 }
 
@@ -435,27 +522,24 @@ int main() {
   const std::wstring programTitle = L"Bench radio " + std::to_wstring(GetCurrentProcessId()) + L" - YouTube";
   const std::wstring ownTitle = L"Bench own window " + std::to_wstring(GetCurrentProcessId());
   Program program;
-  if (!startProgram(programTitle, program)) {
+  if (!startProgram(programTitle, program, L"--width 1280 --height 720")) {
     std::printf("   zor_media.exe did not start\n");
     return 1;
   }
   HWND own = startOwnWindow(ownTitle);
   std::printf("   worker per frame, median of %d rounds; ratios against the floor of the same row\n", kRounds);
-  for (auto [w, h] : {std::pair<UINT, UINT>{1024, 1024}, {1280, 720}}) {
-    workerRow("media program (other)", program.window, programTitle, w, h, device.get(), context.get());
-    workerRow("window of this process", own, ownTitle, w, h, device.get(), context.get());
-  }
+  workerRows("media program (other process)", program.window, programTitle, device.get(), context.get());
   {  // a browser in full screen: a 1920x1080 window of another process
     const std::wstring bigTitle = L"Bench chart " + std::to_wstring(GetCurrentProcessId()) + L" - YouTube";
     Program big;
-    if (startProgram(bigTitle, big, L"--width 1920 --height 1080")) {
-      for (auto [w, h] : {std::pair<UINT, UINT>{1024, 1024}, {1280, 720}})
-        workerRow("1920x1080 media (other)", big.window, bigTitle, w, h, device.get(), context.get());
+    if (startProgram(bigTitle, big, L"--width 1920 --height 1080", true)) {
+      workerRows("media chart (other process)", big.window, bigTitle, device.get(), context.get());
     } else {
       std::printf("   zor_media.exe --chart did not start\n");
     }
     stopProgram(big);
   }
+  workerRows("window of this process", own, ownTitle, device.get(), context.get());
   renderRows(program.window, programTitle, device.get(), context.get(), swapChain.get());
   // The paint of the cheaper source at 1280x720 stands for a frame's smallest paint.
   {

@@ -10,8 +10,11 @@
 //                           brightest values (the stripes' part of the chart, picture at 96 %)
 //   chart picture ID FILE   writes FILE (PNG): the chart of program ID as StretchBlt
 //                           COLORONCOLOR and as the plugin's scaler make it for the tablet's
-//                           texture, a part of each side by side, and below a close-up of the
-//                           tablet as the last frame showed it
+//                           texture, a part of each side by side, below a close-up of the
+//                           tablet as the last frame showed it, and below that the fine stripes
+//                           shrunk by 1.1, 1.3, 1.5, 1.95 and 3 with the area average the scaler
+//                           had before (left) and with its tent (right), each ratio's standard
+//                           deviations printed
 #include <windows.h>
 
 #include <algorithm>
@@ -192,6 +195,37 @@ bool Simulator::cmdChart(const Command& c, Failure& f) {
     const bool scaled = scaler.prepare(geometry);
     const size_t pitch = static_cast<size_t>(out) * 4;
     if (scaled) scaler.compose(static_cast<const uint8_t*>(sourceBits), newFrame.data() + geometry.pictureOffset(pitch), pitch);
+    // The fine stripes (the chart's left half, upper three quarters) shrunk at each ratio both ways.
+    struct Strip {
+      double ratio;
+      int w, h;
+      std::vector<uint8_t> pixels[2];  // area average, tent
+      double deviation[2];
+    };
+    std::vector<Strip> strips;
+    const int cw = sw / 2, ch = std::min(96, sh / 2);
+    for (const double ratio : {1.1, 1.3, 1.5, 1.95, 3.0}) {
+      Strip strip{ratio, static_cast<int>(std::lround(cw / ratio)), static_cast<int>(std::lround(ch / ratio)), {}, {}};
+      for (int k = 0; k < 2 && scaled; ++k) {
+        const FrameGeometry g{sw, sh, false, 0, sh / 4, cw, ch, strip.w, strip.h, 0, 0, strip.w, strip.h, true,
+                              k == 0 ? ShrinkFilter::Area : ShrinkFilter::Tent};
+        FrameScaler ratioScaler;
+        std::vector<uint8_t>& px = strip.pixels[k];
+        px.assign(static_cast<size_t>(strip.w) * strip.h * 4, 0);
+        if (!ratioScaler.prepare(g)) return f = {kExitEnvironment, "the scaler refused the strip's sizes"}, false;
+        ratioScaler.compose(static_cast<const uint8_t*>(sourceBits), px.data(), static_cast<size_t>(strip.w) * 4);
+        double sum = 0, squares = 0;
+        int n = 0;
+        for (int y = 0; y < strip.h; ++y)
+          for (int x = 4; x < strip.w - 4; ++x, ++n) {
+            const double v = px[(static_cast<size_t>(y) * strip.w + x) * 4 + 1];
+            sum += v, squares += v * v;
+          }
+        const double mean = sum / std::max(n, 1);
+        strip.deviation[k] = std::sqrt(std::max(0.0, squares / std::max(n, 1) - mean * mean));
+      }
+      strips.push_back(std::move(strip));
+    }
     SelectObject(sourceDc, sourcePrev);
     SelectObject(oldDc, oldPrev);
     DeleteDC(sourceDc);
@@ -216,16 +250,29 @@ bool Simulator::cmdChart(const Command& c, Failure& f) {
     FrameCapture sheet;
     sheet.width = std::max(2 * kBlock + kGap, tablet.w * kZoom);
     sheet.height = kBlock + kGap + tablet.h * kZoom;
+    for (const Strip& strip : strips) sheet.height += kGap + strip.h;
     sheet.rgba.assign(static_cast<size_t>(sheet.width) * sheet.height * 4, 64);
     const int bx = p.x, by = p.y + p.h - kBlock;
     blit(imageOf(oldFrame, out, out), bx, by, kBlock, kBlock, sheet, 0, 0, 1);
     blit(imageOf(newFrame, out, out), bx, by, kBlock, kBlock, sheet, kBlock + kGap, 0, 1);
     blit(screen, tablet.x, tablet.y, tablet.w, tablet.h, sheet, 0, kBlock + kGap, kZoom);
+    int stripY = kBlock + kGap + tablet.h * kZoom;
+    for (const Strip& strip : strips) {
+      stripY += kGap;
+      for (int k = 0; k < 2; ++k)
+        blit(imageOf(strip.pixels[k], strip.w, strip.h), 0, 0, std::min(strip.w, kBlock), strip.h, sheet,
+             k * (kBlock + kGap), stripY, 1);
+      stripY += strip.h;
+      char line[160];
+      std::snprintf(line, sizeof line, "chart: 1-pixel stripes shrunk by %.2f: area average std %.1f | tent std %.1f",
+                    strip.ratio, strip.deviation[0], strip.deviation[1]);
+      say(line);
+    }
     std::string error;
     const std::wstring path = outPath(a[2]);
     if (!writePng(path, sheet, error)) return f = {kExitEnvironment, error}, false;
     say("chart: picture " + a[2] + " (" + std::to_string(sheet.width) + "x" + std::to_string(sheet.height) +
-        "): StretchBlt COLORONCOLOR | the scaler, the tablet below");
+        "): StretchBlt COLORONCOLOR | the scaler, the tablet below, then the ratios (area average | tent)");
     return true;
   }
   return f = {kExitBadInput, at + "chart open ID \"TITLE\" | chart check MS | chart picture ID FILE"}, false;

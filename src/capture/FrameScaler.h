@@ -76,7 +76,7 @@ class FrameScaler {
   bool ready_ = false;
   Axis columns_, rows_;
   // Across, when each pixel's taps fit in 2, 4 or 8 neighbouring source pixels: the block's first
-  // byte in a row, and its weights laid out for the block's pixels (columns_.pairs per pixel).
+  // byte in a row, and its weights laid out for the block's pixels (span_ / 2 per pixel).
   int span_ = 0;  // 2, 4 or 8 neighbouring pixels a block; 0: taps read one pair at a time
   std::vector<int32_t> blockStart_;
   struct alignas(16) BlockWeights {

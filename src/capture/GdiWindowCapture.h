@@ -112,7 +112,7 @@ class GdiWindowCapture final : public WindowCapture {
   // Benchmarks: the worker as it was before it kept a paint method per window and shrank with the
   // tent (PrintWindow every frame, then the device context when it was all black; area average).
   // Set before start.
-  void setBeforeKeptPaintMethod(bool before) { beforeKeptPaintMethod_ = before; }
+  void setLegacyPainting(bool legacy) { legacyPainting_ = legacy; }
   CaptureCounters counters() const;
 
  private:
@@ -244,7 +244,7 @@ class GdiWindowCapture final : public WindowCapture {
   Surface source_;
   Surface other_;  // the method not kept, when it is tried beside the kept one
   PaintChoice paintChoices_[kPaintChoices];
-  bool beforeKeptPaintMethod_ = false;
+  bool legacyPainting_ = false;
   FrameScaler scaler_;
   HWND fallbackLoggedWindow_ = nullptr;
   StillPictureRule still_;

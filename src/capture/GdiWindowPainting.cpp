@@ -56,7 +56,7 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& st
   if (IsHungAppWindow(window)) return false;
   const uint64_t now = clock::steadyNs();
   PaintChoice& choice = paintChoiceFor(window, clientWidth, clientHeight, now);
-  if (beforeKeptPaintMethod_) choice.method = PaintMethod::Unknown;
+  if (legacyPainting_) choice.method = PaintMethod::Unknown;
   const PaintMethod kept = choice.method == PaintMethod::Unknown ? PaintMethod::PrintWindow : choice.method;
   const PaintMethod other = kept == PaintMethod::PrintWindow ? PaintMethod::DeviceContext : PaintMethod::PrintWindow;
   if (!paintWith(kept, window, source_)) return false;
@@ -119,6 +119,7 @@ bool GdiWindowCapture::captureInto(HWND window, const Settings& s, StepTimes& st
   g.pictureX = (outWidth - g.pictureWidth) / 2;
   g.pictureY = (outHeight - g.pictureHeight) / 2;
   g.outputTopDown = s.flip;
+  g.shrink = legacyPainting_ ? ShrinkFilter::Area : ShrinkFilter::Tent;
   return scaler_.prepare(g);
 }
 
