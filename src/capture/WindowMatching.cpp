@@ -63,6 +63,7 @@ size_t readVisibleTitle(HWND window, wchar_t (&buffer)[kTitleBuffer]) {
 }
 
 std::atomic<CloakedQuery> g_cloakedQuery{nullptr};
+std::atomic<uint64_t> g_enumerations{0};
 
 // DWM's answer, looked up at run time (DWMWA_CLOAKED); a system without it cloaks nothing.
 bool dwmCloaked(HWND window) {
@@ -120,7 +121,7 @@ BOOL CALLBACK searchWindow(HWND window, LPARAM param) {
 
 HWND firstMatch(std::wstring_view keyword, bool stripped) {
   Search search{keyword, stripped};
-  EnumWindows(&searchWindow, reinterpret_cast<LPARAM>(&search));
+  enumerateWindows(&searchWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
@@ -216,7 +217,7 @@ HWND findCaptureWindow(const std::wstring& keyword, const std::wstring& program)
 void listVisibleWindows(std::vector<VisibleWindow>& out, bool withPrograms) {
   const size_t first = out.size();
   WindowListing listing{&out, nullptr};
-  EnumWindows(&listVisible, reinterpret_cast<LPARAM>(&listing));
+  enumerateWindows(&listVisible, reinterpret_cast<LPARAM>(&listing));
   if (listing.failure) std::rethrow_exception(listing.failure);
   if (!withPrograms) return;
   // One look-up per process: a browser has many windows. A store app's frame is named by its
@@ -246,6 +247,13 @@ DWORD contentProcessId(HWND window) {
 }
 
 std::wstring windowProgram(HWND window) { return processImageName(contentProcessId(window)); }
+
+BOOL enumerateWindows(WNDENUMPROC visit, LPARAM param) {
+  g_enumerations.fetch_add(1, std::memory_order_relaxed);
+  return EnumWindows(visit, param);
+}
+
+uint64_t windowEnumerations() noexcept { return g_enumerations.load(std::memory_order_relaxed); }
 
 void setCloakedQuery(CloakedQuery query) noexcept { g_cloakedQuery.store(query, std::memory_order_release); }
 
@@ -325,7 +333,7 @@ bool isSameWindowAlive(HWND window, DWORD processId) {
 
 void listVisibleWindowTitles(std::vector<std::wstring>& out) {
   Listing listing{&out, nullptr};
-  EnumWindows(&listWindow, reinterpret_cast<LPARAM>(&listing));
+  enumerateWindows(&listWindow, reinterpret_cast<LPARAM>(&listing));
   if (listing.failure) std::rethrow_exception(listing.failure);
 }
 

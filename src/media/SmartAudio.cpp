@@ -81,7 +81,7 @@ DWORD processOfTitle(std::string_view titleUtf8) {
     return contentProcessId(source.window);
   WindowSearch search{lowered(toWide(titleUtf8))};
   if (search.needle.empty()) return 0;
-  EnumWindows(&findWindowProcess, reinterpret_cast<LPARAM>(&search));
+  enumerateWindows(&findWindowProcess, reinterpret_cast<LPARAM>(&search));
   return search.processId;
 }
 

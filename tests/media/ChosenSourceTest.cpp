@@ -1,0 +1,52 @@
+// The chosen source as one value: resolved once when it is chosen, then taken as it is by
+// playback, the audio lookup and the library.
+#include <gtest/gtest.h>
+
+#include "FakeCoreAudio.h"
+#include "MediaTestSupport.h"
+#include "capture/ProgramNames.h"
+#include "capture/WindowMatching.h"
+#include "core/IniFile.h"
+#include "media/Playback.h"
+#include "media/SmartAudio.h"
+
+using namespace zor;
+using namespace zor::test;
+
+namespace {
+
+class ChosenSourceTest : public MediaTest {
+ protected:
+  ChosenSourceTest() { TestWindows::clearAll(); }
+  ~ChosenSourceTest() override { TestWindows::clearAll(); }
+  static uint64_t processLookups() { return programNameCache().hits() + programNameCache().misses(); }
+  PanelState& panel = PanelState::instance();
+};
+
+// A profile's load with start, the panel's audio read that follows it and the panel's start: the
+// desktop is walked once (the profile's search) and the program is named once per process.
+TEST_F(ChosenSourceTest, AProfileLoadWalksTheDesktopOnceAndTheAudioAndLibraryTakeItsResult) {
+  AppLibrary::instance().initialize();
+  TestWindows::setTitle(1, L"Lofi Radio - YouTube");
+  ProfileManager& profiles = ProfileManager::instance();
+  profiles.initialize();
+  Profile p;
+  p.name = "Lofi";
+  p.windowTitle = "Lofi Radio - YouTube";
+  p.windowKeyword = "Lofi Radio";
+  ASSERT_TRUE(profiles.saveProfile(p, -1));
+  FakeAudioSystem audio;
+  audio.addSession(GetCurrentProcessId(), 0.5f);
+
+  const uint64_t walks = windowEnumerations(), lookups = processLookups();
+  ASSERT_TRUE(loadProfile(0, true));
+  refreshAudioState(true);
+  ASSERT_TRUE(startPlaybackFromPanel());
+  const uint64_t walked = windowEnumerations() - walks, looked = processLookups() - lookups;
+  std::printf("   profile load: %llu window enumerations, %llu process name look-ups\n",
+              static_cast<unsigned long long>(walked), static_cast<unsigned long long>(looked));
+  EXPECT_TRUE(panel.audioFound.load());
+  EXPECT_EQ(capture.target, TestWindows::get(1));
+}
+
+}  // namespace
