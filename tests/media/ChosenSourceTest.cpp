@@ -38,15 +38,19 @@ TEST_F(ChosenSourceTest, AProfileLoadWalksTheDesktopOnceAndTheAudioAndLibraryTak
   FakeAudioSystem audio;
   audio.addSession(GetCurrentProcessId(), 0.5f);
 
-  const uint64_t walks = windowEnumerations(), lookups = processLookups();
-  ASSERT_TRUE(loadProfile(0, true));
-  refreshAudioState(true);
-  ASSERT_TRUE(startPlaybackFromPanel());
-  const uint64_t walked = windowEnumerations() - walks, looked = processLookups() - lookups;
-  std::printf("   profile load: %llu window enumerations, %llu process name look-ups\n",
-              static_cast<unsigned long long>(walked), static_cast<unsigned long long>(looked));
-  EXPECT_TRUE(panel.audioFound.load());
-  EXPECT_EQ(capture.target, TestWindows::get(1));
+  for (const wchar_t* open : {L"Lofi Radio - YouTube", L""}) {
+    TestWindows::setTitle(1, open);
+    panel.setSourceWindowTitle("");
+    const uint64_t walks = windowEnumerations(), lookups = processLookups();
+    ASSERT_TRUE(loadProfile(0, true));
+    refreshAudioState(true);
+    ASSERT_TRUE(startPlaybackFromPanel());
+    const uint64_t walked = windowEnumerations() - walks, looked = processLookups() - lookups;
+    std::printf("   profile load (window %s): %llu window enumerations, %llu process name look-ups\n",
+                *open ? "open" : "closed", static_cast<unsigned long long>(walked),
+                static_cast<unsigned long long>(looked));
+    EXPECT_EQ(panel.audioFound.load(), *open != 0);
+  }
 }
 
 }  // namespace
