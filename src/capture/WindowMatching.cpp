@@ -125,6 +125,21 @@ HWND firstMatch(std::wstring_view keyword, bool stripped) {
   return search.found;
 }
 
+struct AnyCaseSearch {
+  std::wstring_view lowerText;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK searchWindowAnyCase(HWND window, LPARAM param) {
+  auto& search = *reinterpret_cast<AnyCaseSearch*>(param);
+  wchar_t title[kTitleBuffer];
+  const size_t length = readVisibleTitle(window, title);
+  for (size_t i = 0; i < length; ++i) title[i] = static_cast<wchar_t>(std::towlower(title[i]));
+  if (!titleContains(std::wstring_view(title, length), search.lowerText)) return TRUE;
+  search.found = window;
+  return FALSE;
+}
+
 struct Listing {
   std::vector<std::wstring>* out;
   std::exception_ptr failure;  // an allocation failure, rethrown after the enumeration
@@ -204,6 +219,14 @@ HWND findWindowByTitleFragment(const std::wstring& keyword) {
   return firstMatch(stripped, true);
 }
 
+HWND findWindowByTitleIgnoringCase(const std::wstring& text) {
+  const std::wstring lower = lowerCase(text);
+  if (lower.empty()) return nullptr;
+  AnyCaseSearch search{lower};
+  enumerateWindows(&searchWindowAnyCase, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 HWND findCaptureWindow(const std::wstring& keyword, const std::wstring& program) {
   if (keyword.empty()) return nullptr;
   if (HWND window = findWindowByTitleFragment(keyword)) return window;
@@ -246,7 +269,13 @@ DWORD contentProcessId(HWND window) {
   return contentOfFrame(window, pid);
 }
 
-std::wstring windowProgram(HWND window) { return processImageName(contentProcessId(window)); }
+std::wstring windowProgram(HWND window) {
+  DWORD pid = 0;
+  if (!window) return {};
+  GetWindowThreadProcessId(window, &pid);
+  std::wstring program = processImageName(pid);  // one look-up unless a store app's frame
+  return program == kFrameHost ? processImageName(contentOfFrame(window, pid)) : program;
+}
 
 BOOL enumerateWindows(WNDENUMPROC visit, LPARAM param) {
   g_enumerations.fetch_add(1, std::memory_order_relaxed);
@@ -266,10 +295,7 @@ std::wstring processImageName(DWORD processId) {
   if (processId == 0) return {};
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
   if (!process) return {};
-  FILETIME created{}, exited{}, kernel{}, user{};
-  const uint64_t createdAt = GetProcessTimes(process, &created, &exited, &kernel, &user)
-                                 ? (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime
-                                 : 0;
+  const uint64_t createdAt = creationTime(process);
   std::wstring name;
   if (createdAt != 0 && programNameCache().find(processId, createdAt, name)) {
     CloseHandle(process);

@@ -27,6 +27,9 @@ std::wstring resolveTitleAlias(const std::wstring& keyword);
 // that, the first whose counter-stripped title contains the counter-stripped keyword.
 HWND findWindowByTitleFragment(const std::wstring& keyword);
 
+// The first visible top-level window whose title contains text in any letter case (towlower).
+HWND findWindowByTitleIgnoringCase(const std::wstring& text);
+
 // The capture worker's search: the fragment search, then the same search for the keyword's
 // alias, then (with a program named) that program's main window. Null for an empty keyword.
 HWND findCaptureWindow(const std::wstring& keyword, const std::wstring& program = {});

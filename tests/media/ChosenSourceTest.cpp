@@ -7,6 +7,7 @@
 #include "capture/ProgramNames.h"
 #include "capture/WindowMatching.h"
 #include "core/IniFile.h"
+#include "media/ChosenSource.h"
 #include "media/Playback.h"
 #include "media/SmartAudio.h"
 
@@ -24,8 +25,8 @@ class ChosenSourceTest : public MediaTest {
 };
 
 // A profile's load with start, the panel's audio read that follows it and the panel's start: the
-// desktop is walked once (the profile's search) and the program is named once per process.
-TEST_F(ChosenSourceTest, AProfileLoadWalksTheDesktopOnceAndTheAudioAndLibraryTakeItsResult) {
+// source is resolved once, by the profile's search; the audio and the library take the result.
+TEST_F(ChosenSourceTest, AProfileLoadResolvesItsSourceOnceAndTheAudioAndLibraryTakeIt) {
   AppLibrary::instance().initialize();
   TestWindows::setTitle(1, L"Lofi Radio - YouTube");
   ProfileManager& profiles = ProfileManager::instance();
@@ -38,18 +39,63 @@ TEST_F(ChosenSourceTest, AProfileLoadWalksTheDesktopOnceAndTheAudioAndLibraryTak
   FakeAudioSystem audio;
   audio.addSession(GetCurrentProcessId(), 0.5f);
 
-  for (const wchar_t* open : {L"Lofi Radio - YouTube", L""}) {
-    TestWindows::setTitle(1, open);
+  // Open: the profile's search finds the window and resolves it (one program look-up); each of
+  // the three audio reads (the start's restore, the panel's read, the panel start's restore)
+  // names the process of its one session. Closed: the searches that find nothing.
+  const struct {
+    const wchar_t* title;
+    uint64_t walks, lookups;
+  } cases[] = {{L"Lofi Radio - YouTube", 1, 4}, {L"", 4, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(test::narrow(c.title));
+    TestWindows::setTitle(1, c.title);
     panel.setSourceWindowTitle("");
     const uint64_t walks = windowEnumerations(), lookups = processLookups();
     ASSERT_TRUE(loadProfile(0, true));
     refreshAudioState(true);
     ASSERT_TRUE(startPlaybackFromPanel());
-    const uint64_t walked = windowEnumerations() - walks, looked = processLookups() - lookups;
-    std::printf("   profile load (window %s): %llu window enumerations, %llu process name look-ups\n",
-                *open ? "open" : "closed", static_cast<unsigned long long>(walked),
-                static_cast<unsigned long long>(looked));
-    EXPECT_EQ(panel.audioFound.load(), *open != 0);
+    EXPECT_EQ(windowEnumerations() - walks, c.walks);
+    EXPECT_EQ(processLookups() - lookups, c.lookups);
+    EXPECT_EQ(panel.audioFound.load(), *c.title != 0);
+    EXPECT_EQ(capture.target, *c.title ? TestWindows::get(1) : nullptr);
+  }
+}
+
+// The source's window closes and its application makes a new one: the audio follows the window
+// the capture engine has bound since, else the first with the source's title, and that window
+// becomes the panel's source; a living source is then taken as it is.
+TEST_F(ChosenSourceTest, TheSourceFollowsAWindowMadeAgainAndIsThenTakenAsItIs) {
+  FakeAudioSystem audio;
+  audio.addSession(GetCurrentProcessId(), 0.5f);
+  HWND closing = CreateWindowExW(0, L"STATIC", L"Lofi Radio - YouTube", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 nullptr, nullptr);
+  ASSERT_TRUE(closing);
+  const ChosenSource gone = resolveSource("Lofi Radio - YouTube", closing);
+  DestroyWindow(closing);
+
+  const struct {
+    const char* name;
+    HWND bound;  // what the capture engine has bound
+    size_t expected;
+  } cases[] = {{"found by its title", nullptr, 1}, {"the engine's window", TestWindows::get(2), 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestWindows::setTitle(1, L"Lofi Radio - YouTube");
+    TestWindows::setTitle(2, L"Otra cancion");
+    capture.window = c.bound;
+    panel.setSource(gone);
+    refreshAudioState(true);
+    const ChosenSource now = panel.source();
+    EXPECT_EQ(now.window, TestWindows::get(c.expected));
+    EXPECT_EQ(now.title, "Lofi Radio - YouTube");
+    EXPECT_TRUE(panel.audioFound.load());
+
+    TestWindows::setTitle(c.expected, L"Cancion siguiente");
+    const uint64_t walks = windowEnumerations();
+    refreshAudioState(true);
+    EXPECT_EQ(windowEnumerations(), walks);
+    EXPECT_EQ(panel.source(), now);
+    EXPECT_TRUE(panel.audioFound.load());
   }
 }
 
