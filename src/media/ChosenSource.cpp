@@ -34,14 +34,12 @@ ChosenSource findSourceByTitle(std::string_view titleUtf8) {
 }
 
 ChosenSource liveSource() {
-  PanelState& panel = PanelState::instance();
-  ChosenSource source = panel.source();
+  ChosenSource source = PanelState::instance().source();
   if (source.title.empty() || isChosenWindowAlive(source)) return source;
+  // The panel's choice stays as the player made it: what is found here serves this read.
   HWND found = WindowCapture::instance().currentWindow();
   if (!found) found = findWindowByTitleIgnoringCase(toWide(source.title));
-  ChosenSource now = resolveSource(source.title, found);
-  if (now.window) panel.setSource(now);
-  return now;
+  return resolveSource(source.title, found);
 }
 
 std::wstring searchProgramOf(const ChosenSource& source) {

@@ -22,8 +22,7 @@ ChosenSource resolveListedSource(const VisibleWindow& listed, std::string_view t
 ChosenSource findSourceByTitle(std::string_view titleUtf8);
 // The panel's source as the audio uses it: the value itself while its window lives; else the
 // window the capture engine has bound since (it searches for a lost window), else the first
-// window whose title contains the source's title. A window found becomes the panel's source,
-// with the title the panel shows.
+// window whose title contains the source's title, resolved with the title the panel shows.
 ChosenSource liveSource();
 // The program whose main window stands for the source's keyword when no title holds it: the one
 // its library application names (empty: none).
