@@ -68,7 +68,10 @@ bool GdiWindowCapture::start(ID3D11Device* device, ID3D11DeviceContext* context,
   try {
     std::lock_guard<std::mutex> lock(stateMutex_);
     context_.store(context, std::memory_order_release);
-    keyword_ = keyword;
+    if (keyword_ != keyword) {
+      keyword_ = keyword;
+      ++targetRevision_;
+    }
     flip_ = flip;
     cropLeft_ = cropLeft;
     cropTop_ = cropTop;
@@ -189,18 +192,27 @@ void GdiWindowCapture::setFps(uint32_t fps) {
   notifyWorker();
 }
 
-void GdiWindowCapture::setWindowKeyword(const std::wstring& keyword) { setWindowTarget(keyword, {}, nullptr); }
+void GdiWindowCapture::setWindowKeyword(const std::wstring& keyword) {
+  try {
+    setWindowTarget(CaptureTarget{{}, keyword, {}});
+  } catch (...) {
+    // the old keyword stays
+  }
+}
 
-void GdiWindowCapture::setWindowTarget(const std::wstring& keyword, const std::wstring& program, HWND window) {
-  if (window && !IsWindow(window)) window = nullptr;
+void GdiWindowCapture::setWindowTarget(const CaptureTarget& target) {
+  const HWND window = isChosenWindowAlive(target.chosen) ? target.chosen.window : nullptr;
   bool changed = false;
   try {
     std::lock_guard<std::mutex> lock(stateMutex_);
-    const bool searchChanged = keyword_ != keyword || program_ != program;
+    const bool searchChanged = keyword_ != target.keyword || program_ != target.program;
     changed = searchChanged || (window && window != window_);
     if (changed) {
-      keyword_ = keyword;
-      program_ = program;
+      if (searchChanged) {
+        keyword_ = target.keyword;
+        program_ = target.program;
+        ++targetRevision_;
+      }
       window_ = window;
       bumpGeneration();  // under the lock: a search finishing now cannot overwrite the player's window
     }
@@ -369,7 +381,7 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
     return true;
   }
 
-  Settings s;
+  Settings& s = settings_;
   {
     std::unique_lock<std::mutex> lock(stateMutex_);
     waitFor(lock, [&] {
@@ -378,8 +390,11 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
     if (stop_.load()) return false;
     if (!active_.load() || paused_.load()) return true;
     s.window = window_;
-    s.keyword = keyword_;
-    s.program = program_;
+    if (s.targetRevision != targetRevision_) {
+      s.keyword = keyword_;
+      s.program = program_;
+      s.targetRevision = targetRevision_;
+    }
     s.cropLeft = cropLeft_;
     s.cropTop = cropTop_;
     s.cropWidth = cropWidth_;

@@ -79,7 +79,7 @@ class GdiWindowCapture final : public WindowCapture {
   void setPaused(bool paused) override;
   void setFps(uint32_t fps) override;
   void setWindowKeyword(const std::wstring& keyword) override;
-  void setWindowTarget(const std::wstring& keyword, const std::wstring& program, HWND window) override;
+  void setWindowTarget(const CaptureTarget& target) override;
   std::wstring windowKeyword() override;
   bool hasWindow() override;
   HWND currentWindow() override;
@@ -116,10 +116,13 @@ class GdiWindowCapture final : public WindowCapture {
   CaptureCounters counters() const;
 
  private:
-  struct Settings {  // the worker's snapshot, taken under the state lock
+  // The worker's snapshot, taken under the state lock at every pass. The texts are copied only
+  // when they changed (targetRevision), so a pass allocates nothing.
+  struct Settings {
     HWND window = nullptr;
     std::wstring keyword;
     std::wstring program;  // its main window is found when no title holds the keyword
+    uint64_t targetRevision = 0;
     int32_t cropLeft = 0, cropTop = 0, cropWidth = 0, cropHeight = 0;
     uint32_t outputWidth = 0, outputHeight = 0;
     int64_t intervalMs = 33;
@@ -207,6 +210,7 @@ class GdiWindowCapture final : public WindowCapture {
   HWND window_ = nullptr;
   std::wstring keyword_;
   std::wstring program_;
+  uint64_t targetRevision_ = 1;  // bumped whenever keyword_ or program_ change
   int32_t cropLeft_ = 0, cropTop_ = 0, cropWidth_ = 0, cropHeight_ = 0;
   bool flip_ = false;
   int64_t intervalMs_ = 33;
@@ -241,6 +245,7 @@ class GdiWindowCapture final : public WindowCapture {
   uint32_t barsBoxX_ = 0, barsBoxY_ = 0;
 
   // Worker-only (and shutdown after the join).
+  Settings settings_;
   Surface source_;
   Surface other_;  // the method not kept, when it is tried beside the kept one
   PaintChoice paintChoices_[kPaintChoices];

@@ -44,4 +44,10 @@ ProgramNameCache& programNameCache() {
   return cache;
 }
 
+uint64_t creationTime(HANDLE process) {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 }  // namespace zor

@@ -36,6 +36,9 @@ class ProgramNameCache {
   uint64_t hits_ = 0, misses_ = 0;
 };
 
+// The creation time of an open process (FILETIME units), or 0: with the id, it names the process.
+uint64_t creationTime(HANDLE process);
+
 // The cache processImageName uses (any thread).
 ProgramNameCache& programNameCache();
 

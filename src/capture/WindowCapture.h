@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "capture/ChosenWindow.h"
 #include "capture/StillPicture.h"
 
 namespace zor {
@@ -18,6 +19,15 @@ struct StillPictureReport {
   uint64_t unchangedForMs = 0;  // how long its picture has stayed the same
   bool still = false;           // said so: unchanged for 10 s while it may be playing
   std::wstring program;         // the window's program (lower case) once still
+};
+
+// What the engine captures: the chosen window, bound at once while it lives (whatever its title
+// says by now); the keyword (and, when it is not empty, program: that program's main window)
+// finds a window whenever none is chosen or the bound one is gone.
+struct CaptureTarget {
+  ChosenWindow chosen;
+  std::wstring keyword;
+  std::wstring program;  // lower-case executable name
 };
 
 class WindowCapture {
@@ -60,14 +70,8 @@ class WindowCapture {
   virtual void setFps(uint32_t fps) { (void)fps; }
   // A new title fragment: the bound window is dropped and searched again.
   virtual void setWindowKeyword(const std::wstring& keyword) { (void)keyword; }
-  // The window to capture, named three ways: keyword (and, when it is not empty, the program's
-  // executable file name: its main window) find it whenever it is lost; window, when it
-  // exists, is bound at once, whatever its title says by now. A change drops the bound window.
-  virtual void setWindowTarget(const std::wstring& keyword, const std::wstring& program, HWND window) {
-    (void)program;
-    (void)window;
-    setWindowKeyword(keyword);
-  }
+  // The window to capture (see CaptureTarget). A change drops the bound window.
+  virtual void setWindowTarget(const CaptureTarget& target) { setWindowKeyword(target.keyword); }
   virtual std::wstring windowKeyword() { return {}; }
   // The bound window while it exists, else null.
   virtual HWND currentWindow() { return nullptr; }

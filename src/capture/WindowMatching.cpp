@@ -63,6 +63,7 @@ size_t readVisibleTitle(HWND window, wchar_t (&buffer)[kTitleBuffer]) {
 }
 
 std::atomic<CloakedQuery> g_cloakedQuery{nullptr};
+std::atomic<uint64_t> g_enumerations{0};
 
 // DWM's answer, looked up at run time (DWMWA_CLOAKED); a system without it cloaks nothing.
 bool dwmCloaked(HWND window) {
@@ -120,8 +121,23 @@ BOOL CALLBACK searchWindow(HWND window, LPARAM param) {
 
 HWND firstMatch(std::wstring_view keyword, bool stripped) {
   Search search{keyword, stripped};
-  EnumWindows(&searchWindow, reinterpret_cast<LPARAM>(&search));
+  enumerateWindows(&searchWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+struct AnyCaseSearch {
+  std::wstring_view lowerText;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK searchWindowAnyCase(HWND window, LPARAM param) {
+  auto& search = *reinterpret_cast<AnyCaseSearch*>(param);
+  wchar_t title[kTitleBuffer];
+  const size_t length = readVisibleTitle(window, title);
+  for (size_t i = 0; i < length; ++i) title[i] = static_cast<wchar_t>(std::towlower(title[i]));
+  if (!titleContains(std::wstring_view(title, length), search.lowerText)) return TRUE;
+  search.found = window;
+  return FALSE;
 }
 
 struct Listing {
@@ -203,6 +219,14 @@ HWND findWindowByTitleFragment(const std::wstring& keyword) {
   return firstMatch(stripped, true);
 }
 
+HWND findWindowByTitleIgnoringCase(const std::wstring& text) {
+  const std::wstring lower = lowerCase(text);
+  if (lower.empty()) return nullptr;
+  AnyCaseSearch search{lower};
+  enumerateWindows(&searchWindowAnyCase, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 HWND findCaptureWindow(const std::wstring& keyword, const std::wstring& program) {
   if (keyword.empty()) return nullptr;
   if (HWND window = findWindowByTitleFragment(keyword)) return window;
@@ -216,7 +240,7 @@ HWND findCaptureWindow(const std::wstring& keyword, const std::wstring& program)
 void listVisibleWindows(std::vector<VisibleWindow>& out, bool withPrograms) {
   const size_t first = out.size();
   WindowListing listing{&out, nullptr};
-  EnumWindows(&listVisible, reinterpret_cast<LPARAM>(&listing));
+  enumerateWindows(&listVisible, reinterpret_cast<LPARAM>(&listing));
   if (listing.failure) std::rethrow_exception(listing.failure);
   if (!withPrograms) return;
   // One look-up per process: a browser has many windows. A store app's frame is named by its
@@ -245,7 +269,20 @@ DWORD contentProcessId(HWND window) {
   return contentOfFrame(window, pid);
 }
 
-std::wstring windowProgram(HWND window) { return processImageName(contentProcessId(window)); }
+std::wstring windowProgram(HWND window) {
+  DWORD pid = 0;
+  if (!window) return {};
+  GetWindowThreadProcessId(window, &pid);
+  std::wstring program = processImageName(pid);  // one look-up unless a store app's frame
+  return program == kFrameHost ? processImageName(contentOfFrame(window, pid)) : program;
+}
+
+BOOL enumerateWindows(WNDENUMPROC visit, LPARAM param) {
+  g_enumerations.fetch_add(1, std::memory_order_relaxed);
+  return EnumWindows(visit, param);
+}
+
+uint64_t windowEnumerations() noexcept { return g_enumerations.load(std::memory_order_relaxed); }
 
 void setCloakedQuery(CloakedQuery query) noexcept { g_cloakedQuery.store(query, std::memory_order_release); }
 
@@ -258,10 +295,7 @@ std::wstring processImageName(DWORD processId) {
   if (processId == 0) return {};
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
   if (!process) return {};
-  FILETIME created{}, exited{}, kernel{}, user{};
-  const uint64_t createdAt = GetProcessTimes(process, &created, &exited, &kernel, &user)
-                                 ? (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime
-                                 : 0;
+  const uint64_t createdAt = creationTime(process);
   std::wstring name;
   if (createdAt != 0 && programNameCache().find(processId, createdAt, name)) {
     CloseHandle(process);
@@ -325,7 +359,7 @@ bool isSameWindowAlive(HWND window, DWORD processId) {
 
 void listVisibleWindowTitles(std::vector<std::wstring>& out) {
   Listing listing{&out, nullptr};
-  EnumWindows(&listWindow, reinterpret_cast<LPARAM>(&listing));
+  enumerateWindows(&listWindow, reinterpret_cast<LPARAM>(&listing));
   if (listing.failure) std::rethrow_exception(listing.failure);
 }
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,9 @@ std::wstring resolveTitleAlias(const std::wstring& keyword);
 // The first visible top-level window whose title contains keyword (case-sensitive); failing
 // that, the first whose counter-stripped title contains the counter-stripped keyword.
 HWND findWindowByTitleFragment(const std::wstring& keyword);
+
+// The first visible top-level window whose title contains text in any letter case (towlower).
+HWND findWindowByTitleIgnoringCase(const std::wstring& text);
 
 // The capture worker's search: the fragment search, then the same search for the keyword's
 // alias, then (with a program named) that program's main window. Null for an empty keyword.
@@ -51,6 +55,11 @@ bool isWebBrowser(std::wstring_view program);
 DWORD contentProcessId(HWND window);
 // The lower-case executable name of that process, or empty.
 std::wstring windowProgram(HWND window);
+
+// EnumWindows, counted: every walk of the desktop's windows made for the plugin goes through it,
+// so tests and benchmarks can tell how often an operation walks them.
+BOOL enumerateWindows(WNDENUMPROC visit, LPARAM param);
+uint64_t windowEnumerations() noexcept;
 
 // Windows that DWM keeps cloaked (on another virtual desktop, a suspended store app) are not
 // on screen: every listing and search here skips them. The question is DWM's unless a test

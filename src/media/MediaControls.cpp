@@ -8,6 +8,7 @@
 #include "capture/WindowCapture.h"
 #include "core/Clock.h"
 #include "core/Logger.h"
+#include "media/ChosenSource.h"
 #include "media/PanelState.h"
 #include "media/SmartAudio.h"
 
@@ -23,14 +24,14 @@ std::atomic<bool> g_keyConsumed[256];
 struct VolumeToSave {
   std::mutex mutex;
   std::atomic<bool> pending{false};
-  std::string title;
+  ChosenSource source;
   int32_t volume = 0;
   bool muted = false;
 } g_volumeToSave;
 
-void queueVolumeSave(const std::string& title, int32_t volume, bool muted) {
+void queueVolumeSave(const ChosenSource& source, int32_t volume, bool muted) {
   std::lock_guard<std::mutex> lock(g_volumeToSave.mutex);
-  g_volumeToSave.title = title;
+  g_volumeToSave.source = source;
   g_volumeToSave.volume = volume;
   g_volumeToSave.muted = muted;
   g_volumeToSave.pending.store(true, std::memory_order_release);
@@ -58,26 +59,26 @@ ShortcutResult mediaKey(WPARAM key) {
 ShortcutResult volumeKey(WPARAM key) {
   PanelState& panel = PanelState::instance();
   panel.audioRefreshTime.store(clock::steadyNs());
-  const std::string title = panel.sourceWindowTitle();
-  const AudioState state = readAudioState(title);
+  const ChosenSource source = liveSource();
+  const AudioState state = readAudioState(source);
   showAudioState(state);
-  if (!state.connected || title.empty()) return ShortcutResult::NotHandled;
+  if (!state.connected || source.title.empty()) return ShortcutResult::NotHandled;
   bool changed = false;
   if (key == 'M') {
     const bool mute = !panel.muted.load();
     panel.muted.store(mute);
-    changed = setAppMute(title, mute, false);
+    changed = setAppMute(source, mute, false);
   } else {
     const int32_t step = key == VK_UP ? 10 : -10;
     const int32_t volume = std::clamp(panel.volume.load() + step, 0, 100);
     if (key == VK_UP && panel.muted.load() && volume >= 1) {
       panel.muted.store(false);
-      changed = setAppMute(title, false, false);
+      changed = setAppMute(source, false, false);
     }
     panel.volume.store(volume);
-    changed = setAppVolume(title, volume, false) || changed;
+    changed = setAppVolume(source, volume, false) || changed;
   }
-  if (changed) queueVolumeSave(title, panel.volume.load(), panel.muted.load());
+  if (changed) queueVolumeSave(source, panel.volume.load(), panel.muted.load());
   g_keyConsumed[key].store(true);
   return ShortcutResult::Consumed;
 }
@@ -126,17 +127,17 @@ ShortcutResult handleMediaShortcut(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void saveVolumeFromShortcuts() {
   if (!g_volumeToSave.pending.load(std::memory_order_acquire)) return;
-  std::string title;
+  ChosenSource source;
   int32_t volume = 0;
   bool muted = false;
   {
     std::lock_guard<std::mutex> lock(g_volumeToSave.mutex);
     g_volumeToSave.pending.store(false, std::memory_order_relaxed);
-    title.swap(g_volumeToSave.title);
+    source = std::move(g_volumeToSave.source);
     volume = g_volumeToSave.volume;
     muted = g_volumeToSave.muted;
   }
-  saveAppAudio(title, volume, muted);
+  saveAppAudio(source, volume, muted);
 }
 
 void clearConsumedKeys() noexcept {

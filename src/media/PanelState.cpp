@@ -30,33 +30,33 @@ PanelState& PanelState::instance() noexcept {
 
 std::string PanelState::text(PanelText field) const {
   std::lock_guard<std::mutex> lock(textMutex_);
+  if (field == PanelText::SourceWindowTitle) return source_.title;
   return texts_[static_cast<size_t>(field)];
 }
 
 void PanelState::setText(PanelText field, std::string_view utf8) {
+  if (field == PanelText::SourceWindowTitle) return setSourceWindowTitle(utf8);
   const size_t i = static_cast<size_t>(field);
   std::string clipped = clipUtf8(utf8, kTextBytes[i] - 1);
   std::lock_guard<std::mutex> lock(textMutex_);
   texts_[i] = std::move(clipped);
 }
 
-SourceWindow PanelState::sourceWindow() const {
+ChosenSource PanelState::source() const {
   std::lock_guard<std::mutex> lock(textMutex_);
   return source_;
 }
 
-void PanelState::setSourceWindow(SourceWindow window) {
+void PanelState::setSource(ChosenSource source) {
+  source.title = clipUtf8(source.title, kTextBytes[static_cast<size_t>(PanelText::SourceWindowTitle)] - 1);
   std::lock_guard<std::mutex> lock(textMutex_);
-  source_ = window;
+  source_ = std::move(source);
 }
 
-void PanelState::setSource(std::string_view titleUtf8, HWND window) {
-  SourceWindow source{window, 0};
-  if (window) GetWindowThreadProcessId(window, &source.processId);
-  std::string clipped = clipUtf8(titleUtf8, kTextBytes[static_cast<size_t>(PanelText::SourceWindowTitle)] - 1);
-  std::lock_guard<std::mutex> lock(textMutex_);
-  texts_[static_cast<size_t>(PanelText::SourceWindowTitle)] = std::move(clipped);
-  source_ = source;
+void PanelState::setSourceWindowTitle(std::string_view utf8) {
+  ChosenSource titleAlone;
+  titleAlone.title = std::string(utf8);
+  setSource(std::move(titleAlone));
 }
 
 void PanelState::requestStart(std::string_view keywordUtf8, int32_t width, int32_t height, int32_t framesPerSecond) {
@@ -75,7 +75,7 @@ bool PanelState::takeStartRequest(StartRequest& request) {
   {
     std::lock_guard<std::mutex> lock(textMutex_);
     const std::string& active = texts_[static_cast<size_t>(PanelText::ActiveWindowTitle)];
-    title = active.empty() ? texts_[static_cast<size_t>(PanelText::SourceWindowTitle)] : active;
+    title = active.empty() ? source_.title : active;
   }
   request.title = toWide(title);
   request.captureWidth = captureWidth.load();

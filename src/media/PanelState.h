@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include "capture/ChosenWindow.h"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -28,12 +30,16 @@ struct StartRequest {
   uint32_t fps = 30;  // 1..30
 };
 
-// The window chosen as source: its handle and its process. Titles change (a song, a video);
-// whether it is still the same window is told by these two alone.
-struct SourceWindow {
-  HWND window = nullptr;
-  DWORD processId = 0;
-  bool operator==(const SourceWindow&) const = default;
+// The chosen source as one value: the window resolved once (capture/ChosenWindow.h; titles
+// change with a song or a video, whether it is still the same window is told by the window, its
+// process and the process's start time alone), the library application that recognises it
+// (its position in AppLibrary::apps(), -1: none) and its title as chosen (UTF-8, at most 255
+// bytes; shown on the panel and kept in the files). A title without a window names a source that
+// is searched by its title. Made by resolveSource (media/ChosenSource.h).
+struct ChosenSource : ChosenWindow {
+  int32_t appIndex = -1;
+  std::string title;
+  bool operator==(const ChosenSource&) const = default;
 };
 
 // Text fields and their sizes in bytes (the terminating zero included).
@@ -58,13 +64,12 @@ class PanelState {
   void setText(PanelText field, std::string_view utf8);
   std::string sourceWindowTitle() const { return text(PanelText::SourceWindowTitle); }
   // A title without a window: the window is searched by it when playback starts.
-  void setSourceWindowTitle(std::string_view utf8) { setSource(utf8, nullptr); }
+  void setSourceWindowTitle(std::string_view utf8);
   std::string activeWindowTitle() const { return text(PanelText::ActiveWindowTitle); }
-  // The chosen window (none: null handle). setSource sets it with its title, the text shown and
-  // searched when the window is gone; window may be null (a title alone).
-  SourceWindow sourceWindow() const;
-  void setSource(std::string_view titleUtf8, HWND window);
-  void setSourceWindow(SourceWindow window);
+  // The chosen source (no window: a title alone, or nothing). setSource stores the value as it
+  // is (its title cut to the field's size).
+  ChosenSource source() const;
+  void setSource(ChosenSource source);
 
   // Capture size, frame rate and their panel rows.
   std::atomic<int32_t> captureWidth{1920};
@@ -113,7 +118,7 @@ class PanelState {
   PanelState();
   mutable std::mutex textMutex_;
   std::string texts_[static_cast<size_t>(PanelText::Count)];
-  SourceWindow source_;
+  ChosenSource source_;  // its title is the SourceWindowTitle text
 };
 
 }  // namespace zor

@@ -6,6 +6,7 @@
 #include "capture/WindowMatching.h"
 #include "core/Logger.h"
 #include "core/Utf8.h"
+#include "media/ChosenSource.h"
 #include "media/PanelState.h"
 #include "media/SmartAudio.h"
 #include "media/SmartCapture.h"
@@ -26,41 +27,27 @@ int32_t fpsIndex(int64_t fps) {
   return 1;
 }
 
-namespace {
-
-// The program whose main window stands for the keyword when no title holds it: the one of the
-// library application that recognises the window (or the title).
-std::wstring programFor(std::string_view title, HWND window) {
-  const std::wstring program = window ? processImageName([&] {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    return pid;
-  }())
-                                      : std::wstring();
-  const AppLibrary& library = AppLibrary::instance();
-  const int32_t i = library.indexForWindow(title, program);
-  return i < 0 ? std::wstring() : toWide(library.apps()[static_cast<size_t>(i)].exe);
-}
-
-}  // namespace
-
-bool startPlayback(std::string_view title, uint32_t width, uint32_t height, int32_t fps, std::string_view origin,
-                   std::string_view searchKeyword, HWND window, const std::wstring& knownProgram) {
+bool startPlayback(ChosenSource source, uint32_t width, uint32_t height, int32_t fps, std::string_view searchKeyword,
+                   const std::wstring& knownProgram) {
   PanelState& panel = PanelState::instance();
   panel.profileMode.store(false);
-  if (title.empty()) return false;
-  const std::string_view keyword = searchKeyword.empty() ? title : searchKeyword;
+  if (source.title.empty()) return false;
+  const std::string keyword(searchKeyword.empty() ? std::string_view(source.title) : searchKeyword);
+  const std::wstring wideKeyword = toWide(keyword);
   const int32_t rate = std::clamp(fps, 1, 60);
-  if (window && !IsWindow(window)) window = nullptr;
-  std::wstring program = programFor(title, window);
+  std::wstring program = searchProgramOf(source);
   if (program.empty()) program = knownProgram;
-  if (!window) window = findCaptureWindow(toWide(keyword), program);
-  if (window) panel.setSource(title, window);
+  if (!isChosenWindowAlive(source)) {
+    // Gone or never known: the window the keyword (or the program) finds now, resolved once.
+    const std::string title = std::move(source.title);
+    source = resolveSource(title, findCaptureWindow(wideKeyword, program));
+  }
+  if (source.window) panel.setSource(source);
   WindowCapture& capture = WindowCapture::instance();
-  capture.setWindowTarget(toWide(keyword), program, window);
+  capture.setWindowTarget(CaptureTarget{source, wideKeyword, program});
   capture.setFps(static_cast<uint32_t>(rate));
   panel.requestStart(keyword, static_cast<int32_t>(width), static_cast<int32_t>(height), rate);
-  restoreAppAudio(title);
+  restoreAppAudio(source);
   panel.audioRefreshTime.store(0);
   return true;
 }
@@ -79,15 +66,15 @@ void setPanelFps(int32_t fps) {
   panel.fpsIndex.store(fpsIndex(rate));
 }
 
-void applyAppSettings(const AppEntry& app, std::string_view title, HWND window) {
+void applyAppSettings(const AppEntry& app, const ChosenSource& source) {
   PanelState& panel = PanelState::instance();
   setPanelCaptureSize(app.width, app.height);
   setPanelFps(app.fps);
-  if (!title.empty()) {
-    panel.setSource(title, window);
+  if (!source.title.empty()) {
+    panel.setSource(source);
     const int32_t volume = std::clamp(app.volume, 0, 100);
     panel.volume.store(volume);
-    setAppVolume(title, volume, true);
+    setAppVolume(source, volume, true);
     panel.audioRefreshTime.store(0);
   }
   logInfo("V4.5.2 APP PROFILE: perfil cargado | " + app.name + " | volumen=" + std::to_string(app.volume) +
@@ -97,12 +84,14 @@ void applyAppSettings(const AppEntry& app, std::string_view title, HWND window) 
 
 bool startPlaybackFromPanel() {
   PanelState& panel = PanelState::instance();
-  const std::string title = panel.sourceWindowTitle();
-  if (title.empty()) return false;
+  ChosenSource source = panel.source();
+  if (source.title.empty()) return false;
+  // A title alone (or a window since closed) names its application by the title.
+  if (!isChosenWindowAlive(source)) source = resolveSource(source.title, nullptr);
   panel.userRestoredGps.store(false);
   AppLibrary& library = AppLibrary::instance();
-  const int32_t index = library.indexForTitle(title);
-  if (index >= 0) {
+  const int32_t index = source.appIndex;
+  if (index >= 0 && static_cast<size_t>(index) < library.apps().size()) {
     AppEntry updated = library.apps()[static_cast<size_t>(index)];
     updated.width = static_cast<uint32_t>(panel.captureWidth.load());
     updated.height = static_cast<uint32_t>(panel.captureHeight.load());
@@ -110,10 +99,8 @@ bool startPlaybackFromPanel() {
     updated.volume = std::clamp(panel.volume.load(), 0, 100);
     library.updateApp(index, updated);
   }
-  const SourceWindow source = panel.sourceWindow();
-  const HWND window = isSameWindowAlive(source.window, source.processId) ? source.window : nullptr;
-  return startPlayback(title, static_cast<uint32_t>(panel.captureWidth.load()),
-                       static_cast<uint32_t>(panel.captureHeight.load()), panel.fps.load(), "panel", {}, window);
+  return startPlayback(source, static_cast<uint32_t>(panel.captureWidth.load()),
+                       static_cast<uint32_t>(panel.captureHeight.load()), panel.fps.load(), {});
 }
 
 void restoreOriginalGps() {
@@ -126,23 +113,22 @@ void restoreOriginalGps() {
   logInfo("GPS original restaurado por el usuario; autoinicio suspendido hasta una nueva reproduccion manual.");
 }
 
-bool activateApp(const AppEntry& app, std::string_view matchedTitle, HWND window) {
+bool activateApp(const AppEntry& app, const ChosenSource& source) {
   PanelState& panel = PanelState::instance();
   panel.userRestoredGps.store(false);
-  panel.setSource(matchedTitle, window);
+  panel.setSource(source);
   if (smartCapture().settings.rememberLast) saveSmartCaptureSettings();
-  applyAppSettings(app, matchedTitle, window);
-  return startPlayback(matchedTitle, app.width, app.height, app.fps, "gestor visual final", {}, window);
+  applyAppSettings(app, source);
+  return startPlayback(source, app.width, app.height, app.fps, {});
 }
 
 std::string sourceTitleNow() {
-  const PanelState& panel = PanelState::instance();
-  const SourceWindow source = panel.sourceWindow();
+  const ChosenSource source = PanelState::instance().source();
   if (isSameWindowAlive(source.window, source.processId)) {
     const std::string now = toUtf8Replacing(windowTitle(source.window));
     if (!now.empty()) return now;
   }
-  return panel.sourceWindowTitle();
+  return source.title;
 }
 
 }  // namespace zor

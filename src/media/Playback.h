@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "media/AppLibrary.h"
+#include "media/PanelState.h"
 
 namespace zor {
 
@@ -22,18 +23,18 @@ int32_t fpsIndex(int64_t fps);
 void setPanelCaptureSize(uint32_t width, uint32_t height);
 void setPanelFps(int32_t fps);
 
-// title and searchKeyword UTF-8; the keyword handed to the capture engine is searchKeyword when
-// non-empty, else title. origin is the caller's label: "panel", "perfil inteligente",
-// "captura inteligente", "cambio automatico", "gestor visual final". window is the window
-// chosen (it is captured whatever its title becomes); without one, the window the keyword (or
-// its application's program) finds now becomes the source. False (and nothing changed but the
-// profile mode, which every call clears) for an empty title. program (lower case) names the
-// source's program when neither the window nor the library's applications tell it.
-bool startPlayback(std::string_view title, uint32_t width, uint32_t height, int32_t fps, std::string_view origin,
-                   std::string_view searchKeyword, HWND window = nullptr, const std::wstring& program = {});
-// An application's capture size, fps and (for a non-empty title) volume become the panel's;
-// the title (and window) become the source.
-void applyAppSettings(const AppEntry& app, std::string_view title, HWND window = nullptr);
+// Starts playback of source (media/ChosenSource.h). The keyword handed to the capture engine is
+// searchKeyword (UTF-8) when non-empty, else the source's title. A source whose window lives is
+// captured whatever its title becomes; otherwise the window the keyword (or its application's
+// program) finds now is resolved and becomes the panel's source. The source's audio settings are
+// restored. False (and nothing changed but the profile mode, which every call clears) for a
+// source without title. knownProgram (lower case) names the program whose main window stands for
+// the keyword when the source's library application names none.
+bool startPlayback(ChosenSource source, uint32_t width, uint32_t height, int32_t fps, std::string_view searchKeyword,
+                   const std::wstring& knownProgram = {});
+// An application's capture size, fps and (for a source with a title) volume become the panel's;
+// the source becomes the panel's.
+void applyAppSettings(const AppEntry& app, const ChosenSource& source);
 // The source window's title as it reads now; the stored source title when no window is bound.
 std::string sourceTitleNow();
 
@@ -45,6 +46,6 @@ bool startPlaybackFromPanel();
 // automatic start until the next manual one.
 void restoreOriginalGps();
 // An application card's "Activar" for the window it matched.
-bool activateApp(const AppEntry& app, std::string_view matchedTitle, HWND window = nullptr);
+bool activateApp(const AppEntry& app, const ChosenSource& source);
 
 }  // namespace zor

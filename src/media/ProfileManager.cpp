@@ -9,6 +9,7 @@
 #include "core/Logger.h"
 #include "core/Utf8.h"
 #include "media/AppLibrary.h"
+#include "media/ChosenSource.h"
 #include "media/MediaFiles.h"
 #include "media/PanelState.h"
 #include "media/Playback.h"
@@ -49,8 +50,8 @@ Profile profileFromPanel() {
   p.height = static_cast<uint32_t>(std::max(panel.captureHeight.load(), 0));
   p.fps = panel.fps.load();
   p.autoStart = panel.profileAutoStart.load();
-  const SourceWindow source = panel.sourceWindow();
-  if (isSameWindowAlive(source.window, source.processId)) p.program = programForProfile(p.windowTitle, windowProgram(source.window));
+  const ChosenSource source = panel.source();
+  if (isChosenWindowAlive(source)) p.program = programForProfile(p.windowTitle, source.program);
   return p;
 }
 
@@ -183,11 +184,11 @@ void applyProfile(const Profile& profile, bool start) {
   WindowCapture& capture = WindowCapture::instance();
   // Files saved before the rule may name a browser: such a program is not searched.
   const std::wstring program = toWide(programForProfile(profile.windowTitle, toWide(profile.program)));
-  capture.setWindowTarget(toWide(keyword), program, nullptr);
+  capture.setWindowTarget(CaptureTarget{{}, toWide(keyword), program});
   capture.setFps(static_cast<uint32_t>(fps));
   if (start && !profile.windowTitle.empty()) {
-    panel.profileMode.store(startPlayback(profile.windowTitle, profile.width, profile.height, fps, "perfil inteligente",
-                                          keyword, nullptr, program));
+    panel.profileMode.store(startPlayback(resolveSource(profile.windowTitle, nullptr), profile.width, profile.height,
+                                          fps, keyword, program));
   }
   logInfo("Perfil aplicado | nombre=" + profile.name + " | ventana=" + profile.windowTitle + " | busqueda=" + keyword +
           " | captura=" + std::to_string(profile.width) + "x" + std::to_string(profile.height) +

@@ -10,6 +10,7 @@
 #include "core/Logger.h"
 #include "core/Utf8.h"
 #include "media/AppLibrary.h"
+#include "media/ChosenSource.h"
 #include "media/MediaFiles.h"
 #include "media/PanelState.h"
 
@@ -49,42 +50,6 @@ std::wstring lowered(std::wstring text) {
   return text;
 }
 
-struct WindowSearch {
-  std::wstring needle;  // lower case
-  DWORD processId = 0;
-};
-
-BOOL CALLBACK findWindowProcess(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<WindowSearch*>(param);
-  if (!IsWindowVisible(window)) return TRUE;
-  // The title as the system keeps it: GetWindowTextW would send WM_GETTEXT to a window of this
-  // process that another thread owns (the game's window, read from the render thread) and wait
-  // for that thread.
-  if (isCloaked(window)) return TRUE;
-  wchar_t buffer[512] = {};
-  const int got = InternalGetWindowText(window, buffer, 512);
-  if (got < 1) return TRUE;
-  std::wstring title(buffer, static_cast<size_t>(got));
-  if (lowered(std::move(title)).find(search->needle) == std::wstring::npos) return TRUE;
-  const DWORD pid = contentProcessId(window);  // a store app's frame: its content's process
-  if (pid == 0) return TRUE;
-  search->processId = pid;
-  return FALSE;
-}
-
-DWORD processOfTitle(std::string_view titleUtf8) {
-  if (titleUtf8.empty()) return 0;
-  // The chosen window keeps its process whatever its title turns into (a song, a new video).
-  const PanelState& panel = PanelState::instance();
-  const SourceWindow source = panel.sourceWindow();
-  if (source.window && clipUtf8(titleUtf8, 255) == panel.sourceWindowTitle() && isSameWindowAlive(source.window, source.processId))
-    return contentProcessId(source.window);
-  WindowSearch search{lowered(toWide(titleUtf8))};
-  if (search.needle.empty()) return 0;
-  EnumWindows(&findWindowProcess, reinterpret_cast<LPARAM>(&search));
-  return search.processId;
-}
-
 int32_t percentOf(double level) {
   const double p = level * 100.0 + 0.5;
   if (!(p >= 0.0)) return 0;  // also NaN
@@ -108,16 +73,15 @@ std::wstring appAudioKey(std::string_view titleUtf8) {
   return key.empty() ? L"default" : key;
 }
 
-std::wstring appAudioSection(std::string_view titleUtf8) {
-  const std::wstring byTitle = appAudioKey(titleUtf8);
+std::wstring appAudioSection(const ChosenSource& source) {
+  const std::wstring byTitle = appAudioKey(source.title);
   static constexpr const wchar_t* kTableSections[] = {L"youtube", L"spotify", L"vlc", L"prime_video", L"twitch", L"obs"};
   for (const wchar_t* section : kTableSections)
     if (byTitle == section) return byTitle;
-  const std::wstring program = processImageName(processOfTitle(titleUtf8));
-  const AppLibrary& library = AppLibrary::instance();
-  const int32_t app = library.indexForWindow(titleUtf8, program);
-  if (app >= 0) return appAudioKey(library.apps()[static_cast<size_t>(app)].keyword);
-  if (!program.empty()) return appAudioKey(toUtf8(program));
+  const std::vector<AppEntry>& apps = AppLibrary::instance().apps();
+  if (source.appIndex >= 0 && static_cast<size_t>(source.appIndex) < apps.size())
+    return appAudioKey(apps[static_cast<size_t>(source.appIndex)].keyword);
+  if (!source.program.empty()) return appAudioKey(toUtf8(source.program));
   return byTitle;
 }
 
@@ -178,8 +142,8 @@ SourceSound soundOf(std::vector<AudioSessionRef>& sessions) {
 }
 }  // namespace
 
-std::vector<AudioSessionRef> findAudioSessions(std::string_view titleUtf8) {
-  return sessionsOfProgram(processImageName(processOfTitle(titleUtf8)));
+std::vector<AudioSessionRef> findAudioSessions(const ChosenSource& source) {
+  return sessionsOfProgram(source.program);
 }
 
 namespace {
@@ -237,46 +201,46 @@ bool applyMute(std::vector<AudioSessionRef>& sessions, bool mute, int32_t& volum
 
 }  // namespace
 
-AudioState readAudioState(std::string_view titleUtf8) {
+AudioState readAudioState(const ChosenSource& source) {
   ComScope com;  // keeps COM up while the sessions are used
-  std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);
-  return stateOf(sessions, !titleUtf8.empty());
+  std::vector<AudioSessionRef> sessions = findAudioSessions(source);
+  return stateOf(sessions, !source.title.empty());
 }
 
-bool setAppVolume(std::string_view titleUtf8, int32_t percent, bool save) {
+bool setAppVolume(const ChosenSource& source, int32_t percent, bool save) {
   ComScope com;
-  std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);
+  std::vector<AudioSessionRef> sessions = findAudioSessions(source);
   const int32_t p = std::clamp(percent, 0, 100);
   bool anyMuted = false;
   const bool any = applyVolume(sessions, p, anyMuted);
-  if (any && save) saveAppAudio(titleUtf8, p, anyMuted);
+  if (any && save) saveAppAudio(source, p, anyMuted);
   return any;
 }
 
-bool setAppMute(std::string_view titleUtf8, bool mute, bool save) {
+bool setAppMute(const ChosenSource& source, bool mute, bool save) {
   ComScope com;
-  std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);
+  std::vector<AudioSessionRef> sessions = findAudioSessions(source);
   int32_t volume = 100;
   const bool any = applyMute(sessions, mute, volume);
-  if (any && save) saveAppAudio(titleUtf8, volume, mute);
+  if (any && save) saveAppAudio(source, volume, mute);
   return any;
 }
 
-void saveAppAudio(std::string_view titleUtf8, int32_t volume, bool muted) {
-  const std::wstring section = appAudioSection(titleUtf8);
+void saveAppAudio(const ChosenSource& source, int32_t volume, bool muted) {
+  const std::wstring section = appAudioSection(source);
   ini::writeKeys(media::settingsPath(media::kAudioFile),
                  {{section, L"volume", std::to_wstring(std::clamp(volume, 0, 100))},
                   {section, L"muted", muted ? L"1" : L"0"}});
 }
 
-void restoreAppAudio(std::string_view titleUtf8) {
+void restoreAppAudio(const ChosenSource& source) {
   ComScope com;
-  std::vector<AudioSessionRef> sessions = findAudioSessions(titleUtf8);  // once for the whole restore
-  const AudioState state = stateOf(sessions, !titleUtf8.empty());
+  std::vector<AudioSessionRef> sessions = findAudioSessions(source);  // once for the whole restore
+  const AudioState state = stateOf(sessions, !source.title.empty());
   if (!state.connected) return;
   const std::wstring path = media::settingsPath(media::kAudioFile);
   // Sections written per title before they were kept per application are still read.
-  const std::wstring own = appAudioSection(titleUtf8), old = appAudioKey(titleUtf8);
+  const std::wstring own = appAudioSection(source), old = appAudioKey(source.title);
   const std::wstring& section = ini::readString(path, own.c_str(), L"volume").empty() ? old : own;
   const int64_t stored = ini::readInteger(path, section.c_str(), L"volume", state.volume);
   const int32_t volume = static_cast<int32_t>(std::clamp<int64_t>(stored, 0, 100));
@@ -323,9 +287,10 @@ void refreshAudioState(bool force) {
   const uint64_t last = panel.audioRefreshTime.load();
   if (!force && last != 0 && now >= last && now - last < kRefreshIntervalNs) return;
   panel.audioRefreshTime.store(now);
-  const AudioState state = readAudioState(panel.sourceWindowTitle());
+  const ChosenSource source = liveSource();
+  const AudioState state = readAudioState(source);
   showAudioState(state);
-  if (const HWND window = panel.sourceWindow().window) WindowCapture::instance().setSourceSound(window, state.sound);
+  if (source.window) WindowCapture::instance().setSourceSound(source.window, state.sound);
 }
 
 namespace audio {

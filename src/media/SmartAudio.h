@@ -1,9 +1,8 @@
 // The sound of the application shown on the GPS screen: its audio sessions on the default
 // playback device (Windows Core Audio), their volume and mute, and the last volume and mute of
 // each application in "ZorTabcastAudio.ini", restored when its playback starts again.
-// An application is named by a window title (UTF-8): the panel's source window when that title
-// is its own (its process is asked, whatever the window's title says by now), else the first
-// visible window whose title contains it.
+// An application is named by the chosen source (media/ChosenSource.h): the sessions are those of
+// its program, whatever the window's title says by now.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +17,7 @@
 #include "capture/StillPicture.h"
 #include "capture/WindowMatching.h"
 #include "core/ComRef.h"
+#include "media/PanelState.h"
 
 namespace zor {
 namespace audio {
@@ -47,18 +47,17 @@ struct AudioState {
 
 // Section of "ZorTabcastAudio.ini" for a window title.
 std::wstring appAudioKey(std::string_view titleUtf8);
-// The section a title's application saves to: the key table's, else the library application's
-// (by title or program), else its program's; a title without any of them keeps its own.
-std::wstring appAudioSection(std::string_view titleUtf8);
-// Every session on the default render device whose process has the same executable name as the
-// process of the title's window (see above).
-std::vector<AudioSessionRef> findAudioSessions(std::string_view titleUtf8);
-AudioState readAudioState(std::string_view titleUtf8);
-bool setAppVolume(std::string_view titleUtf8, int32_t percent, bool save);
-bool setAppMute(std::string_view titleUtf8, bool mute, bool save);
-void saveAppAudio(std::string_view titleUtf8, int32_t volume, bool muted);
+// The section a source's application saves to: the key table's (by its title), else its library
+// application's, else its program's; a source without any of them keeps its title's.
+std::wstring appAudioSection(const ChosenSource& source);
+// Every session on the default render device whose process runs the source's program.
+std::vector<AudioSessionRef> findAudioSessions(const ChosenSource& source);
+AudioState readAudioState(const ChosenSource& source);
+bool setAppVolume(const ChosenSource& source, int32_t percent, bool save);
+bool setAppMute(const ChosenSource& source, bool mute, bool save);
+void saveAppAudio(const ChosenSource& source, int32_t volume, bool muted);
 // Playback start: applies the application's saved volume and mute to its sessions.
-void restoreAppAudio(std::string_view titleUtf8);
+void restoreAppAudio(const ChosenSource& source);
 // Whether the program showing window makes sound now (its sessions' peak meters).
 SourceSound soundOfWindow(HWND window);
 // Render thread, each frame: while the captured picture has stayed the same for a while, tells
@@ -67,7 +66,7 @@ SourceSound soundOfWindow(HWND window);
 void watchStillSourceSound();
 // Copies an audio state into the panel's audio fields.
 void showAudioState(const AudioState& state);
-// Panel: queries the source window's audio again, at most every 2 s unless forced.
+// Panel: queries the source's audio again (liveSource), at most every 2 s unless forced.
 void refreshAudioState(bool force);
 
 namespace audio {

@@ -10,6 +10,7 @@
 #include "core/Logger.h"
 #include "core/Utf8.h"
 #include "media/AppLibrary.h"
+#include "media/ChosenSource.h"
 #include "media/MediaFiles.h"
 #include "media/PanelState.h"
 #include "media/Playback.h"
@@ -43,7 +44,7 @@ int scoreOf(const VisibleWindow& w) {
   return best;
 }
 
-bool isSource(const VisibleWindow& w, const SourceWindow& source) {
+bool isSource(const VisibleWindow& w, const ChosenSource& source) {
   return source.window && w.window == source.window && w.processId == source.processId;
 }
 
@@ -88,14 +89,14 @@ void saveSmartCaptureSettings() {
 
 int pickBestApplicationWindow(const std::vector<VisibleWindow>& windows) {
   const PanelState& panel = PanelState::instance();
-  const SourceWindow source = panel.sourceWindow();
+  const ChosenSource source = panel.source();
   const bool remember = smartCapture().settings.rememberLast;
   if (remember || panel.playbackActive.load()) {
     for (size_t i = 0; i < windows.size(); ++i)
       if (isSource(windows[i], source)) return static_cast<int>(i);
   }
   if (remember && !source.window) {  // a title remembered from the last game
-    const std::string last = panel.sourceWindowTitle();
+    const std::string& last = source.title;
     if (!last.empty()) {
       for (size_t i = 0; i < windows.size(); ++i)
         if (toUtf8Replacing(windows[i].title) == last) return static_cast<int>(i);
@@ -134,7 +135,7 @@ bool profileHoldsTheSource() {
 void detectAmong(const std::vector<VisibleWindow>& windows) {
   SmartCaptureState& s = smartCapture();
   PanelState& panel = PanelState::instance();
-  const SourceWindow source = panel.sourceWindow();
+  const ChosenSource source = panel.source();
   bool sourcePresent = false;
   for (const VisibleWindow& w : windows) sourcePresent = sourcePresent || isSource(w, source);
   bool active = panel.playbackActive.load() || panel.startRequested.load();
@@ -167,10 +168,10 @@ void detectAmong(const std::vector<VisibleWindow>& windows) {
     return;
   }
 
+  const ChosenSource chosen = resolveListedSource(best, bestUtf8);
   const AppLibrary& library = AppLibrary::instance();
-  const int32_t appIndex = library.indexForWindow(bestUtf8, best.program);
   const std::optional<AppEntry> app =
-      appIndex < 0 ? std::nullopt : std::optional<AppEntry>(library.apps()[static_cast<size_t>(appIndex)]);
+      chosen.appIndex < 0 ? std::nullopt : std::optional<AppEntry>(library.apps()[static_cast<size_t>(chosen.appIndex)]);
   const bool blocked = panel.userRestoredGps.load();
   uint32_t width = static_cast<uint32_t>(panel.captureWidth.load());
   uint32_t height = static_cast<uint32_t>(panel.captureHeight.load());
@@ -182,17 +183,17 @@ void detectAmong(const std::vector<VisibleWindow>& windows) {
     // Another window of the same application keeps the player's volume and panel values.
     if (!blocked && app->name != s.appliedApp) {
       s.appliedApp = app->name;
-      applyAppSettings(*app, bestUtf8, best.window);
+      applyAppSettings(*app, chosen);
     }
   }
 
-  panel.setSource(bestUtf8, best.window);
+  panel.setSource(chosen);
   if (s.settings.rememberLast) saveSmartCaptureSettings();
 
   if (!blocked && s.settings.autoSwitchApps &&
       ((active && (!sourcePresent || s.waitingForNextApp)) || (!active && s.waitingForNextApp))) {
     s.waitingForNextApp = false;
-    startPlayback(bestUtf8, width, height, fps, "cambio automatico", {}, best.window);
+    startPlayback(chosen, width, height, fps, {});
     setStatus("Cambio automatico realizado correctamente.");
     logInfo("Cambio automatico de aplicacion | " + bestUtf8 + " | captura=" + std::to_string(width) + "x" +
             std::to_string(height) + " | fps=" + std::to_string(fps) + ".");
@@ -202,7 +203,7 @@ void detectAmong(const std::vector<VisibleWindow>& windows) {
   setStatus("Aplicacion detectada y seleccionada automaticamente.");
   logInfo("V2.6.3 SMART CAPTURE: ventana detectada | " + bestUtf8 + ".");
   if (!blocked && (s.settings.autoStart || (app && app->autoStart)) && !active)
-    startPlayback(bestUtf8, width, height, fps, "captura inteligente", {}, best.window);
+    startPlayback(chosen, width, height, fps, {});
 }
 
 }  // namespace

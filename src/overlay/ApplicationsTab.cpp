@@ -13,6 +13,7 @@
 #include "core/Clock.h"
 #include "core/Utf8.h"
 #include "media/AppLibrary.h"
+#include "media/ChosenSource.h"
 #include "media/PanelState.h"
 #include "media/Playback.h"
 #include "overlay/PanelTabs.h"
@@ -110,7 +111,7 @@ struct CardAction {
   HWND window = nullptr;
 };
 
-void drawCard(int32_t i, const AppEntry& app, const SourceWindow& source, bool playing, CardAction& action) {
+void drawCard(int32_t i, const AppEntry& app, const ChosenSource& source, bool playing, CardAction& action) {
   const CachedWindow* match = cachedMatch(i);
   const bool found = match != nullptr;
   const bool inUse = found && playing && match->window == source.window && match->processId == source.processId;
@@ -167,7 +168,7 @@ void drawCardList(bool favourites, CardAction& action) {
   ImGui::Spacing();
   const std::vector<AppEntry>& apps = AppLibrary::instance().apps();
   const PanelState& panel = PanelState::instance();
-  const SourceWindow source = panel.sourceWindow();
+  const ChosenSource source = panel.source();
   const bool playing = panel.playbackActive.load();
   bool any = false;
   for (size_t i = 0; i < apps.size(); ++i) {
@@ -185,7 +186,7 @@ void runCardAction(const CardAction& action) {
   switch (action.kind) {
     case CardAction::Activate: {
       const AppEntry app = library.apps()[static_cast<size_t>(action.index)];
-      activateApp(app, clipUtf8(action.title, 255), action.window);
+      activateApp(app, resolveSource(clipUtf8(action.title, 255), action.window));
       break;
     }
     case CardAction::Edit:
@@ -267,7 +268,7 @@ void drawEditor() {
   if (ImGui::Button(tr("Cargar perfil en Reproduccion###app_to_playback"), ImVec2(-FLT_MIN, 34))) {
     const CachedWindow* match = cachedMatch(g_tab.settingsIndex);
     const AppEntry copy = app;
-    applyAppSettings(copy, match ? clipUtf8(match->utf8, 255) : std::string(), match ? match->window : nullptr);
+    applyAppSettings(copy, match ? resolveSource(clipUtf8(match->utf8, 255), match->window) : ChosenSource{});
   }
 }
 

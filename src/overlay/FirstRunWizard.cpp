@@ -13,6 +13,7 @@
 #include "gps/Calibration.h"
 #include "media/AppLibrary.h"
 #include "media/MediaFiles.h"
+#include "media/ChosenSource.h"
 #include "media/PanelState.h"
 #include "media/SmartCapture.h"
 #include "overlay/OverlayHost.h"
@@ -168,7 +169,7 @@ void finishFirstRun(const WizardChoices& c, bool& setupCompleted) {
   const std::string keyword = other ? c.otherWindowTitle : kAppNames[c.app];
   if (!keyword.empty()) {
     const FoundWindow found = findApplicationWindow(keyword, other);
-    if (!found.title.empty()) panel.setSource(clipUtf8(found.title, 255), found.window);
+    if (!found.title.empty()) panel.setSource(resolveSource(clipUtf8(found.title, 255), found.window));
     if (panel.sourceWindowTitle().empty() && other) panel.setSourceWindowTitle(clipUtf8(c.otherWindowTitle, 255));
     if (!panel.sourceWindowTitle().empty()) {
       WindowCapture::instance().setWindowKeyword(toWide(panel.sourceWindowTitle()));

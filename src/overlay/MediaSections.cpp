@@ -22,14 +22,14 @@ constexpr ImVec4 kMutedColour{1.0f, 0.45f, 0.32f, 1.0f};
 constexpr ImVec4 kNoSessionColour{1.0f, 0.66f, 0.22f, 1.0f};
 
 // The volume, persisted; a muted session is unmuted first when asked.
-void applyVolume(const std::string& title, int32_t volume, bool unmuteFirst) {
+void applyVolume(const ChosenSource& source, int32_t volume, bool unmuteFirst) {
   PanelState& panel = PanelState::instance();
   if (unmuteFirst && panel.muted.load()) {
     panel.muted.store(false);
-    setAppMute(title, false, true);
+    setAppMute(source, false, true);
   }
   panel.volume.store(volume);
-  setAppVolume(title, volume, true);
+  setAppVolume(source, volume, true);
 }
 
 }  // namespace
@@ -65,7 +65,7 @@ void drawSmartAudio() {
     if (ImGui::Button(tr("Buscar audio###find_audio"), ImVec2(-FLT_MIN, 34))) refreshAudioState(true);
     return;
   }
-  const std::string title = panel.sourceWindowTitle();
+  const ChosenSource source = panel.source();
   const bool muted = panel.muted.load();
   ImGui::TextDisabled("%s", muted ? tr("SILENCIADO") : tr("VOLUMEN ACTUAL"));
   ImGui::SameLine();
@@ -77,19 +77,19 @@ void drawSmartAudio() {
   ImGui::SetNextItemWidth(-FLT_MIN);
   if (ImGui::SliderInt("##smart_audio_volume", &volume, 0, 100)) {
     volume = std::clamp(volume, 0, 100);
-    applyVolume(title, volume, volume >= 1);
+    applyVolume(source, volume, volume >= 1);
   }
 
   const float width = buttonWidth(3, 16);
-  if (ImGui::Button("-10 %", ImVec2(width, 32))) applyVolume(title, volumeStepDown(panel.volume.load()), false);
+  if (ImGui::Button("-10 %", ImVec2(width, 32))) applyVolume(source, volumeStepDown(panel.volume.load()), false);
   ImGui::SameLine();
   if (ImGui::Button(panel.muted.load() ? tr("Activar sonido###mute") : tr("Silenciar###mute"), ImVec2(width, 32))) {
     const bool mute = !panel.muted.load();
     panel.muted.store(mute);
-    setAppMute(title, mute, true);
+    setAppMute(source, mute, true);
   }
   ImGui::SameLine();
-  if (ImGui::Button("+10 %", ImVec2(width, 32))) applyVolume(title, volumeStepUp(panel.volume.load()), true);
+  if (ImGui::Button("+10 %", ImVec2(width, 32))) applyVolume(source, volumeStepUp(panel.volume.load()), true);
 }
 
 }  // namespace zor::overlay

@@ -14,6 +14,7 @@
 #include "gps/PlaybackTarget.h"
 #include "gps/TruckGpsProfile.h"
 #include "media/MediaFiles.h"
+#include "media/ChosenSource.h"
 #include "media/PanelState.h"
 #include "media/Playback.h"
 #include "media/SmartCapture.h"
@@ -81,14 +82,14 @@ void drawSourceWindow() {
   std::vector<VisibleWindow> windows;
   listVisibleWindows(windows, false);
   if (windows.empty()) ImGui::TextDisabled("%s", tr("No hay ventanas visibles disponibles."));
-  const SourceWindow source = panel.sourceWindow();
+  const ChosenSource source = panel.source();
   int row = 0;
   for (const VisibleWindow& w : windows) {
     const std::string title = media::textFromFile(w.title);
     if (title.empty()) continue;
     const bool chosen = source.window == w.window && source.processId == w.processId;
     if (selectableText(row++, title, chosen)) {
-      panel.setSource(title, w.window);
+      panel.setSource(resolveSource(title, w.window));
       if (smartCapture().settings.rememberLast) saveSmartCaptureSettings();
       panel.audioRefreshTime.store(0);  // the audio section asks about the new window next frame
     }

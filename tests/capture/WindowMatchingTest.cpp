@@ -9,6 +9,7 @@
 
 #include "AppWindow.h"
 #include "MediaProgram.h"
+#include "capture/ChosenWindow.h"
 #include "capture/ProgramNames.h"
 #include "support/TempFolder.h"
 
@@ -244,6 +245,27 @@ TEST(StoreAppFrames, AreNamedByTheProgramOfTheirContentWindow) {
   EXPECT_EQ(listed->program, own);
   DestroyWindow(content);
   frame.close(5000);
+}
+
+// A chosen window names one window of one process started at one time: the same handle or id
+// with another start time (the system handed them out again) is not it.
+TEST(ChosenWindow, IsOneWindowOfOneProcessStartedAtOneTime) {
+  EXPECT_EQ(resolveChosenWindow(nullptr), ChosenWindow{});
+  AppWindow w(L"Chosen " + uniqueToken(), 0);
+  const ChosenWindow chosen = resolveChosenWindow(w.hwnd());
+  EXPECT_EQ(chosen.window, w.hwnd());
+  EXPECT_EQ(chosen.processId, GetCurrentProcessId());
+  EXPECT_EQ(chosen.program, L"test_capture.exe");
+  EXPECT_NE(chosen.processStart, 0u);
+  EXPECT_TRUE(isChosenWindowAlive(chosen));
+  ChosenWindow restarted = chosen;
+  restarted.processStart += 1;
+  ChosenWindow otherProcess = chosen;
+  otherProcess.processId += 4;
+  EXPECT_FALSE(isChosenWindowAlive(restarted));
+  EXPECT_FALSE(isChosenWindowAlive(otherProcess));
+  w.destroy();
+  EXPECT_FALSE(isChosenWindowAlive(chosen));
 }
 
 }  // namespace

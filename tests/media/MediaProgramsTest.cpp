@@ -7,6 +7,7 @@
 #include "FakeCoreAudio.h"
 #include "MediaProgram.h"
 #include "MediaTestSupport.h"
+#include "media/ChosenSource.h"
 #include "core/IniFile.h"
 #include "media/SmartAudio.h"
 #include "capture/GdiWindowCapture.h"
@@ -147,10 +148,10 @@ TEST_F(MediaProgramsTest, AMusicProgramIsRecognisedAndFollowedByItsProgramNotIts
   {
     FakeAudioSystem audio;
     audio.addSession(music->processId(), 0.5f);
-    const AudioState state = readAudioState(panel.sourceWindowTitle());
+    const AudioState state = readAudioState(panel.source());
     EXPECT_TRUE(state.connected);
     EXPECT_EQ(state.processName, "spotify.exe");
-    EXPECT_TRUE(setAppVolume(panel.sourceWindowTitle(), 30, true));
+    EXPECT_TRUE(setAppVolume(panel.source(), 30, true));
     EXPECT_EQ(ini::readString(file(media::kAudioFile), L"spotify", L"volume"), L"30");
   }
 
@@ -168,7 +169,7 @@ TEST_F(MediaProgramsTest, AProfileSavedWhileASongPlayedFindsTheMusicProgramWithA
   ProfileManager& profiles = ProfileManager::instance();
   profiles.initialize();
   auto music = open("music", L"Artista - Primera cancion", 0, L"foobar.exe");  // a program no application names
-  panel.setSource("Artista - Primera cancion", music->hwnd());
+  panel.setSource(resolveSource("Artista - Primera cancion", music->hwnd()));
   panel.setText(PanelText::ProfileName, "Musica");
   ASSERT_TRUE(createProfileFromPanel());
   EXPECT_EQ(ini::readString(file(media::kProfilesFile), L"profile_0", L"exe"), L"foobar.exe");
@@ -191,7 +192,7 @@ TEST_F(MediaProgramsTest, AProfileOfABrowserTabNeverBindsAnotherTabOfTheBrowser)
   ProfileManager& profiles = ProfileManager::instance();
   profiles.initialize();
   auto browser = open("tab", L"Lofi radio - YouTube", 0, L"chrome.exe");
-  panel.setSource("Lofi radio - YouTube", browser->hwnd());
+  panel.setSource(resolveSource("Lofi radio - YouTube", browser->hwnd()));
   panel.setText(PanelText::ProfileName, "Lofi");
   ASSERT_TRUE(createProfileFromPanel());
   EXPECT_EQ(ini::readString(file(media::kProfilesFile), L"profile_0", L"exe"), L"");

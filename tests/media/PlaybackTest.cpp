@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "MediaTestSupport.h"
+#include "media/ChosenSource.h"
 #include "core/IniFile.h"
 #include "media/Playback.h"
 
@@ -33,7 +34,7 @@ TEST_F(PlaybackTest, AStartPointsTheCaptureAtTheKeywordAndThePresentHookTakesItA
   } cases[] = {{0, 1, 1}, {15, 15, 15}, {45, 45, 30}, {60, 60, 30}, {120, 60, 30}};
   for (const auto& c : cases) {
     panel.profileMode.store(true);
-    ASSERT_TRUE(startPlayback("Lofi - YouTube", 854, 480, c.fps, "panel", c.fps == 15 ? "YouTube" : ""));
+    ASSERT_TRUE(startPlayback(resolveSource("Lofi - YouTube", nullptr), 854, 480, c.fps, c.fps == 15 ? "YouTube" : ""));
     EXPECT_FALSE(panel.profileMode.load());
     EXPECT_EQ(panel.fps.load(), c.stored);
     EXPECT_EQ(capture.fps, static_cast<uint32_t>(c.stored));
@@ -51,7 +52,7 @@ TEST_F(PlaybackTest, AStartPointsTheCaptureAtTheKeywordAndThePresentHookTakesItA
 
 TEST_F(PlaybackTest, AnEmptyTitleStartsNothing) {
   panel.profileMode.store(true);
-  EXPECT_FALSE(startPlayback("", 1280, 720, 30, "panel", "YouTube"));
+  EXPECT_FALSE(startPlayback(resolveSource("", nullptr), 1280, 720, 30, "YouTube"));
   EXPECT_FALSE(panel.profileMode.load());
   EXPECT_FALSE(panel.startRequested.load());
   EXPECT_FALSE(panel.playbackActive.load());
@@ -81,7 +82,7 @@ TEST_F(PlaybackTest, PanelStartStoresThePanelValuesIntoTheWindowsApplication) {
 TEST_F(PlaybackTest, AnApplicationsSettingsBecomeThePanelsAndACardStartsIt) {
   AppEntry radio{"Radio", "Radio", true, 1366, 768, 25, 140, false};
   panel.volume.store(55);
-  applyAppSettings(radio, "");
+  applyAppSettings(radio, ChosenSource{});
   EXPECT_EQ(panel.captureWidth.load(), 1366);
   EXPECT_EQ(panel.resolutionIndex.load(), 3);
   EXPECT_EQ(panel.fps.load(), 25);
@@ -90,7 +91,7 @@ TEST_F(PlaybackTest, AnApplicationsSettingsBecomeThePanelsAndACardStartsIt) {
   EXPECT_EQ(panel.sourceWindowTitle(), "");
 
   panel.userRestoredGps.store(true);
-  EXPECT_TRUE(activateApp(radio, "Radio Nacional - en vivo"));
+  EXPECT_TRUE(activateApp(radio, resolveSource("Radio Nacional - en vivo", nullptr)));
   EXPECT_FALSE(panel.userRestoredGps.load());
   EXPECT_EQ(panel.sourceWindowTitle(), "Radio Nacional - en vivo");
   EXPECT_EQ(panel.volume.load(), 100);  // the app's 140, clamped
@@ -108,7 +109,7 @@ TEST_F(PlaybackTest, TextsAreCutAtTheirSizeWithoutSplittingACharacter) {
   EXPECT_EQ(panel.sourceWindowTitle(), std::string(254, 'a'));
   panel.setText(PanelText::ProfileName, std::string(70, 'p'));
   EXPECT_EQ(panel.text(PanelText::ProfileName).size(), 63u);
-  ASSERT_TRUE(startPlayback(std::string(600, 'x'), 1280, 720, 30, "panel", {}));
+  ASSERT_TRUE(startPlayback(resolveSource(std::string(600, 'x'), nullptr), 1280, 720, 30, {}));
   EXPECT_EQ(panel.activeWindowTitle().size(), 255u);  // what the Present hook will start with
   EXPECT_EQ(capture.keyword.size(), 600u);
 }
@@ -126,7 +127,7 @@ TEST_F(PlaybackTest, AnOverlayShutdownResetsTheHostValuesAndKeepsSourceSizeAndNa
   panel.userRestoredGps.store(true);
   panel.selectedProfileIndex.store(2);
   panel.audioRefreshTime.store(77);
-  ASSERT_TRUE(startPlayback("Lofi - YouTube", 2560, 1440, 60, "panel", {}));
+  ASSERT_TRUE(startPlayback(resolveSource("Lofi - YouTube", nullptr), 2560, 1440, 60, {}));
   panel.profileMode.store(true);
 
   panel.resetForOverlayShutdown();

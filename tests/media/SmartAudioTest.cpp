@@ -3,6 +3,7 @@
 #include "FakeCoreAudio.h"
 #include "MediaTestSupport.h"
 #include "core/IniFile.h"
+#include "media/ChosenSource.h"
 #include "media/SmartAudio.h"
 #include "support/ManualClock.h"
 
@@ -113,7 +114,7 @@ TEST_F(SmartAudioTest, EverySessionOfTheSameProgramChangesTogetherAndOthersStayA
     system.addSession(exitedPid, 0.2f);
     system.addSession(self, 0.4f).processIdResult = E_FAIL;  // a call failing on one session
 
-    EXPECT_TRUE(setAppVolume("lofi radio - youtube", 150, true));
+    EXPECT_TRUE(setAppVolume(findSourceByTitle("lofi radio - youtube"), 150, true));
     EXPECT_FLOAT_EQ(system.session(0).level, 1.0f);
     EXPECT_FLOAT_EQ(system.session(1).level, 1.0f);
     EXPECT_FLOAT_EQ(system.session(2).level, 0.9f);
@@ -122,7 +123,7 @@ TEST_F(SmartAudioTest, EverySessionOfTheSameProgramChangesTogetherAndOthersStayA
     EXPECT_EQ(ini::readString(audioFile(), L"youtube", L"volume"), L"100");
     EXPECT_EQ(ini::readString(audioFile(), L"youtube", L"muted"), L"0");
 
-    const AudioState state = readAudioState("Lofi Radio - YouTube");
+    const AudioState state = readAudioState(findSourceByTitle("Lofi Radio - YouTube"));
     EXPECT_TRUE(state.connected);
     EXPECT_EQ(state.sessionCount, 2u);
     EXPECT_EQ(state.processName, "test_media.exe");
@@ -150,7 +151,7 @@ TEST_F(SmartAudioTest, TheReportedVolumeIsTheRoundedAverageOfTheReadableSessions
       FakeSession& s = system.addSession(self, c.levels[i], i == 1);
       if (static_cast<int>(i) == c.failing) s.getVolumeResult = E_FAIL;
     }
-    const AudioState state = readAudioState("Lofi Radio - YouTube");
+    const AudioState state = readAudioState(findSourceByTitle("Lofi Radio - YouTube"));
     EXPECT_EQ(state.connected, c.connected) << c.levels.size();
     EXPECT_EQ(state.volume, c.volume) << c.levels[0];
     EXPECT_EQ(state.muted, c.levels.size() > 1) << c.levels.size();
@@ -162,17 +163,17 @@ TEST_F(SmartAudioTest, TheReportedVolumeIsTheRoundedAverageOfTheReadableSessions
 TEST_F(SmartAudioTest, WithoutWindowSessionOrDeviceNothingIsFoundAndNothingSaved) {
   FakeAudioSystem system;
   system.addSession(self + 100000, 0.5f);  // no session of this program
-  EXPECT_EQ(readAudioState("Lofi Radio - YouTube").message, "La aplicacion no tiene una sesion de audio activa.");
-  EXPECT_EQ(readAudioState("Ventana inexistente").message, "La aplicacion no tiene una sesion de audio activa.");
-  EXPECT_EQ(readAudioState("").message, "Seleccione una ventana.");
+  EXPECT_EQ(readAudioState(findSourceByTitle("Lofi Radio - YouTube")).message, "La aplicacion no tiene una sesion de audio activa.");
+  EXPECT_EQ(readAudioState(findSourceByTitle("Ventana inexistente")).message, "La aplicacion no tiene una sesion de audio activa.");
+  EXPECT_EQ(readAudioState(findSourceByTitle("")).message, "Seleccione una ventana.");
   EXPECT_EQ(system.enumeratorsCreated, 1);  // only the title with a window reached Core Audio
   system.addSession(self, 0.5f);
   system.endpointResult = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
-  EXPECT_FALSE(setAppVolume("Lofi Radio - YouTube", 20, true));
-  EXPECT_FALSE(setAppMute("Lofi Radio - YouTube", true, true));
+  EXPECT_FALSE(setAppVolume(findSourceByTitle("Lofi Radio - YouTube"), 20, true));
+  EXPECT_FALSE(setAppMute(findSourceByTitle("Lofi Radio - YouTube"), true, true));
   system.endpointResult = S_OK;
   system.enumerateResult = E_NOTIMPL;
-  EXPECT_FALSE(readAudioState("Lofi Radio - YouTube").connected);
+  EXPECT_FALSE(readAudioState(findSourceByTitle("Lofi Radio - YouTube")).connected);
   EXPECT_FALSE(exists(audioFile()));
   EXPECT_TRUE(system.balanced());
 }
@@ -181,12 +182,12 @@ TEST_F(SmartAudioTest, MuteSavesTheLastReadableVolumeAndAPartialFailureStillCoun
   FakeAudioSystem system;
   system.addSession(self, 0.25f).setMuteResult = E_FAIL;
   system.addSession(self, 0.6f);
-  EXPECT_TRUE(setAppMute("Lofi Radio - YouTube", true, true));
+  EXPECT_TRUE(setAppMute(findSourceByTitle("Lofi Radio - YouTube"), true, true));
   EXPECT_FALSE(system.session(0).mute);
   EXPECT_TRUE(system.session(1).mute);
   EXPECT_EQ(ini::readString(audioFile(), L"youtube", L"volume"), L"60");
   EXPECT_EQ(ini::readString(audioFile(), L"youtube", L"muted"), L"1");
-  EXPECT_TRUE(setAppVolume("Lofi Radio - YouTube", 35, false));  // not saved
+  EXPECT_TRUE(setAppVolume(findSourceByTitle("Lofi Radio - YouTube"), 35, false));  // not saved
   EXPECT_EQ(ini::readString(audioFile(), L"youtube", L"volume"), L"60");
   EXPECT_TRUE(system.balanced());
 }
@@ -194,13 +195,13 @@ TEST_F(SmartAudioTest, MuteSavesTheLastReadableVolumeAndAPartialFailureStillCoun
 TEST_F(SmartAudioTest, APlaybackStartRestoresTheSavedVolumeAndMuteOrKeepsTheSessionsOwn) {
   FakeAudioSystem system;
   FakeSession& session = system.addSession(self, 0.8f);
-  restoreAppAudio("Lofi Radio - YouTube");  // nothing saved: the session's own values
+  restoreAppAudio(findSourceByTitle("Lofi Radio - YouTube"));  // nothing saved: the session's own values
   EXPECT_FLOAT_EQ(session.level, 0.8f);
   EXPECT_FALSE(session.mute);
   EXPECT_EQ(log.count("Audio restaurado | volumen=80% | mute=no."), 1u);
 
   ASSERT_TRUE(writeFile(audioFile(), "[youtube]\r\nvolume=140\r\nmuted=1\r\n"));
-  restoreAppAudio("Lofi Radio - YouTube");
+  restoreAppAudio(findSourceByTitle("Lofi Radio - YouTube"));
   EXPECT_FLOAT_EQ(session.level, 1.0f);
   EXPECT_TRUE(session.mute);
   EXPECT_EQ(log.count("Audio restaurado | volumen=100% | mute=si."), 1u);
@@ -231,7 +232,7 @@ TEST_F(SmartAudioTest, TheSoundOfAWindowsProgramComesFromItsSessionsPeakMeters) 
       session.peak = peak;
     }
     EXPECT_EQ(soundOfWindow(TestWindows::get(0)), c.sound) << c.name;
-    EXPECT_EQ(readAudioState("Lofi Radio - YouTube").sound, c.sound) << c.name;
+    EXPECT_EQ(readAudioState(findSourceByTitle("Lofi Radio - YouTube")).sound, c.sound) << c.name;
     EXPECT_TRUE(system.balanced()) << c.name;
   }
 }
@@ -245,13 +246,13 @@ TEST_F(SmartAudioTest, AnApplicationKeepsOneSectionWhateverItsTitleAndOldTitleSe
   FakeSession& session = system.addSession(self, 0.8f);
   for (const wchar_t* song : {L"Radio Nacional - Cancion 1", L"Radio Nacional - Cancion 2"}) {
     TestWindows::setTitle(0, song);
-    EXPECT_TRUE(setAppVolume(narrow(song), song[25] == L'1' ? 40 : 50, true));
+    EXPECT_TRUE(setAppVolume(findSourceByTitle(narrow(song)), song[25] == L'1' ? 40 : 50, true));
   }
   EXPECT_EQ(readFile(audioFile()), "[radio_nacional]\r\nvolume=50\r\nmuted=0\r\n");
 
   ASSERT_TRUE(writeFile(audioFile(), "[radio_nacional___cancion_3]\r\nvolume=20\r\n"));
   TestWindows::setTitle(0, L"Radio Nacional - Cancion 3");
-  restoreAppAudio("Radio Nacional - Cancion 3");
+  restoreAppAudio(findSourceByTitle("Radio Nacional - Cancion 3"));
   EXPECT_FLOAT_EQ(session.level, 0.2f);
   EXPECT_TRUE(system.balanced());
 }
@@ -285,11 +286,11 @@ TEST_F(SmartAudioTest, ThePanelQueriesAtMostEveryTwoSecondsUnlessForced) {
 TEST_F(SmartAudioTest, OnWineTheRealCoreAudioPathFindsNoSessionAndReportsIt) {
   // No fake: the system's device enumerator. Wine has no default device here or answers the
   // session enumeration with E_NOTIMPL; either way the result is "no session".
-  const AudioState state = readAudioState("Lofi Radio - YouTube");
+  const AudioState state = readAudioState(findSourceByTitle("Lofi Radio - YouTube"));
   EXPECT_FALSE(state.connected);
   EXPECT_EQ(state.sessionCount, 0u);
   EXPECT_EQ(state.message, "La aplicacion no tiene una sesion de audio activa.");
-  EXPECT_FALSE(setAppVolume("Lofi Radio - YouTube", 50, true));
+  EXPECT_FALSE(setAppVolume(findSourceByTitle("Lofi Radio - YouTube"), 50, true));
   EXPECT_FALSE(exists(audioFile()));
 }
 

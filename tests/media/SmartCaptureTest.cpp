@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "MediaTestSupport.h"
+#include "media/ChosenSource.h"
 #include "capture/WindowSurvey.h"
 #include "core/IniFile.h"
 #include "core/Utf8.h"
@@ -86,7 +87,7 @@ TEST_F(SmartCaptureTest, WhenThePlayingApplicationClosesPlaybackStopsAndTheNextC
   AppLibrary::instance().initialize();
   TestWindows::setTitle(0, L"Lofi radio - YouTube");
   panel.setSourceWindowTitle("Lofi radio - YouTube");
-  ASSERT_TRUE(startPlayback("Lofi radio - YouTube", 1280, 720, 30, "panel", {}));
+  ASSERT_TRUE(startPlayback(resolveSource("Lofi radio - YouTube", nullptr), 1280, 720, 30, {}));
   presentTakesStart();
 
   TestWindows::setTitle(0, L"");  // closed; nothing compatible left
@@ -115,7 +116,7 @@ TEST_F(SmartCaptureTest, WhenThePlayingApplicationClosesPlaybackStopsAndTheNextC
 TEST_F(SmartCaptureTest, AfterRestaurarGpsOriginalNothingStartsBySelfUntilAManualStart) {
   settings("auto_start=1\r\n");
   TestWindows::setTitle(0, L"Lofi radio - YouTube");
-  ASSERT_TRUE(startPlayback("Lofi radio - YouTube", 1280, 720, 30, "panel", {}));
+  ASSERT_TRUE(startPlayback(resolveSource("Lofi radio - YouTube", nullptr), 1280, 720, 30, {}));
   presentTakesStart();
   restoreOriginalGps();
   EXPECT_TRUE(panel.userRestoredGps.load());

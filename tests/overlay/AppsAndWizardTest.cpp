@@ -166,7 +166,7 @@ TEST_F(WizardFinish, SpotifyIsFoundByItsProgramWhileItsTitleIsTheSong) {
   std::string error;
   ASSERT_TRUE(spotify.open(15000, error, sim::mediaProgramCopy(L"spotify.exe"))) << error;
   finishFirstRun({1, "", 0, true}, setupCompleted);
-  EXPECT_EQ(PanelState::instance().sourceWindow().window, spotify.hwnd());
+  EXPECT_EQ(PanelState::instance().source().window, spotify.hwnd());
   EXPECT_EQ(PanelState::instance().sourceWindowTitle(), "Artista - Cancion de ruta");
   spotify.close(10000);
 }

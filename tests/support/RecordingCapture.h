@@ -38,10 +38,10 @@ class RecordingCapture final : public WindowCapture {
     keyword = value;
     ++keywordCalls;
   }
-  void setWindowTarget(const std::wstring& value, const std::wstring& exe, HWND chosen) override {
-    setWindowKeyword(value);
-    program = exe;
-    target = chosen;
+  void setWindowTarget(const CaptureTarget& value) override {
+    setWindowKeyword(value.keyword);
+    program = value.program;
+    target = value.chosen.window;
   }
   std::wstring windowKeyword() override { return keyword; }
   int32_t effectiveFps() override { return effective; }
