@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "BenchKit.h"
+#include "CaptureBenchKit.h"
 #include "capture/BlackSamples.h"
 #include "capture/FrameScaler.h"
 #include "capture/GdiWindowCapture.h"
@@ -55,12 +56,10 @@ namespace {
 
 constexpr int kRounds = 7;
 
-// A clock moved by hand, so the worker makes one frame whenever the bench says so.
-struct HandClock {
-  uint64_t ns = 1'000'000'000'000ull;
-  clock::Source source{[](void* s) { return static_cast<HandClock*>(s)->ns / 1'000'000ull; },
-                       [](void* s) { return static_cast<HandClock*>(s)->ns; }, this};
-} g_clock;
+bench::HandClock g_clock;
+using bench::finishGpu;
+using bench::gpsTexture;
+using bench::workerFrame;
 
 struct Program {
   PROCESS_INFORMATION pi{};
@@ -154,48 +153,8 @@ HWND startOwnWindow(const std::wstring& title) {
   return created;
 }
 
-ComRef<ID3D11Texture2D> gpsTexture(ID3D11Device* device, UINT w, UINT h, ComRef<ID3D11ShaderResourceView>* view) {
-  D3D11_TEXTURE2D_DESC d{};
-  d.Width = w;
-  d.Height = h;
-  d.MipLevels = 0;
-  d.ArraySize = 1;
-  d.Format = DXGI_FORMAT_B8G8R8A8_TYPELESS;
-  d.SampleDesc.Count = 1;
-  d.Usage = D3D11_USAGE_DEFAULT;
-  d.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
-  d.MiscFlags = D3D11_RESOURCE_MISC_GENERATE_MIPS;
-  ComRef<ID3D11Texture2D> t;
-  device->CreateTexture2D(&d, nullptr, t.put());
-  if (t && view) {
-    D3D11_SHADER_RESOURCE_VIEW_DESC v{};
-    v.Format = DXGI_FORMAT_B8G8R8A8_UNORM_SRGB;
-    v.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
-    v.Texture2D.MipLevels = static_cast<UINT>(-1);
-    device->CreateShaderResourceView(t.get(), &v, view->put());
-  }
-  return t;
-}
 
-// Waits until the device has done everything submitted so far.
-void finishGpu(ID3D11Device* device, ID3D11DeviceContext* context) {
-  static ComRef<ID3D11Query> query;
-  if (!query) {
-    D3D11_QUERY_DESC q{D3D11_QUERY_EVENT, 0};
-    device->CreateQuery(&q, query.put());
-  }
-  context->End(query.get());
-  BOOL done = FALSE;
-  while (context->GetData(query.get(), &done, sizeof done, 0) == S_FALSE) {
-  }
-}
 
-// One frame of the worker, made now.
-void workerFrame(GdiWindowCapture& engine) {
-  g_clock.ns += 34'000'000ull;
-  engine.wake();
-  engine.waitUntilIdle(10000);
-}
 
 struct WorkerFigures {
   double floor = 0, total = 0, paint = 0, compose = 0, publish = 0, wall = 0;
@@ -214,7 +173,7 @@ WorkerFigures workerFigures(HWND window, const std::wstring& keyword, UINT outW,
   engine.uploadLatestFrame(texture.get());
   engine.waitUntilIdle(10000);
   if (engine.currentWindow() != window) return out;
-  workerFrame(engine);  // the method is known from here on
+  workerFrame(engine, g_clock);  // the method is known from here on
   // The floor: one BitBlt of the window's client area into a DIB, one copy of a frame.
   RECT rc;
   GetClientRect(window, &rc);
@@ -261,7 +220,7 @@ WorkerFigures workerFigures(HWND window, const std::wstring& keyword, UINT outW,
     for (int i = 0; i < kFrames; ++i) {
       floorFrame();
       const double t0 = bench::nowNs();
-      workerFrame(engine);
+      workerFrame(engine, g_clock);
       elapsed += bench::nowNs() - t0;
     }
     floor.push_back(floorNs / kFrames);
@@ -287,7 +246,7 @@ WorkerFigures workerFigures(HWND window, const std::wstring& keyword, UINT outW,
   const CaptureCounters a = engine.counters();
   g_allocations = 0;
   g_countedThread = engine.workerThreadId();
-  for (int i = 0; i < 300; ++i) workerFrame(engine);
+  for (int i = 0; i < 300; ++i) workerFrame(engine, g_clock);
   g_countedThread = 0;
   const CaptureCounters b = engine.counters();
   engine.shutdown();
@@ -356,7 +315,7 @@ void renderRows(HWND program, const std::wstring& keyword, ID3D11Device* device,
 
     double up = 0, gen = 0, all = 0;
     for (int i = 0; i < kNew; ++i) {
-      workerFrame(engine);
+      workerFrame(engine, g_clock);
       finishGpu(device, context);
       t0 = bench::nowNs();
       const bool fresh = engine.uploadLatestFrame(texture.get());
@@ -551,7 +510,7 @@ int main() {
     std::vector<double> paint;
     for (int r = 0; r < kRounds; ++r) {
       const CaptureCounters a = engine.counters();
-      for (int i = 0; i < 5; ++i) workerFrame(engine);
+      for (int i = 0; i < 5; ++i) workerFrame(engine, g_clock);
       const CaptureCounters b = engine.counters();
       if (b.framesPublished > a.framesPublished)
         paint.push_back(static_cast<double>(b.paintNs - a.paintNs) / static_cast<double>(b.framesPublished - a.framesPublished));

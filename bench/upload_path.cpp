@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "BenchKit.h"
+#include "CaptureBenchKit.h"
 #include "capture/GdiWindowCapture.h"
 #include "core/Clock.h"
 #include "core/ComRef.h"
@@ -33,11 +34,10 @@ constexpr int kRounds = 7;
 constexpr UINT kSide = 1024;
 
 // A clock moved by hand for part 1 (one worker frame whenever the bench says so).
-struct HandClock {
-  uint64_t ns = 1'000'000'000'000ull;
-  clock::Source source{[](void* s) { return static_cast<HandClock*>(s)->ns / 1'000'000ull; },
-                       [](void* s) { return static_cast<HandClock*>(s)->ns; }, this};
-} g_clock;
+bench::HandClock g_clock;
+using bench::finishGpu;
+using bench::gpsTexture;
+using bench::workerFrame;
 
 // The "video": a picture number that moves on every 1/60 s; the window shows it as a colour.
 constexpr size_t kPictures = 1 << 16;
@@ -82,44 +82,8 @@ HWND startVideoWindow(const std::wstring& title) {
   return created;
 }
 
-ComRef<ID3D11Texture2D> gpsTexture(ID3D11Device* device, ComRef<ID3D11ShaderResourceView>& view) {
-  D3D11_TEXTURE2D_DESC d{};
-  d.Width = d.Height = kSide;
-  d.MipLevels = 0;
-  d.ArraySize = 1;
-  d.Format = DXGI_FORMAT_B8G8R8A8_TYPELESS;
-  d.SampleDesc.Count = 1;
-  d.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
-  d.MiscFlags = D3D11_RESOURCE_MISC_GENERATE_MIPS;
-  ComRef<ID3D11Texture2D> t;
-  device->CreateTexture2D(&d, nullptr, t.put());
-  if (t) {
-    D3D11_SHADER_RESOURCE_VIEW_DESC v{};
-    v.Format = DXGI_FORMAT_B8G8R8A8_UNORM_SRGB;
-    v.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
-    v.Texture2D.MipLevels = static_cast<UINT>(-1);
-    device->CreateShaderResourceView(t.get(), &v, view.put());
-  }
-  return t;
-}
 
-void finishGpu(ID3D11Device* device, ID3D11DeviceContext* context) {
-  static ComRef<ID3D11Query> query;
-  if (!query) {
-    D3D11_QUERY_DESC q{D3D11_QUERY_EVENT, 0};
-    device->CreateQuery(&q, query.put());
-  }
-  context->End(query.get());
-  BOOL done = FALSE;
-  while (context->GetData(query.get(), &done, sizeof done, 0) == S_FALSE) {
-  }
-}
 
-void workerFrame(GdiWindowCapture& engine) {
-  g_clock.ns += 34'000'000ull;
-  engine.wake();
-  engine.waitUntilIdle(10000);
-}
 
 double percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;
@@ -131,12 +95,12 @@ void uploadRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCon
   clock::setSource(&g_clock.source);
   GdiWindowCapture engine;
   ComRef<ID3D11ShaderResourceView> view;
-  ComRef<ID3D11Texture2D> texture = gpsTexture(device, view);
+  ComRef<ID3D11Texture2D> texture = gpsTexture(device, kSide, kSide, &view);
   engine.start(device, context, title, 30, false, 0, 0, 0, 0);
   engine.uploadLatestFrame(texture.get());
   engine.waitUntilIdle(10000);
   // The first picture into a texture makes its bars black, once.
-  workerFrame(engine);
+  workerFrame(engine, g_clock);
   engine.uploadLatestFrame(texture.get());
   const uint64_t barBytes = engine.counters().renderThreadBytes;
   const UINT box = kSide * 96 / 100, at = (kSide - box) / 2;
@@ -154,7 +118,7 @@ void uploadRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCon
     for (int v = 0; v < 3; ++v) {
       double up = 0, mips = 0, done = 0;
       for (int i = 0; i < kNew; ++i) {
-        if (v == 2) workerFrame(engine);
+        if (v == 2) workerFrame(engine, g_clock);
         finishGpu(device, context);
         const CaptureCounters before = engine.counters();
         const double t0 = bench::nowNs();
@@ -249,7 +213,7 @@ void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCo
   });
   GdiWindowCapture engine;
   ComRef<ID3D11ShaderResourceView> view;
-  ComRef<ID3D11Texture2D> texture = gpsTexture(device, view);
+  ComRef<ID3D11Texture2D> texture = gpsTexture(device, kSide, kSide, &view);
   engine.start(device, context, title, 30, false, 0, 0, 0, 0);
   engine.uploadLatestFrame(texture.get());
   Sleep(300);
