@@ -6,6 +6,7 @@ namespace zor {
 
 bool uploadCapturedFrame(bool dashboard, WindowCapture& capture) {
   if (!capture.isActive()) return false;
+  capture.markUploadPoint();
   return GpsTextureReplacer::instance().writeTargetFrame(
       dashboard,
       [](ID3D11Texture2D* texture, void* engine) { return static_cast<WindowCapture*>(engine)->uploadLatestFrame(texture); },

@@ -420,12 +420,26 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
     w.lastWatchdog = now;
     w.lastSearch = 0;
     w.lastRestart = 0;
-  } else if (w.lastAttempt != 0 && now - w.lastAttempt < static_cast<uint64_t>(s.intervalMs) * kNsPerMs) {
-    const uint64_t remainingMs = static_cast<uint64_t>(s.intervalMs) - (now - w.lastAttempt) / kNsPerMs;
-    std::unique_lock<std::mutex> lock(stateMutex_);
-    waitUntil(lock, clock::steadyNs() + remainingMs * kNsPerMs, s.generation);
-    return true;
+    w.plannedStart = 0;
+  } else if (w.lastAttempt != 0) {
+    // The next capture is due one interval after the last; it starts so that its picture is
+    // published just before the game next takes one (UploadCadence.h).
+    if (w.plannedStart == 0) {
+      const uint64_t due = w.lastAttempt + static_cast<uint64_t>(s.intervalMs) * kNsPerMs;
+      const UploadCadence::Aim aim = cadence_.aim(due, lead_.leadNs(cadence_.periodNs()), now, w.aimedPoint);
+      w.plannedStart = aim.startNs;
+      w.plannedPoint = aim.pointNs;
+    }
+    if (now < w.plannedStart) {
+      std::unique_lock<std::mutex> lock(stateMutex_);
+      waitUntil(lock, w.plannedStart, s.generation);
+      return true;
+    }
   }
+  const uint64_t plannedStart = w.plannedPoint != 0 ? w.plannedStart : 0;
+  w.aimedPoint = w.plannedPoint;
+  w.plannedStart = 0;
+  w.plannedPoint = 0;
   w.lastAttempt = now;
   HWND window = s.window;
 
@@ -492,6 +506,7 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
   composeNs_.fetch_add(steps.composeNs);
   publishNs_.fetch_add(publishNs - std::min(publishNs, steps.composeNs));
   w.lastFrame = clock::steadyNs();
+  if (plannedStart != 0) lead_.record(w.lastFrame - plannedStart);
   watchPicture(window, s.generation, steps.fingerprint);
   if (w.restartPending) {
     w.restartPending = false;

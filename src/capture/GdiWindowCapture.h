@@ -25,6 +25,7 @@
 #include "capture/FrameScaler.h"
 #include "capture/StagingRing.h"
 #include "capture/StillPicture.h"
+#include "capture/UploadCadence.h"
 #include "capture/WindowCapture.h"
 
 namespace zor {
@@ -92,6 +93,7 @@ class GdiWindowCapture final : public WindowCapture {
   StillPictureReport stillPicture() override;
   void setSourceSound(HWND window, SourceSound sound) override;
   void prepareFramesFor(ID3D11Texture2D* texture) override;
+  void markUploadPoint() override;
 
   // For tests and benchmarks.
   // Re-evaluates every wait of the worker now (after a test moved the clock).
@@ -113,6 +115,8 @@ class GdiWindowCapture final : public WindowCapture {
   // tent (PrintWindow every frame, then the device context when it was all black; area average).
   // Set before start.
   void setLegacyPainting(bool legacy) { legacyPainting_ = legacy; }
+  // Benchmarks: captures at their bare interval, not aimed at the game's uploads.
+  void setAimedCaptures(bool aimed);
   CaptureCounters counters() const;
 
  private:
@@ -144,6 +148,9 @@ class GdiWindowCapture final : public WindowCapture {
     bool restartPending = false;
     bool minimisedLogged = false;  // the window was minimised at the last attempt (and said so)
     uint64_t seenGeneration = 0;
+    // The next capture's start, and the game's upload it is aimed at (0: not aimed).
+    uint64_t plannedStart = 0, plannedPoint = 0;
+    uint64_t aimedPoint = 0;  // the upload the last capture was aimed at
   };
 
   struct StepTimes {
@@ -240,6 +247,8 @@ class GdiWindowCapture final : public WindowCapture {
   // Render thread only: a slot whose copy faulted, tried again while it is the newest picture;
   // the texture (and its content epoch) whose bars are black, and where the picture sat then.
   int pendingCopy_ = -1;
+  UploadCadence cadence_;
+  std::atomic<bool> aimedCaptures_{true};
   ID3D11Texture2D* barsTexture_ = nullptr;
   uint64_t barsEpoch_ = 0;
   uint32_t barsBoxX_ = 0, barsBoxY_ = 0;
@@ -249,6 +258,7 @@ class GdiWindowCapture final : public WindowCapture {
   Surface source_;
   Surface other_;  // the method not kept, when it is tried beside the kept one
   PaintChoice paintChoices_[kPaintChoices];
+  CaptureLead lead_;
   bool legacyPainting_ = false;
   FrameScaler scaler_;
   HWND fallbackLoggedWindow_ = nullptr;

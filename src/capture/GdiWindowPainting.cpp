@@ -275,6 +275,15 @@ void GdiWindowCapture::prepareFramesFor(ID3D11Texture2D* texture) {
   keepOutputSize(desc.Width, desc.Height);
 }
 
+void GdiWindowCapture::markUploadPoint() {
+  if (aimedCaptures_.load(std::memory_order_relaxed)) cadence_.mark(clock::steadyNs());
+}
+
+void GdiWindowCapture::setAimedCaptures(bool aimed) {
+  aimedCaptures_.store(aimed);
+  cadence_.reset();
+}
+
 bool GdiWindowCapture::hasNewFrame() {
   const uint64_t latest = latestPublished_.load(std::memory_order_acquire);
   return latest != 0 && latest != lastUploaded_.load(std::memory_order_acquire);
@@ -289,6 +298,7 @@ bool GdiWindowCapture::serviceRing(ID3D11DeviceContext* context, const D3D11_TEX
 
 void GdiWindowCapture::releaseDeviceObjects() {
   pendingCopy_ = -1;
+  cadence_.reset();
   barsTexture_ = nullptr;
   if (!ring_.release(true, kRingReleaseWaitMs)) {
     logWarning("[WindowCapture] El hilo de captura seguia escribiendo una textura de paso; se suelta al cerrar.");

@@ -63,6 +63,9 @@ class WindowCapture {
   // written into it (calibration shows the test pattern): the worker captures at its size, so
   // the first upload after calibration has a frame at once.
   virtual void prepareFramesFor(ID3D11Texture2D* texture) { (void)texture; }
+  // Render thread, once a frame, where the GPS texture takes the newest picture (the screen's
+  // first bind, else Present): the worker times its captures to be ready just before it.
+  virtual void markUploadPoint() {}
   // Stops and joins the worker, releases everything.
   virtual void shutdown() = 0;
 

@@ -2,6 +2,7 @@
 // captures, what its frames hold, and what it leaves behind.
 #include <climits>
 #include <cstring>
+#include <vector>
 
 #include "CaptureTestKit.h"
 #include "core/Clock.h"
@@ -81,6 +82,28 @@ TEST_F(CaptureWorker, FrameIntervalFollowsTheFpsCap) {
     EXPECT_EQ(printWindowCalls(), before);
     advance(1);
     EXPECT_EQ(printWindowCalls(), before + 1);
+  }
+}
+
+// The game takes a picture every 20 ms; captures at 30 a second start just before one of those
+// moments, one every other frame, instead of whenever their interval ends.
+TEST_F(CaptureWorker, CapturesAreReadyJustBeforeTheGameTakesAPicture) {
+  ComRef<ID3D11Texture2D> target = texture(64, 64);
+  startCapturing(target.get());
+  std::vector<uint64_t> starts;
+  for (uint64_t t = 0; t < 600; ++t) {
+    if (t % 20 == 0) engine_.markUploadPoint();
+    const uint64_t calls = printWindowCalls();
+    advance(1);
+    if (printWindowCalls() != calls && t >= 100) starts.push_back(t + 1);
+  }
+  ASSERT_GE(starts.size(), 10u);
+  for (size_t i = 0; i < starts.size(); ++i) {
+    const uint64_t beforeMark = (20 - starts[i] % 20) % 20;
+    EXPECT_TRUE(beforeMark >= 1 && beforeMark <= 6) << "a capture at " << starts[i] << " ms";
+    if (i > 0) {
+      EXPECT_NEAR(static_cast<double>(starts[i] - starts[i - 1]), 40, 1);
+    }
   }
 }
 
