@@ -1,11 +1,11 @@
 // Composes a captured picture from a painted 32-bit surface in one pass: the source rectangle
 // scaled onto the picture rectangle of the frame (the black around it is the caller's, written
 // once where the frame's memory is made). Each axis is filtered on its own: shrinking weighs the
-// source pixels under a tent 1.5 output pixels wide on each side of the output pixel's centre (its
-// support grows with the ratio, so 1-pixel stripes and fine text turn into their mean at every
-// ratio instead of beating into a coarser pattern), enlarging interpolates bilinearly between the
-// two nearest source pixels (pixel centres aligned, edges held). All four bytes of a pixel are
-// filtered alike, in the values GDI stored.
+// source pixels under a tent reaching one output pixel on each side of the output pixel's centre,
+// and at least 1.65 source pixels (its support grows with the ratio, so 1-pixel stripes and fine
+// text turn into their mean at every ratio instead of beating into a coarser pattern), enlarging
+// interpolates bilinearly between the two nearest source pixels (pixel centres aligned, edges
+// held). All four bytes of a pixel are filtered alike, in the values GDI stored.
 //
 // The per-size tables (which source pixels each output pixel takes, and their weights) and the
 // scratch rows are made by prepare() when the geometry changes; compose() allocates nothing.

@@ -1,8 +1,8 @@
 // The frame scaler against a plain reference: each frame pixel the weighted sum, in doubles, of
-// the source pixels under it (a tent reaching 1.5 output pixels each side when an axis shrinks,
-// or the area it covers; bilinear when it grows), nothing written outside the picture, rows in
-// the memory order each side declares. And what the shrinking filter is for: fine detail at
-// every ratio.
+// the source pixels under it (a tent reaching an output pixel, at least 1.65 source pixels, each
+// side when an axis shrinks, or the area it covers; bilinear when it grows), nothing written
+// outside the picture, rows in the memory order each side declares. And what the shrinking filter
+// is for: fine detail at every ratio.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,7 +20,7 @@ namespace {
 // (not yet divided by the sum of the pixel's weights).
 double referenceWeight(int k, int i, int n, int m, ShrinkFilter shrink) {
   const double s = static_cast<double>(n) / m;
-  if (n > m && shrink == ShrinkFilter::Tent) return std::max(0.0, 1.0 - std::abs(k + 0.5 - (i + 0.5) * s) / (1.5 * s));
+  if (n > m && shrink == ShrinkFilter::Tent) return std::max(0.0, 1.0 - std::abs(k + 0.5 - (i + 0.5) * s) / std::max(s, 1.65));
   if (n > m) return std::max(0.0, std::min((i + 1) * s, k + 1.0) - std::max(i * s, static_cast<double>(k))) / s;
   const double x = std::clamp((i + 0.5) * s - 0.5, 0.0, n - 1.0);
   return std::max(0.0, 1.0 - std::abs(x - k));
