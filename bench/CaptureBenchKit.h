@@ -1,10 +1,15 @@
 // What the capture benchmarks share: a clock moved by hand (the worker makes one frame whenever
-// the bench says so), a GPS texture with its mip chain, and a wait for the device to finish.
+// the bench says so), a GPS texture with its mip chain, a wait for the device to finish, and a
+// window of this process painted by its own thread.
 #pragma once
 
 #include <d3d11.h>
+#include <windows.h>
 
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
 
 #include "capture/GdiWindowCapture.h"
 #include "core/Clock.h"
@@ -61,6 +66,34 @@ inline void finishGpu(ID3D11Device* device, ID3D11DeviceContext* context) {
   BOOL done = FALSE;
   while (context->GetData(query.get(), &done, sizeof done, 0) == S_FALSE) {
   }
+}
+
+// A topmost popup window of this process whose client area is `client` (screen coordinates),
+// painted by `proc` on a thread of its own that runs its messages; null when it was not made
+// within 10 s.
+inline HWND startWindowThread(const std::wstring& title, const wchar_t* className, WNDPROC proc, RECT client) {
+  struct Made {
+    HWND window = nullptr;
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ~Made() { CloseHandle(ready); }
+  };
+  auto made = std::make_shared<Made>();
+  std::thread([title, className, proc, client, made] {
+    WNDCLASSEXW wc{sizeof wc};
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = className;
+    RegisterClassExW(&wc);
+    RECT rc = client;
+    AdjustWindowRectEx(&rc, WS_POPUP, FALSE, WS_EX_TOPMOST);
+    made->window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, className, title.c_str(), WS_POPUP | WS_VISIBLE,
+                                   rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr,
+                                   wc.hInstance, nullptr);
+    SetEvent(made->ready);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  }).detach();
+  return WaitForSingleObject(made->ready, 10000) == WAIT_OBJECT_0 ? made->window : nullptr;
 }
 
 }  // namespace zor::bench

@@ -132,25 +132,7 @@ LRESULT CALLBACK ownProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 HWND startOwnWindow(const std::wstring& title) {
-  static HWND created = nullptr;
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::thread([title, ready] {
-    WNDCLASSEXW wc{sizeof wc};
-    wc.lpfnWndProc = ownProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"ZorBench.Own";
-    RegisterClassExW(&wc);
-    RECT rc{0, 0, 960, 540};
-    AdjustWindowRectEx(&rc, WS_POPUP, FALSE, WS_EX_TOPMOST);
-    created = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, L"ZorBench.Own", title.c_str(), WS_POPUP | WS_VISIBLE,
-                              980, 0, rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, wc.hInstance, nullptr);
-    SetEvent(ready);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-  }).detach();
-  WaitForSingleObject(ready, 10000);
-  CloseHandle(ready);
-  return created;
+  return bench::startWindowThread(title, L"ZorBench.Own", ownProc, RECT{980, 0, 980 + 960, 540});
 }
 
 

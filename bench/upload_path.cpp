@@ -64,23 +64,7 @@ LRESULT CALLBACK videoProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 HWND startVideoWindow(const std::wstring& title) {
-  static HWND created = nullptr;
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::thread([title, ready] {
-    WNDCLASSEXW wc{sizeof wc};
-    wc.lpfnWndProc = videoProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"ZorBench.Video";
-    RegisterClassExW(&wc);
-    created = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, wc.lpszClassName, title.c_str(), WS_POPUP | WS_VISIBLE,
-                              0, 0, 1280, 720, nullptr, nullptr, wc.hInstance, nullptr);
-    SetEvent(ready);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-  }).detach();
-  WaitForSingleObject(ready, 10000);
-  CloseHandle(ready);
-  return created;
+  return bench::startWindowThread(title, L"ZorBench.Video", videoProc, RECT{0, 0, 1280, 720});
 }
 
 
