@@ -380,8 +380,9 @@ struct Dib {
 void scalingRows() {
   std::printf("   scaling step alone, median of %d alternating rounds: the frame scaler (the picture, straight into "
               "a slot; its tent, and the area average it had before) against StretchBlt COLORONCOLOR of the same "
-              "rectangles, and against the whole GDI step (PatBlt, StretchBlt, the copy into a slot)\n",
-              kRounds);
+              "rectangles, against the whole GDI step (PatBlt, StretchBlt, the copy into a slot), and against "
+              "itself in 128-bit loops only (256-bit ones %s here)\n",
+              kRounds, FrameScaler::wideVectorsAvailable() ? "available" : "NOT available");
   const struct {
     int sw, sh, ow, oh;
   } sizes[] = {{1280, 720, 1024, 1024}, {1280, 720, 1280, 720}, {1920, 1080, 1024, 1024}, {1920, 1080, 1280, 720}};
@@ -389,12 +390,14 @@ void scalingRows() {
     Dib source(z.sw, z.sh), target(z.ow, z.oh);
     const int pw = z.ow * 96 / 100, ph = z.oh * 96 / 100, px = (z.ow - pw) / 2, py = (z.oh - ph) / 2;
     SetStretchBltMode(target.dc, COLORONCOLOR);
-    FrameScaler scaler, area;
+    FrameScaler scaler, area, narrow;
+    narrow.useWideVectors(false);
     const FrameGeometry geometry{z.sw, z.sh, true, 0, 0, z.sw, z.sh, z.ow, z.oh, px, py, pw, ph, false};
     FrameGeometry areaGeometry = geometry;
     areaGeometry.shrink = ShrinkFilter::Area;
     scaler.prepare(geometry);
     area.prepare(areaGeometry);
+    narrow.prepare(geometry);
     std::vector<uint8_t> frame(static_cast<size_t>(z.ow) * z.oh * 4);
     const size_t pitch = static_cast<size_t>(z.ow) * 4;
     auto stretch = [&] { StretchBlt(target.dc, px, py, pw, ph, source.dc, 0, 0, z.sw, z.sh, SRCCOPY); };
@@ -410,22 +413,25 @@ void scalingRows() {
           std::memcpy(frame.data(), target.bits, frame.size());
         },
         [&] { scaler.compose(source.bits, frame.data() + geometry.pictureOffset(pitch), pitch); },
-        [&] { area.compose(source.bits, frame.data() + geometry.pictureOffset(pitch), pitch); }};
-    std::vector<double> times[4];
+        [&] { area.compose(source.bits, frame.data() + geometry.pictureOffset(pitch), pitch); },
+        [&] { narrow.compose(source.bits, frame.data() + geometry.pictureOffset(pitch), pitch); }};
+    constexpr int kVariants = std::size(variants);
+    std::vector<double> times[kVariants];
     constexpr int kCalls = 10;
     for (int r = 0; r < kRounds; ++r) {
-      for (int v = 0; v < 4; ++v) {
+      for (int v = 0; v < kVariants; ++v) {
         const double t0 = bench::nowNs();
         for (int i = 0; i < kCalls; ++i) variants[v]();
         times[v].push_back((bench::nowNs() - t0) / kCalls);
       }
     }
     const double stretchNs = bench::median(times[0]), oldNs = bench::median(times[1]), newNs = bench::median(times[2]),
-                 areaNs = bench::median(times[3]);
-    std::printf("   %4dx%-4d -> %4dx%-4d StretchBlt %6.0f us, GDI step %6.0f us, scaler %6.0f us (area average %6.0f us): "
-                "%5.2fx of StretchBlt, %5.2fx of the GDI step, %5.2fx of the area average\n",
-                z.sw, z.sh, z.ow, z.oh, stretchNs / 1000, oldNs / 1000, newNs / 1000, areaNs / 1000, newNs / stretchNs,
-                newNs / oldNs, newNs / areaNs);
+                 areaNs = bench::median(times[3]), narrowNs = bench::median(times[4]);
+    std::printf("   %4dx%-4d -> %4dx%-4d StretchBlt %6.0f us, GDI step %6.0f us, scaler %6.0f us (area average %6.0f us, "
+                "128-bit %6.0f us): %5.2fx of StretchBlt, %5.2fx of the GDI step, %5.2fx of the area average, %5.2fx of "
+                "128-bit\n",
+                z.sw, z.sh, z.ow, z.oh, stretchNs / 1000, oldNs / 1000, newNs / 1000, areaNs / 1000, narrowNs / 1000,
+                newNs / stretchNs, newNs / oldNs, newNs / areaNs, newNs / narrowNs);
   }
 }
 

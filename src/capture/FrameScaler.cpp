@@ -1,5 +1,7 @@
 #include "capture/FrameScaler.h"
 
+#include "capture/FrameScalerWide.h"
+
 #include <emmintrin.h>
 
 #include <algorithm>
@@ -10,12 +12,10 @@ namespace zor {
 
 namespace {
 
-constexpr int kWeightBits = 14;  // the weights of one output pixel sum to 1 << 14
+using scaling::kAcrossBits;
+using scaling::kAcrossHalf;
+using scaling::kWeightBits;
 constexpr int kOne = 1 << kWeightBits;
-constexpr int kAcrossBits = 6;  // fractional bits kept between the two passes (twice 255 << 6 fits an int16)
-// Rows filtered across into the ring carry half of the last step down in them (the weights down
-// sum to one), so the pass down rounds by shifting alone.
-constexpr int kAcrossHalf = (1 << (kWeightBits - kAcrossBits - 1)) + (1 << (kAcrossBits - 1) << (kWeightBits - kAcrossBits));
 constexpr int kMaxSide = 1 << 15;
 constexpr int kMaxDownPairs = 8;  // rows combined first: at most 16 taps (a shrink by up to 5)
 // Shrinking: the tent reaches one output pixel each side of the output pixel's centre, and never
@@ -86,6 +86,16 @@ void FrameScaler::buildAxis(int n, int m, ShrinkFilter shrink, Axis& axis) {
   }
 }
 
+bool FrameScaler::wideVectorsAvailable() noexcept {
+  static const bool available = wide::available();
+  return available;
+}
+
+void FrameScaler::useWideVectors(bool on) noexcept {
+  wide_ = on && wideVectorsAvailable();
+  ready_ = false;  // the tables are made again for it
+}
+
 bool FrameScaler::prepare(const FrameGeometry& g) noexcept {
   if (ready_ && g == geometry_) return true;
   ready_ = false;
@@ -144,10 +154,29 @@ bool FrameScaler::prepare(const FrameGeometry& g) noexcept {
         }
       }
     }
+    pairWeights_.clear();
+    if (wide_ && span >= 4) {
+      const int perPixel = span / 2;
+      pairWeights_.resize(static_cast<size_t>(g.pictureWidth / 2) * perPixel);
+      for (int j = 0; j + 1 < g.pictureWidth; j += 2) {
+        for (int k = 0; k < perPixel; ++k) {
+          PairWeights& pw = pairWeights_[static_cast<size_t>(j / 2) * perPixel + k];
+          std::memcpy(pw.lanes, blockWeights_[static_cast<size_t>(j) * perPixel + k].lanes, 16);
+          std::memcpy(pw.lanes + 4, blockWeights_[static_cast<size_t>(j + 1) * perPixel + k].lanes, 16);
+        }
+      }
+    }
     for (PairTap& t : columns_.taps) t.first *= 4, t.second *= 4;  // byte offsets in a row
-    // Shrinking down by a third or more: fewer rows to filter across when the rows are combined
-    // first (into one scratch row of the crop's width), then filtered across once per frame row.
-    downFirst_ = span && rows_.pairs >= 2 && rows_.pairs <= kMaxDownPairs;
+    // Shrinking down: the rows can be combined first (into one scratch row of the crop's width),
+    // then filtered across once per frame row, instead of every source row filtered across and
+    // the filtered rows combined. Whichever touches fewer values, a tap combining whole source
+    // rows costing about three quarters of one filtering across (measured): shrinking mostly
+    // across (1920x1080 into the tablet) filters across first.
+    const auto ph = static_cast<int64_t>(g.pictureHeight), pw = static_cast<int64_t>(g.pictureWidth);
+    const int64_t downTaps = 2 * rows_.pairs;
+    const int64_t combineFirst = 3 * ph * g.cropWidth * downTaps + 4 * ph * pw * span;
+    const int64_t acrossFirst = 4 * (static_cast<int64_t>(g.cropHeight) * pw * span + ph * pw * downTaps);
+    downFirst_ = span && rows_.pairs >= 2 && rows_.pairs <= kMaxDownPairs && combineFirst < acrossFirst;
     down_.assign(downFirst_ ? static_cast<size_t>(g.cropWidth + 4) * 4 : 0, 0);
     ringStride_ = static_cast<size_t>((g.pictureWidth + 3) & ~3) * 4;
     ring_.assign(ringStride_ * 2 * static_cast<size_t>(rows_.pairs), 0);
@@ -189,7 +218,7 @@ void filterAcross(const uint8_t* row, int16_t* out, const FrameScaler::PairTap* 
 }
 
 // One pair of filtered rows a and b combined down as a + (b - a) * w, four pixels at a time.
-void blendDown(const FrameScaler::RowPair& rows, uint8_t* out, int width) {
+void blendDown(const FrameScaler::RowPair& rows, uint8_t* out, int width, int from) {
   // (b - a) * 2 times the weight in 15 bits, the high half: (b - a) * weight / (1 << 14).
   const __m128i w = _mm_set1_epi16(static_cast<int16_t>((rows.weights >> 16) * 2));
   auto blend = [&](size_t at) {
@@ -198,7 +227,7 @@ void blendDown(const FrameScaler::RowPair& rows, uint8_t* out, int width) {
     const __m128i d = _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(b, a), 1), w);
     return _mm_srai_epi16(_mm_add_epi16(a, d), kAcrossBits);
   };
-  int x = 0;
+  int x = from;
   for (; x + 3 < width; x += 4) {
     const size_t at = static_cast<size_t>(x) * 4;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_packus_epi16(blend(at), blend(at + 8)));
@@ -213,9 +242,9 @@ void blendDown(const FrameScaler::RowPair& rows, uint8_t* out, int width) {
 
 // Filtered rows combined down into `width` frame pixels, two at a time.
 template <int Pairs>
-void filterDown(const FrameScaler::RowPair* rows, uint8_t* out, int width, int pairs) {
+void filterDown(const FrameScaler::RowPair* rows, uint8_t* out, int width, int pairs, int from) {
   const int n = Pairs ? Pairs : pairs;
-  for (int x = 0; x < width; x += 2) {
+  for (int x = from; x < width; x += 2) {
     __m128i left = _mm_setzero_si128(), right = _mm_setzero_si128();
     const size_t at = static_cast<size_t>(x) * 4;
     for (int p = 0; p < n; ++p) {
@@ -242,7 +271,7 @@ void filterDown(const FrameScaler::RowPair* rows, uint8_t* out, int width, int p
 // four pairs).
 template <int Span>
 void filterBlocks(const uint8_t* row, int16_t* out, const int32_t* start, const void* blockWeights,
-                  const void* blendWeights, int width) {
+                  const void* blendWeights, int width, int from) {
   const __m128i* weights = static_cast<const __m128i*>(blockWeights);
   const __m128i zero = _mm_setzero_si128();
   const __m128i half = _mm_set1_epi32(kAcrossHalf);
@@ -265,7 +294,7 @@ void filterBlocks(const uint8_t* row, int16_t* out, const int32_t* start, const 
     }
   };
   auto round = [&](__m128i sum) { return _mm_srai_epi32(_mm_add_epi32(sum, half), kWeightBits - kAcrossBits); };
-  int j = 0;
+  int j = from;
   if constexpr (Span == 2) {  // two pixels at a time as a + (b - a) * w, in 16 bits
     const __m128i* blend = static_cast<const __m128i*>(blendWeights);
     const __m128i bias = _mm_set1_epi16(1 << (kAcrossBits - 1));  // what kAcrossHalf carries down
@@ -294,9 +323,15 @@ void filterBlocks(const uint8_t* row, int16_t* out, const int32_t* start, const 
 void FrameScaler::filterRow(const uint8_t* row, int16_t* out) const noexcept {
   const int width = geometry_.pictureWidth, pairs = columns_.pairs;
   switch (span_) {
-    case 2: return filterBlocks<2>(row, out, blockStart_.data(), blockWeights_.data(), blendWeights_.data(), width);
-    case 4: return filterBlocks<4>(row, out, blockStart_.data(), blockWeights_.data(), blendWeights_.data(), width);
-    case 8: return filterBlocks<8>(row, out, blockStart_.data(), blockWeights_.data(), blendWeights_.data(), width);
+    case 2: return filterBlocks<2>(row, out, blockStart_.data(), blockWeights_.data(), blendWeights_.data(), width, 0);
+    case 4: {
+      const int from = wide_ ? wide::filterBlocks4(row, out, blockStart_.data(), pairWeights_.data(), width) : 0;
+      return filterBlocks<4>(row, out, blockStart_.data(), blockWeights_.data(), blendWeights_.data(), width, from);
+    }
+    case 8: {
+      const int from = wide_ ? wide::filterBlocks8(row, out, blockStart_.data(), pairWeights_.data(), width) : 0;
+      return filterBlocks<8>(row, out, blockStart_.data(), blockWeights_.data(), blendWeights_.data(), width, from);
+    }
     default: break;
   }
   const PairTap* taps = columns_.taps.data();
@@ -310,12 +345,12 @@ void FrameScaler::filterRow(const uint8_t* row, int16_t* out) const noexcept {
 
 // Source rows combined down into one row of four 16-bit channels (6 fractional bits) per pixel:
 // each tap's bytes as x << 8 times its weight << 2, the high half: x * weight / 64.
-void combineDown(const uint8_t* const* rows, const int32_t* weights, int taps, int16_t* out, int width) {
+void combineDown(const uint8_t* const* rows, const int32_t* weights, int taps, int16_t* out, int width, size_t from) {
   const __m128i zero = _mm_setzero_si128();
   __m128i w[2 * kMaxDownPairs];
   for (int t = 0; t < taps; ++t) w[t] = _mm_set1_epi16(static_cast<int16_t>(weights[t]));
   const size_t bytes = static_cast<size_t>(width) * 4;
-  size_t at = 0;
+  size_t at = from;
   for (; at + 16 <= bytes; at += 16) {
     __m128i lo = zero, hi = zero;
     for (int t = 0; t < taps; ++t) {
@@ -335,7 +370,8 @@ void combineDown(const uint8_t* const* rows, const int32_t* weights, int taps, i
 
 // A combined row filtered across into `width` frame pixels: Span 2, 4 or 8 neighbouring pixels.
 template <int Span>
-void acrossToFrame(const int16_t* row, uint8_t* out, const int32_t* start, const void* blockWeights, int width) {
+void acrossToFrame(const int16_t* row, uint8_t* out, const int32_t* start, const void* blockWeights, int width,
+                   int from) {
   const __m128i* weights = static_cast<const __m128i*>(blockWeights);
   const __m128i half = _mm_set1_epi32(1 << (kWeightBits + kAcrossBits - 1));
   auto one = [&](int j) {
@@ -356,7 +392,7 @@ void acrossToFrame(const int16_t* row, uint8_t* out, const int32_t* start, const
     }
   };
   auto round = [&](__m128i sum) { return _mm_srai_epi32(_mm_add_epi32(sum, half), kWeightBits + kAcrossBits); };
-  int j = 0;
+  int j = from;
   for (; j + 1 < width; j += 2) {
     const __m128i words = _mm_packs_epi32(round(one(j)), round(one(j + 1)));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + static_cast<size_t>(j) * 4), _mm_packus_epi16(words, words));
@@ -396,12 +432,22 @@ void FrameScaler::compose(const uint8_t* source, uint8_t* picture, size_t rowPit
           weights[n++] = std::min(weight * 4, 0xFFFF);
         }
       }
-      combineDown(rows, weights, n, down_.data(), g.cropWidth);
+      const size_t bytes = static_cast<size_t>(g.cropWidth) * 4;
+      combineDown(rows, weights, n, down_.data(), g.cropWidth,
+                  wide_ ? wide::combineDown(rows, weights, n, down_.data(), bytes) : 0);
       uint8_t* out = pictureRow(i);
       switch (span_) {
-        case 2: acrossToFrame<2>(down_.data(), out, blockStart_.data(), blockWeights_.data(), g.pictureWidth); break;
-        case 4: acrossToFrame<4>(down_.data(), out, blockStart_.data(), blockWeights_.data(), g.pictureWidth); break;
-        default: acrossToFrame<8>(down_.data(), out, blockStart_.data(), blockWeights_.data(), g.pictureWidth); break;
+        case 2: acrossToFrame<2>(down_.data(), out, blockStart_.data(), blockWeights_.data(), g.pictureWidth, 0); break;
+        case 4: {
+          const int from = wide_ ? wide::acrossToFrame4(down_.data(), out, blockStart_.data(), pairWeights_.data(), g.pictureWidth) : 0;
+          acrossToFrame<4>(down_.data(), out, blockStart_.data(), blockWeights_.data(), g.pictureWidth, from);
+          break;
+        }
+        default: {
+          const int from = wide_ ? wide::acrossToFrame8(down_.data(), out, blockStart_.data(), pairWeights_.data(), g.pictureWidth) : 0;
+          acrossToFrame<8>(down_.data(), out, blockStart_.data(), blockWeights_.data(), g.pictureWidth, from);
+          break;
+        }
       }
     }
     return;
@@ -429,9 +475,9 @@ void FrameScaler::compose(const uint8_t* source, uint8_t* picture, size_t rowPit
     }
     uint8_t* out = pictureRow(i);
     switch (used) {
-      case 1: blendDown(rowPairs_[0], out, width); break;
-      case 2: filterDown<2>(rowPairs_.data(), out, width, used); break;
-      default: filterDown<0>(rowPairs_.data(), out, width, used); break;
+      case 1: blendDown(rowPairs_[0], out, width, wide_ ? wide::blendDown(rowPairs_[0], out, width) : 0); break;
+      case 2: filterDown<2>(rowPairs_.data(), out, width, used, wide_ ? wide::filterDown(rowPairs_.data(), used, out, width) : 0); break;
+      default: filterDown<0>(rowPairs_.data(), out, width, used, wide_ ? wide::filterDown(rowPairs_.data(), used, out, width) : 0); break;
     }
   }
 }

@@ -44,6 +44,10 @@ class FrameScaler {
   // Makes the tables for `g` unless they are made already. False (and nothing prepared) when the
   // rectangles do not lie inside their surfaces, one is empty, or memory runs out.
   bool prepare(const FrameGeometry& g) noexcept;
+  // 256-bit vectors where the processor has them (the default), or 128-bit ones only. The
+  // picture is the same either way.
+  void useWideVectors(bool on) noexcept;
+  static bool wideVectorsAvailable() noexcept;
   bool prepared() const { return ready_; }
   const FrameGeometry& geometry() const { return geometry_; }
 
@@ -62,6 +66,9 @@ class FrameScaler {
     const int16_t* first = nullptr;
     const int16_t* second = nullptr;
     int32_t weights = 0;
+  };
+  struct PairWeights {  // output pixels j and j + 1 (j even): pixel j's 128-bit weights, then j + 1's
+    int32_t lanes[8];
   };
 
  private:
@@ -83,7 +90,9 @@ class FrameScaler {
     int32_t lanes[4];
   };
   std::vector<BlockWeights> blockWeights_;
-  std::vector<BlockWeights> blendWeights_;  // one pair across: the second pixel's weights, two pixels each
+  std::vector<BlockWeights> blendWeights_;
+  bool wide_ = wideVectorsAvailable();    // 256-bit loops run first
+  std::vector<PairWeights> pairWeights_;  // blockWeights_ two pixels an entry, for them  // one pair across: the second pixel's weights, two pixels each
   // Source rows already filtered across, 7 fractional bits per channel: a ring of as many rows
   // as one output row takes (they are consecutive, so they never take each other's place).
   std::vector<int16_t> ring_;

@@ -112,9 +112,12 @@ class GdiWindowCapture final : public WindowCapture {
   bool workerRunning();
   DWORD workerThreadId() const { return workerThreadId_.load(); }
   // Benchmarks: the worker as it was before it kept a paint method per window and shrank with the
-  // tent (PrintWindow every frame, then the device context when it was all black; area average).
-  // Set before start.
-  void setLegacyPainting(bool legacy) { legacyPainting_ = legacy; }
+  // tent (PrintWindow every frame, then the device context when it was all black; area average
+  // in 128-bit loops). Set before start.
+  void setLegacyPainting(bool legacy) {
+    legacyPainting_ = legacy;
+    scaler_.useWideVectors(!legacy);
+  }
   // Benchmarks: captures at their bare interval, not aimed at the game's uploads.
   void setAimedCaptures(bool aimed);
   CaptureCounters counters() const;

@@ -1,8 +1,8 @@
 // The frame scaler against a plain reference: each frame pixel the weighted sum, in doubles, of
 // the source pixels under it (a tent reaching an output pixel, at least 1.65 source pixels, each
 // side when an axis shrinks, or the area it covers; bilinear when it grows), nothing written
-// outside the picture, rows in the memory order each side declares. And what the shrinking filter
-// is for: fine detail at every ratio.
+// outside the picture, rows in the memory order each side declares, the same to the bit with or
+// without 256-bit vectors. And what the shrinking filter is for: fine detail at every ratio.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -98,6 +98,13 @@ TEST(FrameScaler, MatchesThePlainReferenceInEveryShapeAndRowOrder) {
     const size_t pitch = static_cast<size_t>(g.outputWidth) * 4;
     scaler.compose(previous.data(), frame.data() + g.pictureOffset(pitch), pitch);
     scaler.compose(source.data(), frame.data() + g.pictureOffset(pitch), pitch);
+    // 128-bit loops only: the same frame to the bit.
+    std::vector<uint8_t> narrow(frame.size(), 0xAB);
+    FrameScaler narrowScaler;
+    narrowScaler.useWideVectors(false);
+    ASSERT_TRUE(narrowScaler.prepare(g));
+    narrowScaler.compose(source.data(), narrow.data() + g.pictureOffset(pitch), pitch);
+    EXPECT_TRUE(narrow == frame);
     std::vector<bool> picture;
     const std::vector<uint8_t> expected = referenceFrame(g, source, picture);
     // A rounding step inside the picture, with no lean either way; outside it nothing written.
