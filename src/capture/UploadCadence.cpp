@@ -49,10 +49,7 @@ void CaptureLead::record(uint64_t startToPublishNs) noexcept {
   samples_[next_] = startToPublishNs;
   next_ = (next_ + 1) % kSamples;
   count_ = std::min(count_ + 1, kSamples);
-  uint64_t sorted[kSamples];
-  std::copy(samples_, samples_ + count_, sorted);
-  std::sort(sorted, sorted + count_);
-  leadNs_ = sorted[count_ - 1 - std::min(count_ - 1, 2)];
+  leadNs_ = *std::max_element(samples_, samples_ + count_);
 }
 
 uint64_t CaptureLead::leadNs(uint64_t periodNs) const noexcept { return leadNs_ + kMarginNs + periodNs / 16; }

@@ -35,8 +35,8 @@ class UploadCadence {
 };
 
 // The worker's estimate of how long before the upload a capture must start: the time from the
-// planned start to the publish (the wake-up's lateness included) that the last 16 captures kept
-// to but two (a capture late for its upload costs a whole frame; one early costs only the
+// planned start to the publish (the wake-up's lateness included) that all of the last 16
+// captures kept to (a capture late for its upload costs a whole frame; one early costs only the
 // time it is early), plus a small margin. Worker only.
 class CaptureLead {
  public:
