@@ -1,6 +1,7 @@
-// Built with 256-bit vectors enabled for this file alone; nothing here runs unless available()
-// said so. Vector moves are encoded unaligned (see CMakeLists.txt): the Windows x64 stack keeps
-// 16-byte alignment only, and a spilled 256-bit value must not fault on it.
+// Built with 256-bit vectors enabled for this file alone; nothing here runs unless
+// FrameScaler::wideVectorsAvailable() said so (it lives in FrameScaler.cpp, built without them).
+// Vector moves are encoded unaligned (see CMakeLists.txt): the Windows x64 stack keeps 16-byte
+// alignment only, and a spilled 256-bit value must not fault on it.
 #include "capture/FrameScalerWide.h"
 
 #include <immintrin.h>
@@ -94,11 +95,6 @@ int filterBlocks(const uint8_t* row, int16_t* out, const int32_t* start, const P
 }
 
 }  // namespace
-
-bool available() noexcept {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
 
 size_t combineDown(const uint8_t* const* rows, const int32_t* weights, int taps, int16_t* out, size_t bytes) {
   const __m256i zero = _mm256_setzero_si256();

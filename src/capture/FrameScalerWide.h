@@ -1,4 +1,5 @@
-// The frame scaler's inner loops in 256-bit vectors (AVX2), for the processors that have them.
+// The frame scaler's inner loops in 256-bit vectors (AVX2), for the processors that have them
+// (FrameScaler::wideVectorsAvailable: nothing of this file runs on the others).
 // Each takes the same integer steps as its 128-bit loop in FrameScaler.cpp, so the picture is the
 // same to the bit; it does the pixels it can a whole vector at a time and returns where the
 // 128-bit loop carries on.
@@ -21,9 +22,6 @@ constexpr int kAcrossHalf = (1 << (kWeightBits - kAcrossBits - 1)) + (1 << (kAcr
 }  // namespace zor::scaling
 
 namespace zor::wide {
-
-// The processor and the system both keep 256-bit registers.
-bool available() noexcept;
 
 // The weights of two neighbouring output pixels side by side (see FrameScaler::PairWeights).
 using PairWeights = FrameScaler::PairWeights;
