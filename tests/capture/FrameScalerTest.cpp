@@ -82,6 +82,7 @@ TEST(FrameScaler, MatchesThePlainReferenceInEveryShapeAndRowOrder) {
       {"same size", {64, 48, false, 0, 0, 64, 48, 64, 48, 0, 0, 64, 48, true}},
       {"a third of the size (eight taps across)", {600, 300, true, 0, 0, 600, 300, 200, 100, 0, 0, 200, 100, false}},
       {"an eighth of the size", {800, 400, false, 4, 4, 792, 392, 104, 52, 2, 1, 99, 49, true}},
+      {"a third across, twice down", {600, 100, true, 0, 0, 600, 100, 256, 256, 28, 28, 200, 200, false}},
       {"area average, as before", {1920, 1080, true, 0, 0, 1920, 1080, 1024, 1024, 20, 20, 983, 983, false,
                                    ShrinkFilter::Area}},
   };
