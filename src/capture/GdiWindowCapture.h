@@ -92,6 +92,7 @@ class GdiWindowCapture final : public WindowCapture {
   void releaseDeviceObjects() override;
   StillPictureReport stillPicture() override;
   void setSourceSound(HWND window, SourceSound sound) override;
+  void setSoundProbe(SoundProbe probe) override { soundProbe_.store(probe, std::memory_order_release); }
   void prepareFramesFor(ID3D11Texture2D* texture) override;
   void markUploadPoint() override;
 
@@ -278,6 +279,8 @@ class GdiWindowCapture final : public WindowCapture {
   std::wstring stillProgram_;
   std::atomic<HWND> soundWindow_{nullptr};
   std::atomic<SourceSound> sound_{SourceSound::Unknown};
+  std::atomic<SoundProbe> soundProbe_{nullptr};
+  uint64_t soundAskedNs_ = 0;  // worker: when the probe last answered for stillWindow_ (0: not yet)
 
   // One-shot messages of the engine's life (the process engine lives as long as the process).
   std::atomic<bool> printWindowFailureLogged_{false};

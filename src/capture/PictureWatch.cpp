@@ -1,6 +1,8 @@
 // The capture worker's watch on its own picture: a window whose picture stays the same for 10 s
 // while its application may be playing is said once (WARNING, with the program and its cure),
-// and so is the moment it changes again (INFO). Browsers stop painting covered windows.
+// and so is the moment it changes again (INFO). Browsers stop painting covered windows. The
+// application's sound is asked here, on the worker: reading audio sessions takes COM calls into
+// the audio service, which the game's thread must not wait for.
 #include <windows.h>
 
 #include "capture/GdiWindowCapture.h"
@@ -11,16 +13,33 @@
 
 namespace zor {
 
+namespace {
+constexpr uint64_t kSoundAskAfterNs = 8'000'000'000ull;  // before the picture counts as still
+constexpr uint64_t kSoundAskPeriodNs = 5'000'000'000ull;
+}  // namespace
+
 void GdiWindowCapture::watchPicture(HWND window, uint64_t generation, uint64_t fingerprint) {
   const uint64_t now = clock::steadyNs();
   if (window != stillWindow_) {
     stillWindow_ = window;
     stillGeneration_ = generation;
     still_.restart(now);
+    soundAskedNs_ = 0;
     pictureStill_.store(false, std::memory_order_release);
   } else if (generation != stillGeneration_) {
     stillGeneration_ = generation;
     still_.resume(now);
+  }
+  const uint64_t since = still_.unchangedSinceNs();
+  if (const SoundProbe probe = soundProbe_.load(std::memory_order_acquire);
+      probe && now >= since + kSoundAskAfterNs && (soundAskedNs_ == 0 || now - soundAskedNs_ >= kSoundAskPeriodNs)) {
+    soundAskedNs_ = now;
+    SourceSound asked = SourceSound::Unknown;
+    try {
+      asked = probe(window);
+    } catch (...) {
+    }
+    setSourceSound(window, asked);
   }
   const SourceSound sound =
       soundWindow_.load(std::memory_order_acquire) == window ? sound_.load(std::memory_order_acquire) : SourceSound::Unknown;

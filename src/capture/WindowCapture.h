@@ -89,6 +89,11 @@ class WindowCapture {
     (void)window;
     (void)sound;
   }
+  // Reads what the audio session of a window's application says (the part that knows audio
+  // sessions sets it; null: nobody asks). The capture's own thread asks it for the window whose
+  // picture has stayed the same for 8 s, then every 5 s while it stays so: never the game's thread.
+  using SoundProbe = SourceSound (*)(HWND window);
+  virtual void setSoundProbe(SoundProbe probe) { (void)probe; }
 };
 
 }  // namespace zor

@@ -12,7 +12,7 @@ void frame() {
   profileStartupFrame();
   smartCaptureFrame();
   saveVolumeFromShortcuts();
-  watchStillSourceSound();
+  offerSoundToCapture();
 }
 
 void overlayShutdown() {

@@ -20,9 +20,6 @@ namespace {
 std::atomic<audio::EnumeratorFactory> g_factory{nullptr};
 
 constexpr uint64_t kRefreshIntervalNs = 2'000'000'000ull;
-// The sound of a still picture's application is asked before the picture counts as still.
-constexpr uint64_t kSoundCheckAfterMs = 8'000;
-constexpr uint64_t kSoundCheckPeriodNs = 5'000'000'000ull;
 
 HRESULT systemEnumerator(IMMDeviceEnumerator** out) {
   return CoCreateInstance(audio::kClsidDeviceEnumerator, nullptr, CLSCTX_ALL, audio::kIidDeviceEnumerator,
@@ -261,16 +258,7 @@ SourceSound soundOfWindow(HWND window) {
   return soundOf(sessions);
 }
 
-void watchStillSourceSound() {
-  static uint64_t lastCheckNs = 0;
-  WindowCapture& capture = WindowCapture::instance();
-  const StillPictureReport picture = capture.stillPicture();
-  if (!picture.window || picture.unchangedForMs < kSoundCheckAfterMs) return;
-  const uint64_t now = clock::steadyNs();
-  if (lastCheckNs != 0 && now >= lastCheckNs && now - lastCheckNs < kSoundCheckPeriodNs) return;
-  lastCheckNs = now;
-  capture.setSourceSound(picture.window, soundOfWindow(picture.window));
-}
+void offerSoundToCapture() { WindowCapture::instance().setSoundProbe(&soundOfWindow); }
 
 void showAudioState(const AudioState& state) {
   PanelState& panel = PanelState::instance();

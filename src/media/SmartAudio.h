@@ -58,12 +58,11 @@ bool setAppMute(const ChosenSource& source, bool mute, bool save);
 void saveAppAudio(const ChosenSource& source, int32_t volume, bool muted);
 // Playback start: applies the application's saved volume and mute to its sessions.
 void restoreAppAudio(const ChosenSource& source);
-// Whether the program showing window makes sound now (its sessions' peak meters).
+// Whether the program showing window makes sound now (its sessions' peak meters). Any thread.
 SourceSound soundOfWindow(HWND window);
-// Render thread, each frame: while the captured picture has stayed the same for a while, tells
-// the capture engine every few seconds whether its application makes sound (a silent one, a
-// paused video, is not warned about).
-void watchStillSourceSound();
+// Each frame: the capture engine asks soundOfWindow on its own thread whether a still picture's
+// application makes sound (a silent one, a paused video, is not warned about).
+void offerSoundToCapture();
 // Copies an audio state into the panel's audio fields.
 void showAudioState(const AudioState& state);
 // Panel: queries the source's audio again (liveSource), at most every 2 s unless forced.

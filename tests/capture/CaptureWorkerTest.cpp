@@ -1,5 +1,6 @@
 // The capture worker on a real window, with the clock moved by hand: what it logs, when it
 // captures, what its frames hold, and what it leaves behind.
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -277,6 +278,31 @@ TEST_F(CaptureWorker, APictureStillFor10sIsSaidOnceWithItsProgramAndSoIsItsChang
   advance(1000);
   EXPECT_EQ(log_.count("La ventana capturada vuelve a cambiar | " + program + "."), 1u) << log_.dump();
   EXPECT_FALSE(engine_.stillPicture().still);
+}
+
+// The sound of a still picture's application is asked by the worker, never the game's thread:
+// from 8 s of the same picture, then every 5 s. A silent application's picture is not said.
+std::atomic<int> g_soundAsks{0};
+std::atomic<DWORD> g_soundAskThread{0};
+SourceSound silentApplication(HWND) {
+  g_soundAsks.fetch_add(1);
+  g_soundAskThread.store(GetCurrentThreadId());
+  return SourceSound::Silent;
+}
+
+TEST_F(CaptureWorker, TheWorkerAsksWhetherAStillPicturesApplicationSoundsAndASilentOneIsNotSaid) {
+  ComRef<ID3D11Texture2D> target = texture(64, 64);
+  engine_.setSoundProbe(&silentApplication);
+  startCapturing(target.get());
+  for (int second = 1; second < 8; ++second) advance(1000);
+  EXPECT_EQ(g_soundAsks.load(), 0);
+  advance(1000);
+  EXPECT_EQ(g_soundAsks.load(), 1);
+  EXPECT_EQ(g_soundAskThread.load(), engine_.workerThreadId());
+  for (int second = 0; second < 10; ++second) advance(1000);
+  EXPECT_EQ(g_soundAsks.load(), 3);
+  EXPECT_EQ(log_.count("La ventana capturada no cambia"), 0u) << log_.dump();
+  engine_.setSoundProbe(nullptr);
 }
 
 TEST_F(CaptureWorker, StartTwiceChangesNothingAndBadArgumentsAreRefused) {
