@@ -41,5 +41,19 @@ TEST(UploadCadence, AimsAtTheUploadNearestToWhereTheCaptureWouldLandAndNeverBehi
   EXPECT_EQ(cadence.aim(1030 * kMs, 4 * kMs, 1001 * kMs, 0).pointNs, 0u);
 }
 
+// The lead is the longest start-to-publish time of the last 16 captures (a late one costs a whole
+// frame), plus 1 ms and a sixteenth of the frame; a capture that hung does not count.
+TEST(CaptureLead, IsTheLongestOfTheLast16CapturesPlusAMargin) {
+  CaptureLead lead;
+  lead.record(9 * kMs);
+  lead.record(250 * kMs);  // the window hung
+  for (int i = 0; i < 14; ++i) lead.record(5 * kMs);
+  EXPECT_EQ(lead.leadNs(16 * kMs), 11 * kMs);  // 9 + 1 + 16 / 16
+  lead.record(5 * kMs);                        // the 9 ms capture is the 16th one back: still in
+  EXPECT_EQ(lead.leadNs(16 * kMs), 11 * kMs);
+  lead.record(5 * kMs);
+  EXPECT_EQ(lead.leadNs(16 * kMs), 7 * kMs);
+}
+
 }  // namespace
 }  // namespace zor::test
