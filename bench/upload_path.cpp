@@ -11,11 +11,15 @@
 //     frames, and in Presents that came first without it), and glass-to-glass (the window's
 //     repaint -> that Present, ms), median and p95, in alternating rounds: the upload at Present,
 //     at the bind, and at the bind with the captures aimed at it.
+//  3. the worker's wait before an aimed capture: how late a 4 ms wait ends, on a condition
+//     variable (as the worker waited before) and on the timed wake, in alternating rounds.
 #include <d3d11.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -26,6 +30,7 @@
 #include "capture/GdiWindowCapture.h"
 #include "core/Clock.h"
 #include "core/ComRef.h"
+#include "core/TimedWake.h"
 
 using namespace zor;
 
@@ -277,6 +282,32 @@ void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCo
   }
 }
 
+// Part 3: how late a short wait ends.
+void wakeRows() {
+  constexpr uint64_t kWaitNs = 4'000'000;
+  std::mutex mutex;
+  std::condition_variable condition;
+  TimedWake timed;
+  std::vector<double> late[2];
+  for (int r = 0; r < 10; ++r) {
+    const int way = r % 2;
+    for (int i = 0; i < 40; ++i) {
+      const double start = bench::nowNs();
+      if (way == 0) {
+        std::unique_lock<std::mutex> lock(mutex);
+        condition.wait_for(lock, std::chrono::nanoseconds(kWaitNs));
+      } else {
+        timed.wait(kWaitNs);
+      }
+      late[way].push_back((bench::nowNs() - start - kWaitNs) / 1e6);
+    }
+  }
+  std::printf("   the worker's wait before an aimed capture, 4 ms asked, how late it ends (ms): condition variable "
+              "median %.2f / p95 %.2f, timed wake%s median %.2f / p95 %.2f\n",
+              percentile(late[0], 0.5), percentile(late[0], 0.95), timed.highResolution() ? " (high resolution)" : "",
+              percentile(late[1], 0.5), percentile(late[1], 0.95));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -296,5 +327,6 @@ int main(int argc, char** argv) {
   }
   if (!latencyOnly) uploadRows(title, device.get(), context.get());
   latencyRows(title, device.get(), context.get());
+  wakeRows();
   return 0;
 }

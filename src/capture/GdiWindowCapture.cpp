@@ -278,6 +278,7 @@ void GdiWindowCapture::notifyWorker() {
     ++wakeSequence_;
   }
   wakeup_.notify_all();
+  timedWake_.wake();
 }
 
 void GdiWindowCapture::wake() { notifyWorker(); }
@@ -295,6 +296,12 @@ void GdiWindowCapture::blockOnce(std::unique_lock<std::mutex>& lock, uint64_t ti
   idle_.notify_all();
   if (timeoutNs == 0) {
     wakeup_.wait(lock);
+  } else if (timedWake_.ready()) {
+    // A capture aimed at the game's next upload starts to within a fraction of a millisecond.
+    // A notification made after the lock is let go leaves the wake set, so it is not missed.
+    lock.unlock();
+    timedWake_.wait(timeoutNs);
+    lock.lock();
   } else {
     wakeup_.wait_for(lock, std::chrono::nanoseconds(timeoutNs));
   }
@@ -424,11 +431,20 @@ bool GdiWindowCapture::iterate(WorkerClock& w) {
   } else if (w.lastAttempt != 0) {
     // The next capture is due one interval after the last; it starts so that its picture is
     // published just before the game next takes one (UploadCadence.h).
+    const uint64_t lead = lead_.leadNs(cadence_.periodNs());
     if (w.plannedStart == 0) {
       const uint64_t due = w.lastAttempt + static_cast<uint64_t>(s.intervalMs) * kNsPerMs;
-      const UploadCadence::Aim aim = cadence_.aim(due, lead_.leadNs(cadence_.periodNs()), now, w.aimedPoint);
-      w.plannedStart = aim.startNs;
+      w.plannedFrom = cadence_.lastMarkNs();
+      const UploadCadence::Aim aim = cadence_.aim(due, lead, now, w.aimedPoint);
+      // Aimed: woken a little early, to foresee the upload again from the newest mark.
+      const uint64_t early = aim.pointNs != 0 ? std::min(aim.startNs, cadence_.periodNs() / 8) : 0;
+      w.plannedStart = std::max(now, aim.startNs - early);
       w.plannedPoint = aim.pointNs;
+    } else if (w.plannedPoint != 0 && cadence_.lastMarkNs() != w.plannedFrom) {
+      // The game has taken a picture since the plan: the upload aimed at is foreseen again from it.
+      w.plannedPoint = cadence_.again(w.plannedPoint, w.plannedFrom);
+      w.plannedFrom = cadence_.lastMarkNs();
+      w.plannedStart = std::max<uint64_t>(1, w.plannedPoint - std::min(lead, w.plannedPoint));
     }
     if (now < w.plannedStart) {
       std::unique_lock<std::mutex> lock(stateMutex_);

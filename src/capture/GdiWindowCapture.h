@@ -27,6 +27,7 @@
 #include "capture/StillPicture.h"
 #include "capture/UploadCadence.h"
 #include "capture/WindowCapture.h"
+#include "core/TimedWake.h"
 
 namespace zor {
 
@@ -154,6 +155,7 @@ class GdiWindowCapture final : public WindowCapture {
     uint64_t seenGeneration = 0;
     // The next capture's start, and the game's upload it is aimed at (0: not aimed).
     uint64_t plannedStart = 0, plannedPoint = 0;
+    uint64_t plannedFrom = 0;  // the newest upload mark when the capture was planned
     uint64_t aimedPoint = 0;  // the upload the last capture was aimed at
   };
 
@@ -231,6 +233,7 @@ class GdiWindowCapture final : public WindowCapture {
   bool workerExited_ = true;      // no worker loop runs
   std::condition_variable wakeup_;
   std::condition_variable idle_;  // tests: the worker blocked
+  TimedWake timedWake_;           // the worker's timed waits; woken with wakeup_
 
   std::atomic<uint32_t> outputWidth_{0};
   std::atomic<uint32_t> outputHeight_{0};

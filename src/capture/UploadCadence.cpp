@@ -44,12 +44,22 @@ UploadCadence::Aim UploadCadence::aim(uint64_t dueNs, uint64_t leadNs, uint64_t 
   return {point - leadNs, point};
 }
 
+uint64_t UploadCadence::again(uint64_t pointNs, uint64_t sinceNs) const noexcept {
+  const uint64_t last = lastNs_.load(std::memory_order_relaxed);
+  const uint64_t period = periodNs_.load(std::memory_order_relaxed);
+  if (last <= sinceNs || period == 0 || pointNs <= last) return pointNs;
+  return last + (pointNs - last + period / 2) / period * period;
+}
+
 void CaptureLead::record(uint64_t startToPublishNs) noexcept {
   if (startToPublishNs > kLongestFrameNs) return;  // a window that hung, not the usual cost
   samples_[next_] = startToPublishNs;
   next_ = (next_ + 1) % kSamples;
   count_ = std::min(count_ + 1, kSamples);
-  leadNs_ = *std::max_element(samples_, samples_ + count_);
+  uint64_t sorted[kSamples];
+  std::copy(samples_, samples_ + count_, sorted);
+  std::sort(sorted, sorted + count_);
+  leadNs_ = sorted[count_ - 1 - std::min(count_ - 1, 2)];
 }
 
 uint64_t CaptureLead::leadNs(uint64_t periodNs) const noexcept { return leadNs_ + kMarginNs + periodNs / 16; }

@@ -26,6 +26,11 @@ class UploadCadence {
   // by more than half a frame and can still be reached from nowNs. Unaimed (due as it is) while
   // no upload has been seen for 250 ms.
   Aim aim(uint64_t dueNs, uint64_t leadNs, uint64_t nowNs, uint64_t previousPointNs) const noexcept;
+  // Worker: the same upload as pointNs, foreseen again from the newest mark (a foresight of one
+  // frame rather than several, as the game's frames wander). pointNs as it is while no newer
+  // mark than sinceNs has come.
+  uint64_t again(uint64_t pointNs, uint64_t sinceNs) const noexcept;
+  uint64_t lastMarkNs() const noexcept { return lastNs_.load(std::memory_order_relaxed); }
 
   uint64_t periodNs() const noexcept { return periodNs_.load(std::memory_order_relaxed); }
 
@@ -35,9 +40,10 @@ class UploadCadence {
 };
 
 // The worker's estimate of how long before the upload a capture must start: the time from the
-// planned start to the publish (the wake-up's lateness included) that all of the last 16
-// captures kept to (a capture late for its upload costs a whole frame; one early costs only the
-// time it is early), plus a small margin. Worker only.
+// planned start to the publish (the wake-up's lateness included) that the last 16 captures kept
+// to but two, plus a small margin. A capture late for its upload costs a whole frame and one
+// early only the time it is early, but the longest of 16 is mostly one capture the system held
+// up, and it would set every picture early for the next half second. Worker only.
 class CaptureLead {
  public:
   void record(uint64_t startToPublishNs) noexcept;

@@ -1,0 +1,37 @@
+#include "core/TimedWake.h"
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+namespace zor {
+
+TimedWake::TimedWake() {
+  event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  timer_ = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+  highResolution_ = timer_ != nullptr;
+  if (!timer_) timer_ = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+}
+
+TimedWake::~TimedWake() {
+  if (timer_) CloseHandle(timer_);
+  if (event_) CloseHandle(event_);
+}
+
+void TimedWake::wait(uint64_t timeoutNs) {
+  if (!ready()) return;
+  LARGE_INTEGER due;
+  due.QuadPart = -static_cast<LONGLONG>((timeoutNs + 99) / 100);  // relative, in 100 ns units
+  if (due.QuadPart == 0) due.QuadPart = -1;
+  if (!SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE)) return;
+  const HANDLE handles[2] = {event_, timer_};
+  // The timer ends the wait; the limit only guards against one that never fires.
+  WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(timeoutNs / 1'000'000 + 100));
+  CancelWaitableTimer(timer_);
+}
+
+void TimedWake::wake() {
+  if (event_) SetEvent(event_);
+}
+
+}  // namespace zor

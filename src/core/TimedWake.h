@@ -1,0 +1,35 @@
+// A wait that ends when another thread wakes it or when its time is up, to a fraction of a
+// millisecond. It waits on a high-resolution waitable timer where the system has one (Windows 10
+// 1803 and later), so a short wait is not rounded up to the system timer's tick (15.6 ms unless
+// some program in the session asked for a finer one); elsewhere on an ordinary waitable timer.
+// One thread waits; any thread wakes. A wake with no one waiting ends the next wait at once.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace zor {
+
+class TimedWake {
+ public:
+  TimedWake();
+  ~TimedWake();
+  TimedWake(const TimedWake&) = delete;
+  TimedWake& operator=(const TimedWake&) = delete;
+
+  // False when the handles could not be made: the caller waits some other way.
+  bool ready() const { return event_ && timer_; }
+  bool highResolution() const { return highResolution_; }
+
+  // Returns on wake(), when timeoutNs have passed, or at once if the wait cannot be made.
+  void wait(uint64_t timeoutNs);
+  void wake();
+
+ private:
+  HANDLE event_ = nullptr;  // auto-reset
+  HANDLE timer_ = nullptr;
+  bool highResolution_ = false;
+};
+
+}  // namespace zor
