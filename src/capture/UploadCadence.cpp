@@ -48,7 +48,8 @@ uint64_t UploadCadence::again(uint64_t pointNs, uint64_t sinceNs) const noexcept
   const uint64_t last = lastNs_.load(std::memory_order_relaxed);
   const uint64_t period = periodNs_.load(std::memory_order_relaxed);
   if (last <= sinceNs || period == 0 || pointNs <= last) return pointNs;
-  return last + (pointNs - last + period / 2) / period * period;
+  // The nearest mark to come: never the one just seen (after a long frame the two lie close).
+  return last + std::max<uint64_t>(1, (pointNs - last + period / 2) / period) * period;
 }
 
 void CaptureLead::record(uint64_t startToPublishNs) noexcept {

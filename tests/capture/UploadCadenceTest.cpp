@@ -41,6 +41,7 @@ TEST(UploadCadence, AimsAtTheUploadNearestToWhereTheCaptureWouldLandAndNeverBehi
   cadence.mark(1018 * kMs);
   EXPECT_EQ(cadence.again(1032 * kMs, 1000 * kMs), 1018 * kMs + cadence.periodNs());
   EXPECT_EQ(cadence.again(1032 * kMs, 1018 * kMs), 1032 * kMs);
+  EXPECT_EQ(cadence.again(1020 * kMs, 1000 * kMs), 1018 * kMs + cadence.periodNs());  // not the mark just seen
   cadence.reset();
   EXPECT_EQ(cadence.aim(1030 * kMs, 4 * kMs, 1001 * kMs, 0).pointNs, 0u);
 }
