@@ -1,7 +1,8 @@
 // The capture engine's costs, each as a ratio against a baseline timed in the same run
 // (median of alternating rounds):
 //  - the worker's cost per frame at 1024x1024 and 1280x720 output, split into its steps, against
-//    the floor of one BitBlt of the same window plus one copy of the frame; for the media program
+//    the floor of one BitBlt of the same window plus one copy of the frame (and against BitBlt plus
+//    one copy of the painted pixels, the one pass over them a hand-off of the window must make); for the media program
 //    (a process of its own: PrintWindow paints nothing there, the device-context copy serves it)
 //    at 1280x720 and at 1920x1080, and for a 960x540 window of this process (PrintWindow paints
 //    it); the worker as it was before (PrintWindow every frame, area average) and as it is, with
@@ -140,6 +141,7 @@ HWND startOwnWindow(const std::wstring& title) {
 
 struct WorkerFigures {
   double floor = 0, total = 0, paint = 0, compose = 0, publish = 0, wall = 0;
+  double pixelsFloor = 0;  // BitBlt + one copy of the painted pixels (the pass the scale makes over them)
   double printsPerFrame = 0, allocationsPerFrame = 0;
   bool ok = false;
 };
@@ -168,12 +170,13 @@ WorkerFigures workerFigures(HWND window, const std::wstring& keyword, UINT outW,
   ReleaseDC(nullptr, screen);
   HGDIOBJ old = SelectObject(mem, dib);
   std::vector<uint8_t> frameA(static_cast<size_t>(outW) * outH * 4, 1), frameB(frameA.size());
+  std::vector<uint8_t> pixels(static_cast<size_t>(rc.right) * rc.bottom * 4);
 
   constexpr int kFrames = 15;
-  std::vector<double> floor, total, paint, compose, publish, wall;
+  std::vector<double> floor, pixelsFloor, total, paint, compose, publish, wall;
   // The floor runs on a thread of its own, as the worker does (this thread holds the game's
   // device and swap chain, and under Wine its GDI calls to the display cost about twice as much).
-  double floorNs = 0;
+  double floorNs = 0, pixelsFloorNs = 0;
   HANDLE go = CreateEventW(nullptr, FALSE, FALSE, nullptr), done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   bool quit = false;
   std::thread floorThread([&] {
@@ -183,8 +186,12 @@ WorkerFigures workerFigures(HWND window, const std::wstring& keyword, UINT outW,
       BitBlt(mem, 0, 0, rc.right, rc.bottom, wdc, 0, 0, SRCCOPY);
       ReleaseDC(window, wdc);
       GdiFlush();
+      const double t1 = bench::nowNs();
+      std::memcpy(pixels.data(), bits, pixels.size());
+      const double t2 = bench::nowNs();
       std::memcpy(frameB.data(), frameA.data(), frameA.size());
-      floorNs += bench::nowNs() - t0;
+      floorNs += (t1 - t0) + (bench::nowNs() - t2);
+      pixelsFloorNs += t2 - t0;
       SetEvent(done);
     }
   });
@@ -193,12 +200,11 @@ WorkerFigures workerFigures(HWND window, const std::wstring& keyword, UINT outW,
     WaitForSingleObject(done, INFINITE);
   };
   floorFrame();  // the thread's first call to the display sets it up
-  floorNs = 0;
   for (int r = 0; r < kRounds; ++r) {
     // One floor and one worker frame in turn: both meet the same display server and window.
     const CaptureCounters before = engine.counters();
     double elapsed = 0;
-    floorNs = 0;
+    floorNs = pixelsFloorNs = 0;
     for (int i = 0; i < kFrames; ++i) {
       floorFrame();
       const double t0 = bench::nowNs();
@@ -206,6 +212,7 @@ WorkerFigures workerFigures(HWND window, const std::wstring& keyword, UINT outW,
       elapsed += bench::nowNs() - t0;
     }
     floor.push_back(floorNs / kFrames);
+    pixelsFloor.push_back(pixelsFloorNs / kFrames);
     const CaptureCounters after = engine.counters();
     const double frames = static_cast<double>(after.framesPublished - before.framesPublished);
     if (frames < 1) continue;
@@ -235,6 +242,7 @@ WorkerFigures workerFigures(HWND window, const std::wstring& keyword, UINT outW,
   const double frames = static_cast<double>(b.framesPublished - a.framesPublished);
   if (total.empty() || frames < 1) return out;
   out.floor = bench::median(floor);
+  out.pixelsFloor = bench::median(pixelsFloor);
   out.total = bench::median(total);
   out.paint = bench::median(paint);
   out.compose = bench::median(compose);
@@ -259,9 +267,11 @@ void workerRows(const char* source, HWND window, const std::wstring& keyword, ID
         continue;
       }
       std::printf("     %s floor (BitBlt + copy) %6.0f us | worker %6.0f us = %5.2fx: paint %5.2fx, scale %5.2fx, "
-                  "publish %5.2fx | with hand-off %5.2fx | PrintWindow calls %.4f, heap allocations %.2f per frame\n",
+                  "publish %5.2fx | with hand-off %5.2fx | against BitBlt + a copy of the painted pixels (%6.0f us) "
+                  "%5.2fx | PrintWindow calls %.4f, heap allocations %.2f per frame\n",
                   before ? "before" : "now   ", f.floor / 1000, f.total / 1000, f.total / f.floor, f.paint / f.floor,
-                  f.compose / f.floor, f.publish / f.floor, f.wall / f.floor, f.printsPerFrame, f.allocationsPerFrame);
+                  f.compose / f.floor, f.publish / f.floor, f.wall / f.floor, f.pixelsFloor / 1000,
+                  f.total / f.pixelsFloor, f.printsPerFrame, f.allocationsPerFrame);
     }
   }
 }
