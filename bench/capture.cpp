@@ -1,9 +1,10 @@
 // The capture engine's costs, each as a ratio against a baseline timed in the same run
 // (median of alternating rounds):
 //  - the worker's cost per frame at 1024x1024 and 1280x720 output, split into its steps, against
-//    the floor of one BitBlt of the same window plus one copy of the frame (and against BitBlt plus
-//    one copy of the painted pixels, the one pass over them a hand-off of the window must make); for the media program
-//    (a process of its own: PrintWindow paints nothing there, the device-context copy serves it)
+//    the floor of one BitBlt of the same window plus one copy of the frame (and against BitBlt
+//    plus one copy of the painted pixels, the one pass over them any hand-off must make); for the
+//    media program (a process of its own: PrintWindow paints nothing there, the device-context
+//    copy serves it)
 //    at 1280x720 and at 1920x1080, and for a 960x540 window of this process (PrintWindow paints
 //    it); the worker as it was before (PrintWindow every frame, area average) and as it is, with
 //    the PrintWindow calls and the worker thread's heap allocations per frame;
