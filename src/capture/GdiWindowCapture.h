@@ -162,7 +162,7 @@ class GdiWindowCapture final : public WindowCapture {
   struct StepTimes {
     uint64_t paintNs = 0;
     uint64_t composeNs = 0;
-    uint64_t fingerprint = 0;  // of the composed picture
+    uint64_t fingerprint = 0;  // of the painted pixels the picture was composed from
   };
 
   // How a window gives its picture. Kept per window: the method that last gave a picture at the

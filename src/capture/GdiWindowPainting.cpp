@@ -188,7 +188,15 @@ bool GdiWindowCapture::publish(const Settings& s, StepTimes& steps) {
   const auto composeStart = std::chrono::steady_clock::now();
   scaler_.compose(static_cast<const uint8_t*>(source_.bits), claim.data, claim.rowPitch);
   steps.composeNs = elapsedNs(composeStart);
-  steps.fingerprint = pictureFingerprint(claim.data, width, height, claim.rowPitch);
+  // Taken from the painted pixels, not the picture: the staging memory may be write-combined,
+  // where every read goes to memory uncached.
+  const size_t sourcePitch = static_cast<size_t>(g.sourceWidth) * 4;
+  const int cropFirstRow = g.sourceBottomUp ? g.sourceHeight - g.cropY - g.cropHeight : g.cropY;
+  steps.fingerprint = pictureFingerprint(static_cast<const uint8_t*>(source_.bits) +
+                                             static_cast<size_t>(cropFirstRow) * sourcePitch +
+                                             static_cast<size_t>(g.cropX) * 4,
+                                         static_cast<uint32_t>(g.cropWidth), static_cast<uint32_t>(g.cropHeight),
+                                         static_cast<uint32_t>(sourcePitch));
 
   if (!active_.load() || generation_.load() != s.generation) {
     ring_.abandon(claim);
