@@ -1,5 +1,7 @@
 #include "core/TimedWake.h"
 
+#include <algorithm>
+
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
@@ -23,10 +25,16 @@ void TimedWake::wait(uint64_t timeoutNs) {
   LARGE_INTEGER due;
   due.QuadPart = -static_cast<LONGLONG>((timeoutNs + 99) / 100);  // relative, in 100 ns units
   if (due.QuadPart == 0) due.QuadPart = -1;
-  if (!SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE)) return;
+  const auto milliseconds = [](uint64_t ns) {
+    return static_cast<DWORD>(std::min<uint64_t>(ns / 1'000'000, INFINITE - 1));
+  };
+  if (!SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE)) {
+    WaitForSingleObject(event_, milliseconds(timeoutNs + 999'999));  // at the tick's precision, but no spinning
+    return;
+  }
   const HANDLE handles[2] = {event_, timer_};
   // The timer ends the wait; the limit only guards against one that never fires.
-  WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(timeoutNs / 1'000'000 + 100));
+  WaitForMultipleObjects(2, handles, FALSE, milliseconds(timeoutNs + 100'000'000));
   CancelWaitableTimer(timer_);
 }
 

@@ -22,7 +22,8 @@ class TimedWake {
   bool ready() const { return event_ && timer_; }
   bool highResolution() const { return highResolution_; }
 
-  // Returns on wake(), when timeoutNs have passed, or at once if the wait cannot be made.
+  // Returns on wake() or when timeoutNs have passed (rounded up to a millisecond if the timer
+  // cannot be set); at once if the handles could not be made.
   void wait(uint64_t timeoutNs);
   void wake();
 
