@@ -36,6 +36,12 @@ struct FrameGeometry {
     return static_cast<size_t>(firstRow) * rowPitch + static_cast<size_t>(pictureX) * 4;
   }
 
+  // Where the crop's first row in memory order starts in the surface (rows sourceWidth * 4 apart).
+  size_t cropOffset() const {
+    const int firstRow = sourceBottomUp ? sourceHeight - cropY - cropHeight : cropY;
+    return (static_cast<size_t>(firstRow) * sourceWidth + cropX) * 4;
+  }
+
   bool operator==(const FrameGeometry&) const = default;
 };
 

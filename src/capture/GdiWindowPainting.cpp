@@ -190,13 +190,9 @@ bool GdiWindowCapture::publish(const Settings& s, StepTimes& steps) {
   steps.composeNs = elapsedNs(composeStart);
   // Taken from the painted pixels, not the picture: the staging memory may be write-combined,
   // where every read goes to memory uncached.
-  const size_t sourcePitch = static_cast<size_t>(g.sourceWidth) * 4;
-  const int cropFirstRow = g.sourceBottomUp ? g.sourceHeight - g.cropY - g.cropHeight : g.cropY;
-  steps.fingerprint = pictureFingerprint(static_cast<const uint8_t*>(source_.bits) +
-                                             static_cast<size_t>(cropFirstRow) * sourcePitch +
-                                             static_cast<size_t>(g.cropX) * 4,
+  steps.fingerprint = pictureFingerprint(static_cast<const uint8_t*>(source_.bits) + g.cropOffset(),
                                          static_cast<uint32_t>(g.cropWidth), static_cast<uint32_t>(g.cropHeight),
-                                         static_cast<uint32_t>(sourcePitch));
+                                         static_cast<uint32_t>(g.sourceWidth) * 4);
 
   if (!active_.load() || generation_.load() != s.generation) {
     ring_.abandon(claim);

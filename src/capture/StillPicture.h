@@ -1,9 +1,9 @@
 // A captured picture that has stopped changing. Browsers and programs built on them stop
 // painting a window they consider covered (by the game, on the same monitor) while its sound
 // plays on: every capture then returns the last picture. The worker keeps a cheap fingerprint
-// of the pixels each frame is composed from; this rule tells when the same fingerprint has lasted 10 s of steady
-// time while the application may be making sound (a paused video that is silent is no fault),
-// once per episode, and when the picture changes again.
+// of the pixels each frame is composed from; this rule tells when the same fingerprint has
+// lasted 10 s of steady time while the application may be making sound (a paused video that is
+// silent is no fault), once per episode, and when the picture changes again.
 #pragma once
 
 #include <cstdint>
