@@ -5,12 +5,14 @@
 //     UpdateSubresource of the picture's box only from the worker's memory; after, the engine's
 //     staging hand-over (Unmap, CopySubresourceRegion of the box, GenerateMips). Median of
 //     alternating rounds.
-//  2. a game at 60 frames a second whose GPS screen is bound half-way through each frame, and a
-//     window of this process playing a "video" at 60 pictures a second (each picture a colour
-//     that names it): publish -> the first presented frame that shows the picture (in game
-//     frames, and in Presents that came first without it), and glass-to-glass (the window's
-//     repaint -> that Present, ms), median and p95, in alternating rounds: the upload at Present,
-//     at the bind, and at the bind with the captures aimed at it.
+//  2. a game at 60 frames a second and a window of this process playing a "video" at 60 pictures
+//     a second (each picture a colour that names it): publish -> the first presented frame that
+//     shows the picture (in game frames, and in Presents that came first without it), and
+//     glass-to-glass (the window's repaint -> that frame on the display, ms), median and p95, in
+//     alternating rounds: the upload at Present, at the bind, and at the bind with the captures
+//     aimed at it. Two games: one busy all frame (the GPS bound half-way, Present at the frame's
+//     end), and one that waits for the display inside Present (the GPS bound a quarter of the
+//     way, Present called half-way, the frame shown at the next vertical blank).
 //  3. the worker's wait before an aimed capture: how late a 4 ms wait ends, on a condition
 //     variable (as the worker waited before) and on the timed wake, in alternating rounds.
 #include <d3d11.h>
@@ -189,7 +191,12 @@ void uploadRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCon
 }
 
 // Part 2: the game's frames at 60 a second, the upload at Present or at the bind.
-void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceContext* context) {
+struct GamePacing {
+  const char* what;
+  double bindAt, presentAt;  // in frames from the frame's start; the frame is shown at its end
+};
+
+void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceContext* context, const GamePacing& pacing) {
   std::atomic<bool> playing{true};
   std::thread video([&] {
     const double start = bench::nowNs();
@@ -207,9 +214,9 @@ void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCo
   engine.start(device, context, title, 30, false, 0, 0, 0, 0);
   engine.uploadLatestFrame(texture.get());
   Sleep(300);
-  // A picture uploaded at the bind is drawn in that frame and presented at its end; one uploaded
-  // at Present is drawn by the next frame. Which video picture it holds is read from the picture
-  // waiting in the ring just before the upload (its centre).
+  // A picture uploaded at the bind is drawn in that frame and presented by its Present; one
+  // uploaded at Present is drawn by the next frame. Which video picture it holds is read from the
+  // picture waiting in the ring just before the upload (its centre).
   constexpr double kFrameNs = 1e9 / 60;
   constexpr int kFramesPerRound = 120;
   constexpr int kModes = 3;  // upload at Present; at the bind; at the bind with aimed captures
@@ -239,37 +246,43 @@ void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCo
                            : 0;
         return true;
       };
-      auto presented = [&](const Upload& u, double at) {
-        frames[mode].push_back(at - u.publishedNs);  // in game frames below
-        missed[mode].push_back(static_cast<double>(
-            std::count_if(presents.begin(), presents.end(), [&](double p) { return p > u.publishedNs && p < at; })));
-        if (u.picture && g_shownAt[u.picture] > 0) glass[mode].push_back((at - g_shownAt[u.picture]) / 1e6);
+      auto until = [&](double at) {
+        while (bench::nowNs() < frameStart + at * kFrameNs) Sleep(1);
       };
-      while (bench::nowNs() < frameStart + kFrameNs / 2) Sleep(1);
+      Upload shown;  // the picture this frame presents, if a new one
+      until(pacing.bindAt);
       Upload now;
       if (atBind) engine.markUploadPoint();
-      const bool atBindUpload = atBind && upload(now);
-      while (bench::nowNs() < frameStart + kFrameNs) Sleep(1);
+      if (atBind && upload(now)) shown = now;
+      until(pacing.presentAt);
       const double presentAt = bench::nowNs();  // the game's Present
       if (presents.size() >= 16) presents.erase(presents.begin());
-      if (atBindUpload) presented(now, presentAt);
       if (!atBind) {
-        if (pending.publishedNs > 0) presented(pending, presentAt);
+        shown = pending;
         pending = Upload{};
         engine.markUploadPoint();
         upload(pending);  // at Present: drawn by the next frame
       }
+      until(1);  // the frame on the display
+      const double glassAt = bench::nowNs();
+      if (shown.publishedNs > 0) {
+        frames[mode].push_back(presentAt - shown.publishedNs);  // in game frames below
+        missed[mode].push_back(static_cast<double>(std::count_if(
+            presents.begin(), presents.end(), [&](double p) { return p > shown.publishedNs && p < presentAt; })));
+        if (shown.picture && g_shownAt[shown.picture] > 0) {
+          glass[mode].push_back((glassAt - g_shownAt[shown.picture]) / 1e6);
+        }
+      }
       if (!presents.empty()) frameNs[mode].push_back(presentAt - presents.back());
       presents.push_back(presentAt);
-      frameStart = presentAt;
+      frameStart = glassAt;
     }
   }
   engine.shutdown();
   playing.store(false);
   video.join();
   const char* names[kModes] = {"upload at Present", "upload at the first bind", "at the bind, captures aimed at it"};
-  std::printf("   a game at 60 frames a second, the GPS bound half-way through each frame, a 60-picture-a-second video "
-              "captured at 30:\n");
+  std::printf("   a game at 60 frames a second %s, a 60-picture-a-second video captured at 30:\n", pacing.what);
   for (int m = 0; m < kModes; ++m) {
     const double frame = percentile(frameNs[m], 0.5);  // the game's frames as they came (Sleep-paced)
     for (double& f : frames[m]) f /= frame;
@@ -326,7 +339,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!latencyOnly) uploadRows(title, device.get(), context.get());
-  latencyRows(title, device.get(), context.get());
+  for (const GamePacing& pacing :
+       {GamePacing{"busy all frame (the GPS bound half-way, Present at the frame's end)", 0.5, 1.0},
+        GamePacing{"that waits for the display inside Present (the GPS bound a quarter of the way, Present called "
+                   "half-way, the frame shown at the next vertical blank)",
+                   0.25, 0.5}}) {
+    latencyRows(title, device.get(), context.get(), pacing);
+  }
   wakeRows();
   return 0;
 }
