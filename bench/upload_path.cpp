@@ -12,7 +12,8 @@
 //     alternating rounds: the upload at Present, at the bind, and at the bind with the captures
 //     aimed at it. Two games: one busy all frame (the GPS bound half-way, Present at the frame's
 //     end), and one that waits for the display inside Present (the GPS bound a quarter of the
-//     way, Present called half-way, the frame shown at the next vertical blank).
+//     way, Present called half-way, the frame shown at the next vertical blank; the blanks come
+//     1/60 s apart on the clock, as a display's do, while the game's work in a frame varies).
 //  3. the worker's wait before an aimed capture: how late a 4 ms wait ends, on a condition
 //     variable (as the worker waited before) and on the timed wake, in alternating rounds.
 #include <d3d11.h>
@@ -194,6 +195,7 @@ void uploadRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCon
 struct GamePacing {
   const char* what;
   double bindAt, presentAt;  // in frames from the frame's start; the frame is shown at its end
+  bool display;  // frames start at the display's blanks, 1/60 s apart; otherwise when the last one ended
 };
 
 void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceContext* context, const GamePacing& pacing) {
@@ -223,6 +225,7 @@ void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCo
   std::vector<double> frames[kModes], missed[kModes], glass[kModes], frameNs[kModes], ahead[kModes];
   std::vector<double> presents;  // the game's recent Presents
   CaptureFrame waiting;
+  TimedWake blank;  // the display's blank comes on time: waited for without Sleep's rounding
   for (int r = 0; r < kModes * 5; ++r) {
     const int mode = r % kModes;
     const bool atBind = mode != 0;
@@ -263,7 +266,16 @@ void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCo
         engine.markUploadPoint();
         upload(pending);  // at Present: drawn by the next frame
       }
-      until(1);  // the frame on the display
+      if (pacing.display) {
+        // The next blank after the frame's work (a frame that ran over waits for the one after).
+        double due = frameStart + kFrameNs;
+        while (due < bench::nowNs()) due += kFrameNs;
+        if (due - bench::nowNs() > 500'000) blank.wait(static_cast<uint64_t>(due - bench::nowNs() - 500'000));
+        while (bench::nowNs() < due) YieldProcessor();
+        frameStart = due;
+      } else {
+        until(1);  // the frame on the display
+      }
       const double glassAt = bench::nowNs();
       if (shown.publishedNs > 0) {
         frames[mode].push_back(presentAt - shown.publishedNs);  // in game frames below
@@ -275,7 +287,7 @@ void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCo
       }
       if (!presents.empty()) frameNs[mode].push_back(presentAt - presents.back());
       presents.push_back(presentAt);
-      frameStart = glassAt;
+      if (!pacing.display) frameStart = glassAt;
     }
   }
   engine.shutdown();
@@ -284,7 +296,7 @@ void latencyRows(const std::wstring& title, ID3D11Device* device, ID3D11DeviceCo
   const char* names[kModes] = {"upload at Present", "upload at the first bind", "at the bind, captures aimed at it"};
   std::printf("   a game at 60 frames a second %s, a 60-picture-a-second video captured at 30:\n", pacing.what);
   for (int m = 0; m < kModes; ++m) {
-    const double frame = percentile(frameNs[m], 0.5);  // the game's frames as they came (Sleep-paced)
+    const double frame = percentile(frameNs[m], 0.5);  // the game's frames as they came
     for (double& f : frames[m]) f /= frame;
     std::printf("     %-34s publish -> first Present showing it: median %.2f / p95 %.2f frame times, Presents "
                 "that came first without it median %.0f / p95 %.0f (%zu pictures) | glass-to-glass median %.1f / p95 "
@@ -340,10 +352,10 @@ int main(int argc, char** argv) {
   }
   if (!latencyOnly) uploadRows(title, device.get(), context.get());
   for (const GamePacing& pacing :
-       {GamePacing{"busy all frame (the GPS bound half-way, Present at the frame's end)", 0.5, 1.0},
+       {GamePacing{"busy all frame (the GPS bound half-way, Present at the frame's end)", 0.5, 1.0, false},
         GamePacing{"that waits for the display inside Present (the GPS bound a quarter of the way, Present called "
-                   "half-way, the frame shown at the next vertical blank)",
-                   0.25, 0.5}}) {
+                   "half-way, the frame shown at the next vertical blank, the blanks 1/60 s apart)",
+                   0.25, 0.5, true}}) {
     latencyRows(title, device.get(), context.get(), pacing);
   }
   wakeRows();
