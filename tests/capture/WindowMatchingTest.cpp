@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "AppWindow.h"
@@ -80,6 +81,28 @@ class WindowMatching : public ::testing::Test {
     for (AppWindow* w : {front_, back_, minimised_, hidden_}) w->setTitle(token_ + L" unused " + std::to_wstring(n++));
     back_->toFront();
     front_->toFront();
+    ASSERT_TRUE(seenInFront(front_->hwnd(), back_->hwnd()));
+  }
+  // Under Xvfb a change of the z-order settles asynchronously: waits, up to a deadline, until
+  // `first` comes before `second` in the front-to-back order the searches walk.
+  static bool seenInFront(HWND first, HWND second) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+      struct Order {
+        HWND first, second, seen = nullptr;
+      } order{first, second};
+      EnumWindows(
+          [](HWND w, LPARAM p) -> BOOL {
+            auto* o = reinterpret_cast<Order*>(p);
+            if (w != o->first && w != o->second) return TRUE;
+            o->seen = w;
+            return FALSE;
+          },
+          reinterpret_cast<LPARAM>(&order));
+      if (order.seen == first) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      Sleep(10);
+    }
   }
   const std::wstring token_ = uniqueToken();
   static inline AppWindow* front_ = nullptr;
@@ -93,6 +116,7 @@ TEST_F(WindowMatching, FirstWindowInFrontToBackOrderWins) {
   back_->setTitle(L"Lofi " + token_ + L" - B");
   EXPECT_EQ(findWindowByTitleFragment(L"Lofi " + token_), front_->hwnd());
   back_->toFront();
+  ASSERT_TRUE(seenInFront(back_->hwnd(), front_->hwnd()));
   EXPECT_EQ(findWindowByTitleFragment(L"Lofi " + token_), back_->hwnd());
   EXPECT_EQ(findCaptureWindow(L"Lofi " + token_ + L" - A"), front_->hwnd());
   // Case-sensitive plain pass.
