@@ -12,6 +12,7 @@
 #include "core/ComRef.h"
 #include "core/Logger.h"
 #include "core/Utf8.h"
+#include "diagnostics/OtherOverlays.h"
 #include "gps/GpsTextureReplacer.h"
 #include "media/AppLibrary.h"
 
@@ -24,7 +25,8 @@ constexpr uint64_t kVisibleWithinMs = 1800;
 constexpr uint64_t k100nsPerSecond = 10'000'000ull;
 
 constexpr const char* kInitialNames[] = {"ATS",  "GPS TabCast", "Aplicacion",       "Captura",       "Reemplazo GPS", "CPU",
-                                         "Memoria RAM", "GPU", "FPS configurados", "Tiempo activo", "Biblioteca"};
+                                         "Memoria RAM", "GPU", "FPS configurados", "Tiempo activo", "Biblioteca",
+                                         "Otros overlays"};
 
 uint64_t fileTimeValue(const FILETIME& t) {
   return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
@@ -172,6 +174,14 @@ std::vector<DiagnosticItem> readPluginRows() {
   return rows;
 }
 
+// Another overlay is no fault of the game's or ours, but the first thing support asks about.
+DiagnosticItem checkOtherOverlays(const std::vector<std::string>& overlays) {
+  if (overlays.empty()) return item("Otros overlays", DiagnosticItem::Ok, "Ninguno");
+  std::string names;
+  for (const std::string& name : overlays) names += (names.empty() ? "" : ", ") + name;
+  return item("Otros overlays", DiagnosticItem::Info, "Detectados: " + names);
+}
+
 // The rows read from the machine, and the time of the check. Any thread: the CPU sample waits.
 DiagnosticsCenter::MachineReadings readMachine() {
   SystemProbe& probe = SystemProbe::current();
@@ -181,6 +191,8 @@ DiagnosticsCenter::MachineReadings readMachine() {
   m.memory = checkMemory(probe);
   m.gpu = checkGpu(probe);
   m.uptime = checkUptime(probe);
+  m.otherOverlays = probe.otherOverlays();
+  m.overlays = checkOtherOverlays(m.otherOverlays);
   m.localTime = probe.localTime();
   return m;
 }
@@ -198,6 +210,8 @@ const char* diagnosticStatusLabel(int32_t status) {
       return "ADVERTENCIA";
     case DiagnosticItem::Error:
       return "ERROR";
+    case DiagnosticItem::Info:
+      return "INFO";
     default:
       return "PENDIENTE";
   }
@@ -259,6 +273,8 @@ SYSTEMTIME SystemProbe::localTime() {
 
 void SystemProbe::sleepMs(uint32_t ms) { Sleep(ms); }
 
+std::vector<std::string> SystemProbe::otherOverlays() { return otherOverlaysInProcess(); }
+
 SystemProbe& SystemProbe::current() { return *g_probe; }
 
 void SystemProbe::install(SystemProbe* probe) { g_probe = probe ? probe : &g_systemProbe; }
@@ -314,6 +330,8 @@ void DiagnosticsCenter::finishCheck(std::vector<DiagnosticItem> pluginRows, cons
   items.push_back(std::move(pluginRows[5]));
   items.push_back(machine.uptime);
   items.push_back(std::move(pluginRows[6]));
+  items.push_back(machine.overlays);
+  otherOverlays = machine.otherOverlays;
 
   const SYSTEMTIME& now = machine.localTime;
   char stamp[32];
@@ -459,6 +477,7 @@ void DiagnosticsCenter::reset() {
   reportText.clear();
   actionMessage.clear();
   checked = false;
+  otherOverlays.clear();
 }
 
 }  // namespace zor

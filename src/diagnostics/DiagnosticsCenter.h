@@ -22,14 +22,15 @@
 namespace zor {
 
 struct DiagnosticItem {
-  enum Status : int32_t { Pending = 0, Ok = 1, Warning = 2, Error = 3 };
+  // Info: nothing wrong, something worth knowing (another overlay in the game).
+  enum Status : int32_t { Pending = 0, Ok = 1, Warning = 2, Error = 3, Info = 4 };
   std::string name;
   int32_t status = Pending;
   std::string detail;
   int64_t durationMs = -1;  // -1: not measured
 };
 
-// "OK", "ADVERTENCIA", "ERROR", anything else "PENDIENTE".
+// "OK", "ADVERTENCIA", "ERROR", "INFO", anything else "PENDIENTE".
 const char* diagnosticStatusLabel(int32_t status);
 
 // Process CPU times and creation time, in 100 ns units (FILETIME values).
@@ -56,6 +57,8 @@ class SystemProbe {
   virtual uint64_t systemTimeNow();
   virtual SYSTEMTIME localTime();
   virtual void sleepMs(uint32_t ms);
+  // The other overlays and injectors loaded in the process (otherOverlaysInProcess).
+  virtual std::vector<std::string> otherOverlays();
 
   // The probe in use; install(nullptr) restores the system one. Tests only, never while checks run.
   static SystemProbe& current();
@@ -64,7 +67,7 @@ class SystemProbe {
 
 class DiagnosticsCenter {
  public:
-  static constexpr size_t kCheckCount = 12;
+  static constexpr size_t kCheckCount = 13;
 
   static DiagnosticsCenter& instance();
   ~DiagnosticsCenter();
@@ -105,13 +108,16 @@ class DiagnosticsCenter {
   std::string reportText;   // its content, UTF-8
   std::string actionMessage;
   bool checked = false;
+  // The other overlays and injectors the last check found in the process (see OtherOverlays.h).
+  std::vector<std::string> otherOverlays;
 
   // Back to a fresh process's state (tests).
   void reset();
 
   // What a check reads of the machine; the CPU sample waits, so off the render thread.
   struct MachineReadings {
-    DiagnosticItem host, cpu, memory, gpu, uptime;
+    DiagnosticItem host, cpu, memory, gpu, uptime, overlays;
+    std::vector<std::string> otherOverlays;
     SYSTEMTIME localTime{};
   };
 

@@ -73,6 +73,12 @@ std::string SupportReport::buildText(const DiagnosticsCenter& center, const std:
 
   // Beyond the fixed layout, so that readers of the lines above are not disturbed.
   line("");
+  line("OTROS OVERLAYS EN EL JUEGO");
+  line(kHyphens);
+  if (center.otherOverlays.empty()) line("(ninguno)");
+  for (const std::string& name : center.otherOverlays) line(name);
+  line(kHyphens);
+  line("");
   line("REGISTRO DE LA SESION (ultimas " + std::to_string(logLines.size()) + " lineas)");
   line(kHyphens);
   if (logLines.empty()) line("(registro no disponible)");

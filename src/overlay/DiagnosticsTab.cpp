@@ -37,6 +37,7 @@ bool g_exportWhenChecked = false;
 ImVec4 statusColour(int32_t status) {
   switch (status) {
     case DiagnosticItem::Ok:
+    case DiagnosticItem::Info:
       return kOk;
     case DiagnosticItem::Warning:
       return kWarning;
@@ -49,7 +50,7 @@ ImVec4 statusColour(int32_t status) {
 
 void drawSummary(const DiagnosticsCenter& center) {
   const bool allOk = center.checked && std::all_of(center.items.begin(), center.items.end(), [](const DiagnosticItem& i) {
-                       return i.status == DiagnosticItem::Ok;
+                       return i.status == DiagnosticItem::Ok || i.status == DiagnosticItem::Info;
                      });
   ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 10);
   if (ImGui::BeginChild("diagnostics_summary", ImVec2(0, 88), ImGuiChildFlags_Border, kFixedChild)) {

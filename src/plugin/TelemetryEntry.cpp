@@ -7,6 +7,7 @@
 #include "core/LogFile.h"
 #include "core/LogSink.h"
 #include "core/Logger.h"
+#include "diagnostics/OtherOverlays.h"
 #include "plugin/TelemetryCallbacks.h"
 
 namespace zor {
@@ -75,6 +76,8 @@ scs_result_t start(const scs_telemetry_init_params_t& params, const LifecycleOps
     logWarning("Truck Change Detection: ATS no permitio registrar cambios de camion.");
 
   logInfo("ZorTabcastPlugin V4.8.5.2 - Log & Test Cleanup iniciado.");
+  // Support reads here who else hooks the game (a crash of theirs is not taken for ours).
+  logInfo(otherOverlaysLine(otherOverlaysInProcess()));
 
   if (!ops.startRedirector())
     logWarning("PrismTextureQueueRedirector no se pudo inicializar; se usara el sistema de respaldo por shader.");

@@ -25,13 +25,13 @@ void expectRow(const DiagnosticItem& item, const Expected& e, const std::string&
   EXPECT_EQ(item.detail, e.detail) << context;
 }
 
-TEST_F(DiagnosticsTest, TheInitialListHasElevenUncheckedItemsAndIsBuiltOnce) {
+TEST_F(DiagnosticsTest, TheInitialListHasTwelveUncheckedItemsAndIsBuiltOnce) {
   EXPECT_EQ(center.summary, "Pulse Comprobar sistema.");
   center.initialize();
   center.initialize();
   const std::vector<std::string> names = {"ATS",         "GPS TabCast", "Aplicacion",       "Captura",
                                           "Reemplazo GPS", "CPU",       "Memoria RAM",      "GPU",
-                                          "FPS configurados", "Tiempo activo", "Biblioteca"};
+                                          "FPS configurados", "Tiempo activo", "Biblioteca", "Otros overlays"};
   ASSERT_EQ(center.items.size(), names.size());
   for (size_t i = 0; i < names.size(); ++i) {
     EXPECT_EQ(center.items[i].name, names[i]);
@@ -44,16 +44,17 @@ TEST_F(DiagnosticsTest, TheInitialListHasElevenUncheckedItemsAndIsBuiltOnce) {
   EXPECT_STREQ(diagnosticStatusLabel(1), "OK");
   EXPECT_STREQ(diagnosticStatusLabel(2), "ADVERTENCIA");
   EXPECT_STREQ(diagnosticStatusLabel(3), "ERROR");
+  EXPECT_STREQ(diagnosticStatusLabel(4), "INFO");
   EXPECT_STREQ(diagnosticStatusLabel(7), "PENDIENTE");
 }
 
-TEST_F(DiagnosticsTest, ACheckListsTwelveRowsInOrderWithTheTimeItTookAndWhenItRan) {
+TEST_F(DiagnosticsTest, ACheckListsThirteenRowsInOrderWithTheTimeItTookAndWhenItRan) {
   probe.busyPerPause = 120'000;  // 10 % of one processor over the 120 ms sample
   center.initialize();
   center.runChecks();
   const std::vector<std::string> names = {"ATS",         "GPS TabCast", "Aplicacion", "Captura",          "Reemplazo GPS",
                                           "Visibilidad GPS", "CPU",     "Memoria RAM", "GPU", "FPS configurados",
-                                          "Tiempo activo", "Biblioteca"};
+                                          "Tiempo activo", "Biblioteca", "Otros overlays"};
   ASSERT_EQ(center.items.size(), names.size());
   for (size_t i = 0; i < names.size(); ++i) {
     EXPECT_EQ(center.items[i].name, names[i]);
@@ -173,6 +174,20 @@ TEST_F(DiagnosticsTest, HostGpuAndLibraryRows) {
   expectRow(row("Biblioteca"), {Status::Ok, "6 aplicaciones configuradas"}, "built-in");
 }
 
+// Another overlay in the game is nothing wrong: the row says who, and the verdict stays.
+TEST_F(DiagnosticsTest, TheOtherOverlaysRowNamesThemWithoutChangingTheVerdict) {
+  center.runChecks();
+  expectRow(row("Otros overlays"), {Status::Ok, "Ninguno"}, "none");
+  const std::string verdict = center.summary;
+  probe.overlays = {"Steam overlay (GameOverlayRenderer64.dll)", "plugin de telemetria (otro.dll)"};
+  center.runChecks();
+  expectRow(row("Otros overlays"),
+            {Status::Info, "Detectados: Steam overlay (GameOverlayRenderer64.dll), plugin de telemetria (otro.dll)"},
+            "two");
+  EXPECT_EQ(center.summary, verdict);
+  EXPECT_EQ(center.otherOverlays, probe.overlays) << "kept for the support report";
+}
+
 TEST_F(DiagnosticsTest, ApplicationAndCaptureRowsFollowTheCaptureEngine) {
   const std::string browserHint = stillPictureHint(L"msedge.exe");
   struct Case {
@@ -264,7 +279,7 @@ TEST_F(DiagnosticsTest, RepairRestartsTheWindowSearchAndChecksAgainOnlyWhenAWind
   EXPECT_FALSE(center.repairCapture());
   EXPECT_EQ(center.actionMessage, "No hay una ventana configurada para recuperar.");
   EXPECT_FALSE(center.checked);
-  EXPECT_EQ(center.items.size(), 11u);
+  EXPECT_EQ(center.items.size(), 12u);
   EXPECT_TRUE(capture.keywordsSet.empty());
   EXPECT_TRUE(probe.pauses.empty());
 
@@ -275,7 +290,7 @@ TEST_F(DiagnosticsTest, RepairRestartsTheWindowSearchAndChecksAgainOnlyWhenAWind
   EXPECT_EQ(center.actionMessage, "Se reinicio la busqueda de la ventana capturada.");
   EXPECT_TRUE(log.has(LogLevel::INFO, "V3.0.4 REPAIR: captura reiniciada."));
   EXPECT_TRUE(center.checked);
-  EXPECT_EQ(center.items.size(), 12u);
+  EXPECT_EQ(center.items.size(), DiagnosticsCenter::kCheckCount);
 }
 
 // The panel's way: the render thread starts a check or a repair and goes on; the worker waits
@@ -302,7 +317,7 @@ TEST_F(DiagnosticsTest, TheRenderThreadNeverWaitsAndFindsTheResultsWhenTheWorker
   EXPECT_FALSE(center.checked);
   probe.letPauseThrough();
   ASSERT_TRUE(framesUntil([&] { return !center.busy(); }));
-  EXPECT_EQ(center.items.size(), 12u);
+  EXPECT_EQ(center.items.size(), DiagnosticsCenter::kCheckCount);
   EXPECT_EQ(row("CPU").detail, "Uso del proceso: 10.0%");
   EXPECT_EQ(center.durationMs, 120);
 

@@ -45,6 +45,7 @@ class ScriptedProbe final : public SystemProbe {
   SYSTEMTIME local{2025, 3, 3, 5, 7, 8, 9, 0};  // 05/03/2025 07:08:09
   std::vector<uint32_t> pauses;
   bool holdPauses = false;
+  std::vector<std::string> overlays;  // the other overlays in the process
 
   bool waitUntilPausing() {  // true once a thread waits in a held pause
     std::unique_lock<std::mutex> lock(gate_);
@@ -67,6 +68,7 @@ class ScriptedProbe final : public SystemProbe {
   std::wstring adapterDescription() override { return adapter; }
   uint64_t systemTimeNow() override { return now; }
   SYSTEMTIME localTime() override { return local; }
+  std::vector<std::string> otherOverlays() override { return overlays; }
   void sleepMs(uint32_t ms) override {
     pauses.push_back(ms);
     if (holdPauses) {

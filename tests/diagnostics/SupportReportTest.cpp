@@ -90,16 +90,25 @@ TEST_F(SupportReportTest, TheReportLayoutIsExactAndTheSessionLogFollowsIt) {
       "Tiempo: 0 ms\n"
       "\n"
       "----------------------------------------\n"
-      "Archivo generado por ZOR TabCast V3.0.5\n";
+      "Archivo generado por ZOR TabCast V3.0.5\n"
+      "\n"
+      "OTROS OVERLAYS EN EL JUEGO\n"
+      "----------------------------------------\n";
   EXPECT_EQ(SupportReport::buildText(center, {"[2025-03-05 07:08:09] [INFO] [ZorTabcast] uno", "dos"}),
             fixed +
+                "(ninguno)\n"
+                "----------------------------------------\n"
                 "\n"
                 "REGISTRO DE LA SESION (ultimas 2 lineas)\n"
                 "----------------------------------------\n"
                 "[2025-03-05 07:08:09] [INFO] [ZorTabcast] uno\n"
                 "dos\n"
                 "----------------------------------------\n");
+  center.otherOverlays = {"Steam overlay (GameOverlayRenderer64.dll)", "plugin de telemetria (otro.dll)"};
   EXPECT_EQ(SupportReport::buildText(center, {}), fixed +
+                                                       "Steam overlay (GameOverlayRenderer64.dll)\n"
+                                                       "plugin de telemetria (otro.dll)\n"
+                                                       "----------------------------------------\n"
                                                        "\n"
                                                        "REGISTRO DE LA SESION (ultimas 0 lineas)\n"
                                                        "----------------------------------------\n"
@@ -119,7 +128,7 @@ TEST_F(SupportReportTest, ExportBeforeAnyCheckChecksFirstAndWritesUtf8WithLineFe
 
   ASSERT_TRUE(SupportReport::exportReport());
   EXPECT_TRUE(center.checked);
-  EXPECT_EQ(center.items.size(), 12u);
+  EXPECT_EQ(center.items.size(), 13u);
   const std::wstring path = folder + L"\\" + SupportReport::kFileName;
   EXPECT_EQ(center.reportPath, path);
   EXPECT_EQ(center.actionMessage, "Informe creado correctamente.");

@@ -73,11 +73,12 @@ TEST_F(PluginDllTest, NormalRunRegistersInOrderAndLogsToConsoleAndFileAlike) {
   // that names this process's addresses, so only its beginning is compared.
   auto texts = host.texts();
   const std::string rvaWarning = "[ZorTabcast] V1.15.0: validacion del RVA fallo";
-  ASSERT_GE(texts.size(), 2u);
-  EXPECT_EQ(texts[1].rfind(rvaWarning, 0), 0u) << texts[1];
-  texts.erase(texts.begin() + 1);
+  ASSERT_GE(texts.size(), 3u);
+  EXPECT_EQ(texts[2].rfind(rvaWarning, 0), 0u) << texts[2];
+  texts.erase(texts.begin() + 2);
   EXPECT_EQ(texts, (std::vector<std::string>{
                               kStarted,
+                              "[ZorTabcast] Otros overlays en el juego: ninguno.",
                               "[ZorTabcast] PrismTextureQueueRedirector no se pudo inicializar; se usara el sistema de "
                               "respaldo por shader.",
                               kFolderReady,
@@ -94,7 +95,7 @@ TEST_F(PluginDllTest, NormalRunRegistersInOrderAndLogsToConsoleAndFileAlike) {
     fileTexts.push_back(line.text);
   }
   EXPECT_EQ(fileTexts, host.texts());
-  EXPECT_EQ(lines[1].level, "WARNING");
+  EXPECT_EQ(lines[2].level, "WARNING");
   EXPECT_EQ(lines.back().text, kStopped);
 }
 

@@ -66,6 +66,9 @@ class TelemetryEntryTest : public ::testing::Test {
   FakeSdkHost host;
 };
 
+// This test program holds no overlay's module.
+constexpr const char* kOtherOverlays = "[ZorTabcast] Otros overlays en el juego: ninguno.";
+
 TEST_F(TelemetryEntryTest, StartUpRegistersTwoChannelsThenThreeEventsThenStartsRedirectorAndGraphics) {
   zor::test::ManualClock clock(777'000);
   zor::gameState().paused = false;
@@ -98,26 +101,30 @@ TEST_F(TelemetryEntryTest, StartUpRegistersTwoChannelsThenThreeEventsThenStartsR
   EXPECT_TRUE(zor::gameState().pauseKnown);
   EXPECT_EQ(zor::gameState().stateTick.load(), 777'000u);
 
-  // Console and file saw the same messages, after the banner.
+  // Console and file saw the same messages, after the banner; then who else is in the game.
   const auto messages = host.messages();
-  ASSERT_EQ(messages.size(), 2u);
+  ASSERT_EQ(messages.size(), 3u);
   EXPECT_EQ(messages[0].type, SCS_LOG_TYPE_message);
   EXPECT_EQ(messages[0].text, "[ZorTabcast] ZorTabcastPlugin V4.8.5.2 - Log & Test Cleanup iniciado.");
-  EXPECT_EQ(messages[1].type, SCS_LOG_TYPE_warning);
-  EXPECT_EQ(messages[1].text,
+  EXPECT_EQ(messages[1].text, kOtherOverlays);
+  EXPECT_EQ(messages[2].type, SCS_LOG_TYPE_warning);
+  EXPECT_EQ(messages[2].text,
             "[ZorTabcast] PrismTextureQueueRedirector no se pudo inicializar; se usara el sistema de respaldo por "
             "shader.");
   const auto lines = readLogLines(logPath());
-  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(countBanners(lines), 1);
   EXPECT_EQ(lines[2].text, messages[0].text);
-  EXPECT_EQ(lines[3].level, "WARNING");
+  EXPECT_EQ(lines[3].text, messages[1].text);
+  EXPECT_EQ(lines[4].level, "WARNING");
 }
 
 TEST_F(TelemetryEntryTest, ActiveRedirectorNeedsNoFallbackWarning) {
   g_recorder.redirectorStarts = true;
   ASSERT_EQ(init(), SCS_RESULT_ok);
-  EXPECT_EQ(host.texts(), std::vector<std::string>{"[ZorTabcast] ZorTabcastPlugin V4.8.5.2 - Log & Test Cleanup iniciado."});
+  EXPECT_EQ(host.texts(),
+            (std::vector<std::string>{"[ZorTabcast] ZorTabcastPlugin V4.8.5.2 - Log & Test Cleanup iniciado.",
+                                      kOtherOverlays}));
 }
 
 TEST_F(TelemetryEntryTest, RefusedOrMissingRegistrationsWarnAndStartUpGoesOn) {
@@ -134,6 +141,7 @@ TEST_F(TelemetryEntryTest, RefusedOrMissingRegistrationsWarnAndStartUpGoesOn) {
   };
   auto expected = warnings;
   expected.push_back("[ZorTabcast] ZorTabcastPlugin V4.8.5.2 - Log & Test Cleanup iniciado.");
+  expected.push_back(kOtherOverlays);
   EXPECT_EQ(host.texts(), expected);
   for (const auto& w : warnings) EXPECT_TRUE(host.logged(SCS_LOG_TYPE_warning, w)) << w;
   EXPECT_EQ(g_recorder.calls, (std::vector<std::string>{"startRedirector", "startGraphics"}));
