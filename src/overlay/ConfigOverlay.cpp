@@ -27,6 +27,12 @@ namespace zor {
 namespace {
 
 std::atomic<ConfigOverlay::KeyStateFn> g_keyState{nullptr};
+std::atomic<ConfigOverlay::PlatformStartFn> g_platformStart{nullptr};
+
+bool startPlatform(HWND window) {
+  const ConfigOverlay::PlatformStartFn start = g_platformStart.load(std::memory_order_acquire);
+  return start ? start(window) : ImGui_ImplWin32_Init(window);
+}
 
 SHORT keyState(int virtualKey) noexcept {
   const ConfigOverlay::KeyStateFn source = g_keyState.load(std::memory_order_acquire);
@@ -133,6 +139,10 @@ void ConfigOverlay::setKeyStateSource(KeyStateFn source) noexcept {
   g_keyState.store(source, std::memory_order_release);
 }
 
+void ConfigOverlay::setPlatformStart(PlatformStartFn start) noexcept {
+  g_platformStart.store(start, std::memory_order_release);
+}
+
 bool ConfigOverlay::isInitialized() const noexcept { return overlay::host().initialized.load(); }
 bool ConfigOverlay::panelVisible() const noexcept { return overlay::host().panelVisible.load(); }
 bool ConfigOverlay::wizardVisible() const noexcept { return overlay::host().wizardVisible.load(); }
@@ -176,7 +186,7 @@ bool ConfigOverlay::initialize(HWND window, ID3D11Device* device, ID3D11DeviceCo
     {
       std::lock_guard<std::recursive_mutex> lock(h.imguiMutex);
       ImGui::SetCurrentContext(context_);
-      if (rendererCanRun(device, context) && ImGui_ImplWin32_Init(window)) {
+      if (rendererCanRun(device, context) && startPlatform(window)) {
         backends = ImGui_ImplDX11_Init(device, context);
         if (!backends) ImGui_ImplWin32_Shutdown();
         rendererDevice_ = backends ? device : nullptr;
@@ -200,6 +210,8 @@ bool ConfigOverlay::initialize(HWND window, ID3D11Device* device, ID3D11DeviceCo
     }
     previousF8_ = 0;
     previousLeftButton_ = previousRightButton_ = false;
+    platformRetry_ = false;
+    h.shortcutsOff.store(false, std::memory_order_release);
     h.initialized.store(true, std::memory_order_release);
     if (hooks.complete()) {
       logInfo("V4.5.4 SMART CAMERA RETURN: recuperacion solo tras salida confirmada del GPS.");
@@ -259,8 +271,13 @@ void ConfigOverlay::pollMouse() {
 
 void ConfigOverlay::renderFrame(IDXGISwapChain* swapChain) {
   overlay::Host& h = overlay::host();
-  if (!h.initialized.load(std::memory_order_acquire) || !swapChain || !platformReady_) return;
+  if (!h.initialized.load(std::memory_order_acquire) || !swapChain) return;
   try {
+    if (!platformReady_) {
+      if (!platformRetry_) return;
+      retryPlatform();
+      if (!platformReady_) return;
+    }
     sampleToggle();
     keepWindowProcedure();
     overlay::panelFrameWork();
@@ -337,6 +354,19 @@ void ConfigOverlay::keepWindowProcedure() {
 
 // The game made a new device (its graphics settings changed): ImGui's renderer lets go of the old
 // one (its buffers, shaders and font texture with it) and starts again on the new one.
+void ConfigOverlay::retryPlatform() {
+  overlay::Host& h = overlay::host();
+  const HWND window = h.gameWindow.load();
+  {
+    std::lock_guard<std::recursive_mutex> lock(h.imguiMutex);
+    ImGui::SetCurrentContext(context_);
+    platformReady_ = window && IsWindow(window) && startPlatform(window);
+  }
+  if (!platformReady_) return;
+  platformRetry_ = false;
+  logInfo("V3.0.0: el panel se inicio en la ventana nueva del juego; Ctrl+F8 lo abre.");
+}
+
 bool ConfigOverlay::followDevice(ID3D11Device* device, ID3D11DeviceContext* immediate) {
   if (device == rendererDevice_) return true;
   if (device == refusedDevice_) return false;
@@ -354,6 +384,9 @@ bool ConfigOverlay::followDevice(ID3D11Device* device, ID3D11DeviceContext* imme
 void ConfigOverlay::followGameDevice(ID3D11Device* device, ID3D11DeviceContext* immediate) {
   if (!overlay::host().initialized.load(std::memory_order_acquire) || !device || !immediate) return;
   try {
+    // The graphics core adopted this device now: whatever was refused before it at its address
+    // was another device.
+    refusedDevice_ = nullptr;
     followDevice(device, immediate);
   } catch (...) {
     // Nothing leaves here: the panel is then not drawn until a device takes it.
@@ -361,6 +394,8 @@ void ConfigOverlay::followGameDevice(ID3D11Device* device, ID3D11DeviceContext* 
 }
 
 void ConfigOverlay::releaseRenderer() {
+  // The device the core lets go of may be released and another made at its address.
+  refusedDevice_ = nullptr;
   if (!overlay::host().initialized.load(std::memory_order_acquire) || !rendererDevice_) return;
   std::lock_guard<std::recursive_mutex> lock(overlay::host().imguiMutex);
   ImGui::SetCurrentContext(context_);
@@ -374,23 +409,24 @@ void ConfigOverlay::followGameWindow(HWND window) {
   const HWND old = h.gameWindow.load();
   if (window == old) return;
   try {
+    // The player meets the game's new window with its mouse free; Ctrl+F8 opens the panel on it.
+    if (h.panelVisible.load()) setVisible(false);
     overlay::unsubclassGameWindow(old);  // a window that is gone is only forgotten
     {
       std::lock_guard<std::recursive_mutex> lock(h.imguiMutex);
       ImGui::SetCurrentContext(context_);
       if (platformReady_) ImGui_ImplWin32_Shutdown();
-      platformReady_ = ImGui_ImplWin32_Init(window);
+      platformReady_ = startPlatform(window);
+      platformRetry_ = !platformReady_;
       h.gameWindow.store(window);
     }
     if (!platformReady_) {
-      logWarning("V3.0.0: el juego creo una ventana nueva y el panel no pudo iniciarse en ella.");
-      return;
+      logWarning("V3.0.0: el juego creo una ventana nueva y el panel no pudo iniciarse en ella todavia; "
+                 "se reintenta en los cuadros siguientes.");
     }
     if (!overlay::subclassGameWindow(window)) {
       logWarning("V3.0.0: el panel no pudo ponerse en la ventana nueva del juego; no recibira teclas ni clics.");
     }
-    // The player meets the game's new window with its mouse free; Ctrl+F8 opens the panel on it.
-    if (h.panelVisible.load()) setVisible(false);
   } catch (...) {
     // Nothing leaves here: the panel is then not drawn on the new window.
   }
@@ -407,6 +443,7 @@ void ConfigOverlay::drawFrameContents() {
 
 void ConfigOverlay::releaseInput() {
   overlay::Host& h = overlay::host();
+  h.shortcutsOff.store(true, std::memory_order_release);
   const bool wasVisible = h.panelVisible.exchange(false);
   h.wizardVisible.store(false);
   setInputLocked(false);
@@ -467,7 +504,7 @@ void ConfigOverlay::shutdown() {
         if (rendererDevice_) ImGui_ImplDX11_Shutdown();
         rendererDevice_ = refusedDevice_ = nullptr;
         if (platformReady_) ImGui_ImplWin32_Shutdown();
-        platformReady_ = false;
+        platformReady_ = platformRetry_ = false;
         ImGui::DestroyContext(context_);
         context_ = nullptr;
       }

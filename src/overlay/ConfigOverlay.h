@@ -51,6 +51,10 @@ class ConfigOverlay {
   // source in place (nullptr restores it).
   using KeyStateFn = SHORT(WINAPI*)(int virtualKey);
   static void setKeyStateSource(KeyStateFn source) noexcept;
+  // Where ImGui's Win32 backend is started on a window: ImGui_ImplWin32_Init unless a test puts
+  // another in place (nullptr restores it).
+  using PlatformStartFn = bool (*)(void* window);
+  static void setPlatformStart(PlatformStartFn start) noexcept;
 
  private:
   ConfigOverlay();
@@ -65,11 +69,15 @@ class ConfigOverlay {
   void drawFrameContents();
   // Starts ImGui's renderer on the device of this frame when it is not the one it runs on.
   bool followDevice(ID3D11Device* device, ID3D11DeviceContext* immediate);
+  // Starts ImGui's Win32 backend on the game's window again after a start that failed there.
+  void retryPlatform();
 
   ImGuiContext* context_ = nullptr;
   ID3D11Device* rendererDevice_ = nullptr;  // the device ImGui's renderer holds (compared only)
-  ID3D11Device* refusedDevice_ = nullptr;   // a device it could not start on (not retried)
+  // A device it could not start on (not retried while the graphics core keeps it; compared only).
+  ID3D11Device* refusedDevice_ = nullptr;
   bool platformReady_ = false;              // ImGui's Win32 backend runs on the game's window
+  bool platformRetry_ = false;              // its start on a new window failed: tried again each frame
   bool setupCompleted_ = false;
   bool firstRunLoaded_ = false;
   int wizardStep_ = 0;

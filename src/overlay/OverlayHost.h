@@ -14,6 +14,9 @@ struct Host {
   std::atomic<HWND> gameWindow{nullptr};
   std::atomic<bool> panelVisible{false};
   std::atomic<bool> wizardVisible{false};
+  // Set when a shut-down that had to leave the window procedure in place gave the game its input
+  // back: the procedure then hands every message to the game, media shortcuts included.
+  std::atomic<bool> shortcutsOff{false};
   // ImGui's context is single-threaded: the window procedure queues input into it while the
   // render thread starts frames, and shut-down destroys it. This lock is taken only while the
   // panel is shown, around the queueing and the start of a frame (never around drawing, which

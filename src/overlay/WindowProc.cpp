@@ -27,7 +27,17 @@ struct Subclass {
   std::atomic<WNDPROC> checkedTop{nullptr};  // the window's procedure when we last knew we were in
   // What ours handed messages to before it last went back on top of the chain: where a message
   // goes on when it comes back to ours from the procedure now beneath it (see OverlayWndProc).
+  // With the module that held it when it was remembered (null when it lies in no module): a
+  // procedure whose module has left is never called.
   std::atomic<WNDPROC> beforeRejoin{nullptr};
+  std::atomic<HMODULE> beforeRejoinModule{nullptr};
+  // The window class's own procedure was seen as a procedure of this window's chain: only then
+  // may a message go to it past the procedures of the chain (the game may have set its real one
+  // with SetWindowLongPtr, which the class procedure would bypass).
+  std::atomic<bool> classProcedureSeen{false};
+  // A message came back to ours from `previous`: it calls ours, and is no procedure to hand the
+  // window back to at shut-down.
+  std::atomic<bool> previousCallsOurs{false};
   int rejoins = 0;  // times ours went back on top of this window; under g_subclassMutex
 };
 // Going back on top is tried this often per window; a module that takes the top back every time
@@ -48,11 +58,55 @@ WNDPROC currentProcedure(HWND window) noexcept {
   return reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
 }
 
+WNDPROC classProcedure(HWND window) noexcept {
+  return reinterpret_cast<WNDPROC>(GetClassLongPtrW(window, GCLP_WNDPROC));
+}
+
+// Notes that a procedure of the window's chain is its class's own.
+void sawProcedure(Subclass& record, HWND window, WNDPROC procedure) noexcept {
+  if (procedure && procedure != &OverlayWndProc && procedure == classProcedure(window)) {
+    record.classProcedureSeen.store(true, std::memory_order_release);
+  }
+}
+
+// The module whose code holds the address, without taking a reference to it; null when none does
+// (a thunk, a procedure handle of the system).
+HMODULE moduleAt(WNDPROC procedure) noexcept {
+  HMODULE module = nullptr;
+  if (!procedure) return nullptr;
+  const DWORD err = GetLastError();
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCWSTR>(procedure), &module)) {
+    module = nullptr;
+  }
+  SetLastError(err);
+  return module;
+}
+
+// Under g_subclassMutex.
+void rememberBeforeRejoin(Subclass& record, WNDPROC procedure) noexcept {
+  record.beforeRejoinModule.store(moduleAt(procedure), std::memory_order_release);
+  record.beforeRejoin.store(procedure, std::memory_order_release);
+}
+
+// The remembered procedure while the module it was found in is still there.
+WNDPROC liveBeforeRejoin(const Subclass& record) noexcept {
+  const WNDPROC before = record.beforeRejoin.load(std::memory_order_acquire);
+  if (!before) return nullptr;
+  const HMODULE module = record.beforeRejoinModule.load(std::memory_order_acquire);
+  if (module && moduleAt(before) != module) return nullptr;  // its module left (or another took its place)
+  return before;
+}
+
 // Asks the window's chain whether OverlayWndProc is still in it. Only ours answers it; everybody
 // else forwards a message they do not know, and the game's own procedure leaves it to
 // DefWindowProc, which returns 0.
 constexpr WPARAM kProbeQuestion = 0x5A4F52;  // "ZOR"
 constexpr LRESULT kProbeAnswer = 0x7AB;
+// The same question as a WM_NULL with marked parameters, for modules that leave every private
+// message to DefWindowProc but pass the system's own messages on (WM_NULL means nothing to the
+// game's procedure).
+constexpr LPARAM kProbeNullMark = 0x7AB0;
 std::atomic<UINT> g_probeMessage{0};
 
 UINT probeMessage() noexcept {
@@ -112,11 +166,13 @@ class ForwardingScope {
 };
 
 // Where a message goes on that must not go through the procedure ours forwards to: what ours
-// forwarded to before it last went back on top, or else the window class's own procedure (the
-// game's, as it registered it). Null when there is neither.
+// forwarded to before it last went back on top (while its module is loaded), or else the window
+// class's own procedure (the game's, as it registered it) when it was seen in this window's
+// chain. Null when there is neither.
 WNDPROC beneathOurs(const Subclass& record, HWND window) noexcept {
-  if (const WNDPROC before = record.beforeRejoin.load(std::memory_order_acquire)) return before;
-  const auto own = reinterpret_cast<WNDPROC>(GetClassLongPtrW(window, GCLP_WNDPROC));
+  if (const WNDPROC before = liveBeforeRejoin(record)) return before;
+  if (!record.classProcedureSeen.load(std::memory_order_acquire)) return nullptr;
+  const WNDPROC own = classProcedure(window);
   return own == &OverlayWndProc ? nullptr : own;
 }
 
@@ -127,6 +183,7 @@ bool stepBelowTakenTop(Subclass& record, HWND window, WNDPROC top) noexcept {
   const WNDPROC beneath = beneathOurs(record, window);
   if (!beneath || beneath == top) return false;
   record.previous.store(beneath, std::memory_order_release);
+  record.previousCallsOurs.store(false, std::memory_order_relaxed);
   record.checkedTop.store(top, std::memory_order_relaxed);
   return true;
 }
@@ -136,6 +193,7 @@ bool stepBelowTakenTop(Subclass& record, HWND window, WNDPROC top) noexcept {
 // once; a second return ends at DefWindowProc.
 LRESULT passOnReturned(Subclass& record, Forwarding& returned, HWND window, UINT message, WPARAM wParam,
                        LPARAM lParam) noexcept {
+  record.previousCallsOurs.store(true, std::memory_order_relaxed);
   const WNDPROC beneath = beneathOurs(record, window);
   detour::GameCallScope game;
   if (returned.cameBack || !beneath) return DefWindowProcW(window, message, wParam, lParam);
@@ -148,11 +206,39 @@ LRESULT passOnReturned(Subclass& record, Forwarding& returned, HWND window, UINT
   return CallWindowProcW(beneath, window, message, wParam, lParam);
 }
 
-bool isSwallowedWhileShown(UINT message) noexcept {
-  if (message == WM_INPUT) return true;
-  if (message >= WM_MOUSEFIRST && message <= WM_MOUSEHWHEEL) return true;
-  return message == WM_KEYDOWN || message == WM_KEYUP || message == WM_CHAR || message == WM_SYSKEYDOWN ||
-         message == WM_SYSKEYUP;
+// A raw-input message whose record is a key coming up.
+bool isRawKeyRelease(LPARAM lParam) noexcept {
+  RAWINPUT record{};
+  UINT size = sizeof record;
+  const DWORD err = GetLastError();
+  const UINT read = GetRawInputData(reinterpret_cast<HRAWINPUT>(lParam), RID_INPUT, &record, &size,
+                                    sizeof(RAWINPUTHEADER));
+  SetLastError(err);
+  return read != static_cast<UINT>(-1) && read >= sizeof(RAWINPUTHEADER) + sizeof(RAWKEYBOARD) &&
+         record.header.dwType == RIM_TYPEKEYBOARD && (record.data.keyboard.Flags & RI_KEY_BREAK) != 0;
+}
+
+// While the panel is shown the game gets no presses, clicks, movement or characters. Releases
+// always go on: the game saw the keys of Ctrl+F8 (and whatever was held) go down before the
+// panel opened, and would otherwise hold them until they are pressed again.
+bool isSwallowedWhileShown(UINT message, LPARAM lParam) noexcept {
+  switch (message) {
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
+    case WM_XBUTTONUP:
+      return false;
+    case WM_INPUT:
+      return !isRawKeyRelease(lParam);
+    case WM_KEYDOWN:
+    case WM_CHAR:
+    case WM_SYSKEYDOWN:
+      return true;
+    default:
+      return message >= WM_MOUSEFIRST && message <= WM_MOUSEHWHEEL;
+  }
 }
 
 }  // namespace
@@ -174,8 +260,9 @@ LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     ForwardingScope onItsWay(window, message, wParam, lParam);
     return CallWindowProcW(previous, window, message, wParam, lParam);
   };
-  if (message != 0 && message == g_probeMessage.load(std::memory_order_relaxed) && wParam == kProbeQuestion &&
-      record) {
+  if (record && wParam == kProbeQuestion &&
+      ((message != 0 && message == g_probeMessage.load(std::memory_order_relaxed)) ||
+       (message == WM_NULL && lParam == kProbeNullMark))) {
     return kProbeAnswer;
   }
   try {
@@ -185,7 +272,7 @@ LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return forward();
     }
     if (!h.panelVisible.load(std::memory_order_acquire)) {
-      if (handleShortcut(message, wParam, lParam)) return 0;
+      if (!h.shortcutsOff.load(std::memory_order_acquire) && handleShortcut(message, wParam, lParam)) return 0;
       return forward();
     }
     // A panel that is no longer drawn (the window minimised, no Present) holds no input.
@@ -198,7 +285,7 @@ LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
         ImGui_ImplWin32_WndProcHandler(window, message, wParam, lParam);
       }
     }
-    if (isSwallowedWhileShown(message)) {
+    if (isSwallowedWhileShown(message, lParam)) {
       // The game does not see it, but the system still cleans up the raw-input record.
       if (message == WM_INPUT) {
         detour::GameCallScope system;
@@ -234,7 +321,10 @@ bool subclassGameWindow(HWND window) noexcept {
   }
   if (!record || !current) return false;
   probeMessage();
-  record->beforeRejoin.store(nullptr, std::memory_order_release);
+  rememberBeforeRejoin(*record, nullptr);
+  record->classProcedureSeen.store(false, std::memory_order_release);
+  sawProcedure(*record, window, current);
+  record->previousCallsOurs.store(false, std::memory_order_relaxed);
   record->rejoins = 0;
   // The record is complete before our procedure can receive the first message.
   record->previous.store(current, std::memory_order_release);
@@ -245,11 +335,24 @@ bool subclassGameWindow(HWND window) noexcept {
   if (replaced == 0 && GetLastError() != 0) return false;
   if (reinterpret_cast<WNDPROC>(replaced) != current) {
     record->previous.store(reinterpret_cast<WNDPROC>(replaced), std::memory_order_release);
+    sawProcedure(*record, window, reinterpret_cast<WNDPROC>(replaced));
   }
   record->inChain.store(true);
   record->checkedTop.store(&OverlayWndProc);
   return true;
 }
+
+namespace {
+
+// Whether the chain from `top` down reaches ours: the private question first, then the same as a
+// WM_NULL for a module that leaves private messages to DefWindowProc.
+bool chainAnswers(HWND window, WNDPROC top) noexcept {
+  detour::GameCallScope game;
+  if (CallWindowProcW(top, window, probeMessage(), kProbeQuestion, 0) == kProbeAnswer) return true;
+  return CallWindowProcW(top, window, WM_NULL, kProbeQuestion, kProbeNullMark) == kProbeAnswer;
+}
+
+}  // namespace
 
 ChainCheck keepInWindowChain(HWND window) noexcept {
   Subclass* record = window ? recordFor(window) : nullptr;
@@ -257,18 +360,22 @@ ChainCheck keepInWindowChain(HWND window) noexcept {
   const WNDPROC top = currentProcedure(window);
   if (!top) return ChainCheck::NotSubclassed;  // the window is gone
   if (top == &OverlayWndProc || top == record->checkedTop.load(std::memory_order_relaxed)) return ChainCheck::InChain;
-  if (top == record->previous.load(std::memory_order_acquire)) {
+  {
     std::lock_guard<std::mutex> lock(g_subclassMutex);
-    if (currentProcedure(window) != top || stepBelowTakenTop(*record, window, top)) return ChainCheck::InChain;
+    if (currentProcedure(window) != top) return ChainCheck::InChain;  // changed again: checked next frame
+    sawProcedure(*record, window, top);
+    // A remembered procedure whose module has left is forgotten for good.
+    if (record->beforeRejoin.load(std::memory_order_relaxed) && !liveBeforeRejoin(*record)) {
+      rememberBeforeRejoin(*record, nullptr);
+    }
+    // The procedure ours forwards to is on top again. A module that saved ours as it took the top
+    // calls ours: ours steps below it. One that put itself back on top with the procedure it saved
+    // the first time (ours not among them) does not: the probe below tells them apart.
+    if (top == record->previous.load(std::memory_order_acquire)) stepBelowTakenTop(*record, window, top);
   }
   // The chain changed above us: either somebody put a procedure on top (and calls ours), or
   // somebody put back a procedure they had saved from before us, which drops ours out of the chain.
-  LRESULT answer = 0;
-  {
-    detour::GameCallScope game;
-    answer = CallWindowProcW(top, window, probeMessage(), kProbeQuestion, 0);
-  }
-  if (answer == kProbeAnswer) {
+  if (chainAnswers(window, top)) {
     record->checkedTop.store(top, std::memory_order_relaxed);
     return ChainCheck::InChain;
   }
@@ -282,12 +389,14 @@ ChainCheck keepInWindowChain(HWND window) noexcept {
   // A procedure on top that does not answer may still call ours (it passes messages it does not
   // know to DefWindowProc): a message coming back is then sent on to what ours forwarded to so far.
   const WNDPROC formerPrevious = record->previous.load(std::memory_order_acquire);
-  if (formerPrevious != top) record->beforeRejoin.store(formerPrevious, std::memory_order_release);
+  const bool formerCallsOurs = record->previousCallsOurs.exchange(false, std::memory_order_relaxed);
+  if (formerPrevious != top) rememberBeforeRejoin(*record, formerPrevious);
   record->previous.store(top, std::memory_order_release);
   SetLastError(0);
   const LONG_PTR replaced = SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OverlayWndProc));
   if (replaced == 0 && GetLastError() != 0) {
     record->previous.store(formerPrevious, std::memory_order_release);
+    record->previousCallsOurs.store(formerCallsOurs, std::memory_order_relaxed);
     record->checkedTop.store(top, std::memory_order_relaxed);  // not asked again every frame
     return ChainCheck::Lost;
   }
@@ -307,7 +416,14 @@ Unsubclass unsubclassGameWindow(HWND window) noexcept {
     return Unsubclass::NotSubclassed;
   }
   if (currentProcedure(window) != &OverlayWndProc) return Unsubclass::LeftInChain;
-  SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(record->previous.load()));
+  WNDPROC restore = record->previous.load();
+  if (record->previousCallsOurs.load()) {
+    // Handing the window to a procedure that calls ours would call freed code once we unload:
+    // what lies beneath ours instead, or ours stays (and its module with it).
+    restore = beneathOurs(*record, window);
+    if (!restore) return Unsubclass::LeftInChain;
+  }
+  SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(restore));
   record->inChain.store(false);
   return Unsubclass::Restored;
 }

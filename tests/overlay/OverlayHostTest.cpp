@@ -49,6 +49,7 @@ class OverlayHost : public ::testing::Test {
   void TearDown() override {
     overlay.shutdown();
     ConfigOverlay::setKeyStateSource(nullptr);
+    ConfigOverlay::setPlatformStart(nullptr);
     setHookApi(nullptr);
   }
   bool start() { return overlay.initialize(game.hwnd, game.device.get(), game.context.get()); }
@@ -213,12 +214,15 @@ TEST_F(OverlayHost, AnIncompleteInputLockIsReportedAndThePanelStillWorks) {
   }
 }
 
-TEST_F(OverlayHost, ThePanelTakesTheGameWindowsInputOnlyWhileShown) {
+// Presses, movement and characters are the panel's while it is shown; releases always reach the
+// game, which saw Ctrl and F8 (and whatever else was held) go down before the panel opened.
+TEST_F(OverlayHost, ThePanelTakesTheGameWindowsPressesOnlyWhileShownAndReleasesAlwaysReachTheGame) {
   ASSERT_TRUE(start());
   EXPECT_EQ(windowProc(), &overlay::OverlayWndProc);
-  const UINT swallowed[] = {WM_INPUT, WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_MOUSEWHEEL,
-                            WM_MOUSEHWHEEL, WM_KEYDOWN, WM_KEYUP, WM_CHAR, WM_SYSKEYDOWN, WM_SYSKEYUP};
-  const UINT passed[] = {WM_DEADCHAR, WM_SIZE, WM_SETFOCUS, WM_USER + 7};
+  const UINT swallowed[] = {WM_INPUT,       WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MOUSEWHEEL,
+                            WM_MOUSEHWHEEL, WM_KEYDOWN,   WM_CHAR,        WM_SYSKEYDOWN};
+  const UINT passed[] = {WM_DEADCHAR, WM_SIZE,        WM_SETFOCUS,  WM_USER + 7,  WM_KEYUP,
+                         WM_SYSKEYUP, WM_LBUTTONUP,   WM_RBUTTONUP, WM_MBUTTONUP, WM_XBUTTONUP};
   auto sendAll = [&] {
     for (UINT m : swallowed) send(m, 'A', 0);
     for (UINT m : passed) send(m, 0, 0);
@@ -238,6 +242,42 @@ TEST_F(OverlayHost, ThePanelTakesTheGameWindowsInputOnlyWhileShown) {
   GameProc::seen.clear();
   sendAll();
   for (UINT m : swallowed) EXPECT_EQ(GameProc::count(m), 1) << "hidden again, message " << m;
+}
+
+// The same in the game's raw input: a keyboard record of a key coming up reaches the game, one of
+// a key going down does not.
+TEST_F(OverlayHost, RawKeyboardRecordsOfReleasesReachTheGameWhileThePanelIsShown) {
+  RAWINPUTDEVICE keyboard{0x01, 0x06, RIDEV_INPUTSINK, game.hwnd};
+  ASSERT_TRUE(RegisterRawInputDevices(&keyboard, 1, sizeof keyboard));
+  ASSERT_TRUE(start());
+  pressCtrlF8();
+  // Sends the key and hands its raw-input message to the window's procedure chain: whether the
+  // game's procedure got it.
+  auto rawRecordReachesTheGame = [&](DWORD flags) {
+    GameProc::seen.clear();
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = VK_F9;
+    input.ki.dwFlags = flags;
+    EXPECT_EQ(SendInput(1, &input, sizeof input), 1u);
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    MSG msg{};
+    while (!PeekMessageW(&msg, game.hwnd, WM_INPUT, WM_INPUT, PM_REMOVE)) {
+      if (GetTickCount64() > deadline) {
+        ADD_FAILURE() << "no raw-input message came";
+        return false;
+      }
+      Sleep(5);
+    }
+    DispatchMessageW(&msg);
+    return GameProc::count(WM_INPUT) == 1;
+  };
+  EXPECT_FALSE(rawRecordReachesTheGame(0)) << "a key going down is the panel's";
+  EXPECT_TRUE(rawRecordReachesTheGame(KEYEVENTF_KEYUP));
+  TestWindow::pump();
+  keyboard.dwFlags = RIDEV_REMOVE;
+  keyboard.hwndTarget = nullptr;
+  RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
 }
 
 TEST_F(OverlayHost, ShutDownWhileShownGivesTheGameItsWindowCursorAndInputBack) {
@@ -403,13 +443,11 @@ struct SwallowingModule {
   }
 };
 
-// Subclassed after ours or before it (then its saved procedure becomes ours the first time it
-// takes the top back, and the game's own is found through the window class).
+// Subclassed after ours. (One subclassed before ours loses the game's procedure the first time it
+// takes the top back, saving ours: WindowChain.TheClassProcedureIsUsedOnlyWhenSeenInTheChain.)
 TEST_F(OverlayHost, AModuleThatSwallowsTheProbeAndKeepsTheTopGetsEachMessageOnceAndThePanelItsInput) {
-  for (const bool moduleFirst : {false, true}) {
-    SCOPED_TRACE(moduleFirst ? "the module subclassed before ours" : "the module subclassed after ours");
+  {
     LogCapture log;
-    if (moduleFirst) SwallowingModule::takeTop(game.hwnd);
     ASSERT_TRUE(start());
     pressCtrlF8();
     for (int round = 0; round < 5; ++round) {
@@ -431,6 +469,68 @@ TEST_F(OverlayHost, AModuleThatSwallowsTheProbeAndKeepsTheTopGetsEachMessageOnce
     overlay.shutdown();
     EXPECT_EQ(windowProc(), &GameProc::proc) << "the module left: ours hands the game's procedure back";
   }
+}
+
+// A module that was there before ours puts itself on top again with the procedure it saved the
+// first time (the game's), which cuts ours out of the chain: the panel puts itself back on top.
+struct ReapplyingModule {
+  static inline WNDPROC saved = nullptr;
+  static inline int calls = 0;
+  static LRESULT CALLBACK proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    ++calls;
+    return CallWindowProcW(saved, h, m, w, l);
+  }
+  static void apply(HWND h) {
+    const auto previous = SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&proc));
+    if (!saved) saved = reinterpret_cast<WNDPROC>(previous);
+  }
+};
+
+TEST_F(OverlayHost, AModuleThatReappliesItsFirstSubclassDoesNotCutThePanelOff) {
+  LogCapture log;
+  ReapplyingModule::apply(game.hwnd);
+  ASSERT_TRUE(start());
+  pressCtrlF8();
+  ReapplyingModule::apply(game.hwnd);
+  frame();
+  GameProc::seen.clear();
+  ReapplyingModule::calls = 0;
+  send(WM_KEYDOWN, 'W');
+  send(WM_USER + 4);
+  EXPECT_EQ(GameProc::count(WM_KEYDOWN), 0) << "the panel's key";
+  EXPECT_EQ(GameProc::count(WM_USER + 4), 1);
+  EXPECT_EQ(ReapplyingModule::calls, 1) << "once, for the message the panel passes on";
+  EXPECT_TRUE(log.has(LogLevel::WARNING, "el panel volvio a ponerse delante")) << log.dump();
+
+  pressCtrlF8();
+  overlay.shutdown();
+  EXPECT_EQ(windowProc(), &ReapplyingModule::proc);
+  SetWindowLongPtrW(game.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ReapplyingModule::saved));  // it leaves
+  EXPECT_EQ(windowProc(), &GameProc::proc);
+}
+
+// A shut-down that had to leave the window procedure in place gives the game its input back:
+// the media shortcuts too, which the procedure left behind would otherwise go on taking.
+TEST_F(OverlayHost, AfterAShutDownThatLeftTheProcedureInPlaceTheMediaShortcutsReachTheGame) {
+  RecordingCapture capture;
+  capture.window = game.hwnd;
+  WindowCapture::install(&capture);
+  ASSERT_TRUE(start());
+  BYTE keys[256] = {};
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  auto ctrlNReachesTheGame = [&] {
+    GameProc::seen.clear();
+    send(WM_KEYDOWN, 'N', 1);
+    send(WM_KEYUP, 'N', static_cast<LPARAM>(3u << 30));
+    return GameProc::count(WM_KEYDOWN) == 1;
+  };
+  EXPECT_FALSE(ctrlNReachesTheGame()) << "a media shortcut while the overlay runs";
+  overlay.releaseInput();
+  EXPECT_TRUE(ctrlNReachesTheGame());
+  keys[VK_CONTROL] = 0;
+  SetKeyboardState(keys);
+  WindowCapture::install(nullptr);
 }
 
 // The panel shown but no longer drawn (the game's window gone or minimised, no Present) holds
@@ -459,18 +559,31 @@ TEST_F(OverlayHost, ThePanelHoldsInputOnlyWhileDrawnAndMovesOntoANewGameWindow) 
                                 0, 0, rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
   ComRef<IDXGISwapChain> secondChain = swapChainOn(second, game.width, game.height);
   ASSERT_TRUE(secondChain);
+  auto ctrlF8OnSecond = [&] {
+    for (const bool f8 : {false, true, false}) {
+      FakeKeys::down[VK_CONTROL] = true;
+      FakeKeys::down[VK_F8] = f8;
+      overlay.renderFrame(secondChain.get());
+    }
+    FakeKeys::clear();
+  };
+  // ImGui's Win32 backend does not start on it at first: the panel is closed all the same, and
+  // the start is tried again at the frames after.
+  LogCapture log;
+  ConfigOverlay::setPlatformStart([](void*) { return false; });
   overlay.followGameWindow(second);
   EXPECT_EQ(overlay.gameWindow(), second);
   EXPECT_FALSE(overlay.panelVisible()) << "closed with the old window";
+  EXPECT_FALSE(inputLocked());
   EXPECT_TRUE(keyReachesTheGame(second));
-  for (const bool f8 : {false, true, false}) {
-    FakeKeys::down[VK_CONTROL] = true;
-    FakeKeys::down[VK_F8] = f8;
-    overlay.renderFrame(secondChain.get());
-  }
-  FakeKeys::clear();
+  ctrlF8OnSecond();
+  EXPECT_FALSE(overlay.panelVisible()) << "no panel without its backend";
+  EXPECT_TRUE(keyReachesTheGame(second));
+  ConfigOverlay::setPlatformStart(nullptr);
+  ctrlF8OnSecond();
   EXPECT_FALSE(keyReachesTheGame(second)) << "Ctrl+F8 opened the panel on the new window";
   EXPECT_TRUE(keyReachesTheGame(game.hwnd)) << "the old window is the game's alone";
+  EXPECT_TRUE(log.has("el panel se inicio en la ventana nueva del juego")) << log.dump();
 
   overlay.followGameWindow(game.hwnd);
   secondChain.reset();
