@@ -35,7 +35,24 @@ bool Dx11Core::onAdoptedDevice(ID3D11DeviceContext* context) const noexcept {
 
 namespace {
 constexpr int kFollowAfterFrames = 3;
+constexpr GUID kAdoptionMark = {0x5a4f5231, 0x7ab0, 0x4c1e, {0x9d, 0x2f, 0x61, 0x0b, 0x3e, 0x77, 0x48, 0xa5}};
 }  // namespace
+
+void Dx11Core::markAdoptedDevice(ID3D11Device* device) {
+  adoptionMark_ = clock::steadyNs() | 1;  // a new value for each adoption, never 0
+  device->SetPrivateData(kAdoptionMark, sizeof adoptionMark_, &adoptionMark_);
+}
+
+bool Dx11Core::carriesAdoptionMark(ID3D11Device* device) const {
+  uint64_t mark = 0;
+  UINT size = sizeof mark;
+  return adoptionMark_ && SUCCEEDED(device->GetPrivateData(kAdoptionMark, &size, &mark)) && size == sizeof mark &&
+         mark == adoptionMark_;
+}
+
+void Dx11Core::unmarkDevice(ID3D11Device* device) {
+  if (device) device->SetPrivateData(kAdoptionMark, 0, nullptr);
+}
 
 // The game made a new window (a change of display mode or graphics settings): once the adopted
 // window is gone, the first swap chain presenting on a window that passes for the game's takes
@@ -73,9 +90,11 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
     followCandidateFrames_ = 0;
     return true;
   }
-  // With the old device let go of already (the game made this one's swap chain), nothing can
-  // move back and forth: the first frame moves everything.
-  if (adopted) {
+  // With the old device let go of already for the device the game made this swap chain with,
+  // nothing can move back and forth: that device's first frame moves everything. Any other
+  // device (the old one presenting again after a creation that failed, a tool's) still needs
+  // its frames in a row.
+  if (adopted || (expectedDevice_ && device.get() != expectedDevice_)) {
     if (followCandidate_ != device.get()) {
       followCandidate_ = device.get();
       followCandidateFrames_ = 0;
@@ -84,6 +103,7 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
   }
   followCandidate_ = nullptr;
   followCandidateFrames_ = 0;
+  expectedDevice_ = nullptr;
   ComRef<ID3D11DeviceContext> context;
   device->GetImmediateContext(context.put());
   if (!context) {
@@ -134,6 +154,7 @@ bool Dx11Core::followGameDevice(IDXGISwapChain* swapChain) {
     replacer.createForConfiguredSize(config_.gpsWidth, config_.gpsHeight);
   }
   ConfigOverlay::instance().followGameDevice(dev, ctx);
+  markAdoptedDevice(dev);
   gpsReady_.store(true, std::memory_order_release);
 
   releaseOldDevice(oldDevice, oldContext);
@@ -176,7 +197,13 @@ void Dx11Core::onSwapChainCreation(HWND window, IUnknown* device) {
     detour::OwnCallsScope own;
     ComRef<ID3D11Device> created;
     if (device) device->QueryInterface(__uuidof(ID3D11Device), reinterpret_cast<void**>(created.put()));
-    if (created.get() == adopted) return;  // a second swap chain of the same device
+    // A Direct3D 12 queue or a Direct3D 10 device (another overlay's) is no device of ours to
+    // follow: the adopted one goes on with the game's frames.
+    if (!created) return;
+    // A second swap chain of the same device, handed to us as itself or as what a wrapper in front
+    // of it forwards to.
+    if (created.get() == adopted || carriesAdoptionMark(created.get())) return;
+    expectedDevice_ = created.get();
     letGoOfAdoptedDevice();
     logInfo("V1.1.0: el juego crea una cadena de presentacion nueva para su ventana; el plugin solto el dispositivo "
             "grafico anterior y sigue al nuevo en su primer cuadro.");
@@ -215,6 +242,7 @@ void Dx11Core::releaseOldDevice(ID3D11Device*& device, ID3D11DeviceContext*& con
   detour::OwnCallsScope own;
   releaseAndClear(context);
   if (!device) return;
+  unmarkDevice(device);
   device->AddRef();
   if (device->Release() == 1) {
     ID3D11DeviceContext* immediate = nullptr;

@@ -57,6 +57,9 @@ void Dx11Core::resetForStart() {
   for (auto& t : trampolines_) t.store(nullptr);
   drawIndexedCreated_.store(false);
   drawIndexedEnabled_.store(false);
+  followCandidate_ = nullptr;
+  followCandidateFrames_ = 0;
+  expectedDevice_ = nullptr;
   {
     std::lock_guard<std::mutex> lock(playbackMutex_);
     device_ = nullptr;  // empty at this point: shut-down released them
@@ -122,6 +125,7 @@ void Dx11Core::releaseDeviceAndContext() {
   adoptedWindow_ = nullptr;
   screenSlotHint_.store(nullptr);
   releaseAndClear(context_);
+  unmarkDevice(device_);
   releaseAndClear(device_);
 }
 

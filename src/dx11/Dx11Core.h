@@ -346,6 +346,17 @@ class Dx11Core {
   std::atomic<DWORD> renderThread_{0};     // the thread of the game's last frame
   const void* followCandidate_ = nullptr;  // a new device presenting on the window (compared only)
   int followCandidateFrames_ = 0;          // its Presents since the adopted device's last one
+  // The D3D11 device the game made a swap chain for on its window, after the adopted one was let
+  // go of for it: adopted at its first frame, any other device only after its frames in a row
+  // (compared only; render thread).
+  const void* expectedDevice_ = nullptr;
+  // Our mark in the adopted device's private data. A wrapper in front of the game's device (a
+  // post-processing proxy) that forwards private data shows the same mark: a swap-chain creator
+  // handed to us as the device behind the wrapper is then known for the adopted one.
+  uint64_t adoptionMark_ = 0;
+  void markAdoptedDevice(ID3D11Device* device);
+  bool carriesAdoptionMark(ID3D11Device* device) const;
+  static void unmarkDevice(ID3D11Device* device);
 
   // ---- GPS identification
   GpsIdentification ident_;

@@ -331,10 +331,10 @@ bool Dx11Core::acquireContext(IDXGISwapChain* swapChain) {
   DXGI_SWAP_CHAIN_DESC desc{};
   if (FAILED(swapChain->GetDesc(&desc))) return false;
   HWND window = desc.OutputWindow;
-  DWORD pid = 0;
-  if (!window || !IsWindow(window) || !GetWindowThreadProcessId(window, &pid) || pid != GetCurrentProcessId()) {
-    return false;  // never adopt the swap chain of another process's window
-  }
+  // Never the swap chain of another process's window, nor one of this process that is no game
+  // window (a launcher's, a splash screen's, a tool's small window presenting first): the game's
+  // own would be refused while that one lives.
+  if (!window || !IsWindow(window) || !isGameWindow(window, GetCurrentProcessId())) return false;
 
   ComRef<ID3D11Device> device;
   HRESULT hr = swapChain->GetDevice(__uuidof(ID3D11Device), reinterpret_cast<void**>(device.put()));
@@ -377,6 +377,7 @@ bool Dx11Core::acquireContext(IDXGISwapChain* swapChain) {
     contextReadyTime_.store(clock::steadyNs());
     contextAcquired_.store(true, std::memory_order_release);
   }
+  markAdoptedDevice(dev);
 
   GpsTextureReplacer& replacer = GpsTextureReplacer::instance();
   if (!replacer.createRedTestTexture(dev)) {

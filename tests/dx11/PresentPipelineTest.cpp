@@ -516,6 +516,93 @@ TEST_F(PresentPipeline, ANewSwapChainOfTheGameLetsGoOfTheOldDeviceAtOnceAndItsFi
   window.context->PSSetShaderResources(0, 1, &none);
 }
 
+// A launcher's or a tool's window of the game's process that presents before the game does (here
+// one never shown) is not taken for the game's: the first frame on the game's window is.
+TEST_F(PresentPipeline, TheFirstFrameAdoptedIsOneOnAWindowThatPassesForTheGames) {
+  HWND launcher = CreateWindowExW(0, L"STATIC", L"launcher", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr, nullptr,
+                                  nullptr, nullptr);
+  ComRef<ID3D11Texture2D> backBuffer;
+  ASSERT_TRUE(SUCCEEDED(window.swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D),
+                                                    reinterpret_cast<void**>(backBuffer.put()))));
+  FakeSwapChain launcherChain;
+  launcherChain.window = launcher;
+  launcherChain.device = window.device.get();
+  launcherChain.buffer = backBuffer.get();
+  core.onPresent(&launcherChain, 0, 0);
+  EXPECT_FALSE(core.contextAcquired());
+  frame();
+  EXPECT_TRUE(core.contextAcquired());
+  EXPECT_EQ(Access::device(core), window.device.get());
+  DestroyWindow(launcher);
+}
+
+// A swap chain made for the game's window lets go of the adopted device only when its creator is
+// a Direct3D 11 device (not another API's device or queue), and only that device is followed at
+// its first frame: the old one presenting again (the creation failed) needs its frames in a row.
+TEST_F(PresentPipeline, OnlyANewD3D11SwapChainOnTheGamesWindowLetsGoAndOnlyItsDeviceIsTakenAtOnce) {
+  struct OtherApi : IUnknown {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  } queue;
+  frame();
+  ID3D11Device* const game = Access::device(core);
+  ASSERT_EQ(game, window.device.get());
+  core.onSwapChainCreation(window.hwnd, &queue);
+  EXPECT_EQ(Access::device(core), game) << "a Direct3D 12 queue or 10 device made the swap chain";
+
+  ComRef<ID3D11DeviceContext> newContext;
+  ComRef<ID3D11Device> newDevice = makeDevice(&newContext);
+  core.onSwapChainCreation(window.hwnd, newDevice.get());
+  ASSERT_EQ(Access::device(core), nullptr);
+  frame();
+  frame();
+  EXPECT_EQ(Access::device(core), nullptr) << "the old device's frames after a creation that failed";
+  frame();
+  EXPECT_EQ(Access::device(core), game);
+
+  core.onSwapChainCreation(window.hwnd, newDevice.get());
+  FakeSwapChain newChain;
+  newChain.window = window.hwnd;
+  newChain.device = newDevice.get();
+  core.onPresent(&newChain, 0, 0);
+  EXPECT_EQ(Access::device(core), newDevice.get()) << "the device the swap chain was made with, at its first frame";
+}
+
+// A post-processing proxy puts a wrapper in front of the game's device: the swap chain's creator
+// can reach us as the wrapper while the adopted device is the one behind it (or the other way
+// round). A wrapper that forwards private data to the device behind it is known for the adopted
+// device, and nothing is let go of.
+TEST_F(PresentPipeline, ASwapChainMadeWithAWrapperOfTheAdoptedDeviceLetsGoOfNothing) {
+  struct Wrapper {
+    void* const* methods;
+    ID3D11Device* behind;
+    static HRESULT STDMETHODCALLTYPE queryInterface(Wrapper* self, REFIID riid, void** out) {
+      *out = riid == __uuidof(ID3D11Device) || riid == __uuidof(IUnknown) ? self : nullptr;
+      return *out ? S_OK : E_NOINTERFACE;
+    }
+    static ULONG STDMETHODCALLTYPE addRef(Wrapper*) { return 1; }
+    static ULONG STDMETHODCALLTYPE release(Wrapper*) { return 1; }
+    static HRESULT STDMETHODCALLTYPE getPrivateData(Wrapper* self, REFGUID guid, UINT* size, void* data) {
+      return self->behind->GetPrivateData(guid, size, data);
+    }
+  };
+  std::vector<void*> methods(43, nullptr);  // ID3D11Device's; only these four are called
+  methods[0] = reinterpret_cast<void*>(&Wrapper::queryInterface);
+  methods[1] = reinterpret_cast<void*>(&Wrapper::addRef);
+  methods[2] = reinterpret_cast<void*>(&Wrapper::release);
+  methods[34] = reinterpret_cast<void*>(&Wrapper::getPrivateData);
+  frame();
+  ID3D11Device* const game = Access::device(core);
+  ASSERT_EQ(game, window.device.get());
+  Wrapper wrapper{methods.data(), game};
+  core.onSwapChainCreation(window.hwnd, reinterpret_cast<IUnknown*>(&wrapper));
+  EXPECT_EQ(Access::device(core), game);
+}
+
 // Another device presenting on the game's window between the game's own frames (a tool's swap
 // chain, the old swap chain's last frame) moves nothing: only a device that presents three
 // frames in a row does, and a frame of the device left behind does not move the plugin back.
