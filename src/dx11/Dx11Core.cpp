@@ -58,6 +58,10 @@ void Dx11Core::resetForStart() {
   drawIndexedCreated_.store(false);
   drawIndexedEnabled_.store(false);
   {
+    std::lock_guard<std::mutex> lock(hookWatchMutex_);
+    patchToldOf_.fill(0);
+  }
+  {
     std::lock_guard<std::mutex> lock(playbackMutex_);
     device_ = nullptr;  // empty at this point: shut-down released them
     context_ = nullptr;
