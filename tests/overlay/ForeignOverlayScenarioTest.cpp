@@ -59,7 +59,6 @@ TEST(ForeignOverlay, TabletAndPanelWorkBesideAnotherHookOnPresentAndTheUnloadLea
           "unload\n",
       plugin, {}, 180000);
   ASSERT_EQ(run.exitCode, 0) << run.output;
-  EXPECT_EQ(run.count("foreign-hook: the other overlay saw all"), 6u) << run.output;
   EXPECT_TRUE(run.printed("Present: otro modulo (zor_sim.exe) ha escrito su gancho encima del nuestro al quitarlo"))
       << run.output;
   EXPECT_EQ(run.count("plugin.error"), 0u) << run.output;
