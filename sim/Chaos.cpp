@@ -426,20 +426,17 @@ bool Chaos::load(Failure& f) {
 }
 
 // Another overlay's hook on Present: made (over the plugin's, or there before its next load),
-// taken away by its owner, or written again. Written again only over the plugin it was made on:
-// its jump written over a plugin that hooked after it takes that plugin out of the frame under
-// bytes that look like a chain, which nothing of ours can tell from one. When its owner's
-// take-away erased the plugin's patch, the plugin's watch puts it back within a second; the run
-// waits for that, as it does after a load.
+// taken away by its owner, or written again over whatever is there. When its owner wrote over a
+// plugin that hooked after it, the plugin's patch is gone until its watch puts it back (within a
+// second): the run waits for that, as it waits for the hooks after a load.
 bool Chaos::foreignHook(Failure& f) {
   const ForeignHookState state = foreignHookState();
-  if (state == ForeignHookState::Installed) {
-    return exec({"foreign-hook", "take-away"}, f) &&
-           (!loaded() || sim_.cab_.presentPatched() || exec({"wait-hooked", "5000"}, f));
+  if (state == ForeignHookState::None || (state == ForeignHookState::TakenAway && rng_.below(2))) {
+    foreignOnTop_ = loaded();
+    return exec({"foreign-hook", "install"}, f);
   }
-  if (state == ForeignHookState::TakenAway && foreignOnTop_ && rng_.below(2)) return exec({"foreign-hook", "write-again"}, f);
-  foreignOnTop_ = loaded();
-  return exec({"foreign-hook", "install"}, f);
+  return exec({"foreign-hook", state == ForeignHookState::Installed ? "take-away" : "write-again"}, f) &&
+         (!loaded() || foreignOnTop_ || exec({"run", "1500"}, f));
 }
 
 // Another module's procedure on top of the game window's, or gone again: a plain one, or a mod

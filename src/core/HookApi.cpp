@@ -34,8 +34,8 @@ TargetName g_names[32] = {};
 #if !defined(ZOR_SYSTEM_MINHOOK)
 void logLeftChained(const void* target, const void*) {
   logWarning(overwrittenPatchText(target) +
-             " encima del nuestro al quitarlo: se deja su gancho en su sitio y el nuestro encadenado debajo, que lleva "
-             "al codigo original; esa memoria (unos bytes) queda reservada hasta que termine el juego.");
+             " encima del nuestro: al apagar el nuestro se deja el suyo en su sitio y el nuestro encadenado debajo, "
+             "llevando al codigo original; esa memoria (unos bytes) queda reservada hasta que termine el juego.");
 }
 #endif
 }  // namespace

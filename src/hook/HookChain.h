@@ -21,7 +21,8 @@ enum class PatchState : uint8_t {
   Disabled,
   Ours,     // our patch is there
   Chained,  // another jump is there: a hook on top of ours (we are still reached through it)
-  Gone      // anything else: our patch was written over (a hooker below us put its bytes back)
+  Gone      // the bytes we found at creation, or anything else that is no jump: a hooker beneath
+            // us put its saved bytes back, or wrote its own jump again, over our patch
 };
 const char* patchStateName(PatchState state);
 

@@ -109,6 +109,18 @@ bool holds(const uint8_t* target, const uint8_t (&bytes)[kPatchSize]) {
   return true;
 }
 
+// A relay laid out as ours (encodeRelay at kRelayOffset of a slot) that leads to its own slot's
+// trampoline.
+bool isKeptRelay(const void* at) {
+  uint8_t bytes[kRelaySize];
+  SIZE_T got = 0;
+  if (!ReadProcessMemory(GetCurrentProcess(), at, bytes, sizeof bytes, &got) || got != sizeof bytes) return false;
+  uint8_t expected[kRelaySize];
+  const uint64_t slot = reinterpret_cast<uint64_t>(at) - kRelayOffset;
+  encodeRelay(slot, expected);
+  return std::memcmp(bytes, expected, sizeof bytes) == 0;
+}
+
 // Points the hook's relay at `to` with one aligned store: a thread may be passing through it.
 bool setRelay(Hook& h, const void* to) {
   auto* word = reinterpret_cast<uint64_t*>(h.slot + kRelayAddressOffset);
@@ -330,8 +342,15 @@ PatchState patchState(void* target) {
   if (!h) return PatchState::NotCreated;
   if (!h->enabled) return PatchState::Disabled;
   if (holds(h->target, h->patch)) return PatchState::Ours;
+  // What we found at creation is back (a hooker beneath us took its hook away, or wrote its
+  // jump again over ours): the patch is gone even when those bytes are a jump.
+  if (holds(h->target, h->original)) return PatchState::Gone;
   const void* to = nullptr;
-  return jumpDestination(h->target, &to) ? PatchState::Chained : PatchState::Gone;
+  if (!jumpDestination(h->target, &to)) return PatchState::Gone;
+  // A relay of ours kept from an earlier hook (of this engine or of an earlier load of our
+  // module), turned to its trampoline: the patch of that hook, put back by a hooker that had
+  // copied it, is no other module's hook.
+  return isKeptRelay(to) ? PatchState::Gone : PatchState::Chained;
 }
 
 const char* patchStateName(PatchState state) {

@@ -159,13 +159,38 @@ INSTANTIATE_TEST_SUITE_P(Departures, ForeignOnTopTest,
                                            OnTopCase{"ForeignTakesAwayFirst", Departure::ForeignTakesAway}),
                          [](const ::testing::TestParamInfo<OnTopCase>& info) { return std::string(info.param.name); });
 
+// Our module leaves from under the other module's hook and comes back (a reload), hooking on top
+// of it; then that module's owner puts back what it saved: our first patch, to our kept relay.
+// That relay is ours, not another module's hook: our new hook is gone and is built again.
+TEST_F(SharedHookTest, OurOwnKeptRelayPutBackOverOurPatchIsNoChain) {
+  hookOurs();
+  hookForeign(Encoding::JmpRel32);
+  ASSERT_EQ(MH_RemoveHook(target()), MH_OK);
+  OurModule reloaded;
+  void* trampoline = nullptr;
+  ASSERT_EQ(MH_CreateHook(target(), reloaded.detour(), &trampoline), MH_OK);
+  reloaded.leadTo(trampoline);
+  ASSERT_EQ(MH_EnableHook(target()), MH_OK);
+  EXPECT_EQ(call(), kPlain + kOurs + kForeign);
+
+  foreign_.takeAway();
+  EXPECT_EQ(call(), kPlain);
+  ASSERT_EQ(hook::patchState(target()), PatchState::Gone);
+  ASSERT_EQ(hook::rebuildHook(target(), &trampoline), MH_OK);
+  reloaded.leadTo(trampoline);
+  ASSERT_EQ(MH_EnableHook(target()), MH_OK);
+  EXPECT_EQ(call(), kPlain + kOurs);
+}
+
 // The other module's hook was there first (either encoding): ours goes on top and relocates its
-// jump. When we leave first, its jump is back; when its owner writes the original bytes over our
-// patch, our hook is gone until it is built again from the bytes now there.
+// jump. When we leave first, its jump is back. When its owner writes the original bytes back over
+// our patch, or writes its jump again over it, our hook is gone until it is built again from the
+// bytes now there.
+enum class Beneath { WeLeave, OwnerTakesAway, OwnerWritesAgain };
 struct BeneathCase {
   const char* name;
   Encoding encoding;
-  bool foreignLeavesFirst;
+  Beneath first;
 };
 class ForeignBeneathTest : public SharedHookTest, public ::testing::WithParamInterface<BeneathCase> {};
 
@@ -175,7 +200,7 @@ TEST_P(ForeignBeneathTest, OursOnTopUntilEitherLeaves) {
   EXPECT_EQ(call(), kPlain + kOurs + kForeign);
   EXPECT_EQ(hook::patchState(target()), PatchState::Ours);
 
-  if (!GetParam().foreignLeavesFirst) {
+  if (GetParam().first == Beneath::WeLeave) {
     ASSERT_EQ(MH_RemoveHook(target()), MH_OK);
     EXPECT_TRUE(foreign_.inPlace());
     EXPECT_EQ(call(), kPlain + kForeign);
@@ -185,26 +210,31 @@ TEST_P(ForeignBeneathTest, OursOnTopUntilEitherLeaves) {
     return;
   }
 
-  foreign_.takeAway();
-  EXPECT_EQ(call(), kPlain) << "the owner's original bytes are over our patch";
+  const bool away = GetParam().first == Beneath::OwnerTakesAway;
+  away ? foreign_.takeAway() : foreign_.writeAgain();
+  const int64_t beneath = away ? 0 : kForeign;
+  EXPECT_EQ(call(), kPlain + beneath) << "our patch is written over";
   ASSERT_EQ(hook::patchState(target()), PatchState::Gone);
   void* trampoline = nullptr;
   ASSERT_EQ(hook::rebuildHook(target(), &trampoline), MH_OK);
   ours_.leadTo(trampoline);
   ASSERT_EQ(MH_EnableHook(target()), MH_OK);
   EXPECT_EQ(hook::patchState(target()), PatchState::Ours);
-  EXPECT_EQ(call(), kPlain + kOurs) << "the new trampoline runs the bytes now there, not the departed jump";
-  EXPECT_EQ(g_foreignHits, 1);
+  EXPECT_EQ(call(), kPlain + kOurs + beneath) << "the new trampoline runs the bytes now there";
   ASSERT_EQ(MH_RemoveHook(target()), MH_OK);
+  EXPECT_EQ(call(), kPlain + beneath);
+  if (!away) foreign_.takeAway();
   EXPECT_EQ(codeBytes(target(), 32), pristine_);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Arrivals, ForeignBeneathTest,
-    ::testing::Values(BeneathCase{"Rel32WeLeaveFirst", Encoding::JmpRel32, false},
-                      BeneathCase{"Rel32ItsOwnerLeavesFirst", Encoding::JmpRel32, true},
-                      BeneathCase{"RipAbsoluteWeLeaveFirst", Encoding::JmpRipAbsolute, false},
-                      BeneathCase{"RipAbsoluteItsOwnerLeavesFirst", Encoding::JmpRipAbsolute, true}),
+    ::testing::Values(BeneathCase{"Rel32WeLeaveFirst", Encoding::JmpRel32, Beneath::WeLeave},
+                      BeneathCase{"Rel32ItsOwnerTakesItAway", Encoding::JmpRel32, Beneath::OwnerTakesAway},
+                      BeneathCase{"Rel32ItsOwnerWritesItAgain", Encoding::JmpRel32, Beneath::OwnerWritesAgain},
+                      BeneathCase{"RipAbsoluteWeLeaveFirst", Encoding::JmpRipAbsolute, Beneath::WeLeave},
+                      BeneathCase{"RipAbsoluteItsOwnerTakesItAway", Encoding::JmpRipAbsolute, Beneath::OwnerTakesAway},
+                      BeneathCase{"RipAbsoluteItsOwnerWritesItAgain", Encoding::JmpRipAbsolute, Beneath::OwnerWritesAgain}),
     [](const ::testing::TestParamInfo<BeneathCase>& info) { return std::string(info.param.name); });
 
 // The jumps other hookers write, and bytes that are none.
