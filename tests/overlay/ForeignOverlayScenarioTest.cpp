@@ -27,7 +27,7 @@ TEST(ForeignOverlay, TabletAndPanelWorkBesideAnotherHookOnPresentAndTheUnloadLea
       "key ctrl+F8\n"
       "run 300\n";
   SimRun run = runSim(
-      "timeout 150000\n"
+      "timeout 230000\n"
       "ini ZorTabcastPlugin.ini gps calibration_mode 0\n"
       "ini ZorTabcastFirstRun.ini setup completed 1\n"
       "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n"
@@ -68,7 +68,7 @@ TEST(ForeignOverlay, TabletAndPanelWorkBesideAnotherHookOnPresentAndTheUnloadLea
           "key ctrl+F8\n"
           "run 300\n"
           "unload\n",
-      plugin, {}, 180000);
+      plugin, {}, 240000);
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_TRUE(run.printed("Present: otro modulo (zor_sim.exe) ha escrito su gancho encima del nuestro: al apagar el nuestro"))
       << run.output;
