@@ -38,6 +38,7 @@ struct Hook {
   bool enabled = false;
   bool relayToTrampoline = false;  // the relay was turned to the original code
   bool chained = false;            // left beneath another module's patch at least once
+  bool exposed = false;            // seen beneath another module's jump: its trampoline may copy our patch
 };
 
 struct Notice {
@@ -239,6 +240,13 @@ MH_STATUS Engine::setEnabled(const std::vector<Hook*>& batch, bool enable) {
       h->chained = true;
       continue;
     }
+    if (!enable && h->exposed) {
+      if (!setRelay(*h, h->slot)) {
+        status = MH_ERROR_MEMORY_PROTECT;
+        break;
+      }
+      h->relayToTrampoline = true;
+    }
     if (enable && h->relayToTrampoline) {
       if (!setRelay(*h, h->detour)) {
         status = MH_ERROR_MEMORY_PROTECT;
@@ -350,7 +358,13 @@ PatchState patchState(void* target) {
   // A relay of ours kept from an earlier hook (of this engine or of an earlier load of our
   // module), turned to its trampoline: the patch of that hook, put back by a hooker that had
   // copied it, is no other module's hook.
-  return isKeptRelay(to) ? PatchState::Gone : PatchState::Chained;
+  if (isKeptRelay(to)) return PatchState::Gone;
+  // Another module's trampoline now holds a copy of our patch and may be run again after its
+  // owner has put our patch back (a guarded hook written again): from now on the relay is
+  // turned to the original code whenever ours is switched off, and kept for good.
+  h->exposed = true;
+  h->pinned = true;
+  return PatchState::Chained;
 }
 
 const char* patchStateName(PatchState state) {

@@ -127,6 +127,13 @@ TEST_P(ForeignOnTopTest, EachLeavesTheOtherWorking) {
     ASSERT_EQ(MH_RemoveHook(target()), MH_OK);
     EXPECT_EQ(codeBytes(target(), 32), pristine_);
     EXPECT_TRUE(g_notices.empty());
+    // Its trampoline still holds our jump: written again after our module has gone, it must
+    // lead to the original code.
+    ASSERT_EQ(MH_Uninitialize(), MH_OK);
+    ASSERT_EQ(MH_Initialize(), MH_OK);
+    ours_.release();
+    foreign_.writeAgain();
+    EXPECT_EQ(call(), kPlain + kForeign);
     return;
   }
 
