@@ -29,6 +29,8 @@ struct Hook {
   uint8_t* slot = nullptr;  // trampoline, then the relay at kRelayOffset
   uint8_t patch[kPatchSize] = {};
   uint8_t original[kPatchSize] = {};
+  uint8_t former[kPatchSize] = {};  // what the hook was built from before its last rebuild
+  bool hasFormer = false;
   Boundary table[kMaxStolenInstructions + 1] = {};
   uint8_t tableCount = 0;
   uint8_t codeSize = 0;
@@ -208,6 +210,13 @@ MH_STATUS Engine::rebuild(Hook& h, void** original) {
   // top of ours may still lead into its relay, which now goes to the original code.
   setRelay(h, fresh.slot);
   memory.release(h.slot, true);
+  if (std::memcmp(h.original, fresh.original, kPatchSize) != 0) {
+    std::memcpy(fresh.former, h.original, kPatchSize);
+    fresh.hasFormer = true;
+  } else if (h.hasFormer) {
+    std::memcpy(fresh.former, h.former, kPatchSize);
+    fresh.hasFormer = true;
+  }
   h = fresh;
   if (original) *original = h.slot;
   return MH_OK;
@@ -350,9 +359,10 @@ PatchState patchState(void* target) {
   if (!h) return PatchState::NotCreated;
   if (!h->enabled) return PatchState::Disabled;
   if (holds(h->target, h->patch)) return PatchState::Ours;
-  // What we found at creation is back (a hooker beneath us took its hook away, or wrote its
-  // jump again over ours): the patch is gone even when those bytes are a jump.
-  if (holds(h->target, h->original)) return PatchState::Gone;
+  // What we found at creation (or before our last rebuild) is back: a hooker beneath us took
+  // its hook away, or wrote its jump again over ours. The patch is gone even when those bytes
+  // are a jump.
+  if (holds(h->target, h->original) || (h->hasFormer && holds(h->target, h->former))) return PatchState::Gone;
   const void* to = nullptr;
   if (!jumpDestination(h->target, &to)) return PatchState::Gone;
   // A relay of ours kept from an earlier hook (of this engine or of an earlier load of our

@@ -228,6 +228,12 @@ TEST_P(ForeignBeneathTest, OursOnTopUntilEitherLeaves) {
   ASSERT_EQ(MH_EnableHook(target()), MH_OK);
   EXPECT_EQ(hook::patchState(target()), PatchState::Ours);
   EXPECT_EQ(call(), kPlain + kOurs + beneath) << "the new trampoline runs the bytes now there";
+  if (away) {
+    // Its owner writes its jump again, over the hook built from the original bytes.
+    foreign_.writeAgain();
+    EXPECT_EQ(hook::patchState(target()), PatchState::Gone);
+    foreign_.takeAway();
+  }
   ASSERT_EQ(MH_RemoveHook(target()), MH_OK);
   EXPECT_EQ(call(), kPlain + beneath);
   if (!away) foreign_.takeAway();
