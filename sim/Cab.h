@@ -83,6 +83,7 @@ class Cab {
   // Whether the swap chain's Present no longer starts with the bytes it had when it was made
   // (a plugin has patched it).
   bool presentPatched() const;
+  IDXGISwapChain* swapChain() const { return swapChain_.Get(); }
   // The same for the immediate context's DrawIndexed.
   bool drawIndexedPatched() const;
   // The context's IASetIndexBuffer is patched: the plugin's start-up hooks are all in.

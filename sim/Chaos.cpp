@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Console.h"
+#include "ForeignHookCommands.h"
 #include "SdkHost.h"
 #include "SimText.h"
 #include "Simulator.h"
@@ -133,6 +134,7 @@ class Chaos {
   int tabletReplaced() const;
   bool recreateDevice(Failure& f);
   bool recreateWindow(Failure& f);
+  bool foreignHook(Failure& f);
 
   bool clickOneOf(const char* const* labels, size_t count, Failure& f);
   std::string openMediaId() { return std::next(sim_.media_.begin(), rng_.below(static_cast<uint32_t>(sim_.media_.size())))->first; }
@@ -148,6 +150,7 @@ class Chaos {
   bool panelShown_ = false;
   bool electric_ = true, engine_ = true;
   bool chained_ = false;  // another module's window procedure in the game window's chain
+  bool foreignOnTop_ = false;  // the other overlay's hook on Present was made over this load's plugin
   bool readOnly_ = false;  // the plugin's settings files are read-only
   bool skipped_ = false;  // the event found nothing to act on (no such panel item shown)
   unsigned long long pinnedAt_ = 0;  // the event whose unload the plugin reported its module kept loaded
@@ -182,6 +185,7 @@ const Chaos::Event Chaos::kEvents[] = {
     {"resize", 2, nullptr, &Chaos::resize},
     {"device", 2, nullptr, &Chaos::recreateDevice},
     {"new-window", 1, nullptr, &Chaos::recreateWindow},
+    {"foreign-hook", 2, nullptr, &Chaos::foreignHook},
 };
 
 bool Chaos::exec(std::vector<std::string> words, Failure& f) {
@@ -416,7 +420,24 @@ bool Chaos::unload(Failure& f) {
 }
 
 // The next load works: the plugin starts and hooks the game again.
-bool Chaos::load(Failure& f) { return exec({"load"}, f) && exec({"wait-hooked", "15000"}, f); }
+bool Chaos::load(Failure& f) {
+  foreignOnTop_ = false;
+  return exec({"load"}, f) && exec({"wait-hooked", "15000"}, f);
+}
+
+// Another overlay's hook on Present: made (over the plugin's, or there before its next load),
+// taken away by its owner, or written again over whatever is there. When its owner wrote over a
+// plugin that hooked after it, the plugin's patch is gone until its watch puts it back (within a
+// second): the run waits for that, as it waits for the hooks after a load.
+bool Chaos::foreignHook(Failure& f) {
+  const ForeignHookState state = foreignHookState();
+  if (state == ForeignHookState::None || (state == ForeignHookState::TakenAway && rng_.below(2))) {
+    foreignOnTop_ = loaded();
+    return exec({"foreign-hook", "install"}, f);
+  }
+  return exec({"foreign-hook", state == ForeignHookState::Installed ? "take-away" : "write-again"}, f) &&
+         (!loaded() || foreignOnTop_ || exec({"run", "1500"}, f));
+}
 
 // Another module's procedure on top of the game window's, or gone again: a plain one, or a mod
 // menu's that swallows private messages and keeps the top.

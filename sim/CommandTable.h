@@ -11,7 +11,8 @@
 // combination, w window state, x raw-input mode, v moving/still, u moved/kept, y add/remove,
 // E panel item state, z "kept", f point of a frame.
 // The handlers live in a file by concern: Simulator.cpp (the run itself), PluginCommands.cpp,
-// FrameCommands.cpp, InputCommands.cpp, MediaCommands.cpp, PanelCommands.cpp, Chaos.cpp.
+// FrameCommands.cpp, InputCommands.cpp, MediaCommands.cpp, PanelCommands.cpp, Chaos.cpp,
+// ForeignHookCommands.cpp.
 #pragma once
 
 // clang-format off
@@ -85,6 +86,10 @@
   X("expect-raw-mouse", "v", "moving|still", "what the raw mouse records read since the last check report:\n" \
     "movement or buttons, or records without either", cmdExpectRawMouse) \
   X("cursor-warp", "iiu", "X Y moved|kept", "SetCursorPos to client coordinates; expect the cursor there or not", cmdCursorWarp) \
+  X("foreign-hook", "s|i", "install|take-away|write-again|frames N", "another overlay's inline hook on the swap chain's Present (a frame-rate\n" \
+    "counter's): install puts its jmp over the bytes there now (on top of the\nplugin's hook, or before the plugin loads); take-away writes back the\n" \
+    "bytes it saved, whatever is there by then; write-again writes its jmp\nagain with the trampoline it made first; frames: render N frames, the\n" \
+    "other overlay must see every one", cmdForeignHook) \
   X("wndproc-chain", "y", "add|add-swallowing|remove", "another module's window procedure on top of the game window's;\n" \
     "add-swallowing: a mod menu's, which passes private messages it does not\nknow to DefWindowProc and takes the top back at every frame", cmdWndProcChain) \
   X("hold-wndproc", "i", "MS", "a thread of the game stays inside the game window's procedure chain\n" \

@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "hook/HookChain.h"
 #include "hook/MinHook.h"
 
 namespace zor {
@@ -22,6 +24,10 @@ struct HookApi {
   MH_STATUS(WINAPI* disableHook)(LPVOID target);
   MH_STATUS(WINAPI* removeHook)(LPVOID target);
   const char*(WINAPI* statusToString)(MH_STATUS status);
+  // Beyond MinHook's API (hook/HookChain.h); null in an engine without them (an installed
+  // MinHook, a scripted engine), and then nothing looks at our patches after they are written.
+  hook::PatchState (*patchState)(void* target);
+  MH_STATUS (*rebuildHook)(void* target, void** original);
 };
 
 // The table in use (the MinHook functions unless replaced).
@@ -31,6 +37,15 @@ const HookApi& hookApi() noexcept;
 void setHookApi(const HookApi* api) noexcept;
 // MH_StatusToString, or "MH_STATUS desconocido" when it has no text.
 const char* hookStatusText(MH_STATUS status) noexcept;
+
+// The name the log gives a hooked function (the engine knows addresses only); up to 32 names,
+// the latest for an address wins.
+void nameHookTarget(const void* target, const char* name) noexcept;
+// That name, or null.
+const char* hookTargetName(const void* target) noexcept;
+// "NAME: otro modulo (FILE) ..." naming the module the bytes at `target` now jump into, or
+// "otro modulo" when none is found. For the log lines about a patch of ours found written over.
+std::string overwrittenPatchText(const void* target);
 
 // The parts that hold hooks of their own.
 enum class HookOwner : unsigned { Graphics, TextureQueue, Overlay, Count };

@@ -169,7 +169,12 @@ void Dx11Core::bootstrap() {
     } catch (...) {
       done = false;
     }
-    if (done) return;
+    if (done) {
+      // The hooks are in: this thread now keeps an eye on them until shut-down.
+      bootstrapRunning_.store(false);
+      watchHookPatches();
+      return;
+    }
     if (!sleepBetweenAttempts(clock::steadyNs())) return;
   }
 }

@@ -61,6 +61,10 @@ void Dx11Core::resetForStart() {
   followCandidateFrames_ = 0;
   expectedDevice_ = nullptr;
   {
+    std::lock_guard<std::mutex> lock(hookWatchMutex_);
+    patchToldOf_.fill(0);
+  }
+  {
     std::lock_guard<std::mutex> lock(playbackMutex_);
     device_ = nullptr;  // empty at this point: shut-down released them
     context_ = nullptr;

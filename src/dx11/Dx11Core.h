@@ -36,6 +36,10 @@ using D3D11CreateDeviceAndSwapChainFn = decltype(&D3D11CreateDeviceAndSwapChain)
 using CreateDXGIFactory1Fn = HRESULT(WINAPI*)(REFIID, void**);
 
 // The hooked (and discovered) methods, in the order of the hook table.
+enum class Hook : uint32_t;
+// The method's name in log lines ("Present").
+const char* hookName(Hook h) noexcept;
+
 enum class Hook : uint32_t {
   Present,                   // IDXGISwapChain slot 8
   ResizeBuffers,             // IDXGISwapChain slot 13, discovered only
@@ -195,6 +199,13 @@ class Dx11Core {
   }
   bool hookInstalled(Hook h) const noexcept { return installed_[static_cast<size_t>(h)].load(); }
   bool bootstrapRunning() const noexcept { return bootstrapRunning_.load(); }
+
+  // Looks at the first bytes of Present and the binding functions (once a second on the
+  // bootstrap thread, once the hooks are in). Our patch there, or another module's jump (a hook
+  // on top of ours, which still leads to ours): left as it is, the latter told once. Anything
+  // else means a hooker below us put its bytes back over our patch: told once, and our hook is
+  // built again from the bytes now there.
+  void checkHookPatches();
 
  private:
   friend struct Dx11CoreTestAccess;
@@ -362,7 +373,10 @@ class Dx11Core {
   GpsIdentification ident_;
   ViewDescriptionCache viewCache_;
 
-  // ---- bootstrap thread
+  // ---- bootstrap thread, then the watch over our patches (checkHookPatches)
+  void watchHookPatches();
+  std::mutex hookWatchMutex_;
+  std::array<uint8_t, kHookCount> patchToldOf_{};  // under hookWatchMutex_: what was logged once
   std::thread bootstrapThread_;
   std::atomic<bool> bootstrapRunning_{false};
   std::mutex bootstrapMutex_;

@@ -137,6 +137,10 @@ bool Dx11Core::installHooks() {
     }
   }
 
+  // The engine's notices and the watch over our patches name the methods.
+  for (size_t i = 0; i < kHookCount; ++i) {
+    if (void* target = targets_[i].load()) nameHookTarget(target, hookName(static_cast<Hook>(i)));
+  }
   hooksInstalled_.store(true);
   return true;
 }

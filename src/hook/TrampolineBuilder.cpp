@@ -146,9 +146,9 @@ bool encodeJmpRel32(uint64_t from, uint64_t to, uint8_t out[kPatchSize]) {
 }
 
 void encodeRelay(uint64_t to, uint8_t out[kRelaySize]) {
-  const uint8_t head[6] = {0xFF, 0x25, 0, 0, 0, 0};
-  std::memcpy(out, head, 6);
-  std::memcpy(out + 6, &to, 8);
+  const uint8_t head[8] = {0xFF, 0x25, 2, 0, 0, 0, 0xCC, 0xCC};
+  std::memcpy(out, head, 8);
+  std::memcpy(out + 8, &to, 8);
 }
 
 PlanError planTrampoline(uint64_t target, const uint8_t* code, size_t available, TrampolinePlan& plan) {

@@ -12,10 +12,13 @@ namespace zor::hook {
 
 // The patch written over the target: jmp rel32.
 inline constexpr size_t kPatchSize = 5;
-// Room for one trampoline plus the relay that reaches a far detour.
+// Room for one trampoline plus the relay the patch jumps to. The relay ends the slot, so that
+// its 8-byte destination is aligned and can be changed with one store while code runs through it.
 inline constexpr size_t kSlotSize = 64;
-inline constexpr size_t kRelaySize = 14;  // jmp qword [rip+0] ; dq address
-inline constexpr size_t kMaxTrampolineSize = kSlotSize - kRelaySize;
+inline constexpr size_t kRelaySize = 16;  // jmp qword [rip+2] ; int3 int3 ; dq address
+inline constexpr size_t kRelayOffset = kSlotSize - kRelaySize;
+inline constexpr size_t kRelayAddressOffset = kRelayOffset + 8;
+inline constexpr size_t kMaxTrampolineSize = kRelayOffset;
 inline constexpr size_t kMaxStolenInstructions = 8;
 
 enum class Rewrite : uint8_t {
@@ -86,7 +89,7 @@ bool emitTrampoline(const TrampolinePlan& plan, uint64_t at, uint8_t* out, Bound
 
 // jmp rel32 from `from` to `to`; false when out of reach.
 bool encodeJmpRel32(uint64_t from, uint64_t to, uint8_t out[kPatchSize]);
-// jmp qword [rip+0] followed by the 8-byte destination.
+// jmp qword [rip+2], two int3, then the 8-byte destination (aligned when `out` is).
 void encodeRelay(uint64_t to, uint8_t out[kRelaySize]);
 
 const char* planErrorName(PlanError error);

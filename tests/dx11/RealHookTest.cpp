@@ -14,6 +14,7 @@
 #include "dx11/IdentFixture.h"
 #include "gps/FakeGameImage.h"
 #include "hook/HookEngineStats.h"
+#include "support/ForeignHook.h"
 
 using namespace zor;
 using namespace zor::test;
@@ -97,6 +98,14 @@ void STDMETHODCALLTYPE spyUpdateSubresource(ID3D11DeviceContext* context, ID3D11
                                             const D3D11_BOX* box, const void* data, UINT pitch, UINT depth) {
   if (context == g_watchedContext.load() && GetCurrentThreadId() == g_watchedThread.load()) ++g_writesFromWatchedThread;
   g_updateOriginal.load()(context, resource, sub, box, data, pitch, depth);
+}
+
+// Another overlay's Present hook (a frame-rate counter's): counts the frames it sees.
+std::atomic<PresentFn> g_foreignNext{nullptr};
+std::atomic<int> g_foreignSeen{0};
+HRESULT STDMETHODCALLTYPE foreignPresent(IDXGISwapChain* swapChain, UINT interval, UINT flags) {
+  ++g_foreignSeen;
+  return g_foreignNext.load()(swapChain, interval, flags);
 }
 
 class RealHooks : public ::testing::Test {
@@ -492,5 +501,55 @@ TEST_F(RealHooks, AViewCreatedWhereAReleasedOneLivedIsJudgedAfreshAtTheDashboard
   drawQuad(screenTexture.view.get());
   EXPECT_EQ(GpsTextureReplacer::instance().replacementCount(), before + 1);
 }
+
+#if !defined(ZOR_SYSTEM_MINHOOK)
+// Present shared with another overlay's hook. Ours went on top of a hook that was there first:
+// when its owner writes the original bytes back over our patch, the watch puts ours in again,
+// built from those bytes. A hook put on top of ours is left there (we are still reached through
+// it) and its module named; our shut-down leaves it in place and working.
+TEST_F(RealHooks, TheWatchReinstallsAnErasedPresentHookAndLeavesOneOnTop) {
+  VtableTargets targets;
+  ASSERT_TRUE(readVtableTargets(game.swapChain.get(), game.device.get(), game.context.get(), targets));
+  void* present = targets.address[static_cast<size_t>(Hook::Present)];
+  const Prologue pristine(present);
+  g_foreignSeen = 0;
+  ForeignHook below;
+  ASSERT_TRUE(below.install(present, reinterpret_cast<void*>(&foreignPresent)));
+  g_foreignNext = reinterpret_cast<PresentFn>(below.trampoline());
+  startHooked();
+  game.swapChain->Present(0, 0);
+  EXPECT_EQ(core.frameCounter(), 1u);
+  EXPECT_EQ(g_foreignSeen, 1);
+
+  below.takeAway();
+  core.checkHookPatches();  // what the watch does once a second
+  EXPECT_TRUE(log.has(LogLevel::WARNING, "Present: nuestro gancho ya no esta")) << log.dump();
+  game.swapChain->Present(0, 0);
+  EXPECT_EQ(core.frameCounter(), 2u);
+  EXPECT_EQ(g_foreignSeen, 1) << "the new trampoline must not lead into the hook that left";
+
+  ForeignHook above;
+  ASSERT_TRUE(above.install(present, reinterpret_cast<void*>(&foreignPresent)));
+  g_foreignNext = reinterpret_cast<PresentFn>(above.trampoline());
+  core.checkHookPatches();
+  core.checkHookPatches();
+  EXPECT_EQ(log.count("Present: otro modulo (test_dx11.exe) ha escrito su gancho encima del nuestro; seguimos"), 1u)
+      << log.dump();
+  game.swapChain->Present(0, 0);
+  EXPECT_EQ(core.frameCounter(), 3u);
+  EXPECT_EQ(g_foreignSeen, 2);
+
+  core.shutdown();
+  EXPECT_TRUE(above.inPlace());
+  game.swapChain->Present(0, 0);
+  EXPECT_EQ(g_foreignSeen, 3);
+  EXPECT_EQ(core.frameCounter(), 3u);
+  DWORD old = 0;
+  VirtualProtect(present, sizeof pristine.bytes, PAGE_EXECUTE_READWRITE, &old);
+  std::memcpy(present, pristine.bytes, sizeof pristine.bytes);
+  VirtualProtect(present, sizeof pristine.bytes, old, &old);
+  FlushInstructionCache(GetCurrentProcess(), present, sizeof pristine.bytes);
+}
+#endif
 
 }  // namespace

@@ -221,3 +221,26 @@ zt_xbegin:
 
     .p2align 4, 0xcc
     int3
+
+# a + 3b. Its first 14 bytes are whole position-independent instructions, so another module's
+# 14-byte jmp qword [rip+0] can be written over them and the bytes moved as they are.
+    .p2align 4, 0xcc
+    .globl zt_shared
+zt_shared:
+    push rbp
+    push rbx
+    push rsi
+    sub rsp, 0x20
+    mov rax, rcx
+    lea rsi, [rdx + rdx*2]
+    add rax, rsi
+    add rsp, 0x20
+    pop rsi
+    pop rbx
+    pop rbp
+    ret
+    .globl zt_shared_end
+zt_shared_end:
+
+    .p2align 4, 0xcc
+    int3
