@@ -180,7 +180,7 @@ bool StagingRing::empty() const {
 }
 
 void StagingRing::markFaulted() {
-  faultedContext_.store(context_.get());
+  if (context_) faultedContext_.store(context_.get());  // said once: a second call has no context left
   abandon(false);
 }
 
