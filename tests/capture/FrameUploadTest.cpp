@@ -118,15 +118,16 @@ struct WrappedContext {
   std::atomic<DWORD> unmapThread_{0};
 };
 
-// A fault inside a driver call of ours (the picture's copy, the bars' write) leaves the runtime
-// half way through it: capture ends on that device with one ERROR line, nothing of capture calls
-// into the context again, and a start on it is refused. It is never retried frame after frame.
+// A fault inside a driver call of ours (the unmap, the picture's copy, the bars' write) leaves
+// the runtime half way through it: capture ends on that device with one ERROR line, nothing of
+// capture calls into the context again, and a start on it is refused. It is never retried frame
+// after frame.
 TEST_F(FrameUpload, AFaultInsideADriverCallEndsCaptureOnThatDevice) {
   const char* kEnded =
       "[WindowCapture] UpdateSubresource protegido detecto una excepcion; la captura se detiene en este dispositivo.";
   std::deque<WrappedContext> contexts;  // each case on a context of its own, alive to the end
   int round = 0;
-  for (size_t method : {WrappedContext::kCopyRegion, WrappedContext::kUpdateSubresource}) {
+  for (size_t method : {WrappedContext::kUnmap, WrappedContext::kCopyRegion, WrappedContext::kUpdateSubresource}) {
     SCOPED_TRACE(method);
     WrappedContext& faulting = contexts.emplace_back(context_.get(), method);
     ComRef<ID3D11Texture2D> target = texture(48, 48);
