@@ -33,6 +33,7 @@
 #include "capture/GdiWindowCapture.h"
 #include "core/Clock.h"
 #include "core/ComRef.h"
+#include "core/Logger.h"
 #include "core/TimedWake.h"
 
 using namespace zor;
@@ -337,6 +338,10 @@ void wakeRows() {
 
 int main(int argc, char** argv) {
   const bool latencyOnly = argc > 1 && std::strcmp(argv[1], "--latency") == 0;  // part 2 alone
+  // What the engine warns about (a guarded fault, a staging texture let go of late) is printed.
+  Logger::instance().setSink([](LogLevel level, const char* line) {
+    if (level != LogLevel::INFO) std::fprintf(stderr, "   log: %s\n", line);
+  });
   ComRef<ID3D11Device> device;
   ComRef<ID3D11DeviceContext> context;
   D3D_FEATURE_LEVEL level{};

@@ -64,6 +64,7 @@ bool GdiWindowCapture::start(ID3D11Device* device, ID3D11DeviceContext* context,
                              int32_t cropHeight) {
   if (active_.load(std::memory_order_acquire)) return true;
   if (!device || !context) return false;
+  if (ring_.faulted(context)) return false;  // capture ended on this device (said when it faulted)
   HWND bound = nullptr;
   try {
     std::lock_guard<std::mutex> lock(stateMutex_);
@@ -146,7 +147,7 @@ void GdiWindowCapture::shutdown() {
   if (!thread_.joinable() && !waitForWorkerExit(0)) {
     // The worker an earlier shut-down had to leave is still inside a window that does not
     // answer: its surfaces are its own until it leaves (it releases them itself).
-    context_.store(nullptr, std::memory_order_release);
+    letGoOfDevice();
     return;
   }
   if (thread_.joinable()) {
@@ -157,7 +158,7 @@ void GdiWindowCapture::shutdown() {
     if (!waitForWorkerExit(drain.deadlineNs())) {
       thread_.detach();
       detour::pinOwnModule();
-      context_.store(nullptr, std::memory_order_release);
+      letGoOfDevice();
       logWarning(
           "[WindowCapture] La ventana capturada no responde y el hilo de captura sigue esperandola al cerrar; "
           "el hilo terminara por si solo y el plugin queda cargado hasta entonces.");
@@ -167,10 +168,14 @@ void GdiWindowCapture::shutdown() {
   }
   releaseSurfaces();
   resetFrameBuffer();
-  // The worker is gone; the render thread may be presenting meanwhile, so the staging textures
-  // are let go of without touching the context.
-  ring_.release(false, 0);
-  pendingCopy_ = -1;
+  letGoOfDevice();
+}
+
+// What the engine holds of the game's device goes, whether or not the worker has left: the
+// render thread may be presenting meanwhile, so nothing calls into the context (the render
+// thread's last turn unmapped what it could); a slot the worker still writes is dropped by it.
+void GdiWindowCapture::letGoOfDevice() {
+  ring_.drop();
   barsTexture_ = nullptr;
   context_.store(nullptr, std::memory_order_release);
   outputWidth_.store(0);

@@ -96,14 +96,19 @@ class GdiWindowCapture final : public WindowCapture {
   void setSoundProbe(SoundProbe probe) override { soundProbe_.store(probe, std::memory_order_release); }
   void prepareFramesFor(ID3D11Texture2D* texture) override;
   void markUploadPoint() override;
+  void renderThreadTurn() override;
+  void releaseBeforeHooksGo(uint64_t deadlineNs, bool onRenderThread) override;
 
   // For tests and benchmarks.
   // Re-evaluates every wait of the worker now (after a test moved the clock).
   void wake();
   // Blocks until the worker waits with nothing left to act on (true), or the timeout passes.
   bool waitUntilIdle(uint32_t timeoutMs);
-  // A copy of the newest published frame; false when none.
+  // A copy of the newest published frame; false when none, or when called off the render thread
+  // (the thread that hands the engine its textures).
   bool latestFrame(CaptureFrame& out);
+  // Every staging texture is let go of (tests).
+  bool ringReleased() const { return ring_.empty(); }
   uint64_t generation() const { return generation_.load(); }
   uint32_t outputWidth() const { return outputWidth_.load(); }
   uint32_t outputHeight() const { return outputHeight_.load(); }
@@ -204,8 +209,11 @@ class GdiWindowCapture final : public WindowCapture {
   void resetFrameBuffer();
   // Render thread: the staging ring for the current output size on context (false: not usable yet).
   bool serviceRing(ID3D11DeviceContext* context, const D3D11_TEXTURE2D_DESC& desc);
-  // Render thread: the bars around the picture box are black in texture (once per texture).
-  void blackenBars(ID3D11DeviceContext* context, ID3D11Texture2D* texture, const D3D11_TEXTURE2D_DESC& desc,
+  void endOnDriverFault();
+  void letGoOfDevice();
+  // Render thread: the bars around the picture box are black in texture (once per texture);
+  // false when the driver faulted (capture has ended on the device).
+  bool blackenBars(ID3D11DeviceContext* context, ID3D11Texture2D* texture, const D3D11_TEXTURE2D_DESC& desc,
                    uint32_t boxX, uint32_t boxY);
   // The frames are for a texture of this size from now on; false when that is a change (the
   // frame buffer is emptied and the worker starts again at the new size).
@@ -251,9 +259,15 @@ class GdiWindowCapture final : public WindowCapture {
   std::atomic<uint64_t> latestPublished_{0};
   std::atomic<uint64_t> lastUploaded_{0};
   std::atomic<uint64_t> latestPublishedAtNs_{0};
-  // Render thread only: a slot whose copy faulted, tried again while it is the newest picture;
-  // the texture (and its content epoch) whose bars are black, and where the picture sat then.
-  int pendingCopy_ = -1;
+  std::atomic<DWORD> renderThreadId_{0};  // the thread that last serviced the ring
+  // Shut-down asks the render thread to let go of the ring at its next turn.
+  static constexpr int kTurnIdle = 0, kTurnAsked = 1, kTurnRunning = 2;
+  std::atomic<int> turn_{kTurnIdle};
+  std::atomic<bool> ringHeld_{false};  // the ring may hold textures (serviced since its last release)
+  std::mutex turnMutex_;
+  std::condition_variable turnDone_;
+  // Render thread only: the texture (and its content epoch) whose bars are black, and where the
+  // picture sat then.
   UploadCadence cadence_;
   std::atomic<bool> aimedCaptures_{true};
   ID3D11Texture2D* barsTexture_ = nullptr;

@@ -29,8 +29,10 @@ uint32_t pictureExtent(uint32_t frameExtent) {
   return static_cast<uint32_t>(static_cast<uint64_t>(frameExtent) * kPicturePercent / 100);
 }
 
-// How long a change of device or size waits for the worker to finish the picture it is writing.
-constexpr uint32_t kRingReleaseWaitMs = 200;
+// How long a change of device waits for the worker to finish the picture it is writing, and
+// how long a shut-down waits for the render thread's last turn.
+constexpr uint64_t kRingReleaseWaitNs = 200'000'000ull;
+constexpr uint64_t kLastTurnWaitNs = 250'000'000ull;
 
 uint64_t elapsedNs(std::chrono::steady_clock::time_point since) {
   return static_cast<uint64_t>(
@@ -294,35 +296,90 @@ bool GdiWindowCapture::hasNewFrame() {
 }
 
 bool GdiWindowCapture::serviceRing(ID3D11DeviceContext* context, const D3D11_TEXTURE2D_DESC& desc) {
+  renderThreadId_.store(GetCurrentThreadId(), std::memory_order_relaxed);
+  ringHeld_.store(true, std::memory_order_release);
   const uint32_t width = pictureExtent(desc.Width), height = pictureExtent(desc.Height);
   if (width == 0 || height == 0) return false;
-  if (!ring_.matches(context, width, height, desc.Format)) pendingCopy_ = -1;  // its slot goes with the ring
   return ring_.service(context, width, height, desc.Format);
 }
 
 void GdiWindowCapture::releaseDeviceObjects() {
-  pendingCopy_ = -1;
   cadence_.reset();
   barsTexture_ = nullptr;
-  if (!ring_.release(true, kRingReleaseWaitMs)) {
+  if (ring_.release(clock::steadyNs() + kRingReleaseWaitNs)) {
+    ringHeld_.store(false, std::memory_order_release);
+  } else {
     logWarning("[WindowCapture] El hilo de captura seguia escribiendo una textura de paso; se suelta al cerrar.");
   }
 }
 
-void GdiWindowCapture::blackenBars(ID3D11DeviceContext* context, ID3D11Texture2D* texture,
+void GdiWindowCapture::renderThreadTurn() {
+  int asked = kTurnAsked;
+  if (turn_.load(std::memory_order_acquire) != kTurnAsked ||
+      !turn_.compare_exchange_strong(asked, kTurnRunning, std::memory_order_acq_rel)) {
+    return;
+  }
+  releaseDeviceObjects();
+  {
+    std::lock_guard<std::mutex> lock(turnMutex_);
+    turn_.store(kTurnIdle, std::memory_order_release);
+  }
+  turnDone_.notify_all();
+}
+
+void GdiWindowCapture::releaseBeforeHooksGo(uint64_t deadlineNs, bool onRenderThread) {
+  // No new picture is composed; the one being composed is abandoned when it is done.
+  active_.store(false, std::memory_order_release);
+  bumpGeneration();
+  resetFrameBuffer();
+  notifyWorker();
+  if (!ringHeld_.load(std::memory_order_acquire)) return;
+  if (onRenderThread) {
+    releaseDeviceObjects();
+    return;
+  }
+  // The render thread unmaps at its next Present; a game that does not present by then has its
+  // textures dropped by shutdown() without a call into its context. A turn that has begun is
+  // waited for to its end (its own wait is bounded).
+  const uint64_t bound = std::min(deadlineNs, clock::steadyNs() + kLastTurnWaitNs);
+  std::unique_lock<std::mutex> lock(turnMutex_);
+  turn_.store(kTurnAsked, std::memory_order_release);
+  for (;;) {
+    const int turn = turn_.load(std::memory_order_acquire);
+    if (turn == kTurnIdle) return;
+    const uint64_t now = clock::steadyNs();
+    if (turn == kTurnAsked && now >= bound) {
+      int asked = kTurnAsked;
+      if (turn_.compare_exchange_strong(asked, kTurnIdle, std::memory_order_acq_rel)) return;
+      continue;
+    }
+    turnDone_.wait_for(lock, std::chrono::milliseconds(10));
+  }
+}
+
+// A fault inside a driver call of ours leaves the runtime half way through it: capture ends on
+// this device, and nothing of capture calls into it again.
+void GdiWindowCapture::endOnDriverFault() {
+  ring_.markFaulted();
+  barsTexture_ = nullptr;
+  logError("[WindowCapture] UpdateSubresource protegido detecto una excepcion; la captura se detiene en este dispositivo.");
+  deactivate();
+}
+
+bool GdiWindowCapture::blackenBars(ID3D11DeviceContext* context, ID3D11Texture2D* texture,
                                    const D3D11_TEXTURE2D_DESC& desc, uint32_t boxX, uint32_t boxY) {
   // Textures of the replacer are made anew, or get their test pattern back, with a new epoch.
   const uint64_t epoch = GpsTextureReplacer::instance().contentEpoch();
-  if (texture == barsTexture_ && epoch == barsEpoch_ && boxX == barsBoxX_ && boxY == barsBoxY_) return;
+  if (texture == barsTexture_ && epoch == barsEpoch_ && boxX == barsBoxX_ && boxY == barsBoxY_) return true;
   const uint32_t w = desc.Width, h = desc.Height, pw = ring_.width(), ph = ring_.height();
-  if (boxX + pw > w || boxY + ph > h) return;
+  if (boxX + pw > w || boxY + ph > h) return true;
   const uint32_t right = w - boxX - pw, bottom = h - boxY - ph;
   const size_t rows = std::max(boxY, bottom), side = std::max(boxX, right);
   std::vector<uint8_t> zeros;
   try {
     zeros.assign(std::max(rows * w, side * ph) * 4, 0);
   } catch (...) {
-    return;  // tried again with the next picture
+    return true;  // tried again with the next picture
   }
   uint64_t bytes = 0;
   auto write = [&](uint32_t left, uint32_t top, uint32_t r, uint32_t b) {
@@ -337,13 +394,17 @@ void GdiWindowCapture::blackenBars(ID3D11DeviceContext* context, ID3D11Texture2D
     write(0, boxY, boxX, boxY + ph);
     write(boxX + pw, boxY, w, boxY + ph);
   };
-  if (!fault::guarded(all)) return;
+  if (!fault::guarded(all)) {
+    endOnDriverFault();
+    return false;
+  }
   renderThreadBytes_.fetch_add(bytes);
   barWrites_.fetch_add(1);
   barsTexture_ = texture;
   barsEpoch_ = epoch;
   barsBoxX_ = boxX;
   barsBoxY_ = boxY;
+  return true;
 }
 
 bool GdiWindowCapture::uploadLatestFrame(ID3D11Texture2D* texture) {
@@ -360,26 +421,15 @@ bool GdiWindowCapture::uploadLatestFrame(ID3D11Texture2D* texture) {
   const uint64_t latest = latestPublished_.load(std::memory_order_acquire);
   if (latest == 0 || latest == lastUploaded_.load(std::memory_order_acquire)) return false;
 
-  int slot = -1;
-  if (pendingCopy_ >= 0) {  // a copy that faulted: the same picture again, unless a newer one came
-    if (ring_.sequence(pendingCopy_) == latest) {
-      slot = pendingCopy_;
-    } else {
-      ring_.recycle(pendingCopy_);
-    }
-    pendingCopy_ = -1;
-  }
-  if (slot < 0) slot = ring_.take(latest, generation_.load(std::memory_order_acquire));
+  const int slot = ring_.take(latest, generation_.load(std::memory_order_acquire));
   if (slot < 0) return false;
   const uint32_t x = ring_.boxX(slot), y = ring_.boxY(slot);
-  blackenBars(context, texture, desc, x, y);
+  if (!blackenBars(context, texture, desc, x, y)) return false;
   uploads_.fetch_add(1);
   if (!ring_.copyInto(slot, texture, x, y)) {
-    logError("[WindowCapture] UpdateSubresource protegido detecto una excepcion; se omite este frame.");
-    pendingCopy_ = slot;
+    endOnDriverFault();
     return false;
   }
-  ring_.recycle(slot);
   lastUploaded_.store(latest, std::memory_order_release);
   if (!firstFrameLogged_.exchange(true)) {
     logInfo("[WindowCapture] Primer frame del trabajador copiado correctamente a la textura del GPS.");
@@ -388,6 +438,8 @@ bool GdiWindowCapture::uploadLatestFrame(ID3D11Texture2D* texture) {
 }
 
 bool GdiWindowCapture::latestFrame(CaptureFrame& out) {
+  // The ring's slots are the render thread's to retire: read only there.
+  if (renderThreadId_.load(std::memory_order_relaxed) != GetCurrentThreadId()) return false;
   const uint64_t latest = latestPublished_.load(std::memory_order_acquire);
   if (latest == 0) return false;
   const int slot = ring_.take(latest, generation_.load(std::memory_order_acquire));

@@ -4,16 +4,18 @@
 
 #include <cstdio>
 
+#include "core/Clock.h"
 #include "core/FaultGuard.h"
 #include "core/Logger.h"
 
 namespace zor {
 
 bool StagingRing::service(ID3D11DeviceContext* context, uint32_t width, uint32_t height, DXGI_FORMAT format) {
-  if (!context || width == 0 || height == 0) return false;
+  if (!context || width == 0 || height == 0 || faulted(context)) return false;
   if (!matches(context, width, height, format)) {
-    // A slot the worker is writing now is waited for by the next frame, not this one.
-    if (!retire(context == context_, 0)) return false;
+    // The old ring goes through its own context; a slot the worker is writing now is waited
+    // for by the next frame, not this one.
+    if (!retire(0)) return false;
     ComRef<ID3D11Device> device;
     context->GetDevice(device.put());
     if (!device) return false;
@@ -39,10 +41,10 @@ bool StagingRing::service(ID3D11DeviceContext* context, uint32_t width, uint32_t
           logError(line);
         }
         for (Slot& made : slots_) made.texture.reset();
-        return false;
+        return false;  // the ring matches nothing: tried again next frame
       }
     }
-    context_ = context;
+    context_ = ComRef<ID3D11DeviceContext>::share(context);
     width_.store(width);
     height_.store(height);
     format_ = format;
@@ -60,7 +62,10 @@ bool StagingRing::service(ID3D11DeviceContext* context, uint32_t width, uint32_t
     const HRESULT hr = context->Map(s.texture.get(), 0, D3D11_MAP_WRITE, D3D11_MAP_FLAG_DO_NOT_WAIT, &m);
     if (hr == DXGI_ERROR_WAS_STILL_DRAWING) continue;
     if (FAILED(hr) || !m.pData || m.RowPitch < width * 4) {
-      if (SUCCEEDED(hr)) context->Unmap(s.texture.get(), 0);
+      if (SUCCEEDED(hr)) {
+        s.mapped = true;
+        if (!unmap(s)) return false;
+      }
       if (!mapFailureLogged_) {
         mapFailureLogged_ = true;
         char line[128];
@@ -95,65 +100,114 @@ int StagingRing::take(uint64_t sequence, uint64_t generation) {
   return -1;
 }
 
+// A fault inside the driver's Unmap leaves the slot neither mapped nor unmapped: the ring stops
+// using the context, so it is never mapped twice.
+bool StagingRing::unmap(Slot& s) {
+  if (!s.mapped) return true;
+  s.data = nullptr;
+  ID3D11DeviceContext* context = context_.get();
+  ID3D11Texture2D* staging = s.texture.get();
+  auto call = [context, staging] { context->Unmap(staging, 0); };
+  if (!context || !staging || !fault::guarded(call)) {
+    markFaulted();
+    return false;
+  }
+  s.mapped = false;
+  return true;
+}
+
 bool StagingRing::copyInto(int slot, ID3D11Texture2D* target, uint32_t x, uint32_t y) {
   Slot& s = slots_[slot];
-  ID3D11DeviceContext* context = context_;
+  if (!unmap(s)) return false;
+  ID3D11DeviceContext* context = context_.get();
   ID3D11Texture2D* staging = s.texture.get();
-  if (s.mapped) {
-    s.mapped = false;  // whatever the driver does next, the memory is not the worker's any more
-    s.data = nullptr;
-    auto unmap = [context, staging] { context->Unmap(staging, 0); };
-    if (!fault::guarded(unmap)) return false;
-  }
   auto copy = [context, target, x, y, staging] { context->CopySubresourceRegion(target, 0, x, y, 0, staging, 0, nullptr); };
-  return fault::guarded(copy);
-}
-
-void StagingRing::recycle(int slot) {
-  Slot& s = slots_[slot];
-  if (s.mapped) {
-    context_->Unmap(s.texture.get(), 0);
-    s.mapped = false;
-    s.data = nullptr;
+  if (!fault::guarded(copy)) {
+    markFaulted();
+    return false;
   }
   s.state.store(kUnmapped, std::memory_order_release);
+  return true;
 }
 
-void StagingRing::restore(int slot) { slots_[slot].state.store(kReady, std::memory_order_release); }
+void StagingRing::restore(int slot) {
+  int expected = kTaken;
+  slots_[slot].state.compare_exchange_strong(expected, kReady, std::memory_order_acq_rel);
+}
 
-bool StagingRing::release(bool unmap, uint32_t waitMs) {
-  const bool all = retire(unmap, waitMs);
-  context_ = nullptr;
+bool StagingRing::toGone(Slot& s) {
+  for (;;) {
+    int state = s.state.load(std::memory_order_acquire);
+    if (state == kGone || state == kOrphan) return state == kGone;
+    if (state == kWriting) return false;
+    if (s.state.compare_exchange_weak(state, kGone, std::memory_order_acq_rel)) return true;
+  }
+}
+
+bool StagingRing::retire(uint64_t deadlineNs) {
+  // A slot is unmapped and released once it is Gone: the worker can no longer reach it. One it
+  // is writing is waited for (a picture's composition takes a few milliseconds).
+  bool all = true;
+  for (Slot& s : slots_) {
+    while (!toGone(s)) {
+      if (s.state.load(std::memory_order_acquire) == kOrphan || clock::steadyNs() >= deadlineNs) break;
+      SwitchToThread();
+    }
+    if (s.state.load(std::memory_order_acquire) != kGone) {
+      all = false;
+      continue;
+    }
+    if (!unmap(s)) return false;  // faulted: everything was dropped
+    s.texture.reset();
+  }
+  if (!all) return false;
+  // Nothing of the old ring is left: a failed creation from here leaves a ring that matches no
+  // size, so the next frame tries again.
+  context_.reset();
   width_.store(0);
   height_.store(0);
   format_ = DXGI_FORMAT_UNKNOWN;
-  return all;
+  return true;
 }
 
-bool StagingRing::retire(bool unmap, uint32_t waitMs) {
-  // First every slot is taken from the worker's reach; one it is writing is waited for.
-  for (uint32_t waited = 0;; ++waited) {
-    bool writing = false;
-    for (Slot& s : slots_) {
-      int state = s.state.load(std::memory_order_acquire);
-      if (state == kWriting) {
-        writing = true;
-        continue;
-      }
-      if (state != kGone) s.state.compare_exchange_strong(state, kGone, std::memory_order_acq_rel);
-      writing = writing || s.state.load(std::memory_order_acquire) == kWriting;
-    }
-    if (!writing) break;
-    if (waited >= waitMs) return false;
-    Sleep(1);
+bool StagingRing::release(uint64_t deadlineNs) { return retire(deadlineNs); }
+
+bool StagingRing::empty() const {
+  for (const Slot& s : slots_) {
+    if (s.texture || s.state.load(std::memory_order_acquire) == kOrphan) return false;
   }
+  return !context_;
+}
+
+void StagingRing::markFaulted() {
+  if (context_) faultedContext_.store(context_.get());  // said once: a second call has no context left
+  abandon(false);
+}
+
+void StagingRing::abandon(bool releaseTextures) noexcept {
   for (Slot& s : slots_) {
-    if (s.mapped && unmap && context_ && s.texture) context_->Unmap(s.texture.get(), 0);
-    s.mapped = false;
+    bool gone = toGone(s);
+    if (!gone) {
+      int expected = kWriting;
+      gone = !s.state.compare_exchange_strong(expected, kOrphan, std::memory_order_acq_rel) && toGone(s);
+    }
     s.data = nullptr;
-    s.texture.reset();
+    s.mapped = false;
+    // An orphaned texture is still being written by the worker: its memory must stay mapped.
+    if (gone && releaseTextures) {
+      s.texture.reset();
+    } else {
+      (void)s.texture.detach();
+    }
   }
-  return true;
+  if (releaseTextures) {
+    context_.reset();
+  } else {
+    (void)context_.detach();
+  }
+  width_.store(0);
+  height_.store(0);
+  format_ = DXGI_FORMAT_UNKNOWN;
 }
 
 bool StagingRing::claim(uint32_t width, uint32_t height, uint64_t latest, Claim& out) {
@@ -180,7 +234,7 @@ bool StagingRing::claim(uint32_t width, uint32_t height, uint64_t latest, Claim&
   }
   Slot& s = slots_[chosen];
   if (width != width_.load() || height != height_.load() || !s.data) {
-    s.state.store(kFree, std::memory_order_release);  // mapped at another size: the render thread remakes it
+    handBack(s, kFree);  // mapped at another size: the render thread remakes it
     return false;
   }
   out.slot = chosen;
@@ -189,18 +243,25 @@ bool StagingRing::claim(uint32_t width, uint32_t height, uint64_t latest, Claim&
   return true;
 }
 
+void StagingRing::handBack(Slot& s, int to) {
+  int expected = kWriting;
+  if (!s.state.compare_exchange_strong(expected, to, std::memory_order_acq_rel)) {
+    s.state.store(kGone, std::memory_order_release);  // orphaned meanwhile: dropped
+  }
+}
+
 void StagingRing::publish(const Claim& c, uint64_t sequence, uint64_t generation, uint32_t boxX, uint32_t boxY) {
   Slot& s = slots_[c.slot];
   s.sequence.store(sequence, std::memory_order_relaxed);
   s.generation.store(generation, std::memory_order_relaxed);
   s.boxX = boxX;
   s.boxY = boxY;
-  s.state.store(kReady, std::memory_order_release);
+  handBack(s, kReady);
 }
 
 void StagingRing::abandon(const Claim& c) {
   slots_[c.slot].sequence.store(0, std::memory_order_relaxed);
-  slots_[c.slot].state.store(kFree, std::memory_order_release);
+  handBack(slots_[c.slot], kFree);
 }
 
 }  // namespace zor

@@ -10,6 +10,11 @@
 //   -> Writing (the worker composes) -> Ready (published) -> Taken (render thread: unmapped and
 //   copied) -> Unmapped. The worker takes back a Ready slot that a newer picture has made stale,
 //   so it never runs out of memory to write while the render thread keeps mapping.
+// A ring is let go of only once every slot is Gone: the render thread swaps each slot to Gone
+// from whatever state it holds, and waits for a slot the worker is Writing to leave that state;
+// nothing the worker can still reach is ever unmapped or released. A Writing slot that cannot be
+// waited for (shut-down with the worker stuck elsewhere) becomes Orphan: the worker drops it
+// when it gives it back, and its texture is never released by us.
 #pragma once
 
 #include <d3d11.h>
@@ -35,26 +40,26 @@ class StagingRing {
   };
 
   StagingRing() = default;
+  ~StagingRing() { drop(); }
   StagingRing(const StagingRing&) = delete;
   StagingRing& operator=(const StagingRing&) = delete;
 
   // ---- Render thread (the thread that owns the immediate context).
   // Makes the ring hold pictures of width x height in format on context's device (made anew
   // when any of them changed) and maps every slot the GPU has finished reading. False while the
-  // ring cannot be used: a slot of the old ring is still being written, or a creation failed.
+  // ring cannot be used: a slot of the old ring is still being written, a creation failed, or a
+  // driver call faulted on this context.
   bool service(ID3D11DeviceContext* context, uint32_t width, uint32_t height, DXGI_FORMAT format);
   // The ring is made for these already.
   bool matches(ID3D11DeviceContext* context, uint32_t width, uint32_t height, DXGI_FORMAT format) const {
-    return context == context_ && width == width_.load() && height == height_.load() && format == format_;
+    return context == context_.get() && width == width_.load() && height == height_.load() && format == format_;
   }
   // The Ready slot that holds picture `sequence` of `generation`, now Taken; -1 when none.
   int take(uint64_t sequence, uint64_t generation);
-  // Unmaps a Taken slot (unless it was already) and has the GPU copy it into mip 0 of target
-  // with its top-left texel at (x, y). False when the driver faulted: the slot stays Taken and
-  // unmapped, holding its picture, so the copy can be tried again.
+  // Unmaps a Taken slot and has the GPU copy it into mip 0 of target with its top-left texel at
+  // (x, y), then gives it back to the mapping. False when the driver faulted: the ring then
+  // makes no further call into that context (faulted()).
   bool copyInto(int slot, ID3D11Texture2D* target, uint32_t x, uint32_t y);
-  // A Taken slot goes back to the render thread's mapping.
-  void recycle(int slot);
   // A slot taken only to be read (tests) is Ready again.
   void restore(int slot);
   const uint8_t* mappedData(int slot) const { return slots_[slot].data; }
@@ -64,15 +69,24 @@ class StagingRing {
   uint32_t boxY(int slot) const { return slots_[slot].boxY; }
   uint32_t width() const { return width_; }
   uint32_t height() const { return height_; }
-  // Lets go of every texture. With unmap, through the context they were made on (render
-  // thread); without, once no thread uses that context any more (the worker joined). Waits
-  // for a slot the worker is writing at most waitMs; a slot still written then is left alone
+  // Unmaps and releases every texture through the context it was made on. A slot the worker is
+  // writing is waited for until the clock seam reaches deadlineNs; when it is still written then,
+  // it and the context (with our reference) are kept for a later service or release to finish
   // (false).
-  bool release(bool unmap, uint32_t waitMs);
+  bool release(uint64_t deadlineNs);
+  // A driver call of ours faulted on the context (copy, unmap, a write into a texture): nothing
+  // of the ring is touched through it again; its textures and context are dropped, not
+  // released (the runtime is half way through something). service() refuses that context.
+  void markFaulted();
+  bool faulted(ID3D11DeviceContext* context) const { return context && context == faultedContext_.load(); }
+  bool empty() const;
+
+  // ---- Any thread, once the render thread no longer services the ring and the worker no longer
+  // claims (shut-down): lets go of the textures without a call into the context. A slot the
+  // worker is still writing is left to it (Orphan) and dropped when it gives it back.
+  void drop() noexcept { abandon(true); }
   // The process is ending: the textures are left to it, not released (see ProcessExit.h).
-  void forget() noexcept {
-    for (Slot& s : slots_) (void)s.texture.detach();
-  }
+  void forget() noexcept { abandon(false); }
 
   // ---- Worker.
   // A slot of width x height to write into: a Free one, else a Ready one older than `latest`.
@@ -84,7 +98,7 @@ class StagingRing {
   void abandon(const Claim& c);
 
  private:
-  enum State : int { kUnmapped, kFree, kWriting, kReady, kTaken, kGone };
+  enum State : int { kUnmapped, kFree, kWriting, kReady, kTaken, kGone, kOrphan };
   struct Slot {
     ComRef<ID3D11Texture2D> texture;
     std::atomic<int> state{kGone};
@@ -97,10 +111,18 @@ class StagingRing {
     std::atomic<uint64_t> generation{0};
     uint32_t boxX = 0, boxY = 0;
   };
-  bool retire(bool unmap, uint32_t waitMs);
+  // Swaps slot s to Gone; false while the worker writes it.
+  static bool toGone(Slot& s);
+  // Every slot Gone, unmapped and released; false when one is still written at deadlineNs.
+  bool retire(uint64_t deadlineNs);
+  // The worker gives a slot back in state `to`, unless the ring orphaned it meanwhile.
+  static void handBack(Slot& s, int to);
+  void abandon(bool releaseTextures) noexcept;
+  bool unmap(Slot& s);
 
   Slot slots_[kSlots];
-  ID3D11DeviceContext* context_ = nullptr;  // borrowed: the one the textures were made and mapped on
+  ComRef<ID3D11DeviceContext> context_;  // the one the textures were made and mapped on
+  std::atomic<ID3D11DeviceContext*> faultedContext_{nullptr};  // compared only
   std::atomic<uint32_t> width_{0}, height_{0};
   DXGI_FORMAT format_ = DXGI_FORMAT_UNKNOWN;
   bool mapFailureLogged_ = false;

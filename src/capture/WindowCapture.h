@@ -66,7 +66,18 @@ class WindowCapture {
   // Render thread, once a frame, where the GPS texture takes the newest picture (the screen's
   // first bind, else Present): the worker times its captures to be ready just before it.
   virtual void markUploadPoint() {}
-  // Stops and joins the worker, releases everything.
+  // Render thread, every frame of the game's device (one load of a flag unless shut-down asked):
+  // the engine's last turn before the hooks go.
+  virtual void renderThreadTurn() {}
+  // Shut-down, before the hooks go: capture stops and what it mapped through the game's
+  // immediate context is unmapped on the render thread (at its next turn, waited for until
+  // deadlineNs at the latest, or here when the caller is that thread).
+  virtual void releaseBeforeHooksGo(uint64_t deadlineNs, bool onRenderThread) {
+    (void)deadlineNs;
+    (void)onRenderThread;
+  }
+  // Stops and joins the worker, releases everything (what the render thread has not unmapped is
+  // dropped without a call into the context).
   virtual void shutdown() = 0;
 
   // Capture rate: at most 30 frames a second; 0 reads as 30.

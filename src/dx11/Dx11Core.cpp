@@ -155,6 +155,14 @@ void Dx11Core::shutdown() {
     bootstrapWake_.notify_all();
     if (bootstrapThread_.joinable()) bootstrapThread_.join();
 
+    // What capture mapped through the game's immediate context is unmapped on the render thread
+    // (its next Present) while the hooks are still in.
+    if (GetCurrentThreadId() == renderThread_.load(std::memory_order_relaxed)) {
+      detour::OwnCallsScope own;
+      WindowCapture::instance().releaseBeforeHooksGo(window.deadlineNs(), true);
+    } else {
+      WindowCapture::instance().releaseBeforeHooksGo(window.deadlineNs(), false);
+    }
     removeHooks();
     if (hooksStranded_.load()) {
       // A game thread is still inside one of our detours and may use anything of ours on its

@@ -65,6 +65,7 @@ HRESULT Dx11Core::onPresent(IDXGISwapChain* swapChain, UINT syncInterval, UINT f
     bool ours = true;
     if (contextAcquired_.load(std::memory_order_acquire) && (ours = followGameDevice(swapChain))) {
       renderThread_.store(GetCurrentThreadId(), std::memory_order_relaxed);
+      WindowCapture::instance().renderThreadTurn();
       // The frame that ends here: whether a bind of the GPS screen already uploaded in it.
       const bool uploadedAtBind = uploadedThisFrame_.exchange(false, std::memory_order_relaxed);
       prepareDeferredGpsSize();

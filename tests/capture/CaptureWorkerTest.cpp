@@ -372,14 +372,16 @@ TEST_F(CaptureWorker, AWindowThatClosesWhileBeingPrintedIsLostNotFatal) {
 }
 
 // A window that stops answering while the worker prints it: the game's shut-down waits for the
-// worker no longer than its time bound, no new worker starts while the old one is still inside,
-// and the old one ends by itself once the window answers.
+// worker no longer than its time bound and lets go of the staging textures all the same, no new
+// worker starts while the old one is still inside, and the old one ends by itself once the
+// window answers.
 TEST_F(CaptureWorker, AWindowThatHangsWhileBeingPrintedCostsShutDownItsTimeBoundOnly) {
   clock::setSource(nullptr);  // the bound runs on real time here
   detour::setShutdownBudgetMs(300);
   AppWindow stuck(L"Stuck " + uniqueToken(), WS_VISIBLE, 700, 300, 200, 120);
   stuck.toFront();
   ComRef<ID3D11Texture2D> target = texture(64, 64);
+  const ULONG deviceRefs = refCount(device_.get());
   ASSERT_TRUE(start(L"Stuck " + uniqueToken()));
   EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));  // hands over the size
   for (int i = 0; i < 500 && !engine_.latestFrame(frame_); ++i) Sleep(10);
@@ -395,6 +397,8 @@ TEST_F(CaptureWorker, AWindowThatHangsWhileBeingPrintedCostsShutDownItsTimeBound
   EXPECT_LT(took, 1500u);
   EXPECT_TRUE(log_.has(LogLevel::WARNING, "La ventana capturada no responde")) << log_.dump();
   EXPECT_TRUE(engine_.workerRunning());
+  // What the render side holds of the game's device goes all the same.
+  EXPECT_EQ(refCount(device_.get()), deviceRefs);
   EXPECT_FALSE(start(L"Stuck " + uniqueToken())) << "a second worker while the first is inside";
   EXPECT_FALSE(start(L"Stuck " + uniqueToken()));
   EXPECT_EQ(log_.count("El hilo de captura anterior sigue esperando"), 1u) << log_.dump();

@@ -1,6 +1,9 @@
 // The render thread's half: what uploadLatestFrame writes into the GPS texture, and when it
 // does nothing; and the capture of another process's window (the media program).
+#include <atomic>
+#include <deque>
 #include <string>
+#include <thread>
 
 #include "CaptureTestKit.h"
 #include "MediaProgram.h"
@@ -51,14 +54,17 @@ TEST_F(FrameUpload, FirstFrameIsLoggedOncePerEngineNotPerStart) {
   EXPECT_EQ(log_.count(kFirst), 1u);
 }
 
-// A context whose CopySubresourceRegion faults the first time (as a driver might), then copies;
-// the other methods the engine calls go to the real context.
-struct FaultingContext {
-  static constexpr size_t kGetDevice = 3, kMap = 14, kUnmap = 15, kCopyRegion = 46, kUpdateSubresource = 48;
+// The real context behind a method table of our own: counts the calls the engine makes on it and
+// the threads that unmap, and can make one method fault the first time (as a driver might).
+struct WrappedContext {
+  static constexpr size_t kAddRef = 1, kRelease = 2, kGetDevice = 3, kMap = 14, kUnmap = 15, kCopyRegion = 46,
+                          kUpdateSubresource = 48;
   static constexpr size_t kSlots = 144;
 
-  explicit FaultingContext(ID3D11DeviceContext* real) : real_(real) {
+  explicit WrappedContext(ID3D11DeviceContext* real, size_t faultOn = 0) : real_(real), faultOn_(faultOn) {
     std::memcpy(table_, *reinterpret_cast<void***>(real), sizeof table_);
+    table_[kAddRef] = reinterpret_cast<void*>(&addRef);
+    table_[kRelease] = reinterpret_cast<void*>(&release);
     table_[kGetDevice] = reinterpret_cast<void*>(&getDevice);
     table_[kMap] = reinterpret_cast<void*>(&map);
     table_[kUnmap] = reinterpret_cast<void*>(&unmap);
@@ -66,47 +72,129 @@ struct FaultingContext {
     table_[kUpdateSubresource] = reinterpret_cast<void*>(&update);
   }
   ID3D11DeviceContext* get() { return reinterpret_cast<ID3D11DeviceContext*>(this); }
-  static ID3D11DeviceContext* real(ID3D11DeviceContext* self) { return reinterpret_cast<FaultingContext*>(self)->real_; }
+  static WrappedContext* me(ID3D11DeviceContext* self) { return reinterpret_cast<WrappedContext*>(self); }
+  static void fault(ID3D11DeviceContext* self, size_t method) {
+    ++me(self)->calls_;
+    if (me(self)->faultOn_ == method && me(self)->faults_++ == 0) *static_cast<volatile int*>(nullptr) = 1;
+  }
 
-  static void STDMETHODCALLTYPE getDevice(ID3D11DeviceContext* self, ID3D11Device** out) { real(self)->GetDevice(out); }
+  static ULONG STDMETHODCALLTYPE addRef(ID3D11DeviceContext* self) { return me(self)->real_->AddRef(); }
+  static ULONG STDMETHODCALLTYPE release(ID3D11DeviceContext* self) { return me(self)->real_->Release(); }
+  static void STDMETHODCALLTYPE getDevice(ID3D11DeviceContext* self, ID3D11Device** out) {
+    ++me(self)->calls_;
+    me(self)->real_->GetDevice(out);
+  }
   static HRESULT STDMETHODCALLTYPE map(ID3D11DeviceContext* self, ID3D11Resource* r, UINT sub, D3D11_MAP type,
                                        UINT flags, D3D11_MAPPED_SUBRESOURCE* out) {
-    return real(self)->Map(r, sub, type, flags, out);
+    fault(self, kMap);
+    const HRESULT hr = me(self)->real_->Map(r, sub, type, flags, out);
+    if (SUCCEEDED(hr)) ++me(self)->mapped_;
+    return hr;
   }
-  static void STDMETHODCALLTYPE unmap(ID3D11DeviceContext* self, ID3D11Resource* r, UINT sub) { real(self)->Unmap(r, sub); }
+  static void STDMETHODCALLTYPE unmap(ID3D11DeviceContext* self, ID3D11Resource* r, UINT sub) {
+    fault(self, kUnmap);
+    --me(self)->mapped_;
+    me(self)->unmapThread_ = GetCurrentThreadId();
+    me(self)->real_->Unmap(r, sub);
+  }
   static void STDMETHODCALLTYPE copy(ID3D11DeviceContext* self, ID3D11Resource* dst, UINT dstSub, UINT x, UINT y,
                                      UINT z, ID3D11Resource* src, UINT srcSub, const D3D11_BOX* box) {
-    auto* me = reinterpret_cast<FaultingContext*>(self);
-    if (me->faults_++ == 0) *static_cast<volatile int*>(nullptr) = 1;  // access violation in the "driver"
-    me->real_->CopySubresourceRegion(dst, dstSub, x, y, z, src, srcSub, box);
+    fault(self, kCopyRegion);
+    me(self)->real_->CopySubresourceRegion(dst, dstSub, x, y, z, src, srcSub, box);
   }
   static void STDMETHODCALLTYPE update(ID3D11DeviceContext* self, ID3D11Resource* dst, UINT sub, const D3D11_BOX* box,
                                        const void* data, UINT rowPitch, UINT depthPitch) {
-    real(self)->UpdateSubresource(dst, sub, box, data, rowPitch, depthPitch);
+    fault(self, kUpdateSubresource);
+    me(self)->real_->UpdateSubresource(dst, sub, box, data, rowPitch, depthPitch);
   }
 
   void** vtable_ = table_;  // first member: the object's method table
   void* table_[kSlots];
   ID3D11DeviceContext* real_;
+  size_t faultOn_;
   int faults_ = 0;
+  std::atomic<int> calls_{0};
+  std::atomic<int> mapped_{0};  // maps not yet unmapped
+  std::atomic<DWORD> unmapThread_{0};
 };
 
-TEST_F(FrameUpload, AFaultInsideTheCopySkipsTheFrameAndTheNextPresentRetriesIt) {
-  FaultingContext faulting(context_.get());
+// A fault inside a driver call of ours (the unmap, the picture's copy, the bars' write) leaves
+// the runtime half way through it: capture ends on that device with one ERROR line, nothing of
+// capture calls into the context again, and a start on it is refused. It is never retried frame
+// after frame.
+TEST_F(FrameUpload, AFaultInsideADriverCallEndsCaptureOnThatDevice) {
+  const char* kEnded =
+      "[WindowCapture] UpdateSubresource protegido detecto una excepcion; la captura se detiene en este dispositivo.";
+  std::deque<WrappedContext> contexts;  // each case on a context of its own, alive to the end
+  int round = 0;
+  for (size_t method : {WrappedContext::kUnmap, WrappedContext::kCopyRegion, WrappedContext::kUpdateSubresource}) {
+    SCOPED_TRACE(method);
+    WrappedContext& faulting = contexts.emplace_back(context_.get(), method);
+    ComRef<ID3D11Texture2D> target = texture(48, 48);
+    ASSERT_TRUE(engine_.start(device_.get(), faulting.get(), uniqueToken(), 30, true, 0, 0, 0, 0));
+    EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+    ASSERT_TRUE(settle());
+    ASSERT_TRUE(engine_.latestFrame(frame_));
+    EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+    EXPECT_EQ(faulting.faults_, 1);
+    EXPECT_FALSE(engine_.isActive());
+    EXPECT_EQ(log_.count(kEnded), static_cast<size_t>(++round));
+    const int calls = faulting.calls_.load();
+    advance(34);
+    EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+    EXPECT_FALSE(engine_.start(device_.get(), faulting.get(), uniqueToken(), 30, true, 0, 0, 0, 0));
+    engine_.shutdown();
+    EXPECT_EQ(faulting.calls_.load(), calls);
+    EXPECT_FALSE(log_.has("Primer frame del trabajador"));
+  }
+}
+
+// Shut-down runs on the SDK's thread while the game's thread keeps using its context: the
+// staging textures are unmapped by the render thread's last turn before the hooks go; a game
+// that does not present by then has them dropped with no call into its context.
+TEST_F(FrameUpload, ShutDownUnmapsOnTheRenderThreadOrDropsWithoutCallingTheContext) {
+  WrappedContext wrapped(context_.get());
   ComRef<ID3D11Texture2D> target = texture(48, 48);
-  ASSERT_TRUE(engine_.start(device_.get(), faulting.get(), uniqueToken(), 30, true, 0, 0, 0, 0));
-  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
-  ASSERT_TRUE(settle());
-  ASSERT_TRUE(engine_.latestFrame(frame_));
-  EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
-  EXPECT_TRUE(log_.has(LogLevel::ERROR,
-                       "[WindowCapture] UpdateSubresource protegido detecto una excepcion; se omite este frame."));
-  EXPECT_FALSE(log_.has("Primer frame del trabajador"));
-  EXPECT_TRUE(engine_.uploadLatestFrame(target.get()));  // the same frame, this time copied
-  EXPECT_EQ(faulting.faults_, 2);
-  EXPECT_EQ(readTexels(device_.get(), target.get())[24 * 48 + 24], *reinterpret_cast<const uint32_t*>(
-                                                                         &frame_.pixels[(24 * 48 + 24) * 4]));
-  engine_.shutdown();  // the borrowed context goes before the wrapper does
+  for (bool presenting : {true, false}) {
+    SCOPED_TRACE(presenting);
+    ASSERT_TRUE(engine_.start(device_.get(), wrapped.get(), uniqueToken(), 30, true, 0, 0, 0, 0));
+    EXPECT_FALSE(engine_.uploadLatestFrame(target.get()));
+    ASSERT_TRUE(settle());
+    ASSERT_GT(wrapped.mapped_.load(), 0);
+    std::atomic<bool> done{false};
+    std::thread sdk([&] {
+      engine_.releaseBeforeHooksGo(clock::steadyNs() + 2'000'000'000ull, false);
+      done.store(true);
+    });
+    while (!done.load()) {
+      if (presenting) {
+        engine_.renderThreadTurn();
+      } else {
+        clock_.advanceMs(50);  // time passes, but no frame comes
+      }
+      Sleep(1);
+    }
+    sdk.join();
+    const int calls = wrapped.calls_.load();
+    engine_.shutdown();
+    EXPECT_TRUE(engine_.ringReleased());
+    if (presenting) {
+      EXPECT_EQ(wrapped.mapped_.load(), 0);
+      EXPECT_EQ(wrapped.unmapThread_.load(), GetCurrentThreadId());
+    } else {
+      EXPECT_EQ(wrapped.calls_.load(), calls);
+    }
+  }
+}
+
+// The ring's slots are retired by the render thread: another thread reads no picture from them.
+TEST_F(FrameUpload, LatestFrameIsReadOnTheRenderThreadOnly) {
+  ComRef<ID3D11Texture2D> target = texture(32, 32);
+  startCapturing(target.get());
+  bool elsewhere = true;
+  std::thread([&] { elsewhere = engine_.latestFrame(frame_); }).join();
+  EXPECT_FALSE(elsewhere);
+  EXPECT_TRUE(engine_.latestFrame(frame_));
 }
 
 // The letterbox around the picture is made black once per texture; pictures after it write only

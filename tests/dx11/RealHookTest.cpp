@@ -3,12 +3,14 @@
 // unhooked again after shut-down.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
 #include "hook/MinHook.h"
 
+#include "core/Clock.h"
 #include "core/DetourGuard.h"
 #include "dx11/Detours.h"
 #include "dx11/IdentFixture.h"
@@ -219,6 +221,38 @@ TEST_F(RealHooks, ShutdownWhileTheRenderThreadPresentsAndTwentyCycles) {
   stop = true;
   render.join();
   EXPECT_FALSE(log.has("[Dx11Core] Apagado"));
+}
+
+// Shut-down runs on the SDK's thread while the game presents: capture is asked for its last turn
+// before the hooks go, and it comes from the game's Present, on the game's render thread.
+TEST_F(RealHooks, ShutdownGivesCaptureItsLastTurnFromTheGamesPresent) {
+  struct LastTurn : RecordingCapture {
+    std::atomic<bool> asked{false}, askedOnRenderThread{true};
+    std::atomic<DWORD> turnThread{0};
+    void renderThreadTurn() override {
+      if (asked.load() && turnThread.load() == 0) turnThread.store(GetCurrentThreadId());
+    }
+    void releaseBeforeHooksGo(uint64_t deadlineNs, bool onRenderThread) override {
+      askedOnRenderThread.store(onRenderThread);
+      asked.store(true);
+      while (turnThread.load() == 0 && clock::steadyNs() < deadlineNs) Sleep(1);
+    }
+  } capture;
+  WindowCapture::install(&capture);
+  std::atomic<bool> stop{false};
+  std::atomic<DWORD> renderThread{0};
+  std::thread render([&] {
+    renderThread.store(GetCurrentThreadId());
+    while (!stop.load()) game.swapChain->Present(0, 0);
+  });
+  startHooked();
+  ASSERT_TRUE(waitFor([&] { return core.frameCounter() > 2; }));
+  core.shutdown();
+  stop.store(true);
+  render.join();
+  WindowCapture::install(nullptr);
+  EXPECT_FALSE(capture.askedOnRenderThread.load());
+  EXPECT_EQ(capture.turnThread.load(), renderThread.load());
 }
 
 // The graphics core shuts the hook engine down while a loader thread has only just entered the
