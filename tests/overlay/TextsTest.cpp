@@ -49,7 +49,7 @@ TEST_F(PanelLanguage, TextsFromBelowAreShownInEnglishByTheirRowOrAsTheyAre) {
       {"Todo funciona correctamente.", "Everything is working."},
       {"GPS detectado | Texturas rastreadas: 3", "GPS found | Textures tracked: 3"},
       {"412 MB usados por ATS y el plugin", "412 MB used by ATS and the plugin"},
-      {"Uso del proceso: 4.5%", "Process usage: 4.5%"},
+      {"Uso del proceso: 4.5%", "4.5% used by ATS and the plugin"},
       {"NVIDIA GeForce RTX 3060", "NVIDIA GeForce RTX 3060"},  // no row: as it is
       {"MB usados por ATS y el plugin", "MB usados por ATS y el plugin"},  // the row's text is not all there
   };
