@@ -110,7 +110,7 @@ inline constexpr TextRow kTexts[] = {
     {"Restaurar GPS original###restore_gps", "Restore game GPS###restore_gps"},
     // Profiles tab
     {"PERFILES INTELIGENTES", "SMART PROFILES"},
-    {"Guarda la ventana, resolucion y FPS. Un perfil con inicio automatico se carga al abrir ATS.", "A profile saves the window, resolution and FPS. An auto-start profile loads when ATS starts."},
+    {"Guarda la ventana, resolucion y FPS. Un perfil con inicio automatico se carga al abrir ATS.", "A profile saves the window, resolution and FPS. Auto-start profiles load with ATS."},
     {"Perfiles guardados", "Saved profiles"},
     {"Seleccionar perfil...", "Select a profile..."},
     {"Todavia no hay perfiles.", "No profiles yet."},
