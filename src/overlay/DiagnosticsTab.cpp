@@ -59,24 +59,28 @@ void drawSummary(const DiagnosticsCenter& center) {
       ImGui::TextColored(kPending, "%s", tr("Comprobando..."));
     else
       ImGui::TextColored(allOk ? kOk : kWarning, "%s", trText(center.summary).c_str());
-    if (center.checked) ImGui::TextDisabled(tr("Comprobado: %s  |  %d ms"), center.lastCheck.c_str(), center.durationMs);
+    if (center.checked) ImGui::TextDisabled(tr("Comprobado: %s  |  %d ms"), trTimestamp(center.lastCheck).c_str(), center.durationMs);
   }
   ImGui::EndChild();
   ImGui::PopStyleVar();
 }
 
 void drawItem(const DiagnosticItem& item) {
+  std::string detail = trText(item.detail);
+  if (item.durationMs >= 0) detail += "  " + std::to_string(item.durationMs) + " ms";
+  // A detail longer than the box is wide (a still picture's cure, a long adapter name) wraps,
+  // and the box grows by its extra lines.
+  const float wrapWidth = ImGui::GetContentRegionAvail().x - 2 * ImGui::GetStyle().WindowPadding.x;
+  const float extraLines = ImGui::CalcTextSize(detail.c_str(), nullptr, false, wrapWidth).y - ImGui::GetTextLineHeight();
   ImGui::PushID(item.name.c_str());
   ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 9);
-  if (ImGui::BeginChild("diagnostic_item", ImVec2(0, 68), ImGuiChildFlags_Border, kFixedChild)) {
+  if (ImGui::BeginChild("diagnostic_item", ImVec2(0, 68 + std::max(0.0f, extraLines)), ImGuiChildFlags_Border, kFixedChild)) {
     ImGui::TextUnformatted(trText(item.name).c_str());
     ImGui::SameLine();
     ImGui::TextColored(statusColour(item.status), "%s", trText(diagnosticStatusLabel(item.status)).c_str());
-    ImGui::TextDisabled("%s", trText(item.detail).c_str());
-    if (item.durationMs >= 0) {
-      ImGui::SameLine();
-      ImGui::TextDisabled("  %d ms", static_cast<int>(item.durationMs));
-    }
+    ImGui::PushStyleColor(ImGuiCol_Text, ImGui::GetStyleColorVec4(ImGuiCol_TextDisabled));
+    ImGui::TextWrapped("%s", detail.c_str());
+    ImGui::PopStyleColor();
   }
   ImGui::EndChild();
   ImGui::PopStyleVar();

@@ -19,12 +19,13 @@ void drawProfileList() {
   ProfileManager& store = ProfileManager::instance();
   const int32_t selected = panel.selectedProfileIndex.load();
   const Profile* current = store.at(selected);
-  if (!beginComboText("##profiles", current ? current->name : std::string(tr("Seleccionar perfil...")))) return;
+  if (!beginComboText("##profiles", current ? trValue(current->name) : std::string(tr("Seleccionar perfil...")))) return;
   if (store.profiles().empty()) ImGui::TextDisabled("%s", tr("Todavia no hay perfiles."));
   int32_t chosen = -1;
   for (size_t i = 0; i < store.profiles().size(); ++i) {
     const Profile& p = store.profiles()[i];
-    const std::string label = p.autoStart ? p.name + tr("  [Inicio automatico]") : p.name;
+    const std::string name = trValue(p.name);
+    const std::string label = p.autoStart ? name + tr("  [Inicio automatico]") : name;
     if (selectableText(static_cast<int>(i), label, static_cast<int32_t>(i) == selected)) chosen = static_cast<int32_t>(i);
   }
   ImGui::EndCombo();
@@ -33,8 +34,9 @@ void drawProfileList() {
 
 void drawEditFields() {
   PanelState& panel = PanelState::instance();
+  // The default name is shown in the panel's language and kept as it is until the player edits it.
   char name[64];
-  fillBuffer(name, sizeof name, panel.text(PanelText::ProfileName));
+  fillBuffer(name, sizeof name, trValue(panel.text(PanelText::ProfileName)));
   ImGui::SetNextItemWidth(-FLT_MIN);
   if (ImGui::InputText("##profile_name", name, sizeof name)) panel.setText(PanelText::ProfileName, name);
   bool autoStart = panel.profileAutoStart.load();

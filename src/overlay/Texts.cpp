@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <optional>
 
 #include "core/IniFile.h"
@@ -17,6 +18,16 @@ namespace {
 std::atomic<Language> g_language{Language::Spanish};
 
 constexpr std::string_view kHole = "{}";
+
+// The values handed up in Spanish that are translated where they are shown, alone or in a
+// row's "{}". Nothing else in a "{}" is: it may be a window title or a program's name.
+constexpr Txt kValues[] = {"Mi perfil", "Desconocido"};
+
+std::string_view englishValue(std::string_view value) {
+  for (const Txt known : kValues)
+    if (value == kTexts[known.row].es) return kTexts[known.row].en;
+  return value;
+}
 
 }  // namespace
 
@@ -42,7 +53,7 @@ std::optional<std::string> englishOf(std::string_view spanish) {
       continue;
     const std::string_view value = spanish.substr(before.size(), spanish.size() - before.size() - after.size());
     std::string out(en.substr(0, enHole));
-    out += value;
+    out += englishValue(value);
     out += en.substr(enHole + kHole.size());
     return out;
   }
@@ -53,6 +64,24 @@ std::string trText(std::string_view spanish) {
   if (language() == Language::Spanish) return std::string(spanish);
   std::optional<std::string> english = englishOf(spanish);
   return english ? std::move(*english) : std::string(spanish);
+}
+
+std::string trValue(std::string_view value) {
+  return std::string(language() == Language::English ? englishValue(value) : value);
+}
+
+std::string trTimestamp(std::string_view stamp) {
+  unsigned day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
+  int length = 0;
+  const std::string text(stamp);
+  if (language() == Language::Spanish ||
+      std::sscanf(text.c_str(), "%2u/%2u/%4u %2u:%2u:%2u%n", &day, &month, &year, &hour, &minute, &second, &length) != 6 ||
+      static_cast<size_t>(length) != text.size() || hour > 23)
+    return text;
+  char out[80];
+  std::snprintf(out, sizeof out, "%02u/%02u/%04u %u:%02u:%02u %s", month, day, year, hour % 12 == 0 ? 12 : hour % 12,
+                minute, second, hour < 12 ? "AM" : "PM");
+  return out;
 }
 
 bool switchLanguage(Language chosen, const std::wstring& path) {

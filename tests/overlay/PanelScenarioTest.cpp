@@ -274,7 +274,7 @@ TEST(PanelInGame, TheLanguageBoxSwitchesThePanelAtOnceOnTheSameTabAndIsSaved) {
       "wait-text \"CENTRO DE DIAGNOSTICO\" 2000\n"
       "click-item \"##language\"\n"
       "click-item \"English\"\n"
-      "wait-text \"DIAGNOSTICS CENTER\" 2000\n"
+      "wait-text \"DIAGNOSTICS\" 2000\n"
       "expect-text \"Ctrl + F8 to show or hide\"\n"
       "expect-text \"Calibration mode: test pattern on the GPS\"\n"
       "expect-no-text \"CENTRO DE DIAGNOSTICO\"\n"
@@ -282,7 +282,7 @@ TEST(PanelInGame, TheLanguageBoxSwitchesThePanelAtOnceOnTheSameTabAndIsSaved) {
       "wait-hooked 30000\n"
       "key ctrl+F8\n"
       "wait-text \"Ctrl + F8 to show or hide\" 3000\n"
-      "expect-text \"CAPTURE WAITING\"\n"
+      "expect-text \"CAPTURE IDLE\"\n"
       "unload\n",
       plugin, {}, 200000);
   ASSERT_EQ(run.exitCode, 0) << run.output;

@@ -46,10 +46,10 @@ TEST_F(PanelLanguage, TextsFromBelowAreShownInEnglishByTheirRowOrAsTheyAre) {
     const char* spanish;
     const char* english;
   } cases[] = {
-      {"Todo funciona correctamente.", "Everything works correctly."},
+      {"Todo funciona correctamente.", "Everything is working."},
       {"GPS detectado | Texturas rastreadas: 3", "GPS found | Textures tracked: 3"},
       {"412 MB usados por ATS y el plugin", "412 MB used by ATS and the plugin"},
-      {"Uso del proceso: 4.5%", "Process usage: 4.5%"},
+      {"Uso del proceso: 4.5%", "4.5% used by ATS and the plugin"},
       {"NVIDIA GeForce RTX 3060", "NVIDIA GeForce RTX 3060"},  // no row: as it is
       {"MB usados por ATS y el plugin", "MB usados por ATS y el plugin"},  // the row's text is not all there
   };
@@ -62,6 +62,34 @@ TEST_F(PanelLanguage, TextsFromBelowAreShownInEnglishByTheirRowOrAsTheyAre) {
 
   EXPECT_EQ(languageFromCode(L"en"), Language::English);
   for (const wchar_t* code : {L"es", L"", L"EN", L"fr"}) EXPECT_EQ(languageFromCode(code), Language::Spanish);
+}
+
+// The Spanish values the modules beneath keep (the default profile name, an unknown process,
+// the check's day-first local time) are shown in English, alone or in a row's "{}"; what the
+// player named or a program is called stays as it is, and Spanish shows everything as it is.
+TEST_F(PanelLanguage, SpanishValuesFromBelowAreShownInEnglishAndNamesAsTheyAre) {
+  struct Case {
+    std::string (*shown)(std::string_view);
+    const char* value;
+    const char* english;
+  } cases[] = {
+      {trValue, "Mi perfil", "My profile"},
+      {trValue, "Mi perfil 2", "Mi perfil 2"},
+      {trValue, "Radio nocturna", "Radio nocturna"},
+      {trText, "Proceso actual: Desconocido", "Current process: Unknown"},
+      {trText, "Proceso actual: amtrucks.exe", "Current process: amtrucks.exe"},
+      {trText, "Proceso actual: Desconocido.exe", "Current process: Desconocido.exe"},
+      {trTimestamp, "09/12/2026 13:42:07", "12/09/2026 1:42:07 PM"},
+      {trTimestamp, "01/02/2026 00:05:00", "02/01/2026 12:05:00 AM"},
+      {trTimestamp, "31/07/2026 12:00:59", "07/31/2026 12:00:59 PM"},
+      {trTimestamp, "", ""},
+      {trTimestamp, "09/12/2026", "09/12/2026"},
+      {trTimestamp, "09/12/2026 13:42:07 extra", "09/12/2026 13:42:07 extra"},
+  };
+  storeLanguage(Language::English);
+  for (const Case& c : cases) EXPECT_EQ(c.shown(c.value), c.english) << c.value;
+  storeLanguage(Language::Spanish);
+  for (const Case& c : cases) EXPECT_EQ(c.shown(c.value), c.value);
 }
 
 // The diagnostics results are translated when shown: each name, detail and summary a check
