@@ -236,7 +236,10 @@ void ConfigOverlay::setVisible(bool visible) {
       ImGui::GetIO().MouseDrawCursor = visible;
     }
   }
-  if (!visible) overlay::stopWaitingForKeys();
+  if (!visible) {
+    overlay::stopWaitingForKeys();
+    typingInPanel_ = false;
+  }
   if (visible) {
     justShown_ = true;
     ClipCursor(nullptr);
@@ -256,6 +259,8 @@ void ConfigOverlay::sampleToggle() {
   previousToggleKey_ = state;
   toggleKey_ = panel.key;
   if (!rising || overlay::waitingForKeys()) return;
+  // A panel key without Ctrl or Alt is a character in the panel's text fields.
+  if (typingInPanel_ && !(panel.modifiers & (keys::kCtrl | keys::kAlt))) return;
   // The chosen modifiers must be held; more may be, unless the combination held is another
   // action's key.
   const uint8_t held = keys::heldModifiers(keyState);
@@ -328,6 +333,7 @@ void ConfigOverlay::renderFrame(IDXGISwapChain* swapChain) {
     drawFrameContents();
     overlay::endFrameRecord();
     ImGui::Render();
+    typingInPanel_ = ImGui::GetIO().WantTextInput;
 
     const SavedPipelineState gameState(immediate.get());
     ID3D11RenderTargetView* target = view.get();

@@ -76,6 +76,7 @@ class ConfigOverlay {
   // The panel key's last sampled state, and which key that was (the player may change it).
   SHORT previousToggleKey_ = 0;
   uint8_t toggleKey_ = 0;
+  bool typingInPanel_ = false;  // a text field of the panel had the keyboard in the last frame
   bool previousLeftButton_ = false;
   bool previousRightButton_ = false;
   bool justShown_ = false;
