@@ -208,7 +208,7 @@ bool ConfigOverlay::initialize(HWND window, ID3D11Device* device, ID3D11DeviceCo
       hooks = installInputLockHooks();
     }
     previousToggleKey_ = 0;
-    toggleKey_ = 0;
+    toggleKey_ = keys::current(keys::Action::Panel).key;
     previousLeftButton_ = previousRightButton_ = false;
     h.initialized.store(true, std::memory_order_release);
     if (hooks.complete()) {

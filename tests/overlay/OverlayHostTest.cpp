@@ -162,6 +162,7 @@ TEST_F(OverlayHost, AChosenPanelKeyTogglesWithItsModifiersHeldUnlessTheyMakeAnot
   chosen[size_t(zor::keys::Action::Panel)] = {VK_F10, zor::keys::kAlt};
   chosen[size_t(zor::keys::Action::Next)] = {VK_F10, zor::keys::kCtrl | zor::keys::kAlt};
   zor::keys::setCurrent(chosen);
+  frame();
   // Modifiers and key down in one frame, all up in the next.
   auto press = [&](const std::vector<int>& held) {
     for (int k : held) FakeKeys::down[k] = true;
