@@ -292,7 +292,7 @@ TEST(PanelInGame, TheLanguageBoxSwitchesThePanelAtOnceOnTheSameTabAndIsSaved) {
 
 // The player's own panel key: one chosen in the settings file opens the panel and the old
 // Ctrl+F8 no longer does; one chosen in the Teclas tab by pressing it takes over at once (Esc
-// leaves another action's key as it was) and is saved.
+// leaves another action's key as it was) and is saved; the defaults come back with one button.
 TEST(PanelInGame, ARechosenPanelKeyOpensThePanelAndTheOldOneNoLongerDoes) {
   TempFolder folder(L"zor_keys_plugin");
   const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
@@ -328,14 +328,19 @@ TEST(PanelInGame, ARechosenPanelKeyOpensThePanelAndTheOldOneNoLongerDoes) {
       "expect-no-text \"para mostrar u ocultar\"\n"
       "key ctrl+shift+k\n"
       "wait-text \"Ctrl + Shift + K para mostrar u ocultar\" 3000\n"
+      "click-item \"Restablecer teclas por defecto\"\n"
+      "wait-text \"Ctrl + F8 para mostrar u ocultar\" 2000\n"
+      "key ctrl+F8\n"
+      "expect-no-text \"para mostrar u ocultar\"\n"
       "unload\n",
       plugin, {}, 200000);
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(run.count("TECLAS: panel = Ctrl+Shift+K (elegida en el panel)."), 1u) << run.output;
-  EXPECT_EQ(run.count("TECLAS: next"), 0u) << run.output;
+  EXPECT_EQ(run.count("TECLAS: next"), 0u) << "Esc changed the next track's key\n" << run.output;
+  EXPECT_EQ(run.count("TECLAS: teclas por defecto restablecidas (panel)."), 1u) << run.output;
   const std::wstring settings = folder / L"ZOR\\ZorTabcastPlugin.ini";
-  EXPECT_EQ(iniValue(settings, L"keys", L"panel"), L"Ctrl+Shift+K");
-  EXPECT_EQ(iniValue(settings, L"keys", L"next"), L"");
+  EXPECT_EQ(iniValue(settings, L"keys", L"panel"), L"Ctrl+F8");  // the defaults, written back
+  EXPECT_EQ(iniValue(settings, L"keys", L"next"), L"Ctrl+N");
 }
 
 }  // namespace
