@@ -125,8 +125,9 @@ void drawKeysTab() {
   ImGui::Separator();
   if (ImGui::BeginTable("keys", 3, ImGuiTableFlags_SizingStretchProp)) {
     ImGui::TableSetupColumn("action", ImGuiTableColumnFlags_WidthStretch);
-    ImGui::TableSetupColumn("key", ImGuiTableColumnFlags_WidthFixed, 150);
-    ImGui::TableSetupColumn("change", ImGuiTableColumnFlags_WidthFixed, 170);
+    // Room for the longest combination ("Ctrl + Shift + Alt + PageDown").
+    ImGui::TableSetupColumn("key", ImGuiTableColumnFlags_WidthFixed, 205);
+    ImGui::TableSetupColumn("change", ImGuiTableColumnFlags_WidthFixed, 160);
     for (keys::Action action : keys::kActions) {
       const bool waitingHere = g_waiting.active && g_waiting.action == action;
       ImGui::PushID(static_cast<int>(action));

@@ -179,8 +179,10 @@ void drawStatusAndActions() {
 void drawPlaybackTab() {
   drawMediaControls();
   drawSmartAudio();
+  ImGui::PushTextWrapPos(0);  // long chosen keys wrap
   ImGui::TextDisabled(tr("Volumen: %s / %s | %s silenciar"), keyLabel(keys::Action::VolumeUp).c_str(),
                       keyLabel(keys::Action::VolumeDown).c_str(), keyLabel(keys::Action::Mute).c_str());
+  ImGui::PopTextWrapPos();
   drawTargets();
   drawSourceWindow();
   drawSmartCapture();
