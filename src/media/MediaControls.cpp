@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "capture/WindowCapture.h"
 #include "core/Clock.h"
+#include "core/KeyBindings.h"
 #include "core/Logger.h"
 #include "media/ChosenSource.h"
 #include "media/PanelState.h"
@@ -37,18 +39,23 @@ void queueVolumeSave(const ChosenSource& source, int32_t volume, bool muted) {
   g_volumeToSave.pending.store(true, std::memory_order_release);
 }
 
+// Whether some media or volume action is bound to this key, whatever its modifiers: a key-down
+// of any other key costs these few loads and nothing more.
 bool isShortcutKey(WPARAM key) {
-  return key == VK_UP || key == VK_DOWN || key == 'B' || key == 'M' || key == 'N' || key == 'P';
+  if (key == 0 || key > 0xFF) return false;
+  for (keys::Action action : keys::kActions)
+    if (action != keys::Action::Panel && keys::current(action).key == key) return true;
+  return false;
 }
 
-bool keyDown(int virtualKey) { return (GetKeyState(virtualKey) & 0x8000) != 0; }
+SHORT keyState(int virtualKey) { return GetKeyState(virtualKey); }
 
-ShortcutResult mediaKey(WPARAM key) {
+ShortcutResult mediaKey(WPARAM key, keys::Action action) {
   const HWND window = WindowCapture::instance().currentWindow();
   if (!window) return ShortcutResult::NotHandled;
-  if (key == 'N')
+  if (action == keys::Action::Next)
     sendMediaCommand(window, kCommandNextTrack, "siguiente");
-  else if (key == 'B')
+  else if (action == keys::Action::Previous)
     sendMediaCommand(window, kCommandPreviousTrack, "anterior");
   else
     sendMediaCommand(window, kCommandPlayPause, "pausa_reanudar");
@@ -56,7 +63,7 @@ ShortcutResult mediaKey(WPARAM key) {
   return ShortcutResult::Consumed;
 }
 
-ShortcutResult volumeKey(WPARAM key) {
+ShortcutResult volumeKey(WPARAM key, keys::Action action) {
   PanelState& panel = PanelState::instance();
   panel.audioRefreshTime.store(clock::steadyNs());
   const ChosenSource source = liveSource();
@@ -64,14 +71,14 @@ ShortcutResult volumeKey(WPARAM key) {
   showAudioState(state);
   if (!state.connected || source.title.empty()) return ShortcutResult::NotHandled;
   bool changed = false;
-  if (key == 'M') {
+  if (action == keys::Action::Mute) {
     const bool mute = !panel.muted.load();
     panel.muted.store(mute);
     changed = setAppMute(source, mute, false);
   } else {
-    const int32_t step = key == VK_UP ? 10 : -10;
-    const int32_t volume = std::clamp(panel.volume.load() + step, 0, 100);
-    if (key == VK_UP && panel.muted.load() && volume >= 1) {
+    const bool up = action == keys::Action::VolumeUp;
+    const int32_t volume = std::clamp(panel.volume.load() + (up ? 10 : -10), 0, 100);
+    if (up && panel.muted.load() && volume >= 1) {
       panel.muted.store(false);
       changed = setAppMute(source, false, false);
     }
@@ -115,14 +122,25 @@ ShortcutResult handleMediaShortcut(UINT message, WPARAM wParam, LPARAM lParam) {
   }
   if (message != WM_KEYDOWN && message != WM_KEYUP && message != WM_SYSKEYDOWN && message != WM_SYSKEYUP)
     return ShortcutResult::NotHandled;
-  if (!isShortcutKey(wParam)) return ShortcutResult::NotHandled;
+  if (wParam > 0xFF) return ShortcutResult::NotHandled;
+  // A taken key's key-up is swallowed even when the keys were changed while it was held.
   if (message == WM_KEYUP || message == WM_SYSKEYUP)
     return g_keyConsumed[wParam].exchange(false) ? ShortcutResult::Consumed : ShortcutResult::NotHandled;
-  if (!keyDown(VK_CONTROL) || keyDown(VK_SHIFT) || keyDown(VK_MENU)) return ShortcutResult::NotHandled;
+  if (!isShortcutKey(wParam)) return ShortcutResult::NotHandled;
+  // The modifiers held must be exactly the chosen ones (Ctrl+Shift+N is not Ctrl+N).
+  const std::optional<keys::Action> action =
+      keys::actionOf({static_cast<uint8_t>(wParam), keys::heldModifiers(keyState)});
+  if (!action || *action == keys::Action::Panel) return ShortcutResult::NotHandled;
   if (g_keyConsumed[wParam].load()) return ShortcutResult::Consumed;
   if (lParam & (1 << 30)) return ShortcutResult::NotHandled;
-  if (wParam == 'B' || wParam == 'N' || wParam == 'P') return mediaKey(wParam);
-  return volumeKey(wParam);
+  switch (*action) {
+    case keys::Action::Previous:
+    case keys::Action::PlayPause:
+    case keys::Action::Next:
+      return mediaKey(wParam, *action);
+    default:
+      return volumeKey(wParam, *action);
+  }
 }
 
 void saveVolumeFromShortcuts() {

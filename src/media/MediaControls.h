@@ -1,7 +1,7 @@
 // Media controls: previous / play-pause / next posted to the captured window as application
-// commands, at most one command every 600 ms from any thread, and the keyboard shortcuts
-// (Ctrl+B/P/N, Ctrl+Up/Down/M) that the game window's procedure hands over while the panel is
-// closed.
+// commands, at most one command every 600 ms from any thread, and the keyboard shortcuts (the
+// player's keys, core/KeyBindings.h: by default Ctrl+B/P/N, Ctrl+Up/Down/M) that the game
+// window's procedure hands over while the panel is closed.
 #pragma once
 
 #include <windows.h>

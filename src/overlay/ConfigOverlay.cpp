@@ -8,11 +8,13 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 
 #include "core/ComRef.h"
 #include "core/DetourGuard.h"
 #include "core/HookApi.h"
 #include "core/IniFile.h"
+#include "core/KeyBindings.h"
 #include "core/Logger.h"
 #include "core/PluginConfig.h"
 #include "core/ProcessExit.h"
@@ -20,6 +22,7 @@
 #include "overlay/FrameRecord.h"
 #include "overlay/OverlayHost.h"
 #include "overlay/Panel.h"
+#include "overlay/PanelTabs.h"
 #include "overlay/Texts.h"
 #include "overlay/Theme.h"
 
@@ -39,6 +42,11 @@ SHORT keyState(int virtualKey) noexcept {
   return source ? source(virtualKey) : GetAsyncKeyState(virtualKey);
 }
 bool isDown(SHORT state) noexcept { return (state & 0x8000) != 0; }
+}  // namespace
+
+SHORT overlay::polledKeyState(int virtualKey) noexcept { return keyState(virtualKey); }
+
+namespace {
 
 // Polls of about 1 ms that shut-down waits for a thread still inside the window procedure or
 // an input detour.
@@ -174,6 +182,7 @@ bool ConfigOverlay::initialize(HWND window, ID3D11Device* device, ID3D11DeviceCo
     // The panel's language, read at each start of the overlay like the other saved choices.
     overlay::storeLanguage(
         overlay::languageFromCode(ini::readString(configFilePath(L"ZorTabcastPlugin.ini"), L"ui", L"language")));
+    keys::setCurrent(keys::readBindings(configFilePath(L"ZorTabcastPlugin.ini")));
 
     if (!firstRunLoaded_) {
       setupCompleted_ = overlay::readSetupCompleted();
@@ -208,7 +217,8 @@ bool ConfigOverlay::initialize(HWND window, ID3D11Device* device, ID3D11DeviceCo
       holdsHookLease_ = true;
       hooks = installInputLockHooks();
     }
-    previousF8_ = 0;
+    previousToggleKey_ = 0;
+    toggleKey_ = keys::current(keys::Action::Panel).key;
     previousLeftButton_ = previousRightButton_ = false;
     platformRetry_ = false;
     h.shortcutsOff.store(false, std::memory_order_release);
@@ -238,6 +248,10 @@ void ConfigOverlay::setVisible(bool visible) {
       ImGui::GetIO().MouseDrawCursor = visible;
     }
   }
+  if (!visible) {
+    overlay::stopWaitingForKeys();
+    typingInPanel_ = false;
+  }
   if (visible) {
     justShown_ = true;
     ClipCursor(nullptr);
@@ -246,12 +260,26 @@ void ConfigOverlay::setVisible(bool visible) {
 }
 
 void ConfigOverlay::sampleToggle() {
-  // F8 is sampled every frame, so a release that came while Ctrl was already up is seen and
-  // the next Ctrl+F8 toggles again, however quickly both keys go down together.
-  const SHORT f8 = keyState(VK_F8);
-  const bool rising = isDown(f8) && !isDown(previousF8_);
-  previousF8_ = f8;
-  if (rising && isDown(keyState(VK_CONTROL))) setVisible(!overlay::host().panelVisible.load());
+  // The panel key is sampled every frame, so a release that came while its modifiers were
+  // already up is seen and the next press toggles again, however quickly the keys go down
+  // together. A key just chosen (it may still be held from choosing it) counts from its next
+  // press.
+  const keys::Binding panel = keys::current(keys::Action::Panel);
+  if (!panel.bound()) return;
+  const SHORT state = keyState(panel.key);
+  const bool rising = isDown(state) && !isDown(previousToggleKey_) && panel.key == toggleKey_;
+  previousToggleKey_ = state;
+  toggleKey_ = panel.key;
+  if (!rising || overlay::waitingForKeys()) return;
+  // A panel key without Ctrl or Alt is a character in the panel's text fields.
+  if (typingInPanel_ && !(panel.modifiers & (keys::kCtrl | keys::kAlt))) return;
+  // The chosen modifiers must be held; more may be, unless the combination held is another
+  // action's key.
+  const uint8_t held = keys::heldModifiers(keyState);
+  if ((held & panel.modifiers) != panel.modifiers) return;
+  const std::optional<keys::Action> other = keys::actionOf({panel.key, held});
+  if (other && *other != keys::Action::Panel) return;
+  setVisible(!overlay::host().panelVisible.load());
 }
 
 void ConfigOverlay::pollMouse() {
@@ -322,6 +350,7 @@ void ConfigOverlay::renderFrame(IDXGISwapChain* swapChain) {
     drawFrameContents();
     overlay::endFrameRecord();
     ImGui::Render();
+    typingInPanel_ = ImGui::GetIO().WantTextInput;
 
     const SavedPipelineState gameState(immediate.get());
     ID3D11RenderTargetView* target = view.get();

@@ -81,7 +81,10 @@ class ConfigOverlay {
   bool setupCompleted_ = false;
   bool firstRunLoaded_ = false;
   int wizardStep_ = 0;
-  SHORT previousF8_ = 0;
+  // The panel key's last sampled state, and which key that was (the player may change it).
+  SHORT previousToggleKey_ = 0;
+  uint8_t toggleKey_ = 0;
+  bool typingInPanel_ = false;  // a text field of the panel had the keyboard in the last frame
   bool previousLeftButton_ = false;
   bool previousRightButton_ = false;
   bool justShown_ = false;

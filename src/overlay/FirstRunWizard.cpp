@@ -100,6 +100,9 @@ void drawSummary(WizardChoices& c) {
   ImGui::TextDisabled("%s", tr("Calidad"));
   ImGui::TextUnformatted(trText(qualitySummary(c.quality)).c_str());
   ImGui::Spacing();
+  ImGui::TextWrapped(tr("%s abre el panel. Las teclas se cambian en la pestana Teclas del panel."),
+                     keyLabel(keys::Action::Panel).c_str());
+  ImGui::Spacing();
   ImGui::Checkbox(tr("No volver a mostrar este asistente###dont_show_again"), &c.dontShowAgain);
   if (calibrationMode()) {
     ImGui::Spacing();

@@ -9,6 +9,7 @@
 #include "media/MediaControls.h"
 #include "media/PanelState.h"
 #include "media/SmartAudio.h"
+#include "core/KeyBindings.h"
 #include "overlay/PanelTabs.h"
 #include "overlay/PanelWidgets.h"
 #include "overlay/Texts.h"
@@ -42,7 +43,10 @@ void drawMediaControls() {
   const HWND captured = WindowCapture::instance().currentWindow();
   ImGui::TextDisabled("%s", captured ? tr("Controla solamente la ventana que ZOR esta capturando.")
                                      : tr("Inicie la reproduccion para habilitar estos controles."));
-  ImGui::TextDisabled("%s", tr("Atajos: Ctrl+B anterior | Ctrl+P pausa | Ctrl+N siguiente"));
+  ImGui::PushTextWrapPos(0);  // long chosen keys wrap
+  ImGui::TextDisabled(tr("Atajos: %s anterior | %s pausa | %s siguiente"), keyLabel(keys::Action::Previous).c_str(),
+                      keyLabel(keys::Action::PlayPause).c_str(), keyLabel(keys::Action::Next).c_str());
+  ImGui::PopTextWrapPos();
   const float width = buttonWidth(3, 16);
   ImGui::BeginDisabled(captured == nullptr);
   if (ImGui::Button(tr("Anterior###media_previous"), ImVec2(width, 34))) sendMediaCommand(captured, kCommandPreviousTrack, "anterior");

@@ -27,6 +27,9 @@ struct Host {
 
 Host& host() noexcept;
 
+// A key's state as the frame polls it (GetAsyncKeyState, or a test's source): high bit down.
+SHORT polledKeyState(int virtualKey) noexcept;
+
 // The window procedure put in front of the game window's own.
 LRESULT CALLBACK OverlayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

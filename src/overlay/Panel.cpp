@@ -7,9 +7,11 @@
 
 #include "capture/WindowCapture.h"
 #include "core/Clock.h"
+#include "core/KeyBindings.h"
 #include "gps/GpsTextureReplacer.h"
 #include "overlay/OverlayHost.h"
 #include "overlay/PanelTabs.h"
+#include "overlay/PanelWidgets.h"
 #include "overlay/Theme.h"
 #include "overlay/Texts.h"
 
@@ -31,7 +33,7 @@ void drawHeader() {
     ImGui::SetCursorPosX(std::max(right, ImGui::GetCursorPosX() + 12));
     ImGui::TextDisabled("V4.6.0");
     ImGui::Spacing();
-    ImGui::TextDisabled("%s", tr("Ctrl + F8 para mostrar u ocultar"));
+    ImGui::TextDisabled(tr("%s para mostrar u ocultar"), keyLabel(keys::Action::Panel).c_str());
     drawLanguageSelector(ImGui::GetWindowContentRegionMax().x);
   }
   ImGui::EndChild();
@@ -96,6 +98,10 @@ void drawPanel() {
     }
     if (ImGui::BeginTabItem(tr("Diagnostico###tab_diagnostics"))) {
       drawDiagnosticsTab();
+      ImGui::EndTabItem();
+    }
+    if (ImGui::BeginTabItem(tr("Teclas###tab_keys"))) {
+      drawKeysTab();
       ImGui::EndTabItem();
     }
     ImGui::EndTabBar();

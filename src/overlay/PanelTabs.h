@@ -13,6 +13,11 @@ void drawPlaybackTab();
 void drawProfilesTab();
 void drawApplicationsTab();
 void drawDiagnosticsTab();
+void drawKeysTab();
+// The keys tab waits for the player's new combination: the panel's own key does not toggle.
+bool waitingForKeys() noexcept;
+// The panel was hidden: the wait ends.
+void stopWaitingForKeys() noexcept;
 // The first two sections of the Playback tab.
 void drawMediaControls();
 void drawSmartAudio();
@@ -37,6 +42,8 @@ AppEditorValues appEditorValues(const AppEntry& app);
 void resetApplicationsTabForShutdown();
 // Overlay shut-down: a report waiting for its check is dropped.
 void resetDiagnosticsTabForShutdown();
+// Overlay shut-down: a wait for keys ends, its messages go.
+void resetKeysTabForShutdown();
 
 // The footer's GPS chip: a substitution at most 1800 ms ago (and not in the future).
 bool gpsRecentlyReplaced(uint64_t lastReplacementTick, uint64_t nowMs) noexcept;

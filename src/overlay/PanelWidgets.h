@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/KeyBindings.h"
 #include "overlay/Texts.h"
 
 namespace zor::overlay {
@@ -45,5 +46,7 @@ bool beginComboText(const char* id, std::string_view preview);
 // Copies text into a fixed-size buffer as an input field edits it (cut at a character
 // boundary, always terminated).
 void fillBuffer(char* buffer, size_t size, std::string_view text);
+// The action's key in force as the panel shows it ("Ctrl + F8", "Ctrl + Arriba"), or "Sin tecla".
+std::string keyLabel(keys::Action action);
 
 }  // namespace zor::overlay

@@ -48,6 +48,7 @@ void resetPanelForShutdown() {
   DiagnosticsCenter::instance().stop();
   resetApplicationsTabForShutdown();
   resetDiagnosticsTabForShutdown();
+  resetKeysTabForShutdown();
   g_panelSeeded = false;
 }
 

@@ -10,6 +10,7 @@
 #include "capture/WindowCapture.h"
 #include "capture/WindowMatching.h"
 #include "core/GameState.h"
+#include "core/KeyBindings.h"
 #include "core/PluginConfig.h"
 #include "gps/PlaybackTarget.h"
 #include "gps/TruckGpsProfile.h"
@@ -178,7 +179,10 @@ void drawStatusAndActions() {
 void drawPlaybackTab() {
   drawMediaControls();
   drawSmartAudio();
-  ImGui::TextDisabled("%s", tr("Volumen: Ctrl+Arriba / Ctrl+Abajo | Ctrl+M silenciar"));
+  ImGui::PushTextWrapPos(0);  // long chosen keys wrap
+  ImGui::TextDisabled(tr("Volumen: %s / %s | %s silenciar"), keyLabel(keys::Action::VolumeUp).c_str(),
+                      keyLabel(keys::Action::VolumeDown).c_str(), keyLabel(keys::Action::Mute).c_str());
+  ImGui::PopTextWrapPos();
   drawTargets();
   drawSourceWindow();
   drawSmartCapture();

@@ -26,6 +26,28 @@ struct TextRow {
 
 // clang-format off
 inline constexpr TextRow kTexts[] = {
+    // The player's keys (the keys tab, and the lines that name the keys in force)
+    {"%s para mostrar u ocultar", "%s to show or hide"},
+    {"Atajos: %s anterior | %s pausa | %s siguiente", "Shortcuts: %s previous | %s play/pause | %s next"},
+    {"Volumen: %s / %s | %s silenciar", "Volume: %s / %s | %s mute"},
+    {"Teclas###tab_keys", "Keys###tab_keys"},
+    {"TECLAS", "KEYS"},
+    {"Elija la combinacion de teclas de cada accion. El cambio vale al momento.", "Choose the key combination for each action. Changes apply right away."},
+    {"Mostrar u ocultar el panel", "Show or hide the panel"},
+    {"Pista anterior", "Previous track"},
+    {"Pausa / Reanudar", "Play / Pause"},
+    {"Pista siguiente", "Next track"},
+    {"Subir volumen", "Volume up"},
+    {"Bajar volumen", "Volume down"},
+    {"Silenciar / Activar sonido", "Mute / Unmute"},
+    {"Sin tecla", "Not set"},
+    {"Cambiar###key_change", "Change###key_change"},
+    {"Pulse las teclas...###key_change", "Press the keys...###key_change"},
+    {"Pulse la nueva combinacion (Esc cancela).", "Press the new key combination (Esc cancels)."},
+    {"%s ya es la tecla de \"%s\".", "%s is already the key for \"%s\"."},
+    {"Restablecer teclas por defecto###keys_defaults", "Restore default keys###keys_defaults"},
+    {"Tambien se cambian en ZorTabcastPlugin.ini, seccion [keys].", "They can also be changed in ZorTabcastPlugin.ini, section [keys]."},
+    {"%s abre el panel. Las teclas se cambian en la pestana Teclas del panel.", "%s opens the panel. You can change the keys in the panel's Keys tab."},
     // Panel shell
     {"Ctrl + F8 para mostrar u ocultar", "Ctrl + F8 to show or hide"},
     {"Reproduccion###tab_playback", "Playback###tab_playback"},

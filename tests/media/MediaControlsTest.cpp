@@ -5,6 +5,7 @@
 #include "FakeCoreAudio.h"
 #include "MediaTestSupport.h"
 #include "core/IniFile.h"
+#include "core/KeyBindings.h"
 #include "support/ManualClock.h"
 
 using namespace zor;
@@ -20,6 +21,7 @@ class MediaControlsTest : public MediaTest {
     TestWindows::takePosted(1);
   }
   ~MediaControlsTest() override {
+    keys::setCurrent(keys::defaultBindings());
     setKeys({});
     TestWindows::clearAll();
   }
@@ -126,6 +128,46 @@ TEST_F(MediaControlsTest, MediaShortcutsActOnceForAHeldKeyAndOnlyWithCtrlAlone) 
   clock.advanceMs(1000);
   setKeys({VK_CONTROL});
   EXPECT_EQ(key(WM_KEYDOWN, 'N'), ShortcutResult::NotHandled);
+}
+
+TEST_F(MediaControlsTest, ChosenKeysActWithExactlyTheirModifiersAndTheOldOnesGoToTheGame) {
+  capture.window = TestWindows::get(0);
+  keys::Bindings chosen = keys::defaultBindings();
+  chosen[size_t(keys::Action::Previous)] = {VK_F9, 0};
+  chosen[size_t(keys::Action::PlayPause)] = {VK_F10, keys::kAlt};
+  chosen[size_t(keys::Action::Next)] = {'M', keys::kCtrl | keys::kShift};  // beside mute's Ctrl+M
+  keys::setCurrent(chosen);
+
+  setKeys({VK_CONTROL, VK_SHIFT});  // held: one command, repeats swallowed, the key-up too
+  EXPECT_EQ(key(WM_KEYDOWN, 'M'), ShortcutResult::Consumed);
+  clock.advanceMs(1000);
+  EXPECT_EQ(key(WM_KEYDOWN, 'M', true), ShortcutResult::Consumed);
+  EXPECT_EQ(key(WM_KEYUP, 'M'), ShortcutResult::Consumed);
+  EXPECT_EQ(commandsTo(0), std::vector<uint32_t>{kCommandNextTrack});
+
+  const struct {
+    std::vector<int> held;
+    UINT message;
+    WPARAM vk;
+    ShortcutResult result;
+    std::vector<uint32_t> sent;
+  } cases[] = {
+      {{}, WM_KEYDOWN, VK_F9, ShortcutResult::Consumed, {kCommandPreviousTrack}},
+      {{VK_CONTROL}, WM_KEYDOWN, VK_F9, ShortcutResult::NotHandled, {}},
+      {{VK_MENU}, WM_SYSKEYDOWN, VK_F10, ShortcutResult::Consumed, {kCommandPlayPause}},
+      {{VK_MENU, VK_SHIFT}, WM_SYSKEYDOWN, VK_F10, ShortcutResult::NotHandled, {}},
+      {{VK_CONTROL}, WM_KEYDOWN, 'B', ShortcutResult::NotHandled, {}},  // the old keys
+      {{VK_CONTROL}, WM_KEYDOWN, 'P', ShortcutResult::NotHandled, {}},
+      {{VK_CONTROL}, WM_KEYDOWN, 'N', ShortcutResult::NotHandled, {}},
+      {{VK_CONTROL}, WM_KEYDOWN, VK_F8, ShortcutResult::NotHandled, {}},  // the panel's own key
+  };
+  for (const auto& c : cases) {
+    clock.advanceMs(1000);
+    setKeys(c.held);
+    EXPECT_EQ(key(c.message, c.vk), c.result) << c.vk;
+    EXPECT_EQ(commandsTo(0), c.sent) << c.vk;
+    key(c.message == WM_SYSKEYDOWN ? WM_SYSKEYUP : WM_KEYUP, c.vk);
+  }
 }
 
 TEST_F(MediaControlsTest, AFocusLossForgetsTheTakenKeysSoTheirKeyUpGoesToTheGame) {

@@ -8,6 +8,7 @@
 #include "OverlayTestKit.h"
 #include "support/RecordingCapture.h"
 #include "core/HookApi.h"
+#include "core/KeyBindings.h"
 #include "media/AppLibrary.h"
 #include "media/MediaFiles.h"
 #include "media/PanelState.h"
@@ -48,6 +49,7 @@ class OverlayHost : public ::testing::Test {
   }
   void TearDown() override {
     overlay.shutdown();
+    zor::keys::setCurrent(zor::keys::defaultBindings());
     ConfigOverlay::setKeyStateSource(nullptr);
     ConfigOverlay::setPlatformStart(nullptr);
     setHookApi(nullptr);
@@ -153,6 +155,54 @@ TEST_F(OverlayHost, EachCtrlF8PressTogglesOnceWhateverTheOrderAndTimingOfTheKeys
     }
     EXPECT_EQ(toggles, c.toggles) << c.what;
   }
+}
+
+TEST_F(OverlayHost, AChosenPanelKeyTogglesWithItsModifiersHeldUnlessTheyMakeAnotherActionsKey) {
+  ASSERT_TRUE(start());
+  zor::keys::Bindings chosen = zor::keys::defaultBindings();
+  chosen[size_t(zor::keys::Action::Panel)] = {VK_F10, zor::keys::kAlt};
+  chosen[size_t(zor::keys::Action::Next)] = {VK_F10, zor::keys::kCtrl | zor::keys::kAlt};
+  zor::keys::setCurrent(chosen);
+  frame();
+  // Modifiers and key down in one frame, all up in the next.
+  auto press = [&](const std::vector<int>& held) {
+    for (int k : held) FakeKeys::down[k] = true;
+    frame();
+    FakeKeys::clear();
+    frame();
+  };
+  const struct {
+    const char* what;
+    std::vector<int> held;
+    int toggles;
+  } cases[] = {
+      {"Alt+F10", {VK_MENU, VK_F10}, 1},
+      {"F10 alone", {VK_F10}, 0},
+      {"Shift+Alt+F10: more modifiers count, as Ctrl+Shift+F8 did", {VK_SHIFT, VK_MENU, VK_F10}, 1},
+      {"Ctrl+Alt+F10 is the next track's key", {VK_CONTROL, VK_MENU, VK_F10}, 0},
+      {"the old Ctrl+F8", {VK_CONTROL, VK_F8}, 0},
+  };
+  for (const auto& c : cases) {
+    if (overlay.panelVisible()) press({VK_MENU, VK_F10});
+    ASSERT_FALSE(overlay.panelVisible()) << c.what;
+    press(c.held);
+    EXPECT_EQ(overlay.panelVisible() ? 1 : 0, c.toggles) << c.what;
+  }
+
+  // A key chosen while it is held (the keys tab takes it as it goes down) counts from its next
+  // press.
+  if (overlay.panelVisible()) press({VK_MENU, VK_F10});
+  FakeKeys::down[VK_F9] = true;
+  frame();
+  chosen[size_t(zor::keys::Action::Panel)] = {VK_F9, 0};
+  zor::keys::setCurrent(chosen);
+  frame();
+  frame();
+  EXPECT_FALSE(overlay.panelVisible());
+  FakeKeys::clear();
+  frame();
+  press({VK_F9});
+  EXPECT_TRUE(overlay.panelVisible());
 }
 
 TEST_F(OverlayHost, WithoutDeviceOrWindowThereIsNoPanelAndNoFrameWork) {

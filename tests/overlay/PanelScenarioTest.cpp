@@ -290,5 +290,58 @@ TEST(PanelInGame, TheLanguageBoxSwitchesThePanelAtOnceOnTheSameTabAndIsSaved) {
   EXPECT_EQ(iniValue(folder / L"ZOR\\ZorTabcastPlugin.ini", L"ui", L"language"), L"en");
 }
 
+// The player's own panel key: one chosen in the settings file opens the panel and the old
+// Ctrl+F8 no longer does; one chosen in the Teclas tab by pressing it takes over at once (Esc
+// leaves another action's key as it was) and is saved; the defaults come back with one button.
+TEST(PanelInGame, ARechosenPanelKeyOpensThePanelAndTheOldOneNoLongerDoes) {
+  TempFolder folder(L"zor_keys_plugin");
+  const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
+  ASSERT_TRUE(CopyFileW((binDir() + L"\\ZorTabcastPlugin_playback.dll").c_str(), plugin.c_str(), FALSE));
+  SimRun run = runSim(
+      "timeout 150000\n"
+      "ini ZorTabcastFirstRun.ini setup completed 1\n"
+      "ini ZorTabcastSmartCapture.ini smart_capture enabled 0\n"
+      "ini ZorTabcastPlugin.ini keys panel \"Ctrl + F9\"\n"
+      "load\n"
+      "wait-hooked 30000\n"
+      "key ctrl+F8\n"
+      "expect-no-text \"para mostrar u ocultar\"\n"
+      "key ctrl+F9\n"
+      "wait-text \"Ctrl + F9 para mostrar u ocultar\" 3000\n"
+      "click-item \"Teclas\"\n"
+      "wait-text \"TECLAS\" 2000\n"
+      "click-item \"Cambiar\" 4\n"  // the next track's key: Esc leaves it
+      "wait-text \"Pulse la nueva combinacion (Esc cancela).\" 2000\n"
+      "key Escape\n"
+      "expect-no-text \"Pulse la nueva combinacion\"\n"
+      "expect-text \"Ctrl + N\"\n"
+      "click-item \"Cambiar\" 1\n"  // the panel's key
+      "wait-text \"Pulse la nueva combinacion (Esc cancela).\" 2000\n"
+      "key ctrl+shift+k\n"
+      "wait-text \"Ctrl + Shift + K para mostrar u ocultar\" 2000\n"
+      "key ctrl+F9\n"  // the key it had: nothing happens
+      "expect-text \"Ctrl + Shift + K para mostrar u ocultar\"\n"
+      "key ctrl+shift+k\n"
+      "expect-no-text \"para mostrar u ocultar\"\n"
+      "key ctrl+F9\n"
+      "key ctrl+F8\n"
+      "expect-no-text \"para mostrar u ocultar\"\n"
+      "key ctrl+shift+k\n"
+      "wait-text \"Ctrl + Shift + K para mostrar u ocultar\" 3000\n"
+      "click-item \"Restablecer teclas por defecto\"\n"
+      "wait-text \"Ctrl + F8 para mostrar u ocultar\" 2000\n"
+      "key ctrl+F8\n"
+      "expect-no-text \"para mostrar u ocultar\"\n"
+      "unload\n",
+      plugin, {}, 200000);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.count("TECLAS: panel = Ctrl+Shift+K (elegida en el panel)."), 1u) << run.output;
+  EXPECT_EQ(run.count("TECLAS: next"), 0u) << "Esc changed the next track's key\n" << run.output;
+  EXPECT_EQ(run.count("TECLAS: teclas por defecto restablecidas (panel)."), 1u) << run.output;
+  const std::wstring settings = folder / L"ZOR\\ZorTabcastPlugin.ini";
+  EXPECT_EQ(iniValue(settings, L"keys", L"panel"), L"Ctrl+F8");  // the defaults, written back
+  EXPECT_EQ(iniValue(settings, L"keys", L"next"), L"Ctrl+N");
+}
+
 }  // namespace
 }  // namespace zor::test
