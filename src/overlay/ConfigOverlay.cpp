@@ -12,7 +12,6 @@
 #include "core/ComRef.h"
 #include "core/DetourGuard.h"
 #include "core/HookApi.h"
-#include "core/IniFile.h"
 #include "core/Logger.h"
 #include "core/PluginConfig.h"
 #include "core/ProcessExit.h"
@@ -162,8 +161,7 @@ bool ConfigOverlay::initialize(HWND window, ID3D11Device* device, ID3D11DeviceCo
     ensureConfigFolder();
     overlay::loadPanelSettings();
     // The panel's language, read at each start of the overlay like the other saved choices.
-    overlay::storeLanguage(
-        overlay::languageFromCode(ini::readString(configFilePath(L"ZorTabcastPlugin.ini"), L"ui", L"language")));
+    overlay::storeLanguage(overlay::readSavedLanguage(configFilePath(L"ZorTabcastPlugin.ini")));
 
     if (!firstRunLoaded_) {
       setupCompleted_ = overlay::readSetupCompleted();
