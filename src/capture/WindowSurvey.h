@@ -31,7 +31,8 @@ class WindowSurvey {
   // The listing made since the last take, moved into out (its old content goes); false, out
   // untouched, while none is ready.
   bool take(std::vector<VisibleWindow>& out) noexcept;
-  // Ends the thread after a listing under way and forgets any listing; a request starts it again.
+  // Ends the thread (waiting for a listing under way, which is dropped) and forgets any listing
+  // and request; a request meanwhile or later starts a new thread.
   void stop() noexcept;
   // Tests and benchmarks: waits until no listing is asked or under way (false after the timeout).
   bool waitIdle(uint32_t timeoutMs);
