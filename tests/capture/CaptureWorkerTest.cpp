@@ -16,7 +16,21 @@
 namespace zor::test {
 namespace {
 
-using CaptureWorker = CaptureFixture;
+class CaptureWorker : public CaptureFixture {
+ protected:
+  // The milliseconds at which captures start while the game takes a picture every 20 ms (after
+  // the first 100 ms), 30 captures a second.
+  std::vector<uint64_t> captureStartsBesideUploadsEvery20Ms() {
+    std::vector<uint64_t> starts;
+    for (uint64_t t = 0; t < 600; ++t) {
+      if (t % 20 == 0) engine_.markUploadPoint();
+      const uint64_t calls = printWindowCalls();
+      advance(1);
+      if (printWindowCalls() != calls && t >= 100) starts.push_back(t + 1);
+    }
+    return starts;
+  }
+};
 
 // Checks the letterbox: a picture of 96 % of the frame, centred on black; top and bottom of the
 // window in the given rows of memory.
@@ -93,13 +107,7 @@ TEST_F(CaptureWorker, FrameIntervalFollowsTheFpsCap) {
 TEST_F(CaptureWorker, CapturesAreReadyJustBeforeTheGameTakesAPicture) {
   ComRef<ID3D11Texture2D> target = texture(64, 64);
   startCapturing(target.get());
-  std::vector<uint64_t> starts;
-  for (uint64_t t = 0; t < 600; ++t) {
-    if (t % 20 == 0) engine_.markUploadPoint();
-    const uint64_t calls = printWindowCalls();
-    advance(1);
-    if (printWindowCalls() != calls && t >= 100) starts.push_back(t + 1);
-  }
+  const std::vector<uint64_t> starts = captureStartsBesideUploadsEvery20Ms();
   ASSERT_GE(starts.size(), 10u);
   for (size_t i = 0; i < starts.size(); ++i) {
     const uint64_t beforeMark = (20 - starts[i] % 20) % 20;
@@ -117,18 +125,12 @@ class NoFineTimer {
   NoFineTimer() { TimedWake::refuseHighResolution(true); }  // before the engine makes its timer
   ~NoFineTimer() { TimedWake::refuseHighResolution(false); }
 };
-class CaptureWithoutFineTimer : public NoFineTimer, public CaptureFixture {};
+class CaptureWithoutFineTimer : public NoFineTimer, public CaptureWorker {};
 
 TEST_F(CaptureWithoutFineTimer, CapturesKeepTheirIntervalAndAreNotAimed) {
   ComRef<ID3D11Texture2D> target = texture(64, 64);
   startCapturing(target.get());
-  std::vector<uint64_t> starts;
-  for (uint64_t t = 0; t < 600; ++t) {
-    if (t % 20 == 0) engine_.markUploadPoint();
-    const uint64_t calls = printWindowCalls();
-    advance(1);
-    if (printWindowCalls() != calls && t >= 100) starts.push_back(t + 1);
-  }
+  const std::vector<uint64_t> starts = captureStartsBesideUploadsEvery20Ms();
   ASSERT_GE(starts.size(), 10u);
   for (size_t i = 1; i < starts.size(); ++i) EXPECT_EQ(starts[i] - starts[i - 1], 33u) << "a capture at " << starts[i];
 }
