@@ -125,8 +125,14 @@ class GdiWindowCapture final : public WindowCapture {
     legacyPainting_ = legacy;
     scaler_.useWideVectors(!legacy);
   }
-  // Benchmarks: captures at their bare interval, not aimed at the game's uploads.
+  // Benchmarks: captures at their bare interval, not aimed at the game's uploads. Captures are
+  // never aimed without a high-resolution timer: a wake-up late by up to a tick would miss the
+  // upload it was aimed at more often than a capture started when due.
   void setAimedCaptures(bool aimed);
+  // Tests: what the worker calls in place of PrintWindow (nullptr: PrintWindow), set while it
+  // is not painting. Wine's PrintWindow never reports a failure.
+  using PrintFunction = BOOL(WINAPI*)(HWND window, HDC dc, UINT flags);
+  void setPrintFunction(PrintFunction print) { print_.store(print); }
   CaptureCounters counters() const;
 
  private:
@@ -299,8 +305,10 @@ class GdiWindowCapture final : public WindowCapture {
   std::atomic<SoundProbe> soundProbe_{nullptr};
   uint64_t soundAskedNs_ = 0;  // worker: when the probe last answered for stillWindow_ (0: not yet)
 
+  std::atomic<PrintFunction> print_{nullptr};
+  HWND printFailureWindow_ = nullptr;  // worker: the window whose PrintWindow failure was said last
+
   // One-shot messages of the engine's life (the process engine lives as long as the process).
-  std::atomic<bool> printWindowFailureLogged_{false};
   std::atomic<bool> firstFrameLogged_{false};
   std::atomic<bool> strandedWarned_{false};  // a start met the worker a shut-down left behind
 

@@ -157,8 +157,11 @@ bool GdiWindowCapture::paintWith(PaintMethod method, HWND window, Surface& surfa
   // nothing else either.
   blacksamples::clear(surface.bits, surface.width, surface.height);
   printWindowCalls_.fetch_add(1);
-  if (!PrintWindow(window, surface.dc, PW_CLIENTONLY | PW_RENDERFULLCONTENT)) {
-    if (!printWindowFailureLogged_.exchange(true)) {
+  const PrintFunction print = print_.load();
+  if (!(print ? print : &PrintWindow)(window, surface.dc, PW_CLIENTONLY | PW_RENDERFULLCONTENT)) {
+    // Once per window: a window closing mid-capture must not use the line up for the next one.
+    if (printFailureWindow_ != window) {
+      printFailureWindow_ = window;
       logWarning("[WindowCapture] PrintWindow fallo. Prueba dejando la ventana visible (no minimizada).");
     }
     return false;
@@ -282,7 +285,8 @@ void GdiWindowCapture::prepareFramesFor(ID3D11Texture2D* texture) {
 }
 
 void GdiWindowCapture::markUploadPoint() {
-  if (aimedCaptures_.load(std::memory_order_relaxed)) cadence_.mark(clock::steadyNs());
+  // Without marks the worker keeps its bare interval.
+  if (aimedCaptures_.load(std::memory_order_relaxed) && timedWake_.highResolution()) cadence_.mark(clock::steadyNs());
 }
 
 void GdiWindowCapture::setAimedCaptures(bool aimed) {

@@ -1,6 +1,7 @@
 #include "capture/WindowSurvey.h"
 
 #include <chrono>
+#include <utility>
 
 #include "core/Logger.h"
 #include "core/ProcessExit.h"
@@ -11,6 +12,8 @@ WindowSurvey& WindowSurvey::instance() {
   static WindowSurvey survey;
   return survey;
 }
+
+WindowSurvey::WindowSurvey(Lister lister) : lister_(std::move(lister)) {}
 
 WindowSurvey::~WindowSurvey() {
   if (process::ending()) {  // the thread is gone with the process's others
@@ -24,8 +27,8 @@ bool WindowSurvey::request() noexcept {
   try {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!thread_.joinable()) {
-      stopping_ = false;
-      thread_ = std::thread([this] { run(); });
+      const uint64_t round = round_;
+      thread_ = std::thread([this, round] { run(round); });
     }
     asked_ = true;
   } catch (...) {
@@ -49,21 +52,21 @@ void WindowSurvey::stop() noexcept {
   std::thread worker;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-    worker.swap(thread_);  // a request meanwhile starts a thread of its own
+    ++round_;  // the running thread's round is over
+    worker.swap(thread_);  // a request meanwhile starts a thread of the new round
+    asked_ = false;
+    ready_.clear();
+    hasReady_.store(false, std::memory_order_release);
   }
   wake_.notify_all();
+  idle_.notify_all();
   if (worker.joinable()) {
     try {
       worker.join();
     } catch (...) {
-      worker.detach();  // it ends by itself once it sees stopping_
+      worker.detach();  // it ends by itself once it sees its round is over
     }
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  asked_ = false;
-  ready_.clear();
-  hasReady_.store(false, std::memory_order_release);
 }
 
 bool WindowSurvey::waitIdle(uint32_t timeoutMs) {
@@ -71,21 +74,28 @@ bool WindowSurvey::waitIdle(uint32_t timeoutMs) {
   return idle_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !asked_; });
 }
 
-void WindowSurvey::run() {
+void WindowSurvey::run(uint64_t round) {
   std::vector<VisibleWindow> listing;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [&] { return stopping_ || asked_; });
-    if (stopping_) return;
+    wake_.wait(lock, [&] { return round_ != round || asked_; });
+    if (round_ != round) return;
     lock.unlock();
     listing.clear();
     bool listed = true;
     try {
-      listVisibleWindows(listing, true);
+      if (lister_) {
+        lister_(listing);
+      } else {
+        listVisibleWindows(listing, true);
+      }
     } catch (...) {
       listed = false;  // out of memory: the next request tries again
     }
     lock.lock();
+    // Stopped meanwhile: the listing is forgotten, and the request a newer thread answers is
+    // left to it.
+    if (round_ != round) return;
     if (listed) {
       ready_.swap(listing);
       hasReady_.store(true, std::memory_order_release);

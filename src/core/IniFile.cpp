@@ -120,10 +120,43 @@ bool convertToUtf16(const std::wstring& path, bool exists) {
 
 }  // namespace
 
-int64_t readInteger(const std::wstring& path, const wchar_t* section, const wchar_t* key, int64_t fallback) {
+void warnValue(const std::wstring& path, const wchar_t* section, const wchar_t* key, std::wstring_view value,
+               std::string_view problem, std::string_view used) {
+  try {
+    std::string line = fileName(path);
+    line += ": [" + toUtf8Replacing(section ? section : L"") + "] " + toUtf8Replacing(key ? key : L"") + "='";
+    line += toUtf8Replacing(value);
+    line += "' ";
+    line += problem;
+    line += "; se usa ";
+    line += used;
+    line += '.';
+    logWarning(line);
+  } catch (...) {  // out of memory: the value is still read as it is
+  }
+}
+
+bool holdsNumber(std::wstring_view text) noexcept {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) ++i;
+  return i < text.size() && text[i] >= L'0' && text[i] <= L'9';
+}
+
+namespace {
+
+// readInteger's reading; notNumber set when the value is there and holds no number (read as 0).
+int64_t readNumber(const std::wstring& path, const wchar_t* section, const wchar_t* key, int64_t fallback,
+                   bool& notNumber, std::wstring& text) {
+  notNumber = false;
   wchar_t buffer[64] = {};
   const DWORD n = GetPrivateProfileStringW(section, key, L"", buffer, 64, path.c_str());
   if (n == 0) return fallback;
+  if (!holdsNumber(std::wstring_view(buffer, n))) {
+    notNumber = true;
+    text.assign(buffer, n);
+    return 0;
+  }
   const wchar_t* p = buffer;
   while (*p == L' ' || *p == L'\t') ++p;
   bool negative = false;
@@ -140,10 +173,24 @@ int64_t readInteger(const std::wstring& path, const wchar_t* section, const wcha
   return negative ? -value : value;
 }
 
+}  // namespace
+
+int64_t readInteger(const std::wstring& path, const wchar_t* section, const wchar_t* key, int64_t fallback) {
+  bool notNumber = false;
+  std::wstring text;
+  const int64_t value = readNumber(path, section, key, fallback, notNumber, text);
+  if (notNumber) warnValue(path, section, key, text, kNotANumber, "0");
+  return value;
+}
+
 int32_t readClamped(const std::wstring& path, const wchar_t* section, const wchar_t* key, int32_t fallback,
                     int32_t lo, int32_t hi) {
-  const int64_t v = readInteger(path, section, key, fallback);
-  return static_cast<int32_t>(v < lo ? lo : (v > hi ? hi : v));
+  bool notNumber = false;
+  std::wstring text;
+  const int64_t v = readNumber(path, section, key, fallback, notNumber, text);
+  const int32_t clamped = static_cast<int32_t>(v < lo ? lo : (v > hi ? hi : v));
+  if (notNumber) warnValue(path, section, key, text, kNotANumber, std::to_string(clamped));
+  return clamped;
 }
 
 std::wstring readString(const std::wstring& path, const wchar_t* section, const wchar_t* key) {

@@ -8,16 +8,31 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zor::ini {
 
+// A value the player wrote that the key does not take, said in one WARNING: the file, the
+// section and key, the value as written (quoted, so stray spaces show), what is wrong with it
+// and what is used instead. For example
+//   ZorTabcastPlugin.ini: [gps] calibration_mode='banana' no es un numero; se usa 0.
+// Every reader of a settings file says each such value this way, each time it reads it.
+void warnValue(const std::wstring& path, const wchar_t* section, const wchar_t* key, std::wstring_view value,
+               std::string_view problem, std::string_view used);
+// What warnValue says of a value of a numeric key that holds no number.
+inline constexpr std::string_view kNotANumber = "no es un numero";
+
+// The value holds a number as the integer reads take one: after blanks, an optional sign, a
+// decimal digit ("12x" does; "banana", "on", "true" and "-" do not, and read as 0).
+bool holdsNumber(std::wstring_view text) noexcept;
+
 // Integer value of a key, read like GetPrivateProfileIntW (leading blanks, optional sign,
-// decimal digits, anything after them ignored; no digits gives 0) but saturating instead of
-// wrapping: "1000000000000" reads as a very large number, not as a negative one.
-// A missing key or an empty value gives fallback.
+// decimal digits, anything after them ignored; no digits gives 0, with warnValue) but
+// saturating instead of wrapping: "1000000000000" reads as a very large number, not as a
+// negative one. A missing key or an empty value gives fallback.
 int64_t readInteger(const std::wstring& path, const wchar_t* section, const wchar_t* key, int64_t fallback);
-// readInteger clamped to lo..hi.
+// readInteger clamped to lo..hi (a value with no number is said with the clamped 0 it gives).
 int32_t readClamped(const std::wstring& path, const wchar_t* section, const wchar_t* key, int32_t fallback,
                     int32_t lo, int32_t hi);
 // A string value read into a 512-character buffer (so at most 511 characters); empty when missing.

@@ -4,8 +4,10 @@
 
 #include <cerrno>
 #include <cwchar>
+#include <string_view>
 
 #include "core/FileSystem.h"
+#include "core/IniFile.h"
 #include "core/Logger.h"
 #include "core/Utf8.h"
 
@@ -20,16 +22,28 @@ constexpr const wchar_t* kSettingsFiles[] = {
 
 bool g_folderReported = false;
 
+// GetPrivateProfileIntW's reading. A value with no number in it reads as 0, and the player is
+// told, with what the setting then is (`used`).
+UINT readProfileInt(const wchar_t* section, const wchar_t* key, INT fallback, const std::wstring& path,
+                    std::string_view used = "0") {
+  const std::wstring text = ini::readString(path, section, key);
+  if (!text.empty() && !ini::holdsNumber(text)) {
+    ini::warnValue(path, section, key, text, ini::kNotANumber, used);
+    return 0;
+  }
+  return GetPrivateProfileIntW(section, key, fallback, path.c_str());
+}
+
 int32_t readInt(const wchar_t* section, const wchar_t* key, int32_t fallback, const std::wstring& path) {
-  return static_cast<int32_t>(GetPrivateProfileIntW(section, key, fallback, path.c_str()));
+  return static_cast<int32_t>(readProfileInt(section, key, fallback, path));
 }
 
 uint32_t readUnsigned(const wchar_t* section, const wchar_t* key, uint32_t fallback, const std::wstring& path) {
-  return static_cast<uint32_t>(GetPrivateProfileIntW(section, key, static_cast<INT>(fallback), path.c_str()));
+  return static_cast<uint32_t>(readProfileInt(section, key, static_cast<INT>(fallback), path));
 }
 
 bool readBool(const wchar_t* section, const wchar_t* key, bool fallback, const std::wstring& path) {
-  return GetPrivateProfileIntW(section, key, fallback ? 1 : 0, path.c_str()) != 0;
+  return readProfileInt(section, key, fallback ? 1 : 0, path, "0 (desactivado)") != 0;
 }
 
 const char* onOff(bool value) { return value ? "ON" : "OFF"; }
@@ -84,7 +98,11 @@ int32_t readOptionalIndex(const std::wstring& path, const wchar_t* key) {
   wchar_t* end = nullptr;
   errno = 0;
   const long value = std::wcstol(buffer, &end, 10);
-  if (end == buffer || errno == ERANGE) return -1;
+  if (end == buffer) {
+    ini::warnValue(path, L"gps", key, buffer, ini::kNotANumber, "-1 (cualquiera)");
+    return -1;
+  }
+  if (errno == ERANGE) return -1;
   if (value < 0 || value > INT32_MAX) return -1;
   return static_cast<int32_t>(value);
 }
@@ -102,7 +120,7 @@ PluginConfig loadPluginConfig(const std::wstring& path) {
   config.requireRenderTarget = readBool(L"gps", L"require_render_target", false, path);
   config.format = readOptionalIndex(path, L"format");
   config.legacyAutoLock = readBool(L"gps", L"legacy_auto_lock", false, path);
-  config.fps = readInt(L"capture", L"fps", 30, path);
+  config.fps = static_cast<int32_t>(readProfileInt(L"capture", L"fps", 30, path, "30"));
   if (config.fps == 0) config.fps = 30;
   config.flipVertical = readBool(L"capture", L"flip_vertical", false, path);
   config.cropLeft = readInt(L"capture", L"crop_left", 0, path);

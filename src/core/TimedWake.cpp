@@ -1,6 +1,7 @@
 #include "core/TimedWake.h"
 
 #include <algorithm>
+#include <atomic>
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -8,9 +9,16 @@
 
 namespace zor {
 
+namespace {
+std::atomic<bool> g_refuseHighResolution{false};
+}
+
+void TimedWake::refuseHighResolution(bool refuse) noexcept { g_refuseHighResolution.store(refuse); }
+
 TimedWake::TimedWake() {
   event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  timer_ = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+  if (!g_refuseHighResolution.load())
+    timer_ = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
   highResolution_ = timer_ != nullptr;
   if (!timer_) timer_ = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
 }

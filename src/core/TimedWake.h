@@ -20,7 +20,12 @@ class TimedWake {
 
   // False when the handles could not be made: the caller waits some other way.
   bool ready() const { return event_ && timer_; }
-  bool highResolution() const { return highResolution_; }
+  // The waits end to a fraction of a millisecond; otherwise at the system timer's tick.
+  bool highResolution() const { return event_ && highResolution_; }
+
+  // Tests: the timers made from now on are ordinary ones, as on a system without the
+  // high-resolution kind (false restores).
+  static void refuseHighResolution(bool refuse) noexcept;
 
   // Returns on wake() or when timeoutNs have passed (rounded up to a millisecond if the timer
   // cannot be set); at once if the handles could not be made.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/Clock.h"
+#include "core/IniFile.h"
 #include "core/Logger.h"
 #include "gps/TruckGpsProfile.h"
 
@@ -37,12 +38,13 @@ void setPlaybackTarget(PlaybackTarget target, GameState& state) {
 }
 
 PlaybackTarget readSavedPlaybackTarget(const std::wstring& path) {
-  return GetPrivateProfileIntW(L"gps_output", L"mode", 0, path.c_str()) == 1 ? kTargetDashboard : kTargetTablet;
+  return ini::readInteger(path, L"gps_output", L"mode", 0) == 1 ? kTargetDashboard : kTargetTablet;
 }
 
 bool savePlaybackTarget(const std::wstring& path, PlaybackTarget target) {
-  return WritePrivateProfileStringW(L"gps_output", L"mode", target == kTargetDashboard ? L"1" : L"0", path.c_str()) !=
-         FALSE;
+  // The file has other writers (calibration, the language): every save goes through the one
+  // that serialises them and never leaves the file half written.
+  return ini::updateKeys(path, {{L"gps_output", L"mode", target == kTargetDashboard ? L"1" : L"0"}});
 }
 
 }  // namespace zor

@@ -24,7 +24,8 @@ void setPlaybackTarget(PlaybackTarget target, GameState& state = gameState());
 // [gps_output] mode of the settings file at path: the dashboard for 1, the tablet for anything
 // else (missing file, key or text included).
 PlaybackTarget readSavedPlaybackTarget(const std::wstring& path);
-// Writes [gps_output] mode = "1" (dashboard) or "0" (tablet); false when the file cannot be written.
+// Writes [gps_output] mode = "1" (dashboard) or "0" (tablet) into a copy of the file renamed
+// over it (ini::updateKeys); false, a WARNING and the old file as it was when that fails.
 bool savePlaybackTarget(const std::wstring& path, PlaybackTarget target);
 
 }  // namespace zor

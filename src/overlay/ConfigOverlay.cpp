@@ -180,8 +180,7 @@ bool ConfigOverlay::initialize(HWND window, ID3D11Device* device, ID3D11DeviceCo
     ensureConfigFolder();
     overlay::loadPanelSettings();
     // The panel's language, read at each start of the overlay like the other saved choices.
-    overlay::storeLanguage(
-        overlay::languageFromCode(ini::readString(configFilePath(L"ZorTabcastPlugin.ini"), L"ui", L"language")));
+    overlay::storeLanguage(overlay::readSavedLanguage(configFilePath(L"ZorTabcastPlugin.ini")));
     keys::setCurrent(keys::readBindings(configFilePath(L"ZorTabcastPlugin.ini")));
 
     if (!firstRunLoaded_) {

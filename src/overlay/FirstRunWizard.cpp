@@ -8,6 +8,7 @@
 
 #include "capture/WindowCapture.h"
 #include "capture/WindowMatching.h"
+#include "core/IniFile.h"
 #include "core/Logger.h"
 #include "core/Utf8.h"
 #include "gps/Calibration.h"
@@ -152,7 +153,7 @@ const char* qualitySummary(int32_t quality) {
   return kSummaries[validQuality(quality)];
 }
 
-bool readSetupCompleted() { return GetPrivateProfileIntW(L"setup", L"completed", 0, firstRunPath().c_str()) != 0; }
+bool readSetupCompleted() { return ini::readInteger(firstRunPath(), L"setup", L"completed", 0) != 0; }
 
 void finishFirstRun(const WizardChoices& c, bool& setupCompleted) {
   // 1. The quality preset.
@@ -218,6 +219,7 @@ bool drawWizard(int& step, bool& setupCompleted) {
   ImGui::SameLine();
   ImGui::TextDisabled("  V4.6.0");
   drawLanguageSelector(ImGui::GetWindowContentRegionMax().x);
+  drawLanguageNotSaved();
   ImGui::Spacing();
 
   ImGui::TextDisabled(tr("Paso %d de %d"), step + 1, kWizardPages);

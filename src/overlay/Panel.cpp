@@ -39,6 +39,7 @@ void drawHeader() {
   ImGui::EndChild();
   ImGui::PopStyleColor(2);
   ImGui::PopStyleVar();
+  drawLanguageNotSaved();
 }
 
 void drawFooter() {

@@ -13,6 +13,7 @@
 #include "media/ProfileManager.h"
 #include "overlay/Panel.h"
 #include "overlay/PanelTabs.h"
+#include "overlay/Texts.h"
 
 namespace zor::overlay {
 namespace {
@@ -48,6 +49,7 @@ void resetPanelForShutdown() {
   DiagnosticsCenter::instance().stop();
   resetApplicationsTabForShutdown();
   resetDiagnosticsTabForShutdown();
+  resetLanguageSelectorForShutdown();
   resetKeysTabForShutdown();
   g_panelSeeded = false;
 }

@@ -16,6 +16,10 @@ namespace zor::overlay {
 namespace {
 
 std::atomic<Language> g_language{Language::Spanish};
+// The last choice of the language box could not be saved (it holds until the game ends).
+// Render thread.
+bool g_languageNotSaved = false;
+constexpr ImVec4 kNotSavedColour{1.0f, 0.68f, 0.2f, 1};  // the warning colour of the Diagnostico tab
 
 constexpr std::string_view kHole = "{}";
 
@@ -35,11 +39,28 @@ Language language() noexcept { return g_language.load(std::memory_order_relaxed)
 
 void storeLanguage(Language language) noexcept { g_language.store(language, std::memory_order_relaxed); }
 
-Language languageFromCode(std::wstring_view code) noexcept {
-  return code == L"en" ? Language::English : Language::Spanish;
+std::optional<Language> languageFromCode(std::wstring_view code) noexcept {
+  wchar_t letters[2] = {};
+  size_t count = 0;
+  for (const wchar_t c : code) {
+    if (c == L' ' || c == L'\t') continue;
+    if (count == 2) return std::nullopt;
+    letters[count++] = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+  }
+  const std::wstring_view word(letters, count);
+  if (word.empty() || word == L"es") return Language::Spanish;
+  if (word == L"en") return Language::English;
+  return std::nullopt;
 }
 
 const wchar_t* languageCode(Language language) noexcept { return language == Language::English ? L"en" : L"es"; }
+
+Language readSavedLanguage(const std::wstring& path) {
+  const std::wstring code = ini::readString(path, L"ui", L"language");
+  if (const std::optional<Language> known = languageFromCode(code)) return *known;
+  ini::warnValue(path, L"ui", L"language", code, "no es un idioma del panel (es, en)", "es");
+  return Language::Spanish;
+}
 
 std::optional<std::string> englishOf(std::string_view spanish) {
   for (const TextRow& row : kTexts)
@@ -102,11 +123,21 @@ void drawLanguageSelector(float rightEdge) {
   nameNextItem("##language");
   if (!ImGui::BeginCombo("##language", kNames[current])) return;
   for (int i = 0; i < 2; ++i) {
-    if (ImGui::Selectable(kNames[i], i == current) && i != current)
-      switchLanguage(i == 1 ? Language::English : Language::Spanish, configFilePath(L"ZorTabcastPlugin.ini"));
+    if (ImGui::Selectable(kNames[i], i == current) && i != current) {
+      g_languageNotSaved =
+          !switchLanguage(i == 1 ? Language::English : Language::Spanish, configFilePath(L"ZorTabcastPlugin.ini"));
+    }
     if (i == current) ImGui::SetItemDefaultFocus();
   }
   ImGui::EndCombo();
 }
+
+void drawLanguageNotSaved() {
+  if (!g_languageNotSaved) return;
+  ImGui::TextColored(kNotSavedColour, "%s",
+                     tr("No fue posible guardar ZorTabcastPlugin.ini; el cambio dura hasta cerrar ATS."));
+}
+
+void resetLanguageSelectorForShutdown() { g_languageNotSaved = false; }
 
 }  // namespace zor::overlay

@@ -337,9 +337,13 @@ enum class Language { Spanish, English };
 Language language() noexcept;
 // Render thread: the language as it is (no file, no log): the saved choice at start-up.
 void storeLanguage(Language language) noexcept;
-// "en" is English, anything else (missing, empty, "es") Spanish.
-Language languageFromCode(std::wstring_view code) noexcept;
+// "es" or "en", whatever their case and with any spaces; empty is Spanish (the default). None
+// for any other text.
+std::optional<Language> languageFromCode(std::wstring_view code) noexcept;
 const wchar_t* languageCode(Language language) noexcept;
+// [ui] language of the settings file at path; Spanish, with a WARNING naming the value, when it
+// is no language of the panel.
+Language readSavedLanguage(const std::wstring& path);
 
 // The player's choice (render thread): takes effect at once, is logged and is saved as
 // [ui] language in the settings file at path, written beside the old file and renamed over it.
@@ -348,6 +352,9 @@ bool switchLanguage(Language language, const std::wstring& path);
 // The language box ("##language") on the current line, its right end at rightEdge (window
 // coordinates); a choice is switched and saved at once.
 void drawLanguageSelector(float rightEdge);
+// The warning line of a choice of the box that could not be saved (nothing when it was).
+void drawLanguageNotSaved();
+void resetLanguageSelectorForShutdown();
 
 // The text of a row in the panel's language.
 inline const char* tr(Txt text) noexcept {

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "core/IniFile.h"
+#include "support/GfxTestKit.h"
 #include "support/TempFolder.h"
 
 using namespace zor::test;
@@ -148,6 +149,20 @@ TEST_F(IniFileTest, IntegersSaturateInsteadOfWrappingAndClampToTheirRange) {
   }
   EXPECT_EQ(ini::readInteger(path, L"general", L"missing", -1), -1);
   EXPECT_EQ(ini::readInteger(folder / L"missing.ini", L"general", L"k0", 4), 4);
+}
+
+// A value with no number is said each time it is read, with the value it then reads as.
+TEST_F(IniFileTest, AValueWithNoNumberIsSaidWithWhatIsUsed) {
+  ASSERT_TRUE(writeFile(path, "[general]\r\ncount=muchos\r\nfps=-\r\nwidth=12x\r\n"));
+  LogCapture log;
+  EXPECT_EQ(ini::readInteger(path, L"general", L"count", 9), 0);
+  EXPECT_EQ(ini::readClamped(path, L"general", L"fps", 30, 1, 60), 1);
+  EXPECT_EQ(ini::readClamped(path, L"general", L"width", 1920, 1, 60), 12);
+  const auto lines = log.lines();
+  ASSERT_EQ(lines.size(), 2u) << log.dump();
+  EXPECT_EQ(lines[0].level, zor::LogLevel::WARNING);
+  EXPECT_EQ(lines[0].text, "[ZorTabcast] ZorTabcastProfiles.ini: [general] count='muchos' no es un numero; se usa 0.");
+  EXPECT_EQ(lines[1].text, "[ZorTabcast] ZorTabcastProfiles.ini: [general] fps='-' no es un numero; se usa 1.");
 }
 
 TEST_F(IniFileTest, StringsAreReadUpTo511Characters) {

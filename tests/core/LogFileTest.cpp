@@ -171,4 +171,58 @@ TEST_F(LogFileTest, SessionTailGivesTheNewestLinesOfTheNewestSessionOnly) {
   EXPECT_TRUE(zor::readSessionTail(L"", 200).empty());
 }
 
+// The log grows at every start: an open finding it over 5 MB keeps it as "ZorTabcast.log.1" (the
+// older one replaced) and begins a new file; at 5 MB it is appended to.
+TEST_F(LogFileTest, AnOpenKeepsALogOver5MbAsideAndBeginsANewFile) {
+  ASSERT_TRUE(LogFile::instance().openIn(documents.path()));  // makes the folders
+  LogFile::instance().close();
+  const std::wstring kept = logPath() + L".1";
+  for (const uint64_t size : {zor::kLogKeepBytes, zor::kLogKeepBytes + 1}) {
+    SCOPED_TRACE(size);
+    const std::string old(static_cast<size_t>(size) - 1, 'v');
+    ASSERT_TRUE(writeFile(logPath(), old + "\n"));
+    ASSERT_TRUE(writeFile(kept, "registro mas viejo\n"));
+    ASSERT_TRUE(LogFile::instance().openIn(documents.path()));
+    LogFile::instance().writeLine("INFO", "nueva");
+    LogFile::instance().close();
+    const std::string now = readFile(logPath());
+    if (size > zor::kLogKeepBytes) {
+      EXPECT_EQ(readFile(kept).size(), size);
+      const auto lines = parseLogLines(now);
+      ASSERT_EQ(lines.size(), 3u);
+      EXPECT_EQ(countBanners(lines), 1);
+      EXPECT_EQ(lines[2].text, "nueva");
+    } else {
+      EXPECT_EQ(readFile(kept), "registro mas viejo\n");
+      EXPECT_EQ(now.substr(0, old.size()), old);
+      EXPECT_NE(now.find("] [INFO] nueva\n", old.size()), std::string::npos);
+    }
+  }
+}
+
+// The support report's excerpt reads the log kept aside too: a session that began there (the file
+// read whole holds no banner, or is gone) goes on back into it.
+TEST_F(LogFileTest, SessionTailGoesBackIntoTheLogKeptAsideWhereTheSessionBegan) {
+  ASSERT_TRUE(LogFile::instance().openIn(documents.path()));
+  LogFile::instance().writeLine("INFO", "sesion anterior");
+  ASSERT_TRUE(LogFile::instance().openIn(documents.path()));
+  LogFile::instance().writeLine("INFO", "a");
+  LogFile::instance().close();
+  ASSERT_TRUE(MoveFileW(logPath().c_str(), (logPath() + L".1").c_str()));
+  const auto texts = [&] {
+    std::vector<std::string> out;
+    for (const std::string& line : zor::readSessionTail(logPath(), 200)) out.push_back(parseLogLines(line + "\n")[0].text);
+    return out;
+  };
+  const std::vector<std::string> inKept = {kBannerRule, kBannerTitle, "a"};
+  EXPECT_EQ(texts(), inKept);  // no file
+  ASSERT_TRUE(writeFile(logPath(), "[2026-01-01 10:00:00] [INFO] b\n"));
+  const std::vector<std::string> spanning = {kBannerRule, kBannerTitle, "a", "b"};
+  EXPECT_EQ(texts(), spanning);
+  ASSERT_TRUE(LogFile::instance().openIn(documents.path()));  // a session of its own
+  LogFile::instance().close();
+  const std::vector<std::string> own = {kBannerRule, kBannerTitle};
+  EXPECT_EQ(texts(), own);
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/PluginConfig.h"
+#include "support/GfxTestKit.h"
 #include "support/TempFolder.h"
 
 using zor::PluginConfig;
@@ -91,20 +92,51 @@ TEST_F(PluginConfigTest, OptionalIndexIsMinusOneUnlessTheValueStartsWithANonNega
   EXPECT_EQ(zor::readOptionalIndex(ini("[capture]\nslot=2\n"), L"slot"), -1);  // only section "gps" counts
 }
 
-TEST_F(PluginConfigTest, NumbersAndBooleansFollowTheirReadingRules) {
-  // fps 0 and a non-numeric fps become 30; other numbers are kept unclamped.
-  EXPECT_EQ(zor::loadPluginConfig(ini("[capture]\nfps=0\n")).fps, 30);
-  EXPECT_EQ(zor::loadPluginConfig(ini("[capture]\nfps=rapido\n")).fps, 30);
-  EXPECT_EQ(zor::loadPluginConfig(ini("[capture]\nfps=240\n")).fps, 240);
-  EXPECT_EQ(zor::loadPluginConfig(ini("[gps]\nmin_hits_to_lock=muchos\n")).minHitsToLock, 0);
-  EXPECT_EQ(zor::loadPluginConfig(ini("[gps]\nmin_hits_to_lock=-4\n")).minHitsToLock, -4);
-  // calibration_mode: missing = on, 0 = off, non-numeric = off, any other number = on.
-  EXPECT_TRUE(zor::loadPluginConfig(ini("[gps]\nwidth=4\n")).calibrationMode);
-  EXPECT_FALSE(zor::loadPluginConfig(ini("[gps]\ncalibration_mode=0\n")).calibrationMode);
-  EXPECT_FALSE(zor::loadPluginConfig(ini("[gps]\ncalibration_mode=no\n")).calibrationMode);
-  EXPECT_TRUE(zor::loadPluginConfig(ini("[gps]\ncalibration_mode=2\n")).calibrationMode);
-  EXPECT_TRUE(zor::loadPluginConfig(ini("[gps]\ncalibration_mode=-1\n")).calibrationMode);
-  EXPECT_TRUE(zor::loadPluginConfig(ini("[capture]\nflip_vertical=7\n")).flipVertical);
+// Numbers are kept unclamped; a value with no number reads as 0 (fps then as 30, a flag as off,
+// an optional index as -1) and is said in one WARNING naming the key, the value and what is used.
+TEST_F(PluginConfigTest, NumbersAndBooleansFollowTheirReadingRulesAndAValueWithNoNumberIsSaid) {
+  using Field = int64_t (*)(const PluginConfig&);
+  const Field fps = [](const PluginConfig& c) -> int64_t { return c.fps; };
+  const Field hits = [](const PluginConfig& c) -> int64_t { return c.minHitsToLock; };
+  const Field calibration = [](const PluginConfig& c) -> int64_t { return c.calibrationMode; };
+  const Field flip = [](const PluginConfig& c) -> int64_t { return c.flipVertical; };
+  const Field slot = [](const PluginConfig& c) -> int64_t { return c.slot; };
+  const Field dds = [](const PluginConfig& c) -> int64_t { return c.ddsWindowMs; };
+  const struct {
+    const char* content;
+    Field field;
+    int64_t expected;
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      {"[capture]\nfps=0\n", fps, 30, nullptr},
+      {"[capture]\nfps=rapido\n", fps, 30, "ZorTabcastPlugin.ini: [capture] fps='rapido' no es un numero; se usa 30."},
+      {"[capture]\nfps=240\n", fps, 240, nullptr},
+      {"[gps]\nmin_hits_to_lock=muchos\n", hits, 0,
+       "ZorTabcastPlugin.ini: [gps] min_hits_to_lock='muchos' no es un numero; se usa 0."},
+      {"[gps]\nmin_hits_to_lock=-4\n", hits, -4, nullptr},
+      // calibration_mode: missing = on, 0 = off, non-numeric = off, any other number = on.
+      {"[gps]\nwidth=4\n", calibration, 1, nullptr},
+      {"[gps]\ncalibration_mode=0\n", calibration, 0, nullptr},
+      {"[gps]\ncalibration_mode=banana\n", calibration, 0,
+       "ZorTabcastPlugin.ini: [gps] calibration_mode='banana' no es un numero; se usa 0 (desactivado)."},
+      {"[gps]\ncalibration_mode=on\n", calibration, 0, "[gps] calibration_mode='on' no es un numero"},
+      {"[gps]\ncalibration_mode=2\n", calibration, 1, nullptr},
+      {"[gps]\ncalibration_mode=-1\n", calibration, 1, nullptr},
+      {"[capture]\nflip_vertical=7\n", flip, 1, nullptr},
+      {"[gps]\nslot=abc\n", slot, -1, "ZorTabcastPlugin.ini: [gps] slot='abc' no es un numero; se usa -1 (cualquiera)."},
+      {"[gps]\ndds_window_ms=lento\n", dds, 0, "[gps] dds_window_ms='lento' no es un numero; se usa 0."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.content);
+    LogCapture log;
+    EXPECT_EQ(c.field(zor::loadPluginConfig(ini(c.content))), c.expected);
+    size_t warnings = 0;
+    for (const LogCapture::Line& line : log.lines()) warnings += line.level == zor::LogLevel::WARNING;
+    EXPECT_EQ(warnings, c.warning ? 1u : 0u) << log.dump();
+    if (c.warning) {
+      EXPECT_TRUE(log.has(zor::LogLevel::WARNING, c.warning)) << log.dump();
+    }
+  }
 }
 
 TEST_F(PluginConfigTest, WindowTitleKeepsAtMost255Characters) {

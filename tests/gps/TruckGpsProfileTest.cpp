@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/IniFile.h"
 #include "gps/PlaybackTarget.h"
 #include "gps/TruckGpsProfile.h"
 #include "support/GfxTestKit.h"
@@ -157,6 +158,14 @@ TEST(SavedPlaybackTarget, OnlyModeOneMeansTheDashboardAndSavingWritesOneOrZero) 
   EXPECT_NE(ini.find("[gps_output]\r\nmode=0"), std::string::npos) << ini;
   EXPECT_EQ(readSavedPlaybackTarget(path), kTargetTablet);
   EXPECT_FALSE(savePlaybackTarget(folder / L"missing\\ZorTabcastPlugin.ini", kTargetDashboard));
+
+  // A save that fails part way (a full disk) leaves the file as it was, and says so.
+  LogCapture log;
+  ini::setWriteFunction([](LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) -> BOOL { return FALSE; });
+  EXPECT_FALSE(savePlaybackTarget(path, kTargetDashboard));
+  ini::setWriteFunction(nullptr);
+  EXPECT_EQ(readFile(path), ini);
+  EXPECT_TRUE(log.has(LogLevel::WARNING, "No fue posible guardar ZorTabcastPlugin.ini; se conserva el archivo anterior."));
 }
 
 }  // namespace

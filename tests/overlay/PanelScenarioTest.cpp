@@ -258,7 +258,7 @@ TEST(PanelInGame, CalibrationSwitchedInThePanelChangesTheTabletAtOnceAndSurvives
 }
 
 // The language box of the panel: English at once and on the same tab, saved, and the panel of
-// the next start is English too.
+// the next start is English too; a choice that cannot be saved holds and says so, as calibration.
 TEST(PanelInGame, TheLanguageBoxSwitchesThePanelAtOnceOnTheSameTabAndIsSaved) {
   TempFolder folder(L"zor_language_plugin");
   const std::wstring plugin = folder / L"ZorTabcastPlugin_playback.dll";
@@ -283,10 +283,19 @@ TEST(PanelInGame, TheLanguageBoxSwitchesThePanelAtOnceOnTheSameTabAndIsSaved) {
       "key ctrl+F8\n"
       "wait-text \"Ctrl + F8 to show or hide\" 3000\n"
       "expect-text \"CAPTURE IDLE\"\n"
+      "expect-no-text \"Could not save\"\n"
+      "settings read-only\n"
+      "click-item \"##language\"\n"
+      "click-item \"Espa\xc3\xb1ol\"\n"
+      "wait-text \"No fue posible guardar ZorTabcastPlugin.ini; el cambio dura hasta cerrar ATS.\" 2000\n"
+      "expect-text \"CAPTURA EN ESPERA\"\n"
+      "settings writable\n"
       "unload\n",
       plugin, {}, 200000);
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(run.count("Idioma del panel: ingles (elegido por panel)."), 1u) << run.output;
+  EXPECT_EQ(run.count("Idioma del panel: espanol (elegido por panel)."), 1u);
+  EXPECT_EQ(run.count("No fue posible guardar ZorTabcastPlugin.ini; se conserva el archivo anterior."), 1u);
   EXPECT_EQ(iniValue(folder / L"ZOR\\ZorTabcastPlugin.ini", L"ui", L"language"), L"en");
 }
 

@@ -9,9 +9,13 @@
 
 #include "diagnostics/DiagnosticsCenter.h"
 #include "overlay/Texts.h"
+#include "support/GfxTestKit.h"
+#include "support/TempFolder.h"
 
 namespace zor::overlay {
 namespace {
+
+using namespace zor::test;
 
 // What must be the same in both columns: the "###id" ending, the printf conversions in order,
 // the number of "{}".
@@ -59,9 +63,35 @@ TEST_F(PanelLanguage, TextsFromBelowAreShownInEnglishByTheirRowOrAsTheyAre) {
   storeLanguage(Language::Spanish);
   for (const Case& c : cases) EXPECT_EQ(trText(c.spanish), c.spanish);
   EXPECT_STREQ(tr("Reproduccion###tab_playback"), "Reproduccion###tab_playback");
+}
 
-  EXPECT_EQ(languageFromCode(L"en"), Language::English);
-  for (const wchar_t* code : {L"es", L"", L"EN", L"fr"}) EXPECT_EQ(languageFromCode(code), Language::Spanish);
+// [ui] language as a player may write it: case and spaces do not count; any other value reads
+// as Spanish and is said.
+TEST_F(PanelLanguage, TheSavedLanguageIgnoresCaseAndSpacesAndAnyOtherValueIsSaid) {
+  const struct {
+    const char* value;
+    Language language;
+    bool said;
+  } cases[] = {
+      {"en", Language::English, false}, {"EN", Language::English, false}, {" e N ", Language::English, false},
+      {"es", Language::Spanish, false}, {"Es", Language::Spanish, false}, {"", Language::Spanish, false},
+      {"fr", Language::Spanish, true},  {"english", Language::Spanish, true}, {"e", Language::Spanish, true},
+  };
+  TempFolder folder(L"zor-language");
+  const std::wstring path = folder / L"ZorTabcastPlugin.ini";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    ASSERT_TRUE(writeFile(path, std::string("[ui]\r\nlanguage=") + c.value + "\r\n"));
+    LogCapture log;
+    EXPECT_EQ(readSavedLanguage(path), c.language);
+    EXPECT_EQ(log.lines().size(), c.said ? 1u : 0u) << log.dump();
+    if (c.said) {
+      EXPECT_TRUE(log.has(LogLevel::WARNING, std::string("ZorTabcastPlugin.ini: [ui] language='") + c.value +
+                                                 "' no es un idioma del panel (es, en); se usa es."))
+          << log.dump();
+    }
+  }
+  EXPECT_EQ(readSavedLanguage(folder / L"missing.ini"), Language::Spanish);
 }
 
 // The Spanish values the modules beneath keep (the default profile name, an unknown process,
