@@ -49,7 +49,6 @@ inline constexpr TextRow kTexts[] = {
     {"Tambien se cambian en ZorTabcastPlugin.ini, seccion [keys].", "They can also be changed in ZorTabcastPlugin.ini, section [keys]."},
     {"%s abre el panel. Las teclas se cambian en la pestana Teclas del panel.", "%s opens the panel. You can change the keys in the panel's Keys tab."},
     // Panel shell
-    {"Ctrl + F8 para mostrar u ocultar", "Ctrl + F8 to show or hide"},
     {"Reproduccion###tab_playback", "Playback###tab_playback"},
     {"Perfiles###tab_profiles", "Profiles###tab_profiles"},
     {"Aplicaciones###tab_applications", "Applications###tab_applications"},
@@ -62,7 +61,6 @@ inline constexpr TextRow kTexts[] = {
     {"CONTROLES MULTIMEDIA", "MEDIA CONTROLS"},
     {"Controla solamente la ventana que ZOR esta capturando.", "Controls only the window ZOR is capturing."},
     {"Inicie la reproduccion para habilitar estos controles.", "Start playback to enable these controls."},
-    {"Atajos: Ctrl+B anterior | Ctrl+P pausa | Ctrl+N siguiente", "Shortcuts: Ctrl+B previous | Ctrl+P pause | Ctrl+N next"},
     {"Anterior###media_previous", "Previous###media_previous"},
     {"Pausa / Reanudar###media_pause", "Play / Pause###media_pause"},
     {"Siguiente###media_next", "Next###media_next"},
@@ -79,7 +77,6 @@ inline constexpr TextRow kTexts[] = {
     {"Sesion de audio conectada.", "Audio connected."},
     {"No fue posible leer el volumen.", "Could not read the volume."},
     // Playback tab
-    {"Volumen: Ctrl+Arriba / Ctrl+Abajo | Ctrl+M silenciar", "Volume: Ctrl+Up / Ctrl+Down | Ctrl+M mute"},
     {"Destino de reproduccion", "Playback screen"},
     {"Elija una sola pantalla. El otro tipo de GPS conservara su mapa original.", "Pick one screen. The other GPS keeps showing its map."},
     {"TabCast / LUMEX###target_tablet", "TabCast / LUMEX###target_tablet"},
